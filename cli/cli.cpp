@@ -1,0 +1,216 @@
+#include "cli/cli.h"
+
+#include "cli/terminal_progress.h"
+#include "core/image_processor.h"
+#include "core/operation_table.h"
+#include "core/picture_codec.h"
+
+#include <charconv>
+#include <cmath>
+#include <limits>
+#include <optional>
+#include <ostream>
+#include <sstream>
+
+namespace {
+
+constexpr const char* kProgram = "orvex-cli";
+
+const char* kUsage =
+    "Usage: orvex-cli [--seed N] [--quiet] INPUT OUTPUT [OPERATION ...]\n"
+    "       orvex-cli --list | --help | --version\n"
+    "\n"
+    "Loads INPUT as the editor opens a picture, applies each OPERATION in order and writes OUTPUT\n"
+    "in the format its extension selects (.jpg .bmp .gif .png ...).\n"
+    "\n"
+    "OPERATION is Name or Name=ARG,ARG,... with the arguments in parameter order: numbers in the\n"
+    "C locale, codes as one character, flags as 0 or 1. --list shows every operation.\n"
+    "\n"
+    "Options:\n"
+    "  --seed N   seed AddNoise and LensFlare with N instead of the clock's seconds\n"
+    "  --quiet    no progress bar on stderr\n"
+    "\n"
+    "Exit status: 0 success, 1 usage error, 2 load failed, 3 save failed, 4 an operation failed.\n";
+
+struct CPlannedOperation
+{
+    const COperation* op;
+    COpArgs args;
+};
+
+std::string FormatNumber(double v, ParamType type)
+{
+    std::ostringstream s;
+    s.imbue(std::locale::classic());
+    if (type == ParamType::Float) s << v;
+    else s << static_cast<long long>(v);
+    return s.str();
+}
+
+std::string DescribeParam(const CParam& p)
+{
+    std::string text = p.name + ":" + ParamTypeName(p);
+    if (p.type == ParamType::Code) text += "{" + p.codes + "}";
+    else if (p.type != ParamType::Flag) text += "[" + FormatNumber(p.min, p.type) + ".." + FormatNumber(p.max, p.type) + "]";
+    return text;
+}
+
+// Parses one argument; returns an error text, empty on success.
+std::string ParseArg(const COperation& op, const CParam& p, std::string_view text, double& value)
+{
+    const std::string where = "argument '" + std::string(text) + "' for " + p.name + " of " + op.name;
+    if (text.empty()) return "missing value for " + p.name + " of " + op.name;
+    switch (p.type) {
+    case ParamType::Code:
+        if (text.size() != 1 || p.codes.find(text[0]) == std::string::npos)
+            return "invalid " + where + ": expected one of " + p.codes;
+        value = static_cast<unsigned char>(text[0]);
+        return {};
+    case ParamType::Flag:
+        if (text != "0" && text != "1") return "invalid " + where + ": expected 0 or 1";
+        value = text == "1" ? 1 : 0;
+        return {};
+    case ParamType::Int: {
+        long long n = 0;
+        const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), n);
+        if (ec != std::errc() || end != text.data() + text.size()) return "invalid " + where + ": expected a whole number";
+        value = static_cast<double>(n);
+        break;
+    }
+    case ParamType::Float: {
+        double d = 0;
+        const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), d);
+        if (ec != std::errc() || end != text.data() + text.size() || !std::isfinite(d))
+            return "invalid " + where + ": expected a number";
+        value = d;
+        break;
+    }
+    }
+    if (value < p.min || value > p.max)
+        return where + " is out of range " + FormatNumber(p.min, p.type) + ".." + FormatNumber(p.max, p.type);
+    return {};
+}
+
+std::string ParseOperation(std::string_view spec, CPlannedOperation& planned)
+{
+    const std::size_t eq = spec.find('=');
+    const std::string_view name = spec.substr(0, eq);
+    const COperation* op = FindOperation(name);
+    if (!op) return "unknown operation '" + std::string(name) + "' (see --list)";
+
+    std::vector<std::string_view> texts;
+    if (eq != std::string_view::npos) {
+        std::string_view rest = spec.substr(eq + 1);
+        while (true) {
+            const std::size_t comma = rest.find(',');
+            texts.push_back(rest.substr(0, comma));
+            if (comma == std::string_view::npos) break;
+            rest = rest.substr(comma + 1);
+        }
+    }
+    if (texts.size() != op->params.size())
+        return op->name + " takes " + std::to_string(op->params.size()) + " argument(s), " +
+               std::to_string(texts.size()) + " given";
+
+    std::vector<double> values(texts.size());
+    for (std::size_t i = 0; i < texts.size(); ++i) {
+        std::string error = ParseArg(*op, op->params[i], texts[i], values[i]);
+        if (!error.empty()) return error;
+    }
+    planned = {op, COpArgs(std::move(values))};
+    return {};
+}
+
+void PrintList(std::ostream& out)
+{
+    for (const COperation& op : OperationTable()) {
+        out << op.name;
+        for (const CParam& p : op.params) out << ' ' << DescribeParam(p);
+        if (!op.summary.empty()) out << "  -- " << op.summary;
+        out << '\n';
+    }
+}
+
+int Usage(std::ostream& err, const std::string& problem)
+{
+    err << kProgram << ": " << problem << "\n" << "Try 'orvex-cli --help'.\n";
+    return kExitUsage;
+}
+
+} // namespace
+
+int RunCli(const std::vector<std::string>& args, std::ostream& out, std::ostream& err, bool showProgress)
+{
+    std::optional<std::uint32_t> seed;
+    bool quiet = false;
+    std::vector<std::string> positional;
+
+    for (std::size_t i = 0; i < args.size(); ++i) {
+        const std::string& a = args[i];
+        if (positional.empty() && (a == "--help" || a == "-h")) {
+            out << kUsage;
+            return kExitOk;
+        }
+        if (positional.empty() && a == "--version") {
+            out << "orvex-cli " << ORVEX_VERSION << '\n';
+            return kExitOk;
+        }
+        if (positional.empty() && a == "--list") {
+            PrintList(out);
+            return kExitOk;
+        }
+        if (positional.empty() && a == "--quiet") {
+            quiet = true;
+        } else if (positional.empty() && a == "--seed") {
+            if (i + 1 >= args.size()) return Usage(err, "--seed needs a number");
+            const std::string& v = args[++i];
+            unsigned long long n = 0;
+            const auto [end, ec] = std::from_chars(v.data(), v.data() + v.size(), n);
+            if (ec != std::errc() || end != v.data() + v.size() || n > std::numeric_limits<std::uint32_t>::max())
+                return Usage(err, "invalid seed '" + v + "': expected a whole number 0..4294967295");
+            seed = static_cast<std::uint32_t>(n);
+        } else if (positional.empty() && a.size() > 1 && a[0] == '-' && a != "-") {
+            return Usage(err, "unknown option '" + a + "'");
+        } else {
+            positional.push_back(a);
+        }
+    }
+    if (positional.size() < 2) return Usage(err, positional.empty() ? "missing INPUT and OUTPUT" : "missing OUTPUT");
+
+    // Every operation is checked before any work, so a typo costs no decoding time.
+    std::vector<CPlannedOperation> plan(positional.size() - 2);
+    for (std::size_t i = 2; i < positional.size(); ++i) {
+        const std::string error = ParseOperation(positional[i], plan[i - 2]);
+        if (!error.empty()) return Usage(err, error);
+    }
+
+    const QString input = QString::fromLocal8Bit(positional[0].c_str());
+    const QString output = QString::fromLocal8Bit(positional[1].c_str());
+
+    CImage picture;
+    QString reason;
+    if (!LoadPicture(input, picture, &reason)) {
+        err << kProgram << ": Load failed: " << positional[0] << ": " << reason.toStdString() << '\n';
+        return kExitLoad;
+    }
+
+    CImageProcessor engine(&picture);
+    engine.SetSeedOverride(seed);
+    CTerminalProgress bar(err);
+    if (showProgress && !quiet) engine.SetProgressSink(&bar);
+
+    for (const CPlannedOperation& step : plan) {
+        engine.ClearFailure();
+        const bool ok = step.op->call(engine, step.args);
+        if (!ok || engine.Failed()) {
+            err << kProgram << ": " << step.op->name << ": " << step.op->failureMessage << '\n';
+            return kExitOperation;
+        }
+    }
+
+    if (!SavePicture(picture, output, &reason)) {
+        err << kProgram << ": Can not save " << positional[1] << ": " << reason.toStdString() << '\n';
+        return kExitSave;
+    }
+    return kExitOk;
+}

@@ -1,0 +1,13 @@
+#include "cli/cli.h"
+
+#include <QCoreApplication>
+
+#include <iostream>
+#include <unistd.h>
+
+int main(int argc, char** argv)
+{
+    QCoreApplication app(argc, argv); // image format plugins are found through the application
+    std::vector<std::string> args(argv + 1, argv + argc);
+    return RunCli(args, std::cout, std::cerr, isatty(STDERR_FILENO) != 0);
+}

@@ -1,0 +1,162 @@
+#pragma once
+
+#include "core/image.h"
+#include "core/progress.h"
+
+#include <atomic>
+#include <cstdint>
+#include <optional>
+#include <string_view>
+
+// The engine: one per document, bound for its whole life to the document's picture, on which every
+// adjustment and filter is an operation. Operations work in place through bits/pitch, return
+// nothing (Sign alone returns a status), never show messages and never throw.
+//
+// Threads: operations normally run on the interface thread. The diffusion operations run on a
+// worker while the interface thread polls `running`/`progress` and may raise `cancel`; preview
+// renderings run on a worker and write only the work image. The three flags and the progress value
+// are the only fields shared between threads.
+class CImageProcessor
+{
+public:
+    explicit CImageProcessor(CImage* picture);
+    CImageProcessor(const CImageProcessor&) = delete;
+    CImageProcessor& operator=(const CImageProcessor&) = delete;
+
+    // ---- state --------------------------------------------------------------------------------
+    CImage* image() const { return m_image; }
+    CImage& workImage() { return m_workImage; }
+    const CImage& workImage() const { return m_workImage; }
+
+    // Surround of the picture in the view and the fill of canvas enlargement, rotation and offset.
+    static constexpr std::uint8_t kBackgroundRed = 100;
+    static constexpr std::uint8_t kBackgroundGreen = 100;
+    static constexpr std::uint8_t kBackgroundBlue = 100;
+
+    std::atomic<std::uint8_t> running{0};
+    std::atomic<std::uint8_t> cancel{0};
+    std::atomic<std::uint8_t> preview{0};
+    std::atomic<float> progress{0.0f};
+
+    // Where interface-thread operations report progress; null means nobody is watching.
+    void SetProgressSink(IProgress* sink) { m_progressSink = sink; }
+    IProgress* progressSink() const { return m_progressSink; }
+
+    // Replaces the clock's seconds as the seed of AddNoise and LensFlare (the batch tool's --seed).
+    void SetSeedOverride(std::optional<std::uint32_t> seed) { m_seedOverride = seed; }
+    // Seeds the calling thread's random generator as a noise or flare run starts.
+    void SeedRandomFromClock() const;
+
+    // Set by an operation that could not complete (memory or FFT planning failure); the picture is
+    // then unchanged. The caller clears it before an operation and reads it afterwards.
+    void ClearFailure() { m_failed.store(false); }
+    bool Failed() const { return m_failed.load(); }
+
+    // Where a preview-capable operation writes: the work image while the preview flag is set,
+    // otherwise the picture itself; rows are addressed with the picture's pitch. Null when the
+    // preview flag is set but the work image does not have the picture's layout, in which case the
+    // operation must do nothing.
+    std::uint8_t* OutputBits();
+
+    // ---- operations (each defined in filters/<area>/) ------------------------------------------
+    // Convolution and frequency domain
+    void Average();
+    void GaussianBlur(float radius, std::uint8_t gaussian);
+    void MotionBlur(int angle, double radius);
+    void HighPass(float radius);
+    void Sharpen();
+    void FindEdges();
+    void UnsharpMask(float radius, float amount);
+    void CustomFilter(const int* kernel, int scale, int offset);
+    // Geometry
+    void Rotate180();
+    void Rotate90CW();
+    void Rotate90CCW();
+    void FlipHorizontal();
+    void FlipVertical();
+    void RotateArbitrary(float angle);
+    void ResizeImage(int newWidth, int newHeight, char method);
+    void CanvasSize(int newWidth, int newHeight, char anchor);
+    void Offset(int horizontal, int vertical, char edgeMode);
+    // Rank and diffusion
+    void RankFilter(int radius, int mode);
+    void TotalVariationDiffusion(int iterations);
+    void BalancedDiffusion(int iterations);
+    // Colour and tone
+    void Invert();
+    void Solarize();
+    void Posterize(int levels);
+    void BrightnessContrast(float contrast, float brightness);
+    void ColorBalance(int red, int green, int blue);
+    void HueSaturation(float hue, float saturation, float lightness);
+    void BlackAndWhite(float reds, float greens, float blues);
+    void ShowOriginal();
+    void Equalize();
+    void AutoColor();
+    // Effects
+    void AddNoise(float amount, bool uniform, bool monochromatic);
+    void LensFlare(int x, int y, float brightness);
+    void Mosaic(int cellSize);
+    void RedEyeReduction();
+    void ObtainGrid();
+    int Sign();
+
+    // Shows a bar for the length of one operation and steps it. Picks the calling thread's override
+    // (preview renderings install one) or else the engine's sink, and forwards only visible changes.
+    class ProgressScope
+    {
+    public:
+        ProgressScope(const CImageProcessor& engine, std::string_view label, int range);
+        ~ProgressScope();
+        ProgressScope(const ProgressScope&) = delete;
+        ProgressScope& operator=(const ProgressScope&) = delete;
+        void Step() { Set(m_position + 1); }
+        void Set(int position);
+        // True when the watcher asks the operation to stop early (stale preview renderings).
+        bool StopRequested() const { return m_sink && m_sink->StopRequested(); }
+
+    private:
+        IProgress* m_sink;
+        int m_range;
+        int m_position = 0;
+        int m_shown = -1;
+    };
+
+    // Worker-thread protocol: Begin raises running, clears cancel and progress; End lowers running as
+    // the operation's very last action.
+    class WorkerScope
+    {
+    public:
+        explicit WorkerScope(CImageProcessor& engine);
+        ~WorkerScope();
+        WorkerScope(const WorkerScope&) = delete;
+        WorkerScope& operator=(const WorkerScope&) = delete;
+
+    private:
+        CImageProcessor& m_engine;
+    };
+
+    // Installs a progress sink for the calling thread only, for as long as it lives. Preview
+    // renderings use it so that a worker never touches the status bar and can be told to stop.
+    class ThreadProgressOverride
+    {
+    public:
+        explicit ThreadProgressOverride(IProgress* sink);
+        ~ThreadProgressOverride();
+        ThreadProgressOverride(const ThreadProgressOverride&) = delete;
+        ThreadProgressOverride& operator=(const ThreadProgressOverride&) = delete;
+
+    private:
+        IProgress* m_previous;
+    };
+
+protected:
+    void ReportFailure() { m_failed.store(true); }
+
+private:
+    CImage* m_image;
+    CImage m_workImage;
+    IProgress* m_progressSink = nullptr;
+    std::optional<std::uint32_t> m_seedOverride;
+    std::atomic<bool> m_failed{false};
+};

@@ -1,0 +1,74 @@
+#pragma once
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+class CImageProcessor;
+
+// The engine operations as data: the single source for the batch tool's --list and argument
+// parsing, for dispatch by name, and for the contract sweep in the tests. Each filter area adds its
+// rows in filters/<area>/<area>_operations.cpp.
+
+enum class ParamType {
+    Int,   // whole number in [min, max]
+    Float, // real number in [min, max]
+    Flag,  // 0 or 1
+    Code,  // one character out of `codes`
+};
+
+struct CParam
+{
+    std::string name;
+    ParamType type = ParamType::Int;
+    double min = 0;
+    double max = 0;
+    double defaultValue = 0;
+    std::string codes; // Code parameters: the accepted characters (case-sensitive)
+
+    static CParam Int(std::string name, int min, int max, int def) { return {std::move(name), ParamType::Int, double(min), double(max), double(def), {}}; }
+    static CParam Float(std::string name, double min, double max, double def) { return {std::move(name), ParamType::Float, min, max, def, {}}; }
+    static CParam Flag(std::string name, bool def) { return {std::move(name), ParamType::Flag, 0, 1, def ? 1.0 : 0.0, {}}; }
+    static CParam Code(std::string name, std::string codes, char def) { return {std::move(name), ParamType::Code, 0, 0, double(static_cast<unsigned char>(def)), std::move(codes)}; }
+};
+
+// Parsed arguments in parameter order; each holds a number or, for Code parameters, a character.
+class COpArgs
+{
+public:
+    COpArgs() = default;
+    explicit COpArgs(std::vector<double> values) : m_values(std::move(values)) {}
+    int Int(std::size_t i) const { return static_cast<int>(m_values.at(i)); }
+    float Float(std::size_t i) const { return static_cast<float>(m_values.at(i)); }
+    double Double(std::size_t i) const { return m_values.at(i); }
+    bool Flag(std::size_t i) const { return m_values.at(i) != 0.0; }
+    char Code(std::size_t i) const { return static_cast<char>(static_cast<int>(m_values.at(i))); }
+    std::size_t size() const { return m_values.size(); }
+
+private:
+    std::vector<double> m_values;
+};
+
+struct COperation
+{
+    std::string name;                 // the engine member's name, matched ignoring case
+    std::string summary;              // one line for --list
+    std::vector<CParam> params;
+    // Runs the operation on the engine; false when it reports failure (Sign's status).
+    bool (*call)(CImageProcessor& engine, const COpArgs& args) = nullptr;
+    std::string failureMessage = "Not enough memory to complete the operation";
+    bool changesSize = false;         // may give the picture another width and height
+};
+
+const std::vector<COperation>& OperationTable();
+const COperation* FindOperation(std::string_view name);
+// Default arguments of an operation, in parameter order.
+COpArgs DefaultArgs(const COperation& op);
+std::string ParamTypeName(const CParam& p);
+
+// Rows contributed by each filter area.
+void AddConvolutionOperations(std::vector<COperation>& table);
+void AddGeometryOperations(std::vector<COperation>& table);
+void AddRankDiffusionOperations(std::vector<COperation>& table);
+void AddColourOperations(std::vector<COperation>& table);
+void AddEffectsOperations(std::vector<COperation>& table);

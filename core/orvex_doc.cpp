@@ -1,0 +1,80 @@
+#include "core/orvex_doc.h"
+
+#include "core/picture_codec.h"
+
+#include <QFileInfo>
+
+COrvexDoc::COrvexDoc(IDocumentUi* ui) : m_ui(ui) {}
+
+void COrvexDoc::Show(const QString& caption, const QString& text, IDocumentUi::Icon icon)
+{
+    if (m_ui) m_ui->ShowMessage(caption, text, icon);
+}
+
+QString COrvexDoc::title() const
+{
+    return QFileInfo(m_pathName).fileName();
+}
+
+bool COrvexDoc::Open(const QString& path)
+{
+    CImage loaded;
+    if (!LoadPicture(path, loaded, &m_lastError)) {
+        Show(kAppTitle, QStringLiteral("Load failed"), IDocumentUi::Icon::Warning);
+        return false;
+    }
+    m_picture = std::move(loaded);
+    if (!m_history.Push(m_picture)) {
+        m_lastError = QStringLiteral("not enough memory");
+        m_picture.Destroy();
+        Show(kAppTitle, QStringLiteral("Load failed"), IDocumentUi::Icon::Warning);
+        return false;
+    }
+    m_modified = 0;
+    m_pathName = QFileInfo(path).absoluteFilePath();
+    return true;
+}
+
+bool COrvexDoc::Save(const QString& path)
+{
+    if (!SavePicture(m_picture, path, &m_lastError)) {
+        Show(QStringLiteral("Save Error"), QStringLiteral("Can not save %1").arg(path), IDocumentUi::Icon::Warning);
+        return false;
+    }
+    m_modified = 0;
+    m_pathName = QFileInfo(path).absoluteFilePath();
+    return true;
+}
+
+bool COrvexDoc::SaveAs()
+{
+    const QString path = m_ui ? m_ui->AskSavePath(m_pathName) : QString();
+    if (path.isEmpty()) return false;
+    return Save(path);
+}
+
+bool COrvexDoc::SaveToCurrentPath()
+{
+    const QFileInfo info(m_pathName);
+    if (!m_pathName.isEmpty() && (!info.exists() || info.isWritable())) return Save(m_pathName);
+    return SaveAs();
+}
+
+bool COrvexDoc::CanClose()
+{
+    if (!m_modified) return true;
+    const QString text = QStringLiteral("Save changes to the Orvex document\n %1 before closening?").arg(m_pathName);
+    const auto answer = m_ui ? m_ui->AskYesNoCancel(kAppTitle, text) : IDocumentUi::Answer::Cancel;
+    switch (answer) {
+    case IDocumentUi::Answer::Cancel: return false;
+    case IDocumentUi::Answer::No: return true;
+    case IDocumentUi::Answer::Yes: return SaveAs();
+    }
+    return false;
+}
+
+bool COrvexDoc::CommitChange()
+{
+    m_modified = 1;
+    return m_history.Push(m_picture);
+}

@@ -1,0 +1,95 @@
+#pragma once
+
+#include "core/image.h"
+#include "core/image_history.h"
+#include "core/image_processor.h"
+
+#include <QString>
+
+#include <cstdint>
+
+// What the document needs from whoever shows it: message boxes and the save dialog. The editor
+// implements it with real dialogs; the batch tool and the tests answer without a screen.
+class IDocumentUi
+{
+public:
+    enum class Answer { Yes, No, Cancel };
+    enum class Icon { Information, Warning };
+
+    virtual ~IDocumentUi() = default;
+    // A message box with an OK button.
+    virtual void ShowMessage(const QString& caption, const QString& text, Icon icon) = 0;
+    // The close prompt: Yes, No or Cancel.
+    virtual Answer AskYesNoCancel(const QString& caption, const QString& text) = 0;
+    // The Save As dialog; an empty result means the user cancelled.
+    virtual QString AskSavePath(const QString& suggestedPath) = 0;
+};
+
+// One open picture file: the picture, the engine bound to it, the undo history and the program's own
+// record of unsaved changes.
+class COrvexDoc
+{
+public:
+    static inline const QString kAppTitle = QStringLiteral("Orvex");
+    static inline const QString kFileFilter = QStringLiteral("Supported Files (*.jpg; *.bmp; *.gif; *.png)");
+    static inline const QString kAllFilesFilter = QStringLiteral("All Files (*.*)");
+
+    explicit COrvexDoc(IDocumentUi* ui = nullptr);
+    COrvexDoc(const COrvexDoc&) = delete;
+    COrvexDoc& operator=(const COrvexDoc&) = delete;
+
+    // Decodes the file into the picture and records it as the history's first snapshot. On failure
+    // shows "Load failed" and returns false; the document is then to be discarded. `lastError()`
+    // holds the reason.
+    bool Open(const QString& path);
+
+    // Writes the picture at `path` in the format its extension selects. On failure shows
+    // "Can not save <path>" (caption "Save Error") and leaves the document, its path and its
+    // modified flag as they were.
+    bool Save(const QString& path);
+    // Asks for a path (the Save As dialog) and saves there; false if cancelled or failed.
+    bool SaveAs();
+    // File > Save: the document's own path when it has one and it is writable, otherwise Save As.
+    bool SaveToCurrentPath();
+
+    // The close prompt. True when the document may close: not modified, "No", or "Yes" followed by
+    // a successful Save As. A Save As that is cancelled or fails keeps the document open, so that
+    // answering "Yes" can never lose the changes.
+    bool CanClose();
+
+    // A command has changed the picture: mark the document and record a snapshot. False when the
+    // snapshot could not be made (the change stays on screen, but Undo cannot come back to it).
+    bool CommitChange();
+
+    bool Undo() { return m_history.Undo(m_picture); }
+    bool Redo() { return m_history.Redo(m_picture); }
+
+    CImage& picture() { return m_picture; }
+    const CImage& picture() const { return m_picture; }
+    CImageProcessor& engine() { return m_engine; }
+    CImageHistory& history() { return m_history; }
+    const CImageHistory& history() const { return m_history; }
+
+    bool modified() const { return m_modified != 0; }
+    void SetModified(bool modified) { m_modified = modified ? 1 : 0; }
+
+    QString pathName() const { return m_pathName; }
+    // The file name shown in captions ("photo.jpg").
+    QString title() const;
+    QString lastError() const { return m_lastError; }
+
+    void SetUi(IDocumentUi* ui) { m_ui = ui; }
+
+private:
+    void Show(const QString& caption, const QString& text, IDocumentUi::Icon icon);
+
+    // Order matters: the engine is bound to the picture, which must exist first.
+    CImage m_picture;
+    CImageProcessor m_engine{&m_picture};
+    CImageHistory m_history;
+    std::uint8_t m_modified = 0;
+
+    IDocumentUi* m_ui;
+    QString m_pathName;
+    QString m_lastError;
+};

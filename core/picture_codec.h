@@ -1,0 +1,49 @@
+#pragma once
+
+#include "core/image.h"
+
+#include <QImage>
+#include <QString>
+#include <QStringList>
+
+#include <vector>
+
+// Picture files: decoding any supported file into the engine's 24-bit blue-green-red picture, and
+// encoding it back in the format the file name's extension selects.
+
+struct CEncoder
+{
+    QByteArray format;   // writer's format name ("jpeg", "png", ...; "gif" is written with giflib)
+    QString description; // "JPEG", "PNG", ...
+    QString patterns;    // file-name patterns separated by ';' ("*.jpg;*.jpeg;*.jpe;*.jfif")
+};
+
+// Every encoder, in the order they are tried. JPEG, BMP, GIF and PNG come first.
+const std::vector<CEncoder>& Encoders();
+
+// The first encoder one of whose patterns has the path's extension (from the file name's last dot),
+// compared ignoring case; null when none claims it.
+const CEncoder* EncoderForPath(const QString& path);
+
+// Decodes `path` into `picture` as 24-bit blue-green-red: palettes expanded, alpha composited over
+// white, EXIF orientation applied. On failure `picture` is untouched, `reason` says why, and the
+// result is false. Files that claim more than CImage::kMaxPixels pixels, or whose structure is
+// broken (bad chunk lengths or checksums, truncation), are refused before large allocations.
+bool LoadPicture(const QString& path, CImage& picture, QString* reason = nullptr);
+
+// Encodes `picture` at `path` with the encoder the extension selects, default settings. The file is
+// written under a temporary name in the same folder and renamed over `path` only once complete, so
+// a failed save leaves an existing file as it was.
+bool SavePicture(const CImage& picture, const QString& path, QString* reason = nullptr);
+
+// The picture's pixel memory seen as a QImage without copying. Rows are in memory order, which is
+// bottom-up: the QImage shows the picture upside down, and painters flip it while drawing. Valid
+// while the picture keeps its buffer.
+QImage BufferAsQImage(const CImage& picture);
+
+// Copies a QImage of any format into `picture` as 24-bit blue-green-red, compositing alpha over
+// white. False when the picture cannot be allocated; `picture` is untouched then.
+bool PictureFromQImage(const QImage& source, CImage& picture);
+
+// A top-down RGB888 copy of the picture, for encoders and printing.
+QImage PictureToQImage(const CImage& picture);

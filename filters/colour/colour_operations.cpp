@@ -1,0 +1,8 @@
+#include "core/image_processor.h"
+#include "core/operation_table.h"
+
+void AddColourOperations(std::vector<COperation>& table)
+{
+    table.push_back({"Invert", "every channel byte v becomes 255 - v", {},
+                     [](CImageProcessor& e, const COpArgs&) { e.Invert(); return true; }});
+}

@@ -5,7 +5,27 @@
 #include <cstdlib>
 #include <cstring>
 #include <limits>
+#include <atomic>
 #include <utility>
+
+namespace {
+std::atomic<int> g_allocationsBeforeFailure{-1};
+
+void* AllocatePixels(std::size_t bytes, bool zeroed)
+{
+    int left = g_allocationsBeforeFailure.load();
+    while (left >= 0) {
+        if (left == 0) return nullptr;
+        if (g_allocationsBeforeFailure.compare_exchange_weak(left, left - 1)) break;
+    }
+    return zeroed ? std::calloc(bytes, 1) : std::malloc(bytes);
+}
+} // namespace
+
+void orvex_testing::FailImageAllocationsAfter(int allocations)
+{
+    g_allocationsBeforeFailure.store(allocations < 0 ? -1 : allocations);
+}
 
 CImage::~CImage()
 {
@@ -46,7 +66,7 @@ bool CImage::Create(int width, int height, int bitsPerPixel, unsigned flags)
     if (total > std::int64_t(std::numeric_limits<std::ptrdiff_t>::max())) return false;
 
     // calloc: large blocks arrive as fresh zero pages, so a new black picture costs no writes.
-    auto* buffer = static_cast<std::uint8_t*>(std::calloc(static_cast<std::size_t>(total), 1));
+    auto* buffer = static_cast<std::uint8_t*>(AllocatePixels(static_cast<std::size_t>(total), true));
     if (!buffer) return false;
 
     m_buffer = buffer;
@@ -96,7 +116,7 @@ bool CImage::CopyFrom(const CImage& source)
         // A fresh buffer is overwritten whole, so skip calloc's zeroing.
         Destroy();
         const std::int64_t stride = StrideFor(source.m_width, source.m_bitsPerPixel);
-        auto* buffer = static_cast<std::uint8_t*>(std::malloc(static_cast<std::size_t>(stride) * source.m_height));
+        auto* buffer = static_cast<std::uint8_t*>(AllocatePixels(static_cast<std::size_t>(stride) * source.m_height, false));
         if (!buffer) return false;
         m_buffer = buffer;
         m_width = source.m_width;

@@ -72,5 +72,12 @@ private:
     int m_transparentIndex = -1;
 };
 
+// Fault injection for tests: after `allocations` more successful pixel allocations, every further
+// one fails until the hook is reset with a negative count. Lets tests prove that running out of
+// memory never corrupts a picture or the history.
+namespace orvex_testing {
+void FailImageAllocationsAfter(int allocations);
+}
+
 // Copies `bytes` from `src` to `dst`, splitting large blocks over the available cores.
 void ParallelCopy(void* dst, const void* src, std::size_t bytes);

@@ -58,6 +58,7 @@ struct COperation
     bool (*call)(CImageProcessor& engine, const COpArgs& args) = nullptr;
     std::string failureMessage = "Not enough memory to complete the operation";
     bool changesSize = false;         // may give the picture another width and height
+    bool inPlaceOnly = false;         // ignores the preview flag and always changes the picture
 };
 
 const std::vector<COperation>& OperationTable();

@@ -3,6 +3,9 @@
 
 void AddColourOperations(std::vector<COperation>& table)
 {
-    table.push_back({"Invert", "every channel byte v becomes 255 - v", {},
-                     [](CImageProcessor& e, const COpArgs&) { e.Invert(); return true; }});
+    table.push_back({.name = "Invert",
+                     .summary = "every channel byte v becomes 255 - v",
+                     .params = {},
+                     .call = [](CImageProcessor& e, const COpArgs&) { e.Invert(); return true; },
+                     .inPlaceOnly = true});
 }

@@ -1,0 +1,63 @@
+#pragma once
+
+#include "core/image.h"
+
+#include <cstdint>
+#include <cstdlib>
+#include <string>
+
+// Small helpers shared by the tests: deterministic pictures and pixel access.
+namespace test_pictures {
+
+inline std::uint8_t* Pixel(CImage& image, int x, int y)
+{
+    return image.bits() + static_cast<std::ptrdiff_t>(y) * image.pitch() + 3 * x;
+}
+
+inline const std::uint8_t* Pixel(const CImage& image, int x, int y)
+{
+    return image.bits() + static_cast<std::ptrdiff_t>(y) * image.pitch() + 3 * x;
+}
+
+// A picture whose every byte differs from its neighbours', so swaps and shifts show.
+inline CImage Pattern(int width, int height, int seed = 0)
+{
+    CImage image;
+    image.Create(width, height, 24);
+    for (int y = 0; y < height; ++y)
+        for (int x = 0; x < width; ++x)
+            for (int c = 0; c < 3; ++c)
+                Pixel(image, x, y)[c] = static_cast<std::uint8_t>((x * 7 + y * 13 + c * 101 + seed * 31) & 0xFF);
+    return image;
+}
+
+inline CImage Filled(int width, int height, std::uint8_t b, std::uint8_t g, std::uint8_t r)
+{
+    CImage image;
+    image.Create(width, height, 24);
+    for (int y = 0; y < height; ++y)
+        for (int x = 0; x < width; ++x) {
+            Pixel(image, x, y)[0] = b;
+            Pixel(image, x, y)[1] = g;
+            Pixel(image, x, y)[2] = r;
+        }
+    return image;
+}
+
+// True when both pictures have the same size and the same picture bytes (padding ignored).
+inline bool SamePixels(const CImage& a, const CImage& b)
+{
+    if (a.width() != b.width() || a.height() != b.height()) return false;
+    for (int y = 0; y < a.height(); ++y)
+        for (int i = 0; i < a.width() * 3; ++i)
+            if (Pixel(a, 0, y)[i] != Pixel(b, 0, y)[i]) return false;
+    return true;
+}
+
+inline std::string TestDataDir()
+{
+    const char* dir = std::getenv("ORVEX_TESTDATA_DIR");
+    return dir ? dir : "";
+}
+
+} // namespace test_pictures

@@ -8,8 +8,35 @@
 #include <atomic>
 #include <utility>
 
+#include <sys/mman.h>
+
 namespace {
 std::atomic<int> g_allocationsBeforeFailure{-1};
+
+// Photos are mapped on their own, aligned to 2 MB and marked for huge pages: a 6000 x 4000 picture
+// then costs 35 page faults instead of 18000 when first written, and every pass over it fewer TLB
+// misses. Smaller pictures come from the ordinary heap.
+constexpr std::size_t kHugePage = std::size_t(2) << 20;
+constexpr std::size_t kMapThreshold = std::size_t(8) << 20;
+
+std::size_t MappedLength(std::size_t bytes)
+{
+    return (bytes + kHugePage - 1) / kHugePage * kHugePage;
+}
+
+void* MapPixels(std::size_t bytes)
+{
+    const std::size_t length = MappedLength(bytes);
+    void* raw = mmap(nullptr, length + kHugePage, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    if (raw == MAP_FAILED) return nullptr;
+    auto* start = static_cast<std::uint8_t*>(raw);
+    auto* aligned = reinterpret_cast<std::uint8_t*>((reinterpret_cast<std::uintptr_t>(start) + kHugePage - 1) & ~(kHugePage - 1));
+    const std::size_t head = static_cast<std::size_t>(aligned - start);
+    if (head) munmap(start, head);
+    if (kHugePage - head) munmap(aligned + length, kHugePage - head);
+    madvise(aligned, length, MADV_HUGEPAGE);
+    return aligned; // anonymous mappings arrive zero-filled
+}
 
 void* AllocatePixels(std::size_t bytes, bool zeroed)
 {
@@ -18,7 +45,15 @@ void* AllocatePixels(std::size_t bytes, bool zeroed)
         if (left == 0) return nullptr;
         if (g_allocationsBeforeFailure.compare_exchange_weak(left, left - 1)) break;
     }
+    if (bytes >= kMapThreshold) return MapPixels(bytes);
     return zeroed ? std::calloc(bytes, 1) : std::malloc(bytes);
+}
+
+void FreePixels(void* pixels, std::size_t bytes)
+{
+    if (!pixels) return;
+    if (bytes >= kMapThreshold) munmap(pixels, MappedLength(bytes));
+    else std::free(pixels);
 }
 } // namespace
 
@@ -83,7 +118,7 @@ bool CImage::Create(int width, int height, int bitsPerPixel, unsigned flags)
 
 void CImage::Destroy()
 {
-    std::free(m_buffer);
+    FreePixels(m_buffer, bufferBytes());
     m_buffer = nullptr;
     m_bits = nullptr;
     m_width = m_height = m_pitch = m_bitsPerPixel = 0;

@@ -89,6 +89,10 @@ public:
     void BrightnessContrast(float contrast, float brightness);
     void ColorBalance(int red, int green, int blue);
     void HueSaturation(float hue, float saturation, float lightness);
+    // HueSaturation's conversions, single precision. `pixel` is 3 bytes blue, green, red, and the
+    // triple is read blue first, so hue 0 is pure blue, 120 pure green and 240 pure red.
+    static void RgbToHsl(const std::uint8_t* pixel, float& hue, float& saturation, float& lightness);
+    static void HslToRgb(float hue, float saturation, float lightness, std::uint8_t* pixel);
     void BlackAndWhite(float reds, float greens, float blues);
     void ShowOriginal();
     void Equalize();

@@ -1,5 +1,6 @@
 #include "core/picture_codec.h"
 
+#include "core/direct_decoders.h"
 #include "core/file_guards.h"
 #include "core/gif_writer.h"
 #include "core/parallel.h"
@@ -168,11 +169,19 @@ bool LoadPicture(const QString& path, CImage& picture, QString* reason)
     const auto size = static_cast<std::size_t>(fileBytes);
 
     static const uchar kPng[4] = {0x89, 'P', 'N', 'G'};
+    static const uchar kJpeg[3] = {0xFF, 0xD8, 0xFF};
+    DirectResult direct = DirectResult::NotHandled;
+    std::string directReason;
     if (size >= 4 && std::memcmp(data, kPng, 4) == 0) {
         int w = 0, h = 0;
         QString why;
         if (!CheckPngStructure(data, size, &w, &h, &why)) return Fail(reason, why);
+        direct = DecodePngDirect(data, size, picture, &directReason);
+    } else if (size >= 3 && std::memcmp(data, kJpeg, 3) == 0) {
+        direct = DecodeJpegDirect(data, size, picture, &directReason);
     }
+    if (direct == DirectResult::Decoded) return true;
+    if (direct == DirectResult::Refused) return Fail(reason, QString::fromStdString(directReason));
 
     QByteArray bytes = QByteArray::fromRawData(reinterpret_cast<const char*>(data), static_cast<qsizetype>(size));
     QBuffer buffer(&bytes);

@@ -123,6 +123,33 @@ TEST(PictureCodec, CorpusDecodesRejectsAndNeverCrashes)
     EXPECT_GT(decoded, 300);
 }
 
+TEST(PictureCodec, DirectDecodersAgreeWithTheGeneralReader)
+{
+    // JPEG and opaque PNG files skip Qt's reader; their pixels must be exactly what it gives.
+    int compared = 0;
+    for (const CorpusFile& f : ReadManifest()) {
+        if (f.expected != "decode") continue;
+        const QString path = Corpus(f.path);
+        QImage reference = QImage(path);
+        if (reference.isNull() || reference.hasAlphaChannel()) continue;
+        reference = reference.convertToFormat(QImage::Format_RGB32);
+        CImage picture;
+        ASSERT_TRUE(LoadPicture(path, picture)) << f.path;
+        ASSERT_EQ(picture.width(), reference.width()) << f.path;
+        ASSERT_EQ(picture.height(), reference.height()) << f.path;
+        int differing = 0;
+        for (int y = 0; y < picture.height(); ++y)
+            for (int x = 0; x < picture.width(); ++x) {
+                const QRgb p = reference.pixel(x, y);
+                const std::uint8_t* q = Pixel(picture, x, y);
+                differing += q[0] != qBlue(p) || q[1] != qGreen(p) || q[2] != qRed(p);
+            }
+        EXPECT_EQ(differing, 0) << f.path;
+        ++compared;
+    }
+    EXPECT_GT(compared, 150);
+}
+
 TEST(PictureCodec, FailedLoadLeavesTheTargetUntouched)
 {
     CImage picture = Pattern(5, 5);

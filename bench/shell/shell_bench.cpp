@@ -1,0 +1,224 @@
+// What the eye sees: painting the visible part of a 6000 x 4000 picture while scrolling, at the
+// fitted zoom and at 100 %, and the delay from a value change to its preview on screen.
+#include "dialogs/preview_renderer.h"
+#include "shell/child_frame.h"
+#include "shell/document_host.h"
+#include "shell/orvex_view.h"
+#include "shell/picture_painter.h"
+#include "tests/test_pictures.h"
+
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QEventLoop>
+#include <QMdiArea>
+#include <QScrollBar>
+#include <QThread>
+
+#include <benchmark/benchmark.h>
+
+#include <algorithm>
+#include <atomic>
+#include <memory>
+
+namespace {
+
+constexpr int kWidth = 6000;
+constexpr int kHeight = 4000;
+
+// A document window as the editor shows it, in a main-window-sized document area.
+struct Window
+{
+    QMdiArea area;
+    std::unique_ptr<CDocumentHost> host;
+    CChildFrame* frame = nullptr;
+
+    Window()
+    {
+        auto doc = std::make_unique<COrvexDoc>();
+        doc->picture() = test_pictures::Pattern(kWidth, kHeight);
+        host = std::make_unique<CDocumentHost>(std::move(doc));
+        area.resize(1600, 1000);
+        area.show();
+        frame = new CChildFrame(*host);
+        area.addSubWindow(frame);
+        frame->show();
+        frame->view()->Refresh();
+        QCoreApplication::processEvents();
+    }
+    ~Window() { frame->view()->Detach(); }
+    COrvexView& view() { return *frame->view(); }
+};
+
+// One frame of scrolling: the bars move, the uncovered strip is painted and the window flushed.
+void ScrollFrames(benchmark::State& state, bool fitted)
+{
+    Window window;
+    COrvexView& view = window.view();
+    if (!fitted) {
+        view.Zoom100();
+        window.frame->resize(1400, 900);
+    }
+    QCoreApplication::processEvents();
+    view.viewport()->repaint(); // the reduction for this zoom is made once, outside the timing
+    QScrollBar* bar = view.horizontalScrollBar();
+    int step = 23;
+    for (auto _ : state) {
+        if (bar->maximum() > 0) {
+            if (bar->value() + step > bar->maximum() || bar->value() + step < 0) step = -step;
+            bar->setValue(bar->value() + step);
+        } else {
+            view.viewport()->update();
+        }
+        view.viewport()->repaint();
+    }
+    state.counters["zoom%"] = static_cast<int>(view.zoom() * 100);
+}
+
+void BM_ScrollFitted(benchmark::State& state) { ScrollFrames(state, true); }
+void BM_ScrollAt100(benchmark::State& state) { ScrollFrames(state, false); }
+
+// A whole-window repaint at 100 %, as after an expose.
+void BM_FullRepaintAt100(benchmark::State& state)
+{
+    Window window;
+    window.view().Zoom100();
+    window.frame->resize(1400, 900);
+    QCoreApplication::processEvents();
+    for (auto _ : state) window.view().viewport()->repaint();
+}
+
+// The reduction a zoom change costs once.
+void BM_ZoomChangeFitted(benchmark::State& state)
+{
+    Window window;
+    for (auto _ : state) {
+        window.view().PictureChanged();
+        window.view().viewport()->repaint();
+    }
+}
+
+// The reduction alone, to the fitted size of a 6000 x 4000 picture.
+void BM_ReducePicture(benchmark::State& state)
+{
+    const CImage picture = test_pictures::Pattern(kWidth, kHeight);
+    for (auto _ : state) benchmark::DoNotOptimize(ScalePictureDown(picture, 790, 526));
+}
+
+// A preview operation with real work: every byte of the picture plus a value, into the work image,
+// `passes` times over (values[1]) to stand for heavier adjustments.
+void Lighten(CImageProcessor& engine, const std::vector<double>& values)
+{
+    const CImage& picture = *engine.image();
+    std::uint8_t* out = engine.OutputBits();
+    if (!out) return;
+    const int add = static_cast<int>(values.at(0));
+    const int passes = values.size() > 1 ? static_cast<int>(values[1]) : 1;
+    for (int pass = 0; pass < passes; ++pass)
+    for (int y = 0; y < picture.height(); ++y) {
+        const std::uint8_t* in = picture.bits() + static_cast<std::ptrdiff_t>(y) * picture.pitch();
+        std::uint8_t* row = out + static_cast<std::ptrdiff_t>(y) * picture.pitch();
+        for (int i = 0; i < picture.width() * 3; ++i) row[i] = static_cast<std::uint8_t>(std::min(in[i] + add, 255));
+    }
+}
+
+// From a value change to the view having painted its rendering, against the operation alone.
+void BM_PreviewLatency(benchmark::State& state)
+{
+    Window window;
+    CImageProcessor& engine = window.host->doc().engine();
+    engine.workImage().CopyFrom(window.host->doc().picture());
+    engine.preview.store(1);
+
+    const double passes = static_cast<double>(state.range(0));
+    QElapsedTimer alone;
+    alone.start();
+    Lighten(engine, {1, passes});
+    const double operationMs = static_cast<double>(alone.nsecsElapsed()) / 1e6;
+
+    // The operation's own time is taken where it runs, on the renderer's thread.
+    std::atomic<qint64> renderNs{0}, startNs{0}, endNs{0};
+    QElapsedTimer clock;
+    clock.start();
+    CPreviewRenderer renderer(engine, [&](CImageProcessor& e, const std::vector<double>& v) {
+        startNs.store(clock.nsecsElapsed());
+        QElapsedTimer own;
+        own.start();
+        Lighten(e, v);
+        renderNs.store(own.nsecsElapsed());
+        endNs.store(clock.nsecsElapsed());
+    });
+    window.host->SetPreviewSource(&renderer);
+    QEventLoop waiting;
+    double beforeMs = 0, afterMs = 0;
+    qint64 requestNs = 0;
+    QObject::connect(&renderer, &CPreviewRenderer::frameReady, [&] {
+        beforeMs += static_cast<double>(startNs.load() - requestNs) / 1e6;
+        afterMs += static_cast<double>(clock.nsecsElapsed() - endNs.load()) / 1e6;
+        window.host->RepaintAllViews();
+        window.view().viewport()->repaint();
+        waiting.quit();
+    });
+    int value = 0;
+    double totalMs = 0;
+    double renderMs = 0;
+    for (auto _ : state) {
+        QThread::msleep(110); // an isolated change, not a burst
+        requestNs = clock.nsecsElapsed();
+        renderer.Request({static_cast<double>(++value % 50), passes});
+        waiting.exec();
+        totalMs += static_cast<double>(clock.nsecsElapsed() - requestNs) / 1e6;
+        renderMs += static_cast<double>(renderNs.load()) / 1e6;
+    }
+    renderer.Stop();
+    window.host->SetPreviewSource(nullptr);
+    engine.preview.store(0);
+    state.counters["alone_ms"] = operationMs;
+    state.counters["rendering_ms"] = renderMs / static_cast<double>(state.iterations());
+    state.counters["shown_ms"] = totalMs / static_cast<double>(state.iterations());
+    state.counters["ratio"] = totalMs / renderMs;
+    state.counters["to_start_ms"] = beforeMs / static_cast<double>(state.iterations());
+    state.counters["to_signal_ms"] = afterMs / static_cast<double>(state.iterations());
+}
+
+// Ten changes within 100 ms: how many renderings start.
+void BM_PreviewBurst(benchmark::State& state)
+{
+    Window window;
+    CImageProcessor& engine = window.host->doc().engine();
+    engine.workImage().CopyFrom(window.host->doc().picture());
+    engine.preview.store(1);
+    int started = 0;
+    int bursts = 0;
+    for (auto _ : state) {
+        CPreviewRenderer renderer(engine, Lighten);
+        for (int v = 1; v <= 10; ++v) {
+            renderer.Request({static_cast<double>(v)});
+            QThread::msleep(10);
+        }
+        while (!renderer.Idle()) QThread::msleep(1);
+        started += renderer.renderingsStarted();
+        ++bursts;
+    }
+    engine.preview.store(0);
+    state.counters["renderings_per_burst"] = static_cast<double>(started) / bursts;
+}
+
+} // namespace
+
+BENCHMARK(BM_ScrollFitted)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_ScrollAt100)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_FullRepaintAt100)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_ReducePicture)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_ZoomChangeFitted)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_PreviewLatency)->Unit(benchmark::kMillisecond)->Iterations(10)->Arg(1)->Arg(4);
+BENCHMARK(BM_PreviewBurst)->Unit(benchmark::kMillisecond)->Iterations(5);
+
+int main(int argc, char** argv)
+{
+    qputenv("QT_QPA_PLATFORM", qgetenv("QT_QPA_PLATFORM").isEmpty() ? QByteArray("offscreen") : qgetenv("QT_QPA_PLATFORM"));
+    QApplication app(argc, argv);
+    benchmark::Initialize(&argc, argv);
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    return 0;
+}

@@ -1,0 +1,120 @@
+#pragma once
+
+#include "dialogs/preview_renderer.h"
+
+#include <QDialog>
+#include <QString>
+
+#include <functional>
+#include <memory>
+#include <vector>
+
+class QCheckBox;
+class QDialogButtonBox;
+class QGridLayout;
+class QLineEdit;
+class QSlider;
+class QVBoxLayout;
+
+// How a slider's read-only value box shows the slider.
+struct CValueFormat
+{
+    enum class Kind {
+        SignedOffset, // "%d" up to the middle position, "+%d" above it: the offset from the middle
+        Position,     // "%d": the position itself
+        Real,         // the derived value as "%3.<precision>f" ("%3.2f", "%3.1f")
+        Percent,      // "%d %%": the position as a percentage
+    };
+    Kind kind = Kind::Position;
+    int middle = 0;              // SignedOffset
+    int precision = 2;           // Real
+
+    static CValueFormat Signed(int middle) { return {Kind::SignedOffset, middle, 0}; }
+    static CValueFormat Plain() { return {Kind::Position, 0, 0}; }
+    static CValueFormat RealValue(int precision) { return {Kind::Real, 0, precision}; }
+    static CValueFormat Percentage() { return {Kind::Percent, 0, 0}; }
+};
+
+// The text a value box shows for a slider position and the parameter derived from it.
+QString FormatSliderValue(const CValueFormat& format, int position, double value);
+
+// The behaviour every parameter dialog shares. A dialog declares its sliders (with range, start
+// position, value-box format and the rule that turns a position into its parameter); the base pairs
+// each slider with its read-only value box, keeps the stored parameter values in the operation's
+// argument order, owns the "Preview" box and the identity values, and sends preview requests.
+//
+// Parameters are numbers (`values()`), in the operation's argument order. Controls other than
+// sliders (radio buttons, check boxes, lists) keep a value slot of their own (AddValue) and call
+// SetValue when the user changes them.
+class CParamDialog : public QDialog
+{
+    Q_OBJECT
+
+public:
+    explicit CParamDialog(const QString& title, QWidget* parent = nullptr);
+    ~CParamDialog() override;
+
+    // Adds a labelled slider with its value box and returns its parameter index. `stored` is the
+    // value the dialog starts with: when the first notification after opening derives the same
+    // value, that notification is not a change. `toValue` derives the parameter from a position
+    // (identity when empty).
+    int AddSlider(const QString& label, int minimum, int maximum, int position, CValueFormat format,
+                  double stored, std::function<double(int)> toValue = {});
+    // A parameter slot for a control of the dialog's own.
+    int AddValue(double stored);
+    // The "Preview" check box.
+    void AddPreviewBox(bool checked = true);
+    // Values for which the operation reproduces the picture, shown while "Preview" is unchecked.
+    void SetIdentityValues(std::vector<double> identity) { m_identity = std::move(identity); }
+    // Posterize and Mosaic render again on every notification, even without movement.
+    void SetActsOnEveryNotification(bool every) { m_everyNotification = every; }
+
+    // A control of the dialog's own changed parameter `index`.
+    void SetValue(int index, double value);
+
+    double value(int index) const { return m_values.at(static_cast<std::size_t>(index)); }
+    const std::vector<double>& values() const { return m_values; }
+    QSlider* slider(int index) const;
+    QLineEdit* valueBox(int index) const;
+    QCheckBox* previewBox() const { return m_previewBox; }
+    // Where a dialog adds controls of its own, between the sliders and the buttons.
+    QVBoxLayout* extraArea() const { return m_extra; }
+
+    // Connects the dialog to the document's engine: from now on changes request previews that
+    // `render` draws into the work image. The renderer lives until the dialog closes.
+    void AttachPreview(CImageProcessor& engine, CPreviewRenderer::Render render);
+    CPreviewRenderer* renderer() const { return m_renderer.get(); }
+
+    // Closing stops the renderer first, so no rendering outlives the dialog.
+    void done(int result) override;
+
+protected:
+    void showEvent(QShowEvent* event) override;
+
+private:
+    struct CSlider
+    {
+        QSlider* slider = nullptr;
+        QLineEdit* box = nullptr;
+        CValueFormat format;
+        std::function<double(int)> toValue;
+        int index = 0;
+    };
+
+    void OnSliderNotification(const CSlider& entry);
+    void OnPreviewToggled(bool checked);
+    void RequestPreview(const std::vector<double>& values);
+    bool PreviewWanted() const;
+
+    std::vector<CSlider> m_sliders;
+    std::vector<double> m_values;
+    std::vector<double> m_identity;
+    bool m_everyNotification = false;
+    bool m_opened = false;
+
+    QGridLayout* m_grid = nullptr;
+    QVBoxLayout* m_extra = nullptr;
+    QCheckBox* m_previewBox = nullptr;
+    QDialogButtonBox* m_buttons = nullptr;
+    std::unique_ptr<CPreviewRenderer> m_renderer;
+};

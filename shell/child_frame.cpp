@@ -1,0 +1,41 @@
+#include "shell/child_frame.h"
+
+#include "shell/document_host.h"
+#include "shell/orvex_view.h"
+
+#include <QCloseEvent>
+
+CChildFrame::CChildFrame(CDocumentHost& host, QWidget* parent)
+    : QMdiSubWindow(parent,
+                    Qt::SubWindow | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
+                        Qt::WindowCloseButtonHint),
+      m_host(host), m_view(new COrvexView(host))
+{
+    setAttribute(Qt::WA_DeleteOnClose);
+    setWidget(m_view);
+    m_view->SetFrame(this);
+    setWindowIcon(QIcon(QStringLiteral(":/orvex.svg")));
+}
+
+QRect CChildFrame::NormalGeometry() const
+{
+    if (isMinimized() || isMaximized()) {
+        const QRect normal = normalGeometry();
+        if (normal.isValid()) return normal;
+    }
+    return geometry();
+}
+
+void CChildFrame::closeEvent(QCloseEvent* event)
+{
+    const bool lastView = m_host.views().size() == 1 && m_host.views().front() == m_view;
+    if (lastView && !m_host.closeApproved) {
+        if (!m_host.doc().CanClose()) {
+            event->ignore();
+            return;
+        }
+        m_host.closeApproved = true;
+    }
+    QMdiSubWindow::closeEvent(event);
+    if (event->isAccepted()) m_view->Detach();
+}

@@ -1,0 +1,298 @@
+#include "shell/command_table.h"
+
+#include "core/image_processor.h"
+#include "dialogs/param_dialog.h"
+#include "shell/command_sequences.h"
+#include "shell/main_frame.h"
+#include "shell/orvex_view.h"
+
+
+#include <memory>
+
+namespace {
+
+// Builds one row; reads like the menu resource it replaces.
+class Row
+{
+public:
+    Row(int id, const char* menu, const char* caption)
+    {
+        m_c.id = id;
+        m_c.menu = QString::fromUtf8(menu);
+        m_c.caption = QString::fromUtf8(caption);
+    }
+    Row& Keys(QStringList keys) { m_c.keys = std::move(keys); return *this; }
+    Row& Toolbar(int slot, const char* icon)
+    {
+        m_c.toolbar = slot;
+        m_c.icon = QStringLiteral(":/icons/%1.svg").arg(QLatin1String(icon));
+        return *this;
+    }
+    Row& Prompt(const char* prompt) { m_c.prompt = QString::fromUtf8(prompt); return *this; }
+    Row& NoDocumentMenu() { m_c.noDocumentMenu = true; return *this; }
+    Row& Checkable() { m_c.checkable = true; return *this; }
+    // Handled by the frame or the application (the toolkit's commands).
+    Row& Frame(std::function<void(CMainFrame&)> handler)
+    {
+        m_c.sequence = CSequence::Toolkit;
+        m_c.handler = [handler = std::move(handler)](CCommandTarget& t) { handler(t.frame); };
+        return *this;
+    }
+    // Handled by the active view.
+    Row& View(CSequence sequence, std::function<void(COrvexView&)> handler)
+    {
+        m_c.sequence = sequence;
+        m_c.needsView = true;
+        m_c.handler = [handler = std::move(handler)](CCommandTarget& t) {
+            if (t.view) handler(*t.view);
+        };
+        return *this;
+    }
+    // A toolkit command that works on the active document window.
+    Row& FrameView(std::function<void(CMainFrame&, COrvexView&)> handler)
+    {
+        m_c.sequence = CSequence::Toolkit;
+        m_c.needsView = true;
+        m_c.handler = [handler = std::move(handler)](CCommandTarget& t) {
+            if (t.view) handler(t.frame, *t.view);
+        };
+        return *this;
+    }
+    Row& Direct(sequence::CEngineCall call)
+    {
+        return View(CSequence::Direct, [call = std::move(call)](COrvexView& v) { sequence::Direct(v, call); });
+    }
+    Row& Signature(std::function<int(CImageProcessor&)> sign)
+    {
+        return View(CSequence::Signature, [sign = std::move(sign)](COrvexView& v) { sequence::Signature(v, sign); });
+    }
+    // `ask` runs the dialog and returns the call its values decide on, or nothing.
+    Row& ValueDialog(std::function<sequence::CEngineCall(COrvexView&)> ask)
+    {
+        return View(CSequence::ValueDialog, [ask = std::move(ask)](COrvexView& v) { sequence::Asked(v, ask); });
+    }
+    Row& OkDialog(std::function<sequence::CEngineCall(COrvexView&)> ask)
+    {
+        return View(CSequence::OkDialog, [ask = std::move(ask)](COrvexView& v) { sequence::Asked(v, ask); });
+    }
+    // `make` builds the dialog for the view; `render` is both the preview and the final call.
+    Row& PreviewDialog(std::function<std::unique_ptr<CParamDialog>(COrvexView&)> make, CPreviewRenderer::Render render,
+                       sequence::CApplies applies = {})
+    {
+        return View(CSequence::PreviewDialog, [make = std::move(make), render = std::move(render),
+                                               applies = std::move(applies)](COrvexView& v) {
+            const std::unique_ptr<CParamDialog> dialog = make(v);
+            if (dialog) sequence::Preview(v, *dialog, render, applies);
+        });
+    }
+    // `ask` runs the dialog and returns the iteration count; 0 stops before the worker starts.
+    Row& Worker(std::function<int(COrvexView&)> ask, const char* label, std::function<void(CImageProcessor&, int)> call)
+    {
+        return View(CSequence::Worker, [ask = std::move(ask), label = QString::fromUtf8(label),
+                                        call = std::move(call)](COrvexView& v) {
+            const int iterations = ask(v);
+            if (iterations != 0) sequence::Worker(v, label, [&call, iterations](CImageProcessor& e) { call(e, iterations); });
+        });
+    }
+    // Listed for its view, with no handler yet: shown disabled.
+    Row& Pending(CSequence sequence)
+    {
+        m_c.sequence = sequence;
+        m_c.needsView = true;
+        return *this;
+    }
+    operator CCommand() const { return m_c; }
+
+private:
+    CCommand m_c;
+};
+
+CCommand Separator(const char* menu, bool noDocumentMenu = false)
+{
+    CCommand c;
+    c.kind = CCommand::Kind::Separator;
+    c.menu = QString::fromUtf8(menu);
+    c.noDocumentMenu = noDocumentMenu;
+    return c;
+}
+
+CCommand RecentFiles(const char* menu)
+{
+    CCommand c;
+    c.kind = CCommand::Kind::RecentFiles;
+    c.menu = QString::fromUtf8(menu);
+    c.noDocumentMenu = true;
+    return c;
+}
+
+constexpr auto kPending = CSequence::None;
+
+std::vector<CCommand> BuildTable()
+{
+    const char* file = "&File";
+    const char* edit = "&Edit";
+    const char* view = "&View";
+    const char* adjust = "&Image/Adjustments";
+    const char* image = "&Image";
+    const char* rotate = "&Image/Rotate Canvas";
+    const char* window = "&Window";
+    const char* help = "&Help";
+
+    return {
+        Row(57600, file, "&New\tCtrl+N").Keys({"Ctrl+N"}).Toolbar(11, "new").Prompt("Create a new document").NoDocumentMenu(),
+        Row(57601, file, "&Open...\tCtrl+O").Keys({"Ctrl+O"}).Toolbar(12, "open").Prompt("Open an existing document")
+            .NoDocumentMenu().Frame([](CMainFrame& f) { f.OnFileOpen(); }),
+        Row(57602, file, "&Close").Prompt("Close the active document").NoDocumentMenu()
+            .FrameView([](CMainFrame& f, COrvexView& v) { f.CloseDocument(v); }),
+        Row(57603, file, "&Save\tCtrl+S").Keys({"Ctrl+S"}).Toolbar(13, "save").Prompt("Save the active document")
+            .FrameView([](CMainFrame& f, COrvexView& v) { f.Save(v); }),
+        Row(57604, file, "Save &As...").Prompt("Save the active document with a new name")
+            .FrameView([](CMainFrame& f, COrvexView& v) { f.SaveAs(v); }),
+        Separator(file),
+        Row(57607, file, "&Print...\tCtrl+P").Keys({"Ctrl+P"}).Toolbar(31, "print").Prompt("Print the active document")
+            .FrameView([](CMainFrame& f, COrvexView& v) { f.Print(v); }),
+        Row(57609, file, "Print Pre&view").Prompt("Display full pages")
+            .FrameView([](CMainFrame& f, COrvexView& v) { f.PrintPreview(v); }),
+        Row(57606, file, "P&rint Setup...").Prompt("Change the printer and printing options").NoDocumentMenu()
+            .Frame([](CMainFrame& f) { f.PrintSetup(); }),
+        Separator(file, true),
+        RecentFiles(file),
+        Separator(file, true),
+        Row(57665, file, "E&xit").Prompt("Quit the application; prompts to save documents").NoDocumentMenu()
+            .Frame([](CMainFrame& f) { f.close(); }),
+
+        Row(57643, edit, "&Undo\tCtrl+Z").Keys({"Ctrl+Z", "Alt+Backspace"}).Toolbar(41, "undo").Prompt("Undo the last action")
+            .View(CSequence::View, [](COrvexView& v) { sequence::Undo(v); }),
+        Row(57644, edit, "&Redo\tCtrl+Y").Keys({"Ctrl+Y"}).Toolbar(42, "redo").Prompt("Redo the previously undone action")
+            .View(CSequence::View, [](COrvexView& v) { sequence::Redo(v); }),
+        Separator(edit),
+        Row(57635, edit, "Cu&t\tCtrl+X").Keys({"Ctrl+X", "Shift+Del"}).Toolbar(21, "cut")
+            .Prompt("Cut the selection and put it on the Clipboard").Pending(kPending),
+        Row(57634, edit, "&Copy\tCtrl+C").Keys({"Ctrl+C", "Ctrl+Ins"}).Toolbar(22, "copy")
+            .Prompt("Copy the selection and put it on the Clipboard").Pending(kPending),
+        Row(57637, edit, "&Paste\tCtrl+V").Keys({"Ctrl+V", "Shift+Ins"}).Toolbar(23, "paste")
+            .Prompt("Insert Clipboard contents").Pending(kPending),
+
+        Row(59392, view, "&Toolbar").Prompt("Show or hide the toolbar").NoDocumentMenu().Checkable()
+            .Frame([](CMainFrame& f) { f.ToggleToolbar(); }),
+        Row(59393, view, "&Status Bar").Prompt("Show or hide the status bar").NoDocumentMenu().Checkable()
+            .Frame([](CMainFrame& f) { f.ToggleStatusBar(); }),
+        Separator(view),
+        Row(32772, view, "&Zoom in").Keys({"Shift+Z"}).Toolbar(51, "zoom_in").Prompt("Zoom in on image")
+            .View(CSequence::View, [](COrvexView& v) { v.ZoomIn(); }),
+        Row(32773, view, "Zoom &out").Keys({"Shift+O"}).Toolbar(52, "zoom_out").Prompt("Zoom out on image")
+            .View(CSequence::View, [](COrvexView& v) { v.ZoomOut(); }),
+        Row(32774, view, "Zoom 100%").Toolbar(53, "zoom_100").Prompt("Zoom 100% on image")
+            .View(CSequence::View, [](COrvexView& v) { v.Zoom100(); }),
+
+        Row(32876, adjust, "Auto Levels\tShift+Ctrl+L").Pending(kPending),
+        Row(32875, adjust, "Auto Contrast\tAlt+Shift+Ctrl+L").Pending(kPending),
+        Row(32812, adjust, "Auto Color\tShift+Ctrl+B").Keys({"Ctrl+Shift+B"}).Toolbar(92, "auto_color")
+            .Prompt("Auto Color").Pending(CSequence::Direct),
+        Separator(adjust),
+        Row(32836, adjust, "Color Balance...\tCtrl+B").Keys({"Ctrl+B"}).Pending(CSequence::PreviewDialog),
+        Row(32810, adjust, "Brightness/Contrast...").Pending(CSequence::PreviewDialog),
+        Row(32869, adjust, "Black && White...\tAlt+Shift+Ctrl+B").Keys({"Ctrl+Alt+Shift+B"}).Pending(CSequence::PreviewDialog),
+        Row(32868, adjust, "Hue/Saturation\tCtrl+U").Keys({"Ctrl+U"}).Pending(CSequence::PreviewDialog),
+        Row(32809, adjust, "Desaturate\tShift+Ctrl+U").Keys({"Ctrl+Shift+U"}).Pending(CSequence::Direct),
+        Separator(adjust),
+        Row(32793, adjust, "Invert\tCtrl+I").Keys({"Ctrl+I"}).Direct([](CImageProcessor& e) { e.Invert(); }),
+        Row(32811, adjust, "Equalize").Toolbar(93, "equalize").Prompt("Auto Contrast").Pending(CSequence::Direct),
+        Row(32855, adjust, "Threshold...").Pending(kPending),
+        Row(32854, adjust, "Posterize...").Pending(CSequence::PreviewDialog),
+        Separator(adjust),
+        Row(32826, adjust, "Red eye elimination").Toolbar(91, "red_eye").Prompt("Red eye reduction").Pending(CSequence::Direct),
+        Separator(adjust),
+        Row(32853, adjust, "Variations...").Pending(kPending),
+
+        Row(32850, image, "Dublicate").Pending(kPending),
+        Separator(image),
+        Row(32802, image, "Image Size...\tAlt+Ctrl+I").Keys({"Ctrl+Alt+I"}).Pending(CSequence::ValueDialog),
+        Row(32803, image, "Canvas Size...\tAlt+Ctrl+C").Keys({"Ctrl+Alt+C"}).Pending(CSequence::ValueDialog),
+        Row(32797, rotate, "180°").Pending(CSequence::Direct),
+        Row(32798, rotate, "90° CW").Toolbar(61, "rotate_cw").Prompt("Rotate Clockwise").Pending(CSequence::Direct),
+        Row(32799, rotate, "90° CCW").Toolbar(62, "rotate_ccw").Prompt("Rotate Counterclockwise").Pending(CSequence::Direct),
+        Row(32834, rotate, "Arbitrary...").Pending(CSequence::OkDialog),
+        Separator(rotate),
+        Row(32800, rotate, "Flip Canvas Horizontal").Pending(CSequence::Direct),
+        Row(32801, rotate, "Flip Canvas Vertical").Pending(CSequence::Direct),
+
+        Row(32784, "F&ilter/Blur", "Average").Pending(CSequence::Direct),
+        Row(32785, "F&ilter/Blur", "Blur").Prompt("Smooth").Pending(CSequence::Direct),
+        Row(32786, "F&ilter/Blur", "Blur more").Toolbar(82, "blur_more").Prompt("Smooth").Pending(CSequence::Direct),
+        Row(32783, "F&ilter/Blur", "Gaussian Blur...").Pending(CSequence::ValueDialog),
+        Row(32835, "F&ilter/Blur", "Lens Blur...").Pending(CSequence::ValueDialog),
+        Row(32788, "F&ilter/Blur", "Motion blur...").Pending(CSequence::ValueDialog),
+        Row(32816, "F&ilter/Diffusion", "Total variation").Pending(CSequence::Worker),
+        Row(32817, "F&ilter/Diffusion", "Balanced Forward-Backward").Pending(CSequence::Worker),
+        Row(32790, "F&ilter/Noise", "Add noise...").Pending(CSequence::PreviewDialog),
+        Row(32860, "F&ilter/Noise", "Despeckle").Pending(kPending),
+        Row(32791, "F&ilter/Noise", "Median...").Pending(CSequence::ValueDialog),
+        Row(32842, "F&ilter/Noise", "Bilateral...").Pending(kPending),
+        Row(32862, "F&ilter/Pixelate", "Facet").Pending(kPending),
+        Row(32863, "F&ilter/Pixelate", "Fragment").Pending(kPending),
+        Row(32864, "F&ilter/Pixelate", "Mosaic...").Pending(CSequence::PreviewDialog),
+        Row(32865, "F&ilter/Render", "Clouds").Pending(kPending),
+        Row(32866, "F&ilter/Render", "Difference Clouds").Pending(kPending),
+        Row(32838, "F&ilter/Render", "Lens Flare...").Pending(CSequence::OkDialog),
+        Row(32814, "F&ilter/Sharpen", "Sharpen").Toolbar(81, "sharpen").Prompt("Sharpen").Pending(CSequence::Direct),
+        Row(32839, "F&ilter/Sharpen", "Unsharp Mask...").Pending(CSequence::OkDialog),
+        Row(32841, "F&ilter/Stylize", "Find Edges").Pending(CSequence::Direct),
+        Row(32867, "F&ilter/Stylize", "Solarize").Pending(CSequence::Direct),
+        Row(32845, "F&ilter/Other", "Custom...").Pending(CSequence::PreviewDialog),
+        Row(32846, "F&ilter/Other", "Hight Pass...").Pending(CSequence::ValueDialog),
+        Row(32847, "F&ilter/Other", "Maximum...").Pending(CSequence::ValueDialog),
+        Row(32848, "F&ilter/Other", "Minimum...").Pending(CSequence::ValueDialog),
+        Row(32849, "F&ilter/Other", "Offset...").Pending(CSequence::PreviewDialog),
+        Separator("F&ilter"),
+        Row(32833, "F&ilter", "Obtain Grid").Pending(CSequence::Direct),
+        Row(32844, "F&ilter", "Sign").Pending(CSequence::Signature),
+
+        // The size presets exist only as toolbar buttons.
+        Row(32821, "", "640x480").Toolbar(71, "size_640").Prompt("640x480").Pending(CSequence::Direct),
+        Row(32822, "", "1024x768").Toolbar(72, "size_1024").Prompt("1024x768").Pending(CSequence::Direct),
+        Row(32823, "", "1600x1200").Toolbar(73, "size_1600").Prompt("1600x1200").Pending(CSequence::Direct),
+
+        Row(57648, window, "&New Window").Prompt("Open another window for the active document")
+            .FrameView([](CMainFrame& f, COrvexView& v) { f.NewWindow(v); }),
+        Row(57650, window, "&Cascade").Prompt("Arrange windows so they overlap").Frame([](CMainFrame& f) { f.Cascade(); }),
+        Row(57651, window, "&Tile").Prompt("Arrange windows as non-overlapping tiles").Frame([](CMainFrame& f) { f.Tile(); }),
+        Row(57649, window, "&Arrange Icons").Prompt("Arrange icons at the bottom of the window")
+            .Frame([](CMainFrame& f) { f.ArrangeIcons(); }),
+
+        Row(57667, help, "&Help Topics").Prompt("List Help topics").NoDocumentMenu().Frame([](CMainFrame& f) { f.ShowHelp(); }),
+        Separator(help, true),
+        Row(57664, help, "&About Orvex...").Toolbar(32, "about").Prompt("Display program information and version")
+            .NoDocumentMenu().Frame([](CMainFrame& f) { f.ShowAbout(); }),
+        Row(57670, "", "Help").Keys({"F1"}).Prompt("Display help for the current task").Frame([](CMainFrame& f) { f.ShowHelp(); }),
+        Row(57669, "", "Help").Keys({"Shift+F1"}).Toolbar(33, "help")
+            .Prompt("Display help for clicked on buttons, menus and windows").Frame([](CMainFrame& f) { f.ShowHelp(); }),
+        // There are no split panes to move between.
+        Row(57680, "", "Next Pane").Keys({"F6"}).Pending(kPending),
+        Row(57681, "", "Previous Pane").Keys({"Shift+F6"}).Pending(kPending),
+    };
+}
+
+} // namespace
+
+const std::vector<CCommand>& CommandTable()
+{
+    static const std::vector<CCommand> table = BuildTable();
+    return table;
+}
+
+const CCommand* FindCommand(int id)
+{
+    for (const CCommand& c : CommandTable())
+        if (c.kind == CCommand::Kind::Command && c.id == id) return &c;
+    return nullptr;
+}
+
+QString PlainCaption(const QString& caption)
+{
+    QString text = caption.section(QLatin1Char('\t'), 0, 0);
+    text.replace(QStringLiteral("&&"), QStringLiteral("\x01"));
+    text.remove(QLatin1Char('&'));
+    text.replace(QStringLiteral("\x01"), QStringLiteral("&"));
+    return text;
+}

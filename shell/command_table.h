@@ -1,0 +1,60 @@
+#pragma once
+
+#include <QString>
+#include <QStringList>
+
+#include <functional>
+#include <vector>
+
+class CMainFrame;
+class COrvexView;
+
+// How a command reaches its operation (for the help page and for reading the table).
+enum class CSequence { None, Toolkit, View, Direct, Signature, ValueDialog, OkDialog, PreviewDialog, Worker };
+
+// What a handler works on: the main frame always, the active view when a document window is active.
+struct CCommandTarget
+{
+    CMainFrame& frame;
+    COrvexView* view;
+};
+using CCommandHandler = std::function<void(CCommandTarget&)>;
+
+// One row of the command table, the single source of the menus, the toolbar, the accelerators,
+// the status-bar prompts and the enabled state. Rows are in menu order.
+//
+// A filter's command becomes live by giving its row in command_table.cpp a sequence in place of
+// Pending(...): .Direct(call), .Signature(sign), .ValueDialog(ask), .OkDialog(ask),
+// .PreviewDialog(make, render[, applies]) or .Worker(ask, label, call). Nothing else changes.
+struct CCommand
+{
+    enum class Kind { Command, Separator, RecentFiles };
+
+    Kind kind = Kind::Command;
+    int id = 0;
+    // Where the item sits in the document menu, as "&Image/Adjustments"; empty for commands reached
+    // only by toolbar or keys.
+    QString menu;
+    // Exact menu caption, accelerator text after a tab ("Invert\tCtrl+I").
+    QString caption;
+    // Keys that run the command, portable form ("Ctrl+I", "Alt+Backspace").
+    QStringList keys;
+    // Toolbar position, 0 for none; the tens digit is the button group (groups are separated).
+    int toolbar = 0;
+    QString prompt;
+    QString icon;
+    CSequence sequence = CSequence::None;
+    // Also present in the menu shown while no document is open.
+    bool noDocumentMenu = false;
+    // Needs the active view; disabled while no document window is active.
+    bool needsView = false;
+    bool checkable = false;
+    // Empty: the item is shown disabled.
+    CCommandHandler handler;
+};
+
+const std::vector<CCommand>& CommandTable();
+const CCommand* FindCommand(int id);
+
+// Caption without mnemonic marks and accelerator text ("Black && White...\t..." -> "Black & White...").
+QString PlainCaption(const QString& caption);

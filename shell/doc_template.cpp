@@ -1,0 +1,70 @@
+#include "shell/doc_template.h"
+
+#include "shell/child_frame.h"
+#include "shell/document_host.h"
+#include "shell/main_frame.h"
+#include "shell/orvex_view.h"
+#include "shell/progress_bar.h"
+
+#include <QFileInfo>
+#include <QMdiArea>
+
+CDocTemplate::CDocTemplate(IDocumentUi& ui, QObject* parent) : QObject(parent), m_ui(ui) {}
+
+// Documents are children of the template: those still open, and those whose deletion was
+// scheduled when no event loop is left to carry it out, go with it.
+CDocTemplate::~CDocTemplate() = default;
+
+CDocumentHost* CDocTemplate::OpenDocumentFile(const QString& path)
+{
+    const QString absolute = QFileInfo(path).absoluteFilePath();
+    for (CDocumentHost* host : m_documents) {
+        if (host->doc().pathName() != absolute || host->views().isEmpty()) continue;
+        if (m_frame) m_frame->mdiArea()->setActiveSubWindow(host->views().front()->frame());
+        return host;
+    }
+    auto document = std::make_unique<COrvexDoc>(&m_ui);
+    if (!document->Open(path)) return nullptr;
+    if (m_frame) document->engine().SetProgressSink(m_frame->progressSink());
+    auto* host = new CDocumentHost(std::move(document));
+    host->setParent(this);
+    m_documents.append(host);
+    connect(host, &CDocumentHost::lastViewClosed, this, &CDocTemplate::OnLastViewClosed);
+    CreateNewFrame(*host);
+    return host;
+}
+
+CChildFrame* CDocTemplate::CreateNewFrame(CDocumentHost& host)
+{
+    if (!m_frame) return nullptr;
+    auto* frame = new CChildFrame(host);
+    m_frame->mdiArea()->addSubWindow(frame);
+    frame->show();
+    // The view's first refresh: fit, window size, caption.
+    frame->view()->Refresh();
+    m_frame->mdiArea()->setActiveSubWindow(frame);
+    m_frame->UpdateCommandStates();
+    return frame;
+}
+
+bool CDocTemplate::CloseAllDocuments()
+{
+    for (CDocumentHost* host : m_documents) {
+        if (host->closeApproved) continue;
+        if (!host->doc().CanClose()) {
+            // Answers given so far must not let these documents close unasked later.
+            for (CDocumentHost* other : m_documents) other->closeApproved = false;
+            return false;
+        }
+        host->closeApproved = true;
+    }
+    if (m_frame) m_frame->mdiArea()->closeAllSubWindows();
+    return true;
+}
+
+void CDocTemplate::OnLastViewClosed(CDocumentHost* host)
+{
+    m_documents.removeAll(host);
+    host->deleteLater();
+    if (m_frame) m_frame->UpdateCommandStates();
+}

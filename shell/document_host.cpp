@@ -1,0 +1,38 @@
+#include "shell/document_host.h"
+
+#include "shell/orvex_view.h"
+
+CDocumentHost::CDocumentHost(std::unique_ptr<COrvexDoc> document) : m_doc(std::move(document)) {}
+
+CDocumentHost::~CDocumentHost() = default;
+
+void CDocumentHost::AddView(COrvexView* view)
+{
+    if (!m_views.contains(view)) m_views.append(view);
+}
+
+void CDocumentHost::RemoveView(COrvexView* view)
+{
+    if (m_views.removeAll(view) > 0 && m_views.isEmpty()) emit lastViewClosed(this);
+}
+
+void CDocumentHost::UpdateAllViews()
+{
+    for (COrvexView* view : m_views) view->Refresh();
+}
+
+void CDocumentHost::RepaintAllViews()
+{
+    for (COrvexView* view : m_views) view->PictureChanged();
+}
+
+void CDocumentHost::SetPreviewSource(CPreviewRenderer* renderer)
+{
+    m_previewSource = renderer;
+    RepaintAllViews();
+}
+
+void CDocumentHost::FreezeViews(bool frozen)
+{
+    for (COrvexView* view : m_views) view->Freeze(frozen);
+}

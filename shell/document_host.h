@@ -1,0 +1,54 @@
+#pragma once
+
+#include "core/orvex_doc.h"
+
+#include <QList>
+#include <QObject>
+
+#include <memory>
+
+class COrvexView;
+class CPreviewRenderer;
+
+// One open document as the frames see it: the COrvexDoc and every view that shows it (File > New
+// Window adds views). Changes reach all of them through UpdateAllViews.
+class CDocumentHost : public QObject
+{
+    Q_OBJECT
+
+public:
+    explicit CDocumentHost(std::unique_ptr<COrvexDoc> document);
+    ~CDocumentHost() override;
+
+    COrvexDoc& doc() { return *m_doc; }
+    const COrvexDoc& doc() const { return *m_doc; }
+
+    const QList<COrvexView*>& views() const { return m_views; }
+    void AddView(COrvexView* view);
+    // Emits lastViewClosed when the document has no view left.
+    void RemoveView(COrvexView* view);
+
+    // The picture changed (or the title did): refresh every view (caption, scroll sizes, repaint).
+    void UpdateAllViews();
+    // Only the pixels changed (a preview rendering): repaint every view.
+    void RepaintAllViews();
+
+    // While a preview dialog is open, views paint the renderer's newest complete rendering.
+    void SetPreviewSource(CPreviewRenderer* renderer);
+    CPreviewRenderer* previewSource() const { return m_previewSource; }
+
+    // While a worker thread writes the picture, views keep showing what they showed.
+    void FreezeViews(bool frozen);
+
+    // Set once the close prompt has been answered for this document, so that closing its windows
+    // one after another does not ask again.
+    bool closeApproved = false;
+
+signals:
+    void lastViewClosed(CDocumentHost* host);
+
+private:
+    std::unique_ptr<COrvexDoc> m_doc;
+    QList<COrvexView*> m_views;
+    CPreviewRenderer* m_previewSource = nullptr;
+};

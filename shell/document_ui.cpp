@@ -1,0 +1,74 @@
+#include "shell/document_ui.h"
+
+#include <QComboBox>
+#include <QFileDialog>
+#include <QFileSystemModel>
+#include <QFileInfo>
+#include <QMessageBox>
+
+namespace {
+
+// The filter is shown as written, with "; " between its patterns, but the file dialog takes the
+// text inside the parentheses apart at spaces only and would then look for names ending in ";".
+// The list of the dialog's own file view gets the clean patterns whenever that filter is chosen.
+void UseFilters(QFileDialog& dialog)
+{
+    dialog.setNameFilters(CDocumentUi::Filters());
+    auto* model = dialog.findChild<QFileSystemModel*>();
+    if (!model) return; // a platform dialog reads the filters itself
+    auto apply = [&dialog, model] {
+        if (dialog.selectedNameFilter() == COrvexDoc::kFileFilter)
+            model->setNameFilters({QStringLiteral("*.jpg"), QStringLiteral("*.bmp"), QStringLiteral("*.gif"),
+                                   QStringLiteral("*.png")});
+    };
+    apply();
+    if (auto* combo = dialog.findChild<QComboBox*>(QStringLiteral("fileTypeCombo")))
+        QObject::connect(combo, &QComboBox::activated, &dialog, apply);
+}
+
+} // namespace
+
+QStringList CDocumentUi::Filters()
+{
+    return {COrvexDoc::kFileFilter, COrvexDoc::kAllFilesFilter};
+}
+
+void CDocumentUi::ShowMessage(const QString& caption, const QString& text, Icon icon)
+{
+    QMessageBox box(icon == Icon::Warning ? QMessageBox::Warning : QMessageBox::Information, caption, text,
+                    QMessageBox::Ok);
+    box.exec();
+}
+
+IDocumentUi::Answer CDocumentUi::AskYesNoCancel(const QString& caption, const QString& text)
+{
+    QMessageBox box(QMessageBox::Warning, caption, text, QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel);
+    box.setEscapeButton(QMessageBox::Cancel);
+    switch (box.exec()) {
+    case QMessageBox::Yes: return Answer::Yes;
+    case QMessageBox::No: return Answer::No;
+    default: return Answer::Cancel;
+    }
+}
+
+QString CDocumentUi::AskSavePath(const QString& suggestedPath)
+{
+    QFileDialog dialog(nullptr, QStringLiteral("Save As"), suggestedPath);
+    dialog.setAcceptMode(QFileDialog::AcceptSave);
+    dialog.setFileMode(QFileDialog::AnyFile);
+    UseFilters(dialog);
+    dialog.setDefaultSuffix(QStringLiteral("jpg"));
+    if (!suggestedPath.isEmpty()) dialog.selectFile(suggestedPath);
+    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return {};
+    return dialog.selectedFiles().front();
+}
+
+QStringList CDocumentUi::AskOpenPaths(QWidget* parent)
+{
+    QFileDialog dialog(parent, QStringLiteral("Open"));
+    dialog.setAcceptMode(QFileDialog::AcceptOpen);
+    dialog.setFileMode(QFileDialog::ExistingFiles);
+    UseFilters(dialog);
+    if (dialog.exec() != QDialog::Accepted) return {};
+    return dialog.selectedFiles();
+}

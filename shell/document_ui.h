@@ -1,0 +1,20 @@
+#pragma once
+
+#include "core/orvex_doc.h"
+
+class QWidget;
+
+// The document's message boxes and Save As dialog as real windows. Boxes have no owner window, as
+// the document's messages always had.
+class CDocumentUi : public IDocumentUi
+{
+public:
+    void ShowMessage(const QString& caption, const QString& text, Icon icon) override;
+    Answer AskYesNoCancel(const QString& caption, const QString& text) override;
+    QString AskSavePath(const QString& suggestedPath) override;
+
+    // The open dialog of File > Open, with the same filters; empty when cancelled.
+    static QStringList AskOpenPaths(QWidget* parent);
+    // "Supported Files (*.jpg; *.bmp; *.gif; *.png)" and "All Files (*.*)".
+    static QStringList Filters();
+};

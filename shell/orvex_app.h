@@ -1,0 +1,45 @@
+#pragma once
+
+#include "shell/doc_template.h"
+#include "shell/document_ui.h"
+#include "shell/recent_files.h"
+
+#include <QObject>
+#include <QSettings>
+#include <QStringList>
+
+#include <memory>
+
+class CDocumentHost;
+class CMainFrame;
+
+// The application: settings and recent-file list, the document template, the main window and the
+// command line. One for the program's whole life.
+class COrvexApp : public QObject
+{
+    Q_OBJECT
+
+public:
+    // `settings` null: the per-user store of the platform.
+    explicit COrvexApp(std::unique_ptr<QSettings> settings = nullptr);
+    ~COrvexApp() override;
+
+    // Builds the main window and opens the picture files named in `arguments` (program name
+    // excluded). Without a file there is no document. The window is shown maximized.
+    bool InitInstance(const QStringList& arguments);
+
+    // Opens a picture in a document window and records it in the recent-file list; a file that
+    // cannot be opened leaves the list.
+    CDocumentHost* OpenDocumentFile(const QString& path);
+
+    CMainFrame* mainFrame() const { return m_frame.get(); }
+    CDocTemplate& docTemplate() { return m_template; }
+    CRecentFileList& recentFiles() { return m_recent; }
+
+private:
+    CDocumentUi m_ui;
+    CRecentFileList m_recent;
+    // Declared before the frame so that every window has gone when the documents are deleted.
+    CDocTemplate m_template;
+    std::unique_ptr<CMainFrame> m_frame;
+};

@@ -1,0 +1,285 @@
+#include "shell/orvex_view.h"
+
+#include "core/picture_codec.h"
+#include "dialogs/preview_renderer.h"
+#include "shell/child_frame.h"
+#include "shell/document_host.h"
+#include "shell/picture_painter.h"
+
+#include <QLayout>
+#include <QMouseEvent>
+#include <QPainter>
+#include <QPaintEvent>
+#include <QPrinter>
+#include <QScrollBar>
+#include <QWheelEvent>
+
+#include <algorithm>
+#include <cmath>
+
+COrvexView::COrvexView(CDocumentHost& host, QWidget* parent) : QAbstractScrollArea(parent), m_host(host)
+{
+    // The view paints every pixel itself, surround included.
+    viewport()->setAttribute(Qt::WA_OpaquePaintEvent);
+    viewport()->setAttribute(Qt::WA_NoSystemBackground);
+    setFrameShape(QFrame::NoFrame);
+    m_host.AddView(this);
+}
+
+COrvexView::~COrvexView()
+{
+    Detach();
+}
+
+void COrvexView::Detach()
+{
+    if (!m_attached) return;
+    m_attached = false;
+    m_host.RemoveView(this);
+}
+
+COrvexDoc& COrvexView::document() const
+{
+    return m_host.doc();
+}
+
+QString COrvexView::Caption() const
+{
+    const int percent = static_cast<int>(m_zoom * 100);
+    return document().title() + QString::asprintf(document().modified() ? "* @ %d" : " @ %d", percent) +
+           QStringLiteral("%");
+}
+
+void COrvexView::Refresh()
+{
+    const CImage& picture = document().picture();
+    int sw = ScaledSize(picture.width(), m_zoom);
+    int sh = ScaledSize(picture.height(), m_zoom);
+    if (m_fitPending) {
+        while ((sw > kFitWidth && m_zoom > kMinZoom) || (sh > kFitHeight && m_zoom > kMinZoom)) {
+            m_zoom = static_cast<float>(m_zoom / 1.5);
+            sw = ScaledSize(picture.width(), m_zoom);
+            sh = ScaledSize(picture.height(), m_zoom);
+        }
+        if (m_frame) {
+            const QRect normal = m_frame->NormalGeometry();
+            m_frame->setGeometry(QRect(normal.topLeft(),
+                                       QSize(static_cast<int>(picture.width() * static_cast<double>(m_zoom) + 60),
+                                             static_cast<int>(picture.height() * static_cast<double>(m_zoom) + 80))));
+            m_frame->show();
+        }
+        m_fitPending = false;
+    }
+    m_cacheValid = false;
+    UpdateScrollBars();
+    if (m_frame) m_frame->setWindowTitle(Caption());
+    viewport()->update();
+}
+
+void COrvexView::ZoomIn()
+{
+    if (m_zoom >= kMaxZoom) return;
+    m_zoom = m_zoom >= 1.0f ? m_zoom * 2 : static_cast<float>(m_zoom * 1.5);
+    Refresh();
+}
+
+void COrvexView::ZoomOut()
+{
+    if (m_zoom <= kMinZoom) return;
+    m_zoom = m_zoom > 1.0f ? m_zoom / 2 : static_cast<float>(m_zoom / 1.5);
+    Refresh();
+}
+
+void COrvexView::Zoom100()
+{
+    m_zoom = 1.0f;
+    Refresh();
+}
+
+void COrvexView::PictureChanged()
+{
+    m_cacheValid = false;
+    viewport()->update();
+}
+
+void COrvexView::Freeze(bool frozen)
+{
+    if (frozen == m_isFrozen) return;
+    if (frozen) m_frozen = viewport()->grab();
+    else m_frozen = QPixmap();
+    m_isFrozen = frozen;
+    m_cacheValid = false;
+    viewport()->update();
+}
+
+QPoint COrvexView::scrollOffset() const
+{
+    return {horizontalScrollBar()->value(), verticalScrollBar()->value()};
+}
+
+// Centred in the view's own visible area rather than in the frame's client area, so the picture
+// stays centred whether or not scroll bars are showing.
+QRect COrvexView::pictureRect() const
+{
+    const CImage& picture = document().picture();
+    const QSize area = viewport()->size();
+    const CPictureLayout layout = LayoutPicture(picture.width(), picture.height(), m_zoom, area.width(), area.height());
+    return QRect(QPoint(layout.x0, layout.y0) - scrollOffset(), QSize(layout.dw, layout.dh));
+}
+
+void COrvexView::UpdateScrollBars()
+{
+    const CImage& picture = document().picture();
+    const int sw = ScaledSize(picture.width(), m_zoom);
+    const int sh = ScaledSize(picture.height(), m_zoom);
+    const QSize area = viewport()->size();
+    horizontalScrollBar()->setRange(0, std::max(0, sw - area.width()));
+    horizontalScrollBar()->setPageStep(std::max(1, area.width()));
+    horizontalScrollBar()->setSingleStep(std::max(1, sw / 100));
+    verticalScrollBar()->setRange(0, std::max(0, sh - area.height()));
+    verticalScrollBar()->setPageStep(std::max(1, area.height()));
+    verticalScrollBar()->setSingleStep(std::max(1, sh / 100));
+}
+
+void COrvexView::resizeEvent(QResizeEvent* event)
+{
+    QAbstractScrollArea::resizeEvent(event);
+    UpdateScrollBars();
+}
+
+void COrvexView::scrollContentsBy(int dx, int dy)
+{
+    // A picture larger than the window moves with the bars: shift what is on screen and paint only
+    // the strip that comes into view.
+    if (m_isFrozen) viewport()->update();
+    else viewport()->scroll(dx, dy);
+}
+
+void COrvexView::WithSource(const std::function<void(const CImage&)>& draw) const
+{
+    COrvexDoc& doc = document();
+    CImageProcessor& engine = doc.engine();
+    if (engine.preview.load()) {
+        if (CPreviewRenderer* renderer = m_host.previewSource()) {
+            renderer->ReadFrame(draw);
+            return;
+        }
+        const CImage& work = engine.workImage();
+        if (!work.IsNull() && work.width() == doc.picture().width() && work.height() == doc.picture().height()) {
+            draw(work);
+            return;
+        }
+    }
+    draw(doc.picture());
+}
+
+void COrvexView::paintEvent(QPaintEvent* event)
+{
+    QPainter painter(viewport());
+    const QRect exposed = event->rect();
+    if (m_isFrozen) {
+        painter.drawPixmap(0, 0, m_frozen);
+        const QSize shown = m_frozen.deviceIndependentSize().toSize();
+        FillSurround(painter, exposed, QRect(QPoint(0, 0), shown));
+        return;
+    }
+    const QRect picture = pictureRect();
+    FillSurround(painter, exposed, picture);
+    const QRect target = picture & exposed;
+    if (target.isEmpty() || document().picture().IsNull()) return;
+    WithSource([&](const CImage& source) { DrawPicture(painter, source, picture, target); });
+}
+
+void COrvexView::DrawPicture(QPainter& painter, const CImage& source, const QRect& pictureRect, const QRect& target)
+{
+    if (m_zoom < 1.0f) {
+        // Below 100 % a smooth reduction, computed once per zoom and kept: scrolling and partial
+        // repaints only copy from it.
+        const qreal ratio = devicePixelRatioF();
+        const int cw = std::clamp(static_cast<int>(pictureRect.width() * ratio), 1, source.width());
+        const int ch = std::clamp(static_cast<int>(pictureRect.height() * ratio), 1, source.height());
+        if (!m_cacheValid || m_cacheZoom != m_zoom || m_cacheRatio != ratio || m_cache.size() != QSize(cw, ch)) {
+            m_cache = ScalePictureDown(source, cw, ch);
+            m_cacheValid = !m_cache.isNull();
+            m_cacheZoom = m_zoom;
+            m_cacheRatio = ratio;
+        }
+        if (!m_cacheValid) return;
+        const double sx = static_cast<double>(cw) / pictureRect.width();
+        const double sy = static_cast<double>(ch) / pictureRect.height();
+        const QRectF from((target.x() - pictureRect.x()) * sx, (target.y() - pictureRect.y()) * sy,
+                          target.width() * sx, target.height() * sy);
+        painter.setRenderHint(QPainter::SmoothPixmapTransform, cw != static_cast<int>(pictureRect.width() * ratio));
+        painter.drawImage(QRectF(target), m_cache, from);
+        return;
+    }
+    // 100 % and above: crisp pixels, converting only the picture pixels under the exposed area.
+    const int z = static_cast<int>(m_zoom);
+    const QRect local = target.translated(-pictureRect.topLeft());
+    const int sx0 = local.left() / z;
+    const int sy0 = local.top() / z;
+    const int sx1 = std::min(source.width(), (local.right() + z) / z);
+    const int sy1 = std::min(source.height(), (local.bottom() + z) / z);
+    const QImage part = ExtractPictureRegion(source, QRect(sx0, sy0, sx1 - sx0, sy1 - sy0));
+    if (part.isNull()) return;
+    painter.setRenderHint(QPainter::SmoothPixmapTransform, false);
+    painter.drawImage(QRect(pictureRect.x() + sx0 * z, pictureRect.y() + sy0 * z, part.width() * z, part.height() * z),
+                      part);
+}
+
+void COrvexView::mouseDoubleClickEvent(QMouseEvent* event)
+{
+    if (event->button() == Qt::LeftButton && m_frame) {
+        const CImage& picture = document().picture();
+        const QRect normal = m_frame->NormalGeometry();
+        m_frame->setGeometry(QRect(normal.topLeft(),
+                                   QSize(static_cast<int>(picture.width() * static_cast<double>(m_zoom) + 20),
+                                         static_cast<int>(picture.height() * static_cast<double>(m_zoom) + 40))));
+        m_frame->show();
+        if (m_frame->layout()) m_frame->layout()->activate();
+        // Then shrink, never enlarge, so that the view exactly holds the scaled picture.
+        const QSize excess = viewport()->size() - QSize(ScaledSize(picture.width(), m_zoom), ScaledSize(picture.height(), m_zoom));
+        const QSize shrink(std::max(0, excess.width()), std::max(0, excess.height()));
+        if (shrink.width() > 0 || shrink.height() > 0) m_frame->resize(m_frame->size() - shrink);
+    }
+    QAbstractScrollArea::mouseDoubleClickEvent(event);
+}
+
+void COrvexView::ZoomAround(bool in, const QPoint& anchor)
+{
+    const QRect before = pictureRect();
+    const double px = (anchor.x() - before.x()) / static_cast<double>(m_zoom);
+    const double py = (anchor.y() - before.y()) / static_cast<double>(m_zoom);
+    if (in) ZoomIn();
+    else ZoomOut();
+    const CImage& picture = document().picture();
+    const QSize area = viewport()->size();
+    const CPictureLayout after = LayoutPicture(picture.width(), picture.height(), m_zoom, area.width(), area.height());
+    horizontalScrollBar()->setValue(static_cast<int>(std::lround(after.x0 + px * m_zoom - anchor.x())));
+    verticalScrollBar()->setValue(static_cast<int>(std::lround(after.y0 + py * m_zoom - anchor.y())));
+}
+
+void COrvexView::wheelEvent(QWheelEvent* event)
+{
+    if (event->modifiers() & Qt::ControlModifier) {
+        const int delta = event->angleDelta().y();
+        if (delta != 0) ZoomAround(delta > 0, event->position().toPoint());
+        event->accept();
+        return;
+    }
+    QAbstractScrollArea::wheelEvent(event);
+}
+
+void COrvexView::PrintTo(QPrinter& printer) const
+{
+    QPainter painter(&printer);
+    if (!painter.isActive()) return;
+    const CImage& picture = document().picture();
+    if (picture.IsNull()) return;
+    const QRect area(0, 0, painter.device()->width() - 3, painter.device()->height() - 3);
+    const CPictureLayout layout = LayoutPicture(picture.width(), picture.height(), m_zoom, area.width(), area.height());
+    const QRect target(layout.x0, layout.y0, layout.dw, layout.dh);
+    FillSurround(painter, area, target);
+    painter.setRenderHint(QPainter::SmoothPixmapTransform, m_zoom < 1.0f);
+    painter.drawImage(target, PictureToQImage(picture));
+}

@@ -1,0 +1,91 @@
+#pragma once
+
+#include <QAbstractScrollArea>
+#include <QImage>
+#include <QPixmap>
+
+#include <functional>
+
+class CChildFrame;
+class CDocumentHost;
+class COrvexDoc;
+class CImage;
+class QPainter;
+class QPrinter;
+
+// Shows one document's picture scaled by the zoom, centred on the background colour, with scroll
+// bars when it is larger than the window; the target of every picture command. Refresh is the step
+// every command calls after changing the picture.
+class COrvexView : public QAbstractScrollArea
+{
+    Q_OBJECT
+
+public:
+    static constexpr float kMaxZoom = 16.0f;
+    static constexpr float kMinZoom = 0.0625f;
+    // A new window is shrunk until the scaled picture fits in this box.
+    static constexpr int kFitWidth = 1200;
+    static constexpr int kFitHeight = 700;
+
+    COrvexView(CDocumentHost& host, QWidget* parent = nullptr);
+    ~COrvexView() override;
+
+    CDocumentHost& host() const { return m_host; }
+    COrvexDoc& document() const;
+    void SetFrame(CChildFrame* frame) { m_frame = frame; }
+    CChildFrame* frame() const { return m_frame; }
+
+    float zoom() const { return m_zoom; }
+    bool fitPending() const { return m_fitPending; }
+    // "photo.jpg* @ 66%"
+    QString Caption() const;
+
+    // First call: fits the zoom and sizes the frame. Every call: scroll sizes, caption, repaint.
+    void Refresh();
+    void ZoomIn();
+    void ZoomOut();
+    void Zoom100();
+
+    // The pixels changed but not the size: drop what was scaled and repaint.
+    void PictureChanged();
+    // While frozen the view repaints the image it last showed and never reads the picture.
+    void Freeze(bool frozen);
+
+    // Leaves the document's list of views (the window is closing); the document may go away after.
+    void Detach();
+
+    // The painting step on a printer: one picture pixel per printer pixel at 100 %.
+    void PrintTo(QPrinter& printer) const;
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
+    void scrollContentsBy(int dx, int dy) override;
+    void mouseDoubleClickEvent(QMouseEvent* event) override;
+    void wheelEvent(QWheelEvent* event) override;
+
+private:
+    // Runs `draw` with the image to show: the newest preview rendering or the work image while the
+    // engine's preview flag is set, otherwise the picture.
+    void WithSource(const std::function<void(const CImage&)>& draw) const;
+    void DrawPicture(QPainter& painter, const CImage& source, const QRect& pictureRect, const QRect& exposed);
+    void UpdateScrollBars();
+    QPoint scrollOffset() const;
+    QRect pictureRect() const;
+    void ZoomAround(bool in, const QPoint& anchor);
+
+    CDocumentHost& m_host;
+    CChildFrame* m_frame = nullptr;
+    float m_zoom = 1.0f;
+    bool m_fitPending = true;
+    bool m_attached = true;
+
+    // The reduced picture for zooms below 100 %, valid for m_cacheZoom and m_cacheRatio.
+    QImage m_cache;
+    bool m_cacheValid = false;
+    float m_cacheZoom = 0.0f;
+    qreal m_cacheRatio = 0.0;
+
+    QPixmap m_frozen;
+    bool m_isFrozen = false;
+};

@@ -1,0 +1,33 @@
+#pragma once
+
+#include "core/image.h"
+
+#include <QImage>
+#include <QRect>
+
+class QPainter;
+
+// Where a picture of width x height lands at `zoom` in an area of areaWidth x areaHeight: scaled
+// size dw x dh (truncated products in double precision) and the top-left corner, centred, or 0 on
+// an axis where the picture does not fit.
+struct CPictureLayout
+{
+    int dw = 0;
+    int dh = 0;
+    int x0 = 0;
+    int y0 = 0;
+};
+
+int ScaledSize(int size, float zoom);
+CPictureLayout LayoutPicture(int width, int height, float zoom, int areaWidth, int areaHeight);
+
+// Area-averaging reduction of the whole picture to dw x dh (each no larger than the picture),
+// top row first. The smooth path for zooms below 100 %.
+QImage ScalePictureDown(const CImage& picture, int dw, int dh);
+
+// The pixels of `region` (picture coordinates, top row first) as an RGB32 image: the crisp path for
+// zooms of 100 % and more, which converts only what is exposed.
+QImage ExtractPictureRegion(const CImage& picture, const QRect& region);
+
+// Fills the surround of the picture rectangle `pictureRect` inside `area` with the background colour.
+void FillSurround(QPainter& painter, const QRect& area, const QRect& pictureRect);

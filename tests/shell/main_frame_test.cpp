@@ -1,0 +1,387 @@
+// The editor's windows driven as a user would: start-up, menus and toolbar, Invert/Undo/Redo, the
+// recent-file list, dropped files, New Window and the close prompts.
+#include "shell/about_dialog.h"
+#include "shell/command_table.h"
+#include "shell/help_dialog.h"
+#include "shell/progress_bar.h"
+#include "tests/shell/shell_test_support.h"
+
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QFileSystemModel>
+#include <QLabel>
+#include <QMenu>
+#include <QMenuBar>
+#include <QMimeData>
+#include <QPrinter>
+#include <QTextBrowser>
+#include <QStatusBar>
+#include <QToolBar>
+#include <QUrl>
+
+using namespace shell_test;
+using test_pictures::Pixel;
+
+namespace {
+
+QStringList MenuTitles(const CMainFrame& frame)
+{
+    QStringList titles;
+    for (QMenu* menu : frame.currentMenus()) titles << menu->title();
+    return titles;
+}
+
+constexpr int kInvert = 32793, kUndo = 57643, kRedo = 57644, kNew = 57600, kOpen = 57601, kClose = 57602;
+constexpr int kSave = 57603, kExit = 57665, kNewWindow = 57648, kCut = 57635, kAutoLevels = 32876;
+
+class MainFrameTest : public ShellTest
+{
+};
+
+TEST_F(MainFrameTest, StartsWithoutDocumentMaximizedWithTheNoDocumentMenus)
+{
+    Start();
+    EXPECT_EQ(windowCount(), 0);
+    EXPECT_TRUE(frame().isMaximized());
+    EXPECT_EQ(frame().windowTitle(), "Orvex");
+    EXPECT_EQ(MenuTitles(frame()), (QStringList{"&File", "&View", "&Help"}));
+    EXPECT_FALSE(frame().action(kNew)->isEnabled());
+    EXPECT_TRUE(frame().action(kOpen)->isEnabled());
+    EXPECT_FALSE(frame().action(kInvert)->isEnabled());
+    EXPECT_EQ(frame().messagePane()->text(), "For Help, press F1");
+
+    QStringList indicators;
+    for (QLabel* label : frame().statusBar()->findChildren<QLabel*>())
+        if (label != frame().messagePane()) indicators << label->text();
+    EXPECT_EQ(indicators, (QStringList{"CAP", "NUM", "SCRL"}));
+}
+
+TEST_F(MainFrameTest, StartsWithTheNamedFileFittedAndCaptioned)
+{
+    const QString path = WritePicture("photo.png", 64, 48);
+    Start({path});
+    ASSERT_EQ(windowCount(), 1);
+    EXPECT_EQ(caption(), "photo.png @ 100%");
+    EXPECT_EQ(frame().windowTitle(), "Orvex - photo.png");
+    EXPECT_EQ(MenuTitles(frame()), (QStringList{"&File", "&Edit", "&View", "&Image", "F&ilter", "&Window", "&Help"}));
+    EXPECT_TRUE(frame().action(kInvert)->isEnabled());
+    EXPECT_FALSE(frame().action(kAutoLevels)->isEnabled());
+    EXPECT_FALSE(frame().action(kCut)->isEnabled());
+    EXPECT_FALSE(frame().action(kNew)->isEnabled());
+}
+
+TEST_F(MainFrameTest, OpenDialogShowsTheFilterAsWrittenAndStillListsThePictures)
+{
+    Start();
+    const QString path = WritePicture("o.png", 4, 4);
+    QStringList filters, patterns;
+    WhenModal<QFileDialog>([&](QFileDialog* dialog) {
+        filters = dialog->nameFilters();
+        if (auto* model = dialog->findChild<QFileSystemModel*>()) patterns = model->nameFilters();
+        dialog->selectFile(path);
+        static_cast<QDialog*>(dialog)->accept();
+    });
+    Run(kOpen);
+    EXPECT_EQ(filters, (QStringList{"Supported Files (*.jpg; *.bmp; *.gif; *.png)", "All Files (*.*)"}));
+    // Taken literally the patterns would end in ";" and hide every picture.
+    EXPECT_EQ(patterns, (QStringList{"*.jpg", "*.bmp", "*.gif", "*.png"}));
+    EXPECT_EQ(windowCount(), 1);
+}
+
+TEST_F(MainFrameTest, AFileThatCannotBeDecodedSaysLoadFailedAndOpensNothing)
+{
+    const QString path = Path("broken.png");
+    QFile file(path);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write("not a picture");
+    file.close();
+    QString message;
+    AnswerMessage(QMessageBox::Ok, &message);
+    Start({path});
+    EXPECT_EQ(message, "Load failed");
+    EXPECT_EQ(windowCount(), 0);
+}
+
+TEST_F(MainFrameTest, EveryCommandOfTheTableIsPresentAndEnabledOnlyWithAHandler)
+{
+    Start({WritePicture("a.png", 8, 8)});
+    int menuItems = 0;
+    for (const CCommand& command : CommandTable()) {
+        if (command.kind != CCommand::Kind::Command) continue;
+        QAction* action = frame().action(command.id);
+        ASSERT_NE(action, nullptr) << command.id;
+        EXPECT_EQ(action->text(), command.caption);
+        EXPECT_EQ(action->isEnabled(), static_cast<bool>(command.handler)) << command.caption.toStdString();
+        if (!command.menu.isEmpty()) ++menuItems;
+    }
+    // Every item of the document menus, reached through the menu bar itself.
+    int found = 0;
+    std::function<void(QMenu*)> count = [&](QMenu* menu) {
+        for (QAction* action : menu->actions()) {
+            if (action->menu()) count(action->menu());
+            else if (!action->isSeparator() && frame().action(32793) && action->text() != "Recent File" &&
+                     !frame().recentFileActions().contains(action))
+                ++found;
+        }
+    };
+    for (QMenu* menu : frame().currentMenus()) count(menu);
+    EXPECT_EQ(found, menuItems);
+
+    EXPECT_EQ(frame().action(kUndo)->shortcuts(),
+              (QList<QKeySequence>{QKeySequence("Ctrl+Z"), QKeySequence("Alt+Backspace")}));
+    EXPECT_EQ(frame().action(32869)->text(), "Black && White...\tAlt+Shift+Ctrl+B");
+}
+
+TEST_F(MainFrameTest, ToolbarHoldsTheButtonsInOrderWithTheirGroups)
+{
+    Start();
+    QStringList buttons;
+    for (QAction* action : frame().toolbar()->actions())
+        buttons << (action->isSeparator() ? QStringLiteral("|") : PlainCaption(action->text()));
+    EXPECT_EQ(buttons.join(','), "New,Open...,Save,|,Cut,Copy,Paste,|,Print...,About Orvex...,Help,|,Undo,Redo,|,"
+                                 "Zoom in,Zoom out,Zoom 100%,|,90° CW,90° CCW,|,640x480,1024x768,1600x1200,|,"
+                                 "Sharpen,Blur more,|,Red eye elimination,Auto Color,Equalize");
+}
+
+TEST_F(MainFrameTest, PromptsGoToTheMessagePaneAndTheIdleTextComesBack)
+{
+    Start();
+    QStatusTipEvent tip(QStringLiteral("Zoom in on image"));
+    QApplication::sendEvent(&frame(), &tip);
+    EXPECT_EQ(frame().messagePane()->text(), "Zoom in on image");
+    QStatusTipEvent none{QString()};
+    QApplication::sendEvent(&frame(), &none);
+    EXPECT_EQ(frame().messagePane()->text(), "For Help, press F1");
+    EXPECT_EQ(frame().action(32811)->statusTip(), "Auto Contrast");
+}
+
+TEST_F(MainFrameTest, InvertUndoRedoKeepTheModifiedMark)
+{
+    Start({WritePicture("photo.png", 5, 4)});
+    COrvexDoc& doc = view()->document();
+    const std::uint8_t before = Pixel(doc.picture(), 2, 1)[0];
+
+    Run(kInvert);
+    EXPECT_EQ(Pixel(doc.picture(), 2, 1)[0], 255 - before);
+    EXPECT_EQ(caption(), "photo.png* @ 100%");
+    EXPECT_EQ(doc.history().count(), 2);
+
+    // Alt+Backspace is Undo too.
+    QTest::keyClick(view()->viewport(), Qt::Key_Backspace, Qt::AltModifier);
+    EXPECT_EQ(Pixel(doc.picture(), 2, 1)[0], before);
+    EXPECT_EQ(caption(), "photo.png* @ 100%") << "Undo does not clear the mark";
+
+    QTest::keyClick(view()->viewport(), Qt::Key_Y, Qt::ControlModifier);
+    EXPECT_EQ(Pixel(doc.picture(), 2, 1)[0], 255 - before);
+
+    QTest::keyClick(view()->viewport(), Qt::Key_I, Qt::ControlModifier);
+    EXPECT_EQ(Pixel(doc.picture(), 2, 1)[0], before);
+    EXPECT_EQ(doc.history().count(), 3);
+}
+
+TEST_F(MainFrameTest, ACommandWhoseUndoStepCannotBeKeptSaysSo)
+{
+    Start({WritePicture("photo.png", 5, 4)});
+    QString message;
+    AnswerMessage(QMessageBox::Ok, &message);
+    orvex_testing::FailImageAllocationsAfter(0);
+    Run(kInvert);
+    orvex_testing::FailImageAllocationsAfter(-1);
+    EXPECT_EQ(message, "Not enough memory to keep this change in the undo history");
+    EXPECT_EQ(caption(), "photo.png* @ 100%");
+}
+
+TEST_F(MainFrameTest, RecentFileListKeepsTheSevenNewestNewestFirst)
+{
+    Start();
+    QStringList paths;
+    for (int i = 0; i < 9; ++i) {
+        paths << WritePicture(QStringLiteral("p%1.png").arg(i), 4, 4, i);
+        ASSERT_NE(m_app->OpenDocumentFile(paths.back()), nullptr);
+    }
+    const QStringList& entries = m_app->recentFiles().entries();
+    ASSERT_EQ(entries.size(), 7);
+    EXPECT_EQ(entries.front(), QFileInfo(paths[8]).absoluteFilePath());
+    EXPECT_EQ(entries.back(), QFileInfo(paths[2]).absoluteFilePath());
+    EXPECT_EQ(frame().recentFileActions().size(), 7);
+    EXPECT_TRUE(frame().recentFileActions().front()->text().startsWith("&1 "));
+
+    // Reopening an entry moves it to the top; the list survives a restart.
+    m_app->OpenDocumentFile(paths[4]);
+    EXPECT_EQ(m_app->recentFiles().entries().front(), QFileInfo(paths[4]).absoluteFilePath());
+    CRecentFileList reread(Settings());
+    EXPECT_EQ(reread.entries(), m_app->recentFiles().entries());
+}
+
+TEST_F(MainFrameTest, DroppedFilesOpenEachInItsOwnWindow)
+{
+    Start();
+    auto* mime = new QMimeData;
+    mime->setUrls({QUrl::fromLocalFile(WritePicture("a.png", 6, 6)), QUrl::fromLocalFile(WritePicture("b.png", 7, 7))});
+    QDragEnterEvent enter(QPoint(10, 10), Qt::CopyAction, mime, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(&frame(), &enter);
+    EXPECT_TRUE(enter.isAccepted());
+    QDropEvent drop(QPointF(10, 10), Qt::CopyAction, mime, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(&frame(), &drop);
+    delete mime;
+    EXPECT_EQ(windowCount(), 2);
+    EXPECT_EQ(m_app->docTemplate().documents().size(), 2);
+}
+
+TEST_F(MainFrameTest, NewWindowShowsTheSameDocumentAndFollowsItsChanges)
+{
+    Start({WritePicture("photo.png", 8, 8)});
+    COrvexView* first = view();
+    Run(kNewWindow);
+    ASSERT_EQ(windowCount(), 2);
+    COrvexView* second = view();
+    ASSERT_NE(first, second);
+    EXPECT_EQ(&first->document(), &second->document());
+    Run(kInvert);
+    EXPECT_EQ(first->frame()->windowTitle(), "photo.png* @ 100%");
+    EXPECT_EQ(second->frame()->windowTitle(), "photo.png* @ 100%");
+
+    // Closing one of two windows does not ask; the document stays.
+    second->frame()->close();
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    EXPECT_EQ(windowCount(), 1);
+    EXPECT_EQ(m_app->docTemplate().documents().size(), 1);
+}
+
+TEST_F(MainFrameTest, ClosePromptAnswers)
+{
+    Start({WritePicture("photo.png", 8, 8)});
+    Run(kInvert);
+
+    QString prompt;
+    AnswerMessage(QMessageBox::Cancel, &prompt);
+    Run(kClose);
+    EXPECT_EQ(prompt, "Save changes to the Orvex document\n " + view()->document().pathName() + " before closening?");
+    EXPECT_EQ(windowCount(), 1);
+
+    // Yes, then the Save As dialog cancelled: the changes must not be lost.
+    AnswerMessage(QMessageBox::Yes);
+    bool askedForPath = false;
+    WhenModal<QFileDialog>([&](QFileDialog* dialog) {
+        askedForPath = true;
+        dialog->reject();
+    });
+    Run(kClose);
+    EXPECT_TRUE(askedForPath);
+    EXPECT_EQ(windowCount(), 1);
+
+    // Yes and a path: saved there, then closed.
+    const QString target = Path("saved.bmp");
+    AnswerMessage(QMessageBox::Yes);
+    WhenModal<QFileDialog>([&](QFileDialog* dialog) {
+        dialog->selectFile(target);
+        static_cast<QDialog*>(dialog)->accept();
+    });
+    Run(kClose);
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    EXPECT_EQ(windowCount(), 0);
+    EXPECT_TRUE(QFileInfo::exists(target));
+}
+
+TEST_F(MainFrameTest, NoPromptWithoutChangesAndNoAfterUndo)
+{
+    Start({WritePicture("a.png", 8, 8)});
+    Run(kClose);
+    EXPECT_EQ(windowCount(), 0);
+
+    m_app->OpenDocumentFile(Path("a.png"));
+    Run(kInvert);
+    Run(kUndo);
+    QString prompt;
+    AnswerMessage(QMessageBox::No, &prompt);
+    Run(kClose);
+    EXPECT_FALSE(prompt.isEmpty()) << "Undo back to the opened picture still prompts";
+    EXPECT_EQ(windowCount(), 0);
+}
+
+TEST_F(MainFrameTest, SaveClearsTheMarkAndAFailedSaveKeepsIt)
+{
+    Start({WritePicture("photo.png", 8, 8)});
+    Run(kInvert);
+    Run(kSave);
+    EXPECT_EQ(caption(), "photo.png @ 100%");
+
+    Run(kInvert);
+    QString message;
+    AnswerMessage(QMessageBox::Ok, &message);
+    WhenModal<QFileDialog>([&](QFileDialog* dialog) {
+        dialog->selectFile(Path("photo.xyz"));
+        static_cast<QDialog*>(dialog)->accept();
+    });
+    Run(57604);
+    EXPECT_EQ(message, "Can not save " + Path("photo.xyz"));
+    EXPECT_EQ(caption(), "photo.png* @ 100%");
+}
+
+TEST_F(MainFrameTest, ExitAsksForEachModifiedDocumentAndCancelStopsIt)
+{
+    Start({WritePicture("a.png", 8, 8)});
+    Run(kInvert);
+    m_app->OpenDocumentFile(WritePicture("b.png", 8, 8, 1));
+    Run(kInvert);
+
+    int prompts = 0;
+    AnswerMessage(QMessageBox::No);
+    WhenModal<QMessageBox>([&](QMessageBox* box) {
+        ++prompts;
+        box->button(QMessageBox::Cancel)->click();
+    });
+    Run(kExit);
+    EXPECT_EQ(prompts, 1);
+    EXPECT_EQ(windowCount(), 2) << "Cancel on the second prompt keeps both documents";
+
+    // The first answer does not carry over: both are asked again.
+    prompts = 0;
+    std::function<void()> answerNo = [&] {
+        WhenModal<QMessageBox>([&](QMessageBox* box) {
+            ++prompts;
+            if (prompts < 2) answerNo();
+            box->button(QMessageBox::No)->click();
+        });
+    };
+    answerNo();
+    Run(kExit);
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    EXPECT_EQ(prompts, 2);
+    EXPECT_EQ(windowCount(), 0);
+    EXPECT_FALSE(frame().isVisible());
+}
+
+TEST_F(MainFrameTest, HelpAndAboutOpenFromTheirCommands)
+{
+    Start();
+    QTest::keyClick(&frame(), Qt::Key_F1);
+    auto* help = frame().findChild<CHelpDialog*>();
+    ASSERT_NE(help, nullptr);
+    EXPECT_TRUE(help->isVisible());
+    const QString page = help->browser()->toPlainText();
+    EXPECT_TRUE(page.contains("Invert")) << "handled commands are listed with their keys";
+    EXPECT_FALSE(page.contains("Auto Levels")) << "commands without a handler are not";
+
+    QString title, text;
+    WhenModal<CAboutDlg>([&](CAboutDlg* about) {
+        title = about->windowTitle();
+        for (QLabel* label : about->findChildren<QLabel*>()) text += label->text() + '\n';
+        about->accept();
+    });
+    Run(57664);
+    EXPECT_EQ(title, "About Orvex");
+    EXPECT_TRUE(text.contains("Orvex Version 1.0.30d"));
+}
+
+TEST_F(MainFrameTest, PrintingPaintsOnePicturePixelPerPrinterPixelAtFullZoom)
+{
+    Start({WritePicture("p.png", 40, 30)});
+    QPrinter printer(QPrinter::HighResolution);
+    printer.setOutputFormat(QPrinter::PdfFormat);
+    printer.setOutputFileName(Path("p.pdf"));
+    view()->PrintTo(printer);
+    EXPECT_GT(QFileInfo(Path("p.pdf")).size(), 1000);
+}
+
+} // namespace

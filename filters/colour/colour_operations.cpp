@@ -1,11 +1,54 @@
 #include "core/image_processor.h"
 #include "core/operation_table.h"
 
+// Parameter ranges are the dialogs' ranges; defaults are the neutral values (the picture comes back
+// unchanged, or as near as the arithmetic allows), except where no neutral value exists.
 void AddColourOperations(std::vector<COperation>& table)
 {
-    table.push_back({.name = "Invert",
-                     .summary = "every channel byte v becomes 255 - v",
-                     .params = {},
-                     .call = [](CImageProcessor& e, const COpArgs&) { e.Invert(); return true; },
-                     .inPlaceOnly = true});
+    table.push_back({"Invert", "every channel byte v becomes 255 - v", {},
+                     [](CImageProcessor& e, const COpArgs&) { e.Invert(); return true; }});
+    table.back().inPlaceOnly = true;
+    table.push_back({"Solarize", "every channel byte of 128 or more becomes 255 - v", {},
+                     [](CImageProcessor& e, const COpArgs&) { e.Solarize(); return true; }});
+    table.back().inPlaceOnly = true;
+    table.push_back({"Posterize", "quantises each channel to evenly spaced levels",
+                     {CParam::Int("levels", 2, 256, 256)},
+                     [](CImageProcessor& e, const COpArgs& a) { e.Posterize(a.Int(0)); return true; }});
+    table.push_back({"BrightnessContrast", "contrast about each channel's mean, then a brightness offset",
+                     {CParam::Float("contrast", 0, 4, 1), CParam::Float("brightness", -100, 100, 0)},
+                     [](CImageProcessor& e, const COpArgs& a) {
+                         e.BrightnessContrast(a.Float(0), a.Float(1));
+                         return true;
+                     }});
+    table.push_back({"ColorBalance", "adds a signed offset to the red, green and blue channels",
+                     {CParam::Int("red", -100, 100, 0), CParam::Int("green", -100, 100, 0),
+                      CParam::Int("blue", -100, 100, 0)},
+                     [](CImageProcessor& e, const COpArgs& a) {
+                         e.ColorBalance(a.Int(0), a.Int(1), a.Int(2));
+                         return true;
+                     }});
+    table.push_back({"HueSaturation",
+                     "shifts hue (degrees), scales saturation, moves lightness; 0,0,0 desaturates",
+                     {CParam::Float("hue", -180, 180, 0), CParam::Float("saturation", 0, 11, 1),
+                      CParam::Float("lightness", -1, 1, 0)},
+                     [](CImageProcessor& e, const COpArgs& a) {
+                         e.HueSaturation(a.Float(0), a.Float(1), a.Float(2));
+                         return true;
+                     }});
+    // Grey from a weighted channel mix; the defaults are the "None" preset.
+    table.push_back({"BlackAndWhite", "grey from a weighted mix of red, green and blue",
+                     {CParam::Float("reds", -2, 3, 0.34), CParam::Float("greens", -2, 3, 0.33),
+                      CParam::Float("blues", -2, 3, 0.33)},
+                     [](CImageProcessor& e, const COpArgs& a) {
+                         e.BlackAndWhite(a.Float(0), a.Float(1), a.Float(2));
+                         return true;
+                     }});
+    table.push_back({"ShowOriginal", "copies the picture into the preview image; nothing outside a preview", {},
+                     [](CImageProcessor& e, const COpArgs&) { e.ShowOriginal(); return true; }});
+    table.push_back({"Equalize", "equalises the intensity histogram, one table for all channels", {},
+                     [](CImageProcessor& e, const COpArgs&) { e.Equalize(); return true; }});
+    table.back().inPlaceOnly = true;
+    table.push_back({"AutoColor", "equalises each channel by its own histogram", {},
+                     [](CImageProcessor& e, const COpArgs&) { e.AutoColor(); return true; }});
+    table.back().inPlaceOnly = true;
 }

@@ -40,4 +40,17 @@ void ApplyChannelTables(const CImage& picture, std::uint8_t* target, const std::
 // Copies the picture's rows into `target` (same layout).
 void CopyPixels(const CImage& picture, std::uint8_t* target);
 
+// The row kernels behind ApplyTable and ApplyChannelTables. `source` and `target` may be the same
+// row. The plain ones run anywhere; the wide ones need AVX-512 (BW, VBMI) and are used whenever
+// the processor has it. Exposed so that the tests can hold both to the same results.
+struct CTableKernels
+{
+    void (*table)(const std::uint8_t* source, std::uint8_t* target, int bytes, const std::uint8_t* table);
+    void (*channels)(const std::uint8_t* source, std::uint8_t* target, int width, const std::uint8_t* blue,
+                     const std::uint8_t* green, const std::uint8_t* red);
+};
+const CTableKernels& PlainTableKernels();
+// Null when this processor (or this build) has no wide kernels.
+const CTableKernels* WideTableKernels();
+
 } // namespace orvex_colour

@@ -19,15 +19,20 @@ struct CHslAdjust
     float lightness;
 };
 
-template <int W>
+typedef float CFloat4 __attribute__((vector_size(16)));
+typedef std::int32_t CInt4 __attribute__((vector_size(16)));
+typedef float CFloat8 __attribute__((vector_size(32)));
+typedef std::int32_t CInt8 __attribute__((vector_size(32)));
+
+// F holds W floats, I as many 32-bit integers (the lane masks of comparisons).
+template <class F, class I>
 struct CHslKernel
 {
-    typedef float F __attribute__((vector_size(W * 4)));
-    typedef std::int32_t I __attribute__((vector_size(W * 4)));
+    static constexpr int W = static_cast<int>(sizeof(F) / sizeof(float));
 
     static F Splat(float v)
     {
-        F r;
+        F r = {};
         for (int i = 0; i < W; ++i) r[i] = v;
         return r;
     }
@@ -53,15 +58,9 @@ struct CHslKernel
         return __builtin_convertvector(v, I);
     }
 
-    // W pixels from `src` to `dst` (3 bytes each, blue first); they may be the same memory.
-    static void Block(const std::uint8_t* src, std::uint8_t* dst, const CHslAdjust& adjust)
+    // W pixels given as blue, green and red lanes (0..255) to their adjusted bytes.
+    static void Compute(I bi, I gi, I ri, const CHslAdjust& adjust, I& blue, I& green, I& red)
     {
-        I bi, gi, ri;
-        for (int i = 0; i < W; ++i) {
-            bi[i] = src[3 * i];
-            gi[i] = src[3 * i + 1];
-            ri[i] = src[3 * i + 2];
-        }
         const F c1 = __builtin_convertvector(bi, F) / 255.0f;
         const F c2 = __builtin_convertvector(gi, F) / 255.0f;
         const F c3 = __builtin_convertvector(ri, F) / 255.0f;
@@ -96,12 +95,26 @@ struct CHslKernel
         else
             l = (adjust.lightness + 1.0f) * l;
 
-        const F q = Select(l < 0.5f, l * (1.0f + s), l + s - l * s);
+        const F q = Select(l < 0.5f, l * (1.0f + s), l + s * (1.0f - l));
         const F p = 2.0f * l - q;
         const F hh = h / 360.0f;
-        const I blue = ToByte(p, q, Wrap(hh + 0.33333334f));
-        const I green = ToByte(p, q, Wrap(hh));
-        const I red = ToByte(p, q, Wrap(hh - 0.33333334f));
+        blue = ToByte(p, q, Wrap(hh + 0.33333334f));
+        green = ToByte(p, q, Wrap(hh));
+        red = ToByte(p, q, Wrap(hh - 0.33333334f));
+    }
+
+    // W pixels from `src` to `dst` (3 bytes each, blue first), moved one lane at a time; they may be
+    // the same memory.
+    static void Block(const std::uint8_t* src, std::uint8_t* dst, const CHslAdjust& adjust)
+    {
+        I bi = {}, gi = {}, ri = {};
+        for (int i = 0; i < W; ++i) {
+            bi[i] = src[3 * i];
+            gi[i] = src[3 * i + 1];
+            ri[i] = src[3 * i + 2];
+        }
+        I blue, green, red;
+        Compute(bi, gi, ri, adjust, blue, green, red);
         for (int i = 0; i < W; ++i) {
             dst[3 * i] = static_cast<std::uint8_t>(blue[i]);
             dst[3 * i + 1] = static_cast<std::uint8_t>(green[i]);

@@ -1,20 +1,110 @@
 // Point operations: each output byte depends only on the input byte at the same place.
 #include "core/image_processor.h"
 #include "core/parallel.h"
+#include "filters/colour/colour_tables.h"
 
+#include <algorithm>
+#include <atomic>
 #include <cstdint>
+
+using orvex_colour::HasPixels;
 
 void CImageProcessor::Invert()
 {
     CImage& picture = *image();
-    if (picture.IsNull()) return;
-    const int rowBytes = picture.width() * 3;
-    std::uint8_t* const top = picture.bits();
-    const int pitch = picture.pitch();
-    ParallelFor(0, picture.height(), [&](int y0, int y1) {
-        for (int y = y0; y < y1; ++y) {
-            std::uint8_t* row = top + static_cast<std::ptrdiff_t>(y) * pitch;
-            for (int i = 0; i < rowBytes; ++i) row[i] = static_cast<std::uint8_t>(~row[i]);
-        }
+    if (!HasPixels(picture)) return;
+    orvex_colour::ForEachRow(picture, picture.bits(), [](const std::uint8_t*, std::uint8_t* row, int width) {
+        // The row length is a by-value parameter here: a bound held by reference could alias the
+        // bytes being written and would keep the loop from vectorising.
+        for (int i = 0; i < width * 3; ++i) row[i] = static_cast<std::uint8_t>(~row[i]);
     });
+}
+
+void CImageProcessor::Solarize()
+{
+    CImage& picture = *image();
+    if (!HasPixels(picture)) return;
+    std::uint8_t table[256];
+    for (int v = 0; v < 256; ++v) table[v] = static_cast<std::uint8_t>(v >= 128 ? 255 - v : v);
+    orvex_colour::ApplyTable(picture, picture.bits(), table);
+}
+
+void CImageProcessor::Posterize(int levels)
+{
+    CImage& picture = *image();
+    if (!HasPixels(picture)) return;
+    std::uint8_t* const target = OutputBits();
+    if (!target) return;
+    // Fewer than 2 levels would divide by zero and more than 256 would wrap the level index; the
+    // nearest meaningful count is used instead.
+    levels = std::clamp(levels, 2, 256);
+    const double step = 255.0 / (levels - 1);
+    std::uint8_t table[256];
+    for (int v = 0; v < 256; ++v) {
+        const int q = static_cast<int>(v * (levels - 1) / 255.0 + 0.5) & 0xFF;
+        table[v] = static_cast<std::uint8_t>(static_cast<int>(q * step));
+    }
+    orvex_colour::ApplyTable(picture, target, table);
+}
+
+namespace {
+
+// Truncates toward zero, first holding the value within +-limit so that arguments far outside the
+// dialogs' ranges cannot overflow the conversion (a NaN counts as 0).
+int TruncateWithin(float value, float limit)
+{
+    if (!(value == value)) return 0;
+    return static_cast<int>(std::clamp(value, -limit, limit));
+}
+
+std::uint8_t ClampByte(int v)
+{
+    return static_cast<std::uint8_t>(std::clamp(v, 0, 255));
+}
+
+} // namespace
+
+void CImageProcessor::BrightnessContrast(float contrast, float brightness)
+{
+    CImage& picture = *image();
+    if (!HasPixels(picture)) return;
+    std::uint8_t* const target = OutputBits();
+    if (!target) return;
+
+    // Channel sums over the whole picture; integer addition, so the split over cores cannot change
+    // them. Each row is summed in 48 columns of bytes (48 is a whole number of pixels and of vector
+    // widths, so the loop vectorises), and column j belongs to channel j mod 3. A column total
+    // stays far below 2^32 for any row the picture can have.
+    std::atomic<long long> sums[3] = {0, 0, 0};
+    const std::uint8_t* const top = picture.bits();
+    const std::ptrdiff_t pitch = picture.pitch();
+    const int width = picture.width();
+    ParallelFor(0, picture.height(), [&](int y0, int y1) {
+        long long block[3] = {0, 0, 0};
+        for (int y = y0; y < y1; ++y) {
+            const std::uint8_t* p = top + y * pitch;
+            const int bytes = 3 * width;
+            std::uint32_t columns[48] = {};
+            int i = 0;
+            for (; i + 48 <= bytes; i += 48)
+                for (int j = 0; j < 48; ++j) columns[j] += p[i + j];
+            for (; i < bytes; ++i) columns[i % 48] += p[i];
+            for (int j = 0; j < 48; ++j) block[j % 3] += columns[j];
+        }
+        for (int c = 0; c < 3; ++c) sums[c].fetch_add(block[c]);
+    });
+    const long long count = static_cast<long long>(width) * picture.height();
+
+    // Arguments far beyond the dialog's ranges are held to +-2048 before truncating so the
+    // conversion cannot overflow; within those ranges nothing is changed by it.
+    const int b = TruncateWithin(brightness, 2048.0f);
+    std::uint8_t tables[3][256];
+    for (int c = 0; c < 3; ++c) {
+        const int mean = static_cast<int>(sums[c].load() / count);
+        for (int v = 0; v < 256; ++v) {
+            const int scaled = TruncateWithin(static_cast<float>(v - mean) * contrast, 2048.0f);
+            tables[c][v] = ClampByte(mean + b + scaled);
+        }
+    }
+    orvex_colour::ApplyChannelTables(picture, target, tables[0], tables[1], tables[2]);
 }

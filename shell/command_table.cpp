@@ -1,7 +1,16 @@
 #include "shell/command_table.h"
 
 #include "core/image_processor.h"
+#include "dialogs/blur_dialog.h"
+#include "dialogs/custom_dlg.h"
+#include "dialogs/motion_blur_dlg.h"
+#include "dialogs/bc_dlg.h"
+#include "dialogs/bw_dlg.h"
+#include "dialogs/cbalance_dlg.h"
+#include "dialogs/hue_dlg.h"
 #include "dialogs/param_dialog.h"
+#include "dialogs/posterize_dlg.h"
+#include "dialogs/unsharp_mask_dlg.h"
 #include "shell/command_sequences.h"
 #include "shell/main_frame.h"
 #include "shell/orvex_view.h"
@@ -188,18 +197,25 @@ std::vector<CCommand> BuildTable()
         Row(32876, adjust, "Auto Levels\tShift+Ctrl+L").Pending(kPending),
         Row(32875, adjust, "Auto Contrast\tAlt+Shift+Ctrl+L").Pending(kPending),
         Row(32812, adjust, "Auto Color\tShift+Ctrl+B").Keys({"Ctrl+Shift+B"}).Toolbar(92, "auto_color")
-            .Prompt("Auto Color").Pending(CSequence::Direct),
+            .Prompt("Auto Color").Direct([](CImageProcessor& e) { e.AutoColor(); }),
         Separator(adjust),
-        Row(32836, adjust, "Color Balance...\tCtrl+B").Keys({"Ctrl+B"}).Pending(CSequence::PreviewDialog),
-        Row(32810, adjust, "Brightness/Contrast...").Pending(CSequence::PreviewDialog),
-        Row(32869, adjust, "Black && White...\tAlt+Shift+Ctrl+B").Keys({"Ctrl+Alt+Shift+B"}).Pending(CSequence::PreviewDialog),
-        Row(32868, adjust, "Hue/Saturation\tCtrl+U").Keys({"Ctrl+U"}).Pending(CSequence::PreviewDialog),
-        Row(32809, adjust, "Desaturate\tShift+Ctrl+U").Keys({"Ctrl+Shift+U"}).Pending(CSequence::Direct),
+        Row(32836, adjust, "Color Balance...\tCtrl+B").Keys({"Ctrl+B"})
+            .PreviewDialog([](COrvexView& v) { return std::make_unique<CCBalanceDlg>(&v); }, &CCBalanceDlg::Render),
+        Row(32810, adjust, "Brightness/Contrast...")
+            .PreviewDialog([](COrvexView& v) { return std::make_unique<CBCDlg>(&v); }, &CBCDlg::Render),
+        Row(32869, adjust, "Black && White...\tAlt+Shift+Ctrl+B").Keys({"Ctrl+Alt+Shift+B"})
+            .PreviewDialog([](COrvexView& v) { return std::make_unique<CBWDlg>(&v); }, &CBWDlg::Render),
+        Row(32868, adjust, "Hue/Saturation\tCtrl+U").Keys({"Ctrl+U"})
+            .PreviewDialog([](COrvexView& v) { return std::make_unique<CHueDlg>(&v); }, &CHueDlg::Render),
+        Row(32809, adjust, "Desaturate\tShift+Ctrl+U").Keys({"Ctrl+Shift+U"})
+            .Direct([](CImageProcessor& e) { e.HueSaturation(0.0f, 0.0f, 0.0f); }),
         Separator(adjust),
         Row(32793, adjust, "Invert\tCtrl+I").Keys({"Ctrl+I"}).Direct([](CImageProcessor& e) { e.Invert(); }),
-        Row(32811, adjust, "Equalize").Toolbar(93, "equalize").Prompt("Auto Contrast").Pending(CSequence::Direct),
+        Row(32811, adjust, "Equalize").Toolbar(93, "equalize").Prompt("Auto Contrast")
+            .Direct([](CImageProcessor& e) { e.Equalize(); }),
         Row(32855, adjust, "Threshold...").Pending(kPending),
-        Row(32854, adjust, "Posterize...").Pending(CSequence::PreviewDialog),
+        Row(32854, adjust, "Posterize...")
+            .PreviewDialog([](COrvexView& v) { return std::make_unique<CPosterizeDlg>(&v); }, &CPosterizeDlg::Render),
         Separator(adjust),
         Row(32826, adjust, "Red eye elimination").Toolbar(91, "red_eye").Prompt("Red eye reduction").Pending(CSequence::Direct),
         Separator(adjust),
@@ -217,12 +233,25 @@ std::vector<CCommand> BuildTable()
         Row(32800, rotate, "Flip Canvas Horizontal").Pending(CSequence::Direct),
         Row(32801, rotate, "Flip Canvas Vertical").Pending(CSequence::Direct),
 
-        Row(32784, "F&ilter/Blur", "Average").Pending(CSequence::Direct),
-        Row(32785, "F&ilter/Blur", "Blur").Prompt("Smooth").Pending(CSequence::Direct),
-        Row(32786, "F&ilter/Blur", "Blur more").Toolbar(82, "blur_more").Prompt("Smooth").Pending(CSequence::Direct),
-        Row(32783, "F&ilter/Blur", "Gaussian Blur...").Pending(CSequence::ValueDialog),
-        Row(32835, "F&ilter/Blur", "Lens Blur...").Pending(CSequence::ValueDialog),
-        Row(32788, "F&ilter/Blur", "Motion blur...").Pending(CSequence::ValueDialog),
+        Row(32784, "F&ilter/Blur", "Average").Direct([](CImageProcessor& e) { e.Average(); }),
+        Row(32785, "F&ilter/Blur", "Blur").Prompt("Smooth").Direct([](CImageProcessor& e) { e.GaussianBlur(0.75f, 1); }),
+        Row(32786, "F&ilter/Blur", "Blur more").Toolbar(82, "blur_more").Prompt("Smooth")
+            .Direct([](CImageProcessor& e) { e.GaussianBlur(1.5f, 1); }),
+        Row(32783, "F&ilter/Blur", "Gaussian Blur...").ValueDialog([](COrvexView& v) -> sequence::CEngineCall {
+            const float radius = CBlurDialog::AskRadius(QStringLiteral("Gaussian Blur"), &v);
+            if (radius == 0.0f) return {};
+            return [radius](CImageProcessor& e) { e.GaussianBlur(radius, 1); };
+        }),
+        Row(32835, "F&ilter/Blur", "Lens Blur...").ValueDialog([](COrvexView& v) -> sequence::CEngineCall {
+            const float radius = CBlurDialog::AskRadius(QStringLiteral("Lens Blur"), &v);
+            if (radius == 0.0f) return {};
+            return [radius](CImageProcessor& e) { e.GaussianBlur(radius, 0); };
+        }),
+        Row(32788, "F&ilter/Blur", "Motion blur...").ValueDialog([](COrvexView& v) -> sequence::CEngineCall {
+            const CMotionBlurDlg::CResult motion = CMotionBlurDlg::Ask(&v);
+            if (motion.radius == 0.0f) return {};
+            return [motion](CImageProcessor& e) { e.MotionBlur(motion.angle, motion.radius); };
+        }),
         Row(32816, "F&ilter/Diffusion", "Total variation").Pending(CSequence::Worker),
         Row(32817, "F&ilter/Diffusion", "Balanced Forward-Backward").Pending(CSequence::Worker),
         Row(32790, "F&ilter/Noise", "Add noise...").Pending(CSequence::PreviewDialog),
@@ -235,12 +264,27 @@ std::vector<CCommand> BuildTable()
         Row(32865, "F&ilter/Render", "Clouds").Pending(kPending),
         Row(32866, "F&ilter/Render", "Difference Clouds").Pending(kPending),
         Row(32838, "F&ilter/Render", "Lens Flare...").Pending(CSequence::OkDialog),
-        Row(32814, "F&ilter/Sharpen", "Sharpen").Toolbar(81, "sharpen").Prompt("Sharpen").Pending(CSequence::Direct),
-        Row(32839, "F&ilter/Sharpen", "Unsharp Mask...").Pending(CSequence::OkDialog),
-        Row(32841, "F&ilter/Stylize", "Find Edges").Pending(CSequence::Direct),
-        Row(32867, "F&ilter/Stylize", "Solarize").Pending(CSequence::Direct),
-        Row(32845, "F&ilter/Other", "Custom...").Pending(CSequence::PreviewDialog),
-        Row(32846, "F&ilter/Other", "Hight Pass...").Pending(CSequence::ValueDialog),
+        Row(32814, "F&ilter/Sharpen", "Sharpen").Toolbar(81, "sharpen").Prompt("Sharpen")
+            .Direct([](CImageProcessor& e) { e.Sharpen(); }),
+        Row(32839, "F&ilter/Sharpen", "Unsharp Mask...").OkDialog([](COrvexView& v) -> sequence::CEngineCall {
+            const std::optional<CUnsharpMaskDlg::CResult> mask = CUnsharpMaskDlg::Ask(&v);
+            if (!mask) return {};
+            const float amount = static_cast<float>(mask->amount / 100.0);
+            return [radius = mask->radius, amount](CImageProcessor& e) { e.UnsharpMask(radius, amount); };
+        }),
+        // One history step for both operations.
+        Row(32841, "F&ilter/Stylize", "Find Edges").Direct([](CImageProcessor& e) {
+            e.FindEdges();
+            if (!e.Failed()) e.Invert();
+        }),
+        Row(32867, "F&ilter/Stylize", "Solarize").Direct([](CImageProcessor& e) { e.Solarize(); }),
+        Row(32845, "F&ilter/Other", "Custom...")
+            .PreviewDialog([](COrvexView& v) { return std::make_unique<CCustomDlg>(&v); }, &CCustomDlg::Render),
+        Row(32846, "F&ilter/Other", "Hight Pass...").ValueDialog([](COrvexView& v) -> sequence::CEngineCall {
+            const float radius = CBlurDialog::AskRadius(QStringLiteral("High Pass"), &v);
+            if (radius == 0.0f) return {};
+            return [radius](CImageProcessor& e) { e.HighPass(radius); };
+        }),
         Row(32847, "F&ilter/Other", "Maximum...").Pending(CSequence::ValueDialog),
         Row(32848, "F&ilter/Other", "Minimum...").Pending(CSequence::ValueDialog),
         Row(32849, "F&ilter/Other", "Offset...").Pending(CSequence::PreviewDialog),

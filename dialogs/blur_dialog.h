@@ -1,0 +1,35 @@
+#pragma once
+
+#include "dialogs/param_dialog.h"
+
+// The radius slider the blur, motion blur and unsharp mask dialogs share: positions 0..2500, the
+// quadratic radius mapping, "%3.1f" and the "pixels" unit. Returns its parameter index.
+int AddBlurRadiusSlider(CParamDialog& dialog);
+
+// Puts a unit text ("pixels", "%") to the right of a slider's value box.
+void AddUnitText(CParamDialog& dialog, int index, const QString& unit);
+
+// One radius for "Gaussian Blur...", "Lens Blur..." and "Hight Pass...", which differ only in the
+// caption. The result radius is the shown radius once OK was pressed and 0 otherwise, so a caller
+// that does not look at how the dialog was closed still applies nothing after Cancel.
+class CBlurDialog : public CParamDialog
+{
+    Q_OBJECT
+
+public:
+    // An empty title keeps the default caption "Gaussian Blur".
+    explicit CBlurDialog(const QString& title = QString(), QWidget* parent = nullptr);
+
+    // Runs the dialog modally and returns its result radius.
+    static float AskRadius(const QString& title, QWidget* parent);
+
+    int radiusIndex() const { return m_radius; }
+    float radius() const { return static_cast<float>(value(m_radius)); }
+    float resultRadius() const { return m_result; }
+
+    void done(int result) override;
+
+private:
+    int m_radius = 0;
+    float m_result = 0.0f;
+};

@@ -1,0 +1,223 @@
+#include "dialogs/custom_dlg.h"
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QFile>
+#include <QFileDialog>
+#include <QGridLayout>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QTimer>
+
+#include <algorithm>
+#include <climits>
+#include <filesystem>
+#include <string>
+
+namespace {
+
+const QString kFileFilter = QStringLiteral("Custom Filters (*.OCF)");
+
+bool Allowed(QChar c)
+{
+    return c == QLatin1Char('-') || (c >= QLatin1Char('0') && c <= QLatin1Char('9'));
+}
+
+// As the C library's atoi reads a text that holds only '-' and digits: an optional minus, then
+// digits up to the first other character ("5-3" is 5, "" and "-" are 0). Values beyond the range
+// of int saturate instead of being undefined.
+int LeadingInteger(const QString& text)
+{
+    qsizetype i = 0;
+    const bool negative = i < text.size() && text[i] == QLatin1Char('-');
+    if (negative) ++i;
+    long long magnitude = 0;
+    for (; i < text.size() && text[i].isDigit(); ++i)
+        magnitude = std::min(magnitude * 10 + text[i].digitValue(), static_cast<long long>(INT_MAX) + 1);
+    const long long value = negative ? -magnitude : magnitude;
+    return static_cast<int>(std::clamp(value, static_cast<long long>(INT_MIN), static_cast<long long>(INT_MAX)));
+}
+
+QString BoxText(int value)
+{
+    return value == 0 ? QString() : QString::number(value);
+}
+
+std::filesystem::path FilePath(const QString& path)
+{
+    return std::filesystem::path(QFile::encodeName(path).toStdString());
+}
+
+} // namespace
+
+CCustomDlg::CCustomDlg(QWidget* parent) : CParamDialog(QStringLiteral("Custom"), parent)
+{
+    const orvex_convolution::CCustomFilterSettings defaults;
+    for (int i = 0; i < kWeights; ++i) AddValue(defaults.kernel[static_cast<std::size_t>(i)]);
+    AddValue(1);
+    AddValue(0);
+    std::vector<double> identity(kWeights + 2, 0.0);
+    identity[12] = 1;
+    identity[kScale] = 1;
+    SetIdentityValues(std::move(identity));
+
+    for (std::size_t i = 0; i < m_boxes.size(); ++i) {
+        auto* box = new QLineEdit(this);
+        box->setAlignment(Qt::AlignRight);
+        box->setFixedWidth(56);
+        m_boxes[i] = box;
+        connect(box, &QLineEdit::textChanged, this, [this, i] { OnTextChanged(static_cast<int>(i)); });
+    }
+
+    auto* weights = new QGridLayout;
+    for (int i = 0; i < kWeights; ++i) weights->addWidget(m_boxes[static_cast<std::size_t>(i)], i / 5, i % 5);
+    extraArea()->addLayout(weights);
+
+    auto* numbers = new QHBoxLayout;
+    numbers->addWidget(new QLabel(QStringLiteral("Scale:"), this));
+    numbers->addWidget(scaleBox());
+    numbers->addSpacing(12);
+    numbers->addWidget(new QLabel(QStringLiteral("Offset:"), this));
+    numbers->addWidget(offsetBox());
+    numbers->addStretch();
+    extraArea()->addLayout(numbers);
+
+    AddPreviewBox(true);
+
+    m_load = new QPushButton(QStringLiteral("Load..."), this);
+    m_save = new QPushButton(QStringLiteral("Save..."), this);
+    // Enter in a weight box means OK, not a file dialog.
+    m_load->setAutoDefault(false);
+    m_save->setAutoDefault(false);
+    connect(m_load, &QPushButton::clicked, this, &CCustomDlg::OnLoad);
+    connect(m_save, &QPushButton::clicked, this, &CCustomDlg::OnSave);
+    auto* files = new QHBoxLayout;
+    files->addWidget(m_load);
+    files->addWidget(m_save);
+    files->addStretch();
+    extraArea()->addLayout(files);
+
+    // The default filter sharpens; the other boxes and the offset start empty.
+    weightBox(12)->setText(QStringLiteral("5"));
+    for (int i : {7, 11, 13, 17}) weightBox(i)->setText(QStringLiteral("-1"));
+    scaleBox()->setText(QStringLiteral("1"));
+}
+
+void CCustomDlg::Render(CImageProcessor& engine, const std::vector<double>& values)
+{
+    if (values.size() < kWeights + 2) return;
+    std::array<int, kWeights> kernel{};
+    for (int i = 0; i < kWeights; ++i) kernel[static_cast<std::size_t>(i)] = static_cast<int>(values[static_cast<std::size_t>(i)]);
+    engine.CustomFilter(kernel.data(), static_cast<int>(values[kScale]), static_cast<int>(values[kOffset]));
+}
+
+orvex_convolution::CCustomFilterSettings CCustomDlg::settings() const
+{
+    orvex_convolution::CCustomFilterSettings settings;
+    for (int i = 0; i < kWeights; ++i) settings.kernel[static_cast<std::size_t>(i)] = static_cast<std::int32_t>(value(i));
+    settings.scale = static_cast<std::int32_t>(value(kScale));
+    settings.offset = static_cast<std::int32_t>(value(kOffset));
+    return settings;
+}
+
+void CCustomDlg::OnTextChanged(int index)
+{
+    QLineEdit* box = m_boxes.at(static_cast<std::size_t>(index));
+    const QString text = box->text();
+    QString cleaned;
+    int cursor = box->cursorPosition();
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        if (Allowed(text[i])) cleaned += text[i];
+        else if (i < box->cursorPosition()) --cursor;
+    }
+    if (cleaned != text) {
+        // Putting the cleaned text back reports a change of its own, which stores the value.
+        box->setText(cleaned);
+        box->setCursorPosition(cursor);
+        return;
+    }
+    int parsed = LeadingInteger(cleaned);
+    // A divisor of 0 is taken as 1.
+    if (index == kScale && parsed == 0) parsed = 1;
+    SetValue(index, parsed);
+}
+
+void CCustomDlg::RefreshPreview()
+{
+    if (renderer() && previewBox() && previewBox()->isChecked()) renderer()->Request(values());
+}
+
+void CCustomDlg::showEvent(QShowEvent* event)
+{
+    CParamDialog::showEvent(event);
+    if (m_opened) return;
+    m_opened = true;
+    // Let the dialog appear before the first rendering starts.
+    QTimer::singleShot(100, this, &CCustomDlg::RefreshPreview);
+}
+
+bool CCustomDlg::LoadFrom(const QString& path)
+{
+    orvex_convolution::CCustomFilterSettings read = settings();
+    std::string error;
+    if (!orvex_convolution::ReadFilterFile(FilePath(path), read, error)) {
+        ShowError(QString::fromStdString(error));
+        return false;
+    }
+    // One rendering for the whole file rather than one per box, some of them half loaded. The
+    // base reacts to clicks on the box only, so this does not show the identity meanwhile.
+    const bool previewing = previewBox()->isChecked();
+    previewBox()->setChecked(false);
+    // The boxes are filled in the file's order; a zero shows as an empty box.
+    offsetBox()->setText(BoxText(read.offset));
+    scaleBox()->setText(BoxText(read.scale));
+    for (int i = 0; i < kWeights; ++i) weightBox(i)->setText(BoxText(read.kernel[static_cast<std::size_t>(i)]));
+    // A box whose text was already the same reported no change: the values are stored here too.
+    for (int i = 0; i < kWeights; ++i) SetValue(i, read.kernel[static_cast<std::size_t>(i)]);
+    SetValue(kScale, read.scale == 0 ? 1 : read.scale);
+    SetValue(kOffset, read.offset);
+    previewBox()->setChecked(previewing);
+    RefreshPreview();
+    return true;
+}
+
+bool CCustomDlg::SaveTo(const QString& path)
+{
+    std::string error;
+    if (!orvex_convolution::WriteFilterFile(FilePath(path), settings(), error)) {
+        ShowError(QString::fromStdString(error));
+        return false;
+    }
+    return true;
+}
+
+void CCustomDlg::ShowError(const QString& text)
+{
+    QMessageBox box(QMessageBox::Warning, QApplication::applicationDisplayName(), text, QMessageBox::Ok, this);
+    box.exec();
+}
+
+void CCustomDlg::OnLoad()
+{
+    QFileDialog dialog(this, QStringLiteral("Open"));
+    dialog.setAcceptMode(QFileDialog::AcceptOpen);
+    dialog.setFileMode(QFileDialog::ExistingFile);
+    dialog.setNameFilter(kFileFilter);
+    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return;
+    LoadFrom(dialog.selectedFiles().front());
+}
+
+void CCustomDlg::OnSave()
+{
+    QFileDialog dialog(this, QStringLiteral("Save As"));
+    dialog.setAcceptMode(QFileDialog::AcceptSave);
+    dialog.setFileMode(QFileDialog::AnyFile);
+    dialog.setNameFilter(kFileFilter);
+    dialog.setDefaultSuffix(QStringLiteral("ocf"));
+    dialog.selectFile(QStringLiteral("Untitled"));
+    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return;
+    SaveTo(dialog.selectedFiles().front());
+}

@@ -1,0 +1,17 @@
+#include "dialogs/unsharp_mask_dlg.h"
+
+#include "dialogs/blur_dialog.h"
+
+CUnsharpMaskDlg::CUnsharpMaskDlg(QWidget* parent) : CParamDialog(QStringLiteral("Unsharp Mask"), parent)
+{
+    m_amount = AddSlider(QStringLiteral("Amount:"), 0, 500, 100, CValueFormat::Plain(), 100.0);
+    AddUnitText(*this, m_amount, QStringLiteral("%"));
+    m_radius = AddBlurRadiusSlider(*this);
+}
+
+std::optional<CUnsharpMaskDlg::CResult> CUnsharpMaskDlg::Ask(QWidget* parent)
+{
+    CUnsharpMaskDlg dialog(parent);
+    if (dialog.exec() != QDialog::Accepted) return std::nullopt;
+    return CResult{dialog.radius(), dialog.amount()};
+}

@@ -1,0 +1,405 @@
+// The blur, motion blur, unsharp mask and custom filter dialogs, and their commands driven from the
+// editor's menus: texts and mappings, the custom filter's typing rules and files, and what OK and
+// Cancel leave in the picture, the history and the modified mark.
+#include "dialogs/blur_dialog.h"
+#include "dialogs/custom_dlg.h"
+#include "dialogs/motion_blur_dlg.h"
+#include "dialogs/unsharp_mask_dlg.h"
+#include "tests/shell/shell_test_support.h"
+
+#include <QCheckBox>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QPushButton>
+#include <QSlider>
+#include <QToolBar>
+
+using namespace shell_test;
+using test_pictures::Pixel;
+using CCall = std::function<void(CImageProcessor&)>;
+
+namespace {
+
+constexpr int kAverage = 32784, kBlur = 32785, kBlurMore = 32786, kGaussian = 32783, kLens = 32835;
+constexpr int kMotion = 32788, kSharpen = 32814, kUnsharp = 32839, kFindEdges = 32841, kCustom = 32845;
+constexpr int kHighPass = 32846, kUndo = 57643;
+
+QStringList Labels(const QWidget& dialog)
+{
+    QStringList texts;
+    for (const QLabel* label : dialog.findChildren<QLabel*>()) texts << label->text();
+    return texts;
+}
+
+QString Text(const CParamDialog& dialog, int index) { return dialog.valueBox(index)->text(); }
+
+TEST(RadiusDialogs, CaptionsTextsMappingAndResultsOnlyAfterOk)
+{
+    EXPECT_EQ(CBlurDialog().windowTitle(), "Gaussian Blur");
+    CBlurDialog blur(QStringLiteral("High Pass"));
+    blur.show();
+    EXPECT_EQ(blur.windowTitle(), "High Pass");
+    EXPECT_EQ(Text(blur, blur.radiusIndex()), "0.0");
+    EXPECT_EQ(blur.slider(blur.radiusIndex())->maximum(), 2500);
+    EXPECT_TRUE(Labels(blur).contains("pixels"));
+    for (const auto& [position, text] : {std::pair{100, "0.4"}, {500, "10.0"}, {1000, "40.0"}, {2500, "250.0"}}) {
+        blur.slider(blur.radiusIndex())->setValue(position);
+        EXPECT_EQ(Text(blur, blur.radiusIndex()), text) << position;
+    }
+    blur.reject();
+    EXPECT_EQ(blur.resultRadius(), 0.0f) << "Cancel leaves nothing to apply";
+
+    CMotionBlurDlg motion;
+    motion.show();
+    EXPECT_EQ(motion.windowTitle(), "Motion Blur");
+    EXPECT_EQ(motion.slider(motion.angleIndex())->maximum(), 180);
+    EXPECT_EQ(Text(motion, motion.angleIndex()), QString::fromUtf8("0°"));
+    motion.slider(motion.angleIndex())->setValue(45);
+    motion.slider(motion.radiusIndex())->setValue(500);
+    EXPECT_EQ(Text(motion, motion.angleIndex()), QString::fromUtf8("45°"));
+    EXPECT_EQ(Text(motion, motion.radiusIndex()), "10.0");
+    motion.accept();
+    EXPECT_EQ(motion.result().angle, 45);
+    EXPECT_FLOAT_EQ(motion.result().radius, 10.0f);
+
+    CUnsharpMaskDlg unsharp;
+    unsharp.show();
+    EXPECT_EQ(unsharp.windowTitle(), "Unsharp Mask");
+    EXPECT_EQ(unsharp.slider(unsharp.amountIndex())->value(), 100);
+    EXPECT_EQ(unsharp.slider(unsharp.amountIndex())->maximum(), 500);
+    EXPECT_EQ(Text(unsharp, unsharp.amountIndex()), "100");
+    EXPECT_EQ(Text(unsharp, unsharp.radiusIndex()), "0.0");
+    unsharp.slider(unsharp.amountIndex())->setValue(250);
+    EXPECT_EQ(Text(unsharp, unsharp.amountIndex()), "250");
+}
+
+TEST(CustomDialog, StartsSharpeningAndBoxesKeepOnlyMinusAndDigitsReadLikeAtoi)
+{
+    CCustomDlg dialog;
+    dialog.show();
+    EXPECT_EQ(dialog.windowTitle(), "Custom");
+    EXPECT_EQ(dialog.weightBox(12)->text(), "5");
+    EXPECT_EQ(dialog.weightBox(17)->text(), "-1");
+    EXPECT_EQ(dialog.weightBox(0)->text(), "") << "zeros start as empty boxes";
+    EXPECT_EQ(dialog.scaleBox()->text(), "1");
+    EXPECT_EQ(dialog.offsetBox()->text(), "");
+    EXPECT_TRUE(dialog.previewBox()->isChecked());
+    EXPECT_EQ(dialog.settings(), orvex_convolution::CCustomFilterSettings{});
+
+    QTest::keyClicks(dialog.weightBox(0), "1a2");
+    EXPECT_EQ(dialog.weightBox(0)->text(), "12");
+    EXPECT_EQ(dialog.settings().kernel[0], 12);
+    dialog.weightBox(12)->clear();
+    QTest::keyClicks(dialog.weightBox(12), "5-3");
+    EXPECT_EQ(dialog.weightBox(12)->text(), "5-3");
+    EXPECT_EQ(dialog.settings().kernel[12], 5);
+
+    // Every offending character goes at once, and the caret stays where the user was typing.
+    QLineEdit* offset = dialog.offsetBox();
+    offset->setText("x-1x0y");
+    EXPECT_EQ(offset->text(), "-10");
+    offset->setCursorPosition(1);
+    QTest::keyClicks(offset, "z4");
+    EXPECT_EQ(offset->text(), "-410");
+    EXPECT_EQ(dialog.settings().offset, -410);
+    offset->setText("-");
+    EXPECT_EQ(dialog.settings().offset, 0);
+    dialog.weightBox(1)->setText("99999999999");
+    EXPECT_EQ(dialog.settings().kernel[1], 2147483647) << "saturates rather than wrapping";
+
+    dialog.scaleBox()->setText("0");
+    EXPECT_EQ(dialog.settings().scale, 1) << "a divisor of 0 is taken as 1";
+    dialog.scaleBox()->setText("-3");
+    EXPECT_EQ(dialog.settings().scale, -3);
+}
+
+TEST(CustomDialog, SaveThenLoadThroughTheButtonsGivesBackTheSameFilter)
+{
+    QTemporaryDir dir;
+    CCustomDlg source;
+    source.show();
+    source.weightBox(0)->setText("-7");
+    source.scaleBox()->setText("3");
+    source.offsetBox()->setText("128");
+    QStringList filters;
+    QString suggested;
+    WhenModal<QFileDialog>([&](QFileDialog* d) {
+        filters = d->nameFilters();
+        suggested = QFileInfo(d->selectedFiles().value(0)).fileName();
+        d->selectFile(dir.filePath("edge")); // the default extension is added
+        static_cast<QDialog*>(d)->accept();
+    });
+    source.saveButton()->click();
+    EXPECT_EQ(filters, QStringList{"Custom Filters (*.OCF)"});
+    EXPECT_EQ(suggested, "Untitled.ocf");
+    const QString path = dir.filePath("edge.ocf");
+    EXPECT_EQ(QFileInfo(path).size(), 108);
+
+    CCustomDlg target;
+    target.show();
+    WhenModal<QFileDialog>([&](QFileDialog* d) {
+        d->selectFile(path);
+        static_cast<QDialog*>(d)->accept();
+    });
+    target.loadButton()->click();
+    EXPECT_EQ(target.settings(), source.settings());
+    EXPECT_EQ(target.weightBox(0)->text(), "-7");
+    EXPECT_EQ(target.weightBox(1)->text(), "");
+    EXPECT_EQ(target.scaleBox()->text(), "3");
+    EXPECT_EQ(target.offsetBox()->text(), "128");
+}
+
+TEST(CustomDialog, AShortFileIsRefusedWithAMessageKeepingTheValuesAndAZeroScaleLoadsAsOne)
+{
+    QTemporaryDir dir;
+    QFile file(dir.filePath("short.ocf"));
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write(QByteArray(100, '\x01'));
+    file.close();
+
+    CCustomDlg dialog;
+    dialog.weightBox(3)->setText("9");
+    dialog.offsetBox()->setText("2");
+    const orvex_convolution::CCustomFilterSettings before = dialog.settings();
+    QString message;
+    AnswerMessage(QMessageBox::Ok, &message);
+    EXPECT_FALSE(dialog.LoadFrom(file.fileName()));
+    EXPECT_TRUE(message.contains("108") && message.contains("short.ocf")) << message.toStdString();
+    EXPECT_EQ(dialog.settings(), before);
+    EXPECT_EQ(dialog.weightBox(3)->text(), "9");
+
+    orvex_convolution::CCustomFilterSettings zeroScale;
+    zeroScale.scale = 0;
+    std::string error;
+    ASSERT_TRUE(orvex_convolution::WriteFilterFile(dir.filePath("zero.ocf").toStdString(), zeroScale, error));
+    ASSERT_TRUE(dialog.LoadFrom(dir.filePath("zero.ocf")));
+    EXPECT_EQ(dialog.scaleBox()->text(), "");
+    EXPECT_EQ(dialog.settings().scale, 1);
+    EXPECT_EQ(dialog.settings().kernel[3], 0);
+}
+
+TEST(CustomDialog, PreviewRendersTheValuesOfEachRequestAndTheIdentityWhenSwitchedOff)
+{
+    CImage picture = test_pictures::Filled(9, 7, 50, 50, 50);
+    CImageProcessor engine(&picture);
+    engine.workImage().CopyFrom(picture);
+    engine.preview.store(1);
+    CCustomDlg dialog;
+    dialog.AttachPreview(engine, &CCustomDlg::Render);
+    dialog.show();
+    CPreviewRenderer& renderer = *dialog.renderer();
+    auto shows = [&](int value) {
+        return WaitFor([&] {
+            int shown = -1;
+            renderer.ReadFrame([&](const CImage& frame) { shown = Pixel(frame, 4, 3)[1]; });
+            return renderer.Idle() && shown == value;
+        });
+    };
+    // Opening renders the default filter, which keeps a flat area flat.
+    ASSERT_TRUE(WaitFor([&] { return renderer.renderingsStarted() >= 1; }));
+    EXPECT_TRUE(shows(50));
+    dialog.weightBox(12)->setText("6");
+    dialog.offsetBox()->setText("-60");
+    EXPECT_TRUE(shows(6 * 50 - 4 * 50 - 60));
+    EXPECT_EQ(renderer.shownValues(), dialog.values());
+    dialog.previewBox()->click();
+    EXPECT_TRUE(shows(50));
+    dialog.previewBox()->click();
+    EXPECT_TRUE(shows(40));
+    EXPECT_EQ(Pixel(picture, 4, 3)[1], 50) << "previews never write the picture";
+}
+
+// ---- the commands in the editor ----------------------------------------------------------------
+
+class ConvolutionCommandTest : public ShellTest
+{
+protected:
+    COrvexDoc& Open(int width = 16, int height = 12)
+    {
+        Start({WritePicture("p.png", width, height, 3)});
+        m_before.CopyFrom(view()->document().picture());
+        return view()->document();
+    }
+    bool Unchanged() const
+    {
+        const COrvexDoc& doc = view()->document();
+        return test_pictures::SamePixels(doc.picture(), m_before) && doc.history().count() == 1 && !doc.modified();
+    }
+    // Applied as `call` does on a copy, as one history step with the modified mark; then undone
+    // (the next command's step replaces this one) and the mark cleared for the next check.
+    void ExpectAppliedAndUndo(const CCall& call)
+    {
+        COrvexDoc& doc = view()->document();
+        CImage expected;
+        ASSERT_TRUE(expected.CopyFrom(m_before));
+        CImageProcessor engine(&expected);
+        call(engine);
+        EXPECT_TRUE(test_pictures::SamePixels(doc.picture(), expected));
+        EXPECT_EQ(doc.history().count(), 2);
+        EXPECT_EQ(caption(), "p.png* @ 100%");
+        Run(kUndo);
+        doc.SetModified(false);
+    }
+
+    CImage m_before;
+};
+
+TEST_F(ConvolutionCommandTest, EveryCommandIsEnabledInItsSubmenuAndTwoOnTheToolbar)
+{
+    Open();
+    QMenu* filter = nullptr;
+    for (QMenu* menu : frame().currentMenus())
+        if (menu->title() == "F&ilter") filter = menu;
+    ASSERT_NE(filter, nullptr);
+    const std::pair<int, const char*> items[] = {
+        {kAverage, "Blur"}, {kBlur, "Blur"}, {kBlurMore, "Blur"}, {kGaussian, "Blur"}, {kLens, "Blur"}, {kMotion, "Blur"},
+        {kSharpen, "Sharpen"}, {kUnsharp, "Sharpen"}, {kFindEdges, "Stylize"}, {kCustom, "Other"}, {kHighPass, "Other"}};
+    for (const auto& [id, submenu] : items) {
+        QAction* action = frame().action(id);
+        bool found = false;
+        for (QAction* entry : filter->actions())
+            found |= entry->menu() && entry->menu()->title() == submenu && entry->menu()->actions().contains(action);
+        EXPECT_TRUE(found && action->isEnabled()) << id;
+    }
+    EXPECT_EQ(frame().action(kHighPass)->text(), "Hight Pass...");
+    EXPECT_TRUE(frame().toolbar()->actions().contains(frame().action(kBlurMore)));
+    EXPECT_TRUE(frame().toolbar()->actions().contains(frame().action(kSharpen)));
+}
+
+TEST_F(ConvolutionCommandTest, DirectCommandsApplyTheirFixedArgumentsAsOneStep)
+{
+    Open();
+    const std::pair<int, CCall> commands[] = {
+        {kAverage, [](CImageProcessor& e) { e.Average(); }},
+        {kBlur, [](CImageProcessor& e) { e.GaussianBlur(0.75f, 1); }},
+        {kBlurMore, [](CImageProcessor& e) { e.GaussianBlur(1.5f, 1); }},
+        {kSharpen, [](CImageProcessor& e) { e.Sharpen(); }},
+        {kFindEdges, [](CImageProcessor& e) { e.FindEdges(); e.Invert(); }},
+    };
+    for (const auto& [id, call] : commands) {
+        SCOPED_TRACE(id);
+        Run(id);
+        ExpectAppliedAndUndo(call);
+    }
+}
+
+TEST_F(ConvolutionCommandTest, DialogsCancelledOrWithRadiusZeroApplyNothing)
+{
+    Open();
+    for (int id : {kGaussian, kLens, kHighPass}) {
+        for (bool ok : {false, true}) {
+            WhenModal<CBlurDialog>([ok](CBlurDialog* d) {
+                if (ok) return d->accept(); // the trackbar still at 0
+                d->slider(d->radiusIndex())->setValue(800);
+                d->reject();
+            });
+            Run(id);
+            EXPECT_TRUE(Unchanged()) << id << ok;
+        }
+    }
+    for (bool ok : {false, true}) {
+        WhenModal<CMotionBlurDlg>([ok](CMotionBlurDlg* d) {
+            d->slider(d->angleIndex())->setValue(60);
+            if (ok) return d->accept(); // radius 0 whatever the angle
+            d->slider(d->radiusIndex())->setValue(800);
+            d->reject();
+        });
+        Run(kMotion);
+        EXPECT_TRUE(Unchanged()) << ok;
+    }
+    WhenModal<CUnsharpMaskDlg>([](CUnsharpMaskDlg* d) {
+        d->slider(d->radiusIndex())->setValue(800);
+        d->reject();
+    });
+    Run(kUnsharp);
+    EXPECT_TRUE(Unchanged());
+}
+
+TEST_F(ConvolutionCommandTest, DialogsAppliedWithOkPassTheirValues)
+{
+    Open(24, 20);
+    const std::tuple<int, const char*, CCall> blurs[] = {
+        {kGaussian, "Gaussian Blur", [](CImageProcessor& e) { e.GaussianBlur(10.0f, 1); }},
+        {kLens, "Lens Blur", [](CImageProcessor& e) { e.GaussianBlur(10.0f, 0); }},
+        {kHighPass, "High Pass", [](CImageProcessor& e) { e.HighPass(10.0f); }},
+    };
+    for (const auto& [id, title, call] : blurs) {
+        QString caption;
+        WhenModal<CBlurDialog>([&caption](CBlurDialog* d) {
+            caption = d->windowTitle();
+            d->slider(d->radiusIndex())->setValue(500);
+            d->accept();
+        });
+        Run(id);
+        EXPECT_EQ(caption, title);
+        ExpectAppliedAndUndo(call);
+    }
+
+    WhenModal<CMotionBlurDlg>([](CMotionBlurDlg* d) {
+        d->slider(d->angleIndex())->setValue(30);
+        d->slider(d->radiusIndex())->setValue(500);
+        d->accept();
+    });
+    Run(kMotion);
+    ExpectAppliedAndUndo([](CImageProcessor& e) { e.MotionBlur(30, 10.0); });
+
+    WhenModal<CUnsharpMaskDlg>([](CUnsharpMaskDlg* d) {
+        d->slider(d->amountIndex())->setValue(250);
+        d->slider(d->radiusIndex())->setValue(300); // 3.6 pixels
+        d->accept();
+    });
+    Run(kUnsharp);
+    ExpectAppliedAndUndo([](CImageProcessor& e) { e.UnsharpMask(3.6f, 2.5f); });
+
+    // 100 % at radius 0 changes no pixel, yet it is an applied command.
+    WhenModal<CUnsharpMaskDlg>([](CUnsharpMaskDlg* d) { d->accept(); });
+    Run(kUnsharp);
+    ExpectAppliedAndUndo([](CImageProcessor&) {});
+}
+
+TEST_F(ConvolutionCommandTest, AnOperationOutOfMemorySaysSoAndRecordsNothing)
+{
+    Open();
+    QString message;
+    WhenModal<CUnsharpMaskDlg>([&message](CUnsharpMaskDlg* d) {
+        d->slider(d->radiusIndex())->setValue(300);
+        AnswerMessage(QMessageBox::Ok, &message);
+        orvex_testing::FailImageAllocationsAfter(0);
+        d->accept();
+    });
+    Run(kUnsharp);
+    orvex_testing::FailImageAllocationsAfter(-1);
+    EXPECT_EQ(message, "Not enough memory to complete the operation");
+    EXPECT_TRUE(Unchanged());
+}
+
+TEST_F(ConvolutionCommandTest, CustomFilterPreviewsThenCancelsOrApplies)
+{
+    COrvexDoc& doc = Open();
+    bool previewing = false;
+    WhenModal<CCustomDlg>([&](CCustomDlg* d) {
+        previewing = doc.engine().preview.load() == 1;
+        d->weightBox(12)->setText("9");
+        EXPECT_TRUE(WaitFor([d] { return d->renderer()->renderingsStarted() >= 1 && d->renderer()->Idle(); }));
+        d->reject();
+    });
+    Run(kCustom);
+    EXPECT_TRUE(previewing);
+    EXPECT_EQ(doc.engine().preview.load(), 0);
+    EXPECT_TRUE(Unchanged());
+
+    WhenModal<CCustomDlg>([](CCustomDlg* d) {
+        d->weightBox(0)->setText("2");
+        d->scaleBox()->setText("3");
+        d->offsetBox()->setText("10");
+        d->accept();
+    });
+    Run(kCustom);
+    std::array<int, 25> kernel{2, 0, 0, 0, 0, 0, 0, -1, 0, 0, 0, -1, 5, -1, 0, 0, 0, -1};
+    ExpectAppliedAndUndo([&kernel](CImageProcessor& e) { e.CustomFilter(kernel.data(), 3, 10); });
+}
+
+} // namespace

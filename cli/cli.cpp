@@ -91,16 +91,16 @@ std::string ParseArg(const COperation& op, const CParam& p, std::string_view tex
     return {};
 }
 
-std::string ParseOperation(std::string_view spec, CPlannedOperation& planned)
+std::string ParseOperation(std::string_view text, CPlannedOperation& planned)
 {
-    const std::size_t eq = spec.find('=');
-    const std::string_view name = spec.substr(0, eq);
+    const std::size_t eq = text.find('=');
+    const std::string_view name = text.substr(0, eq);
     const COperation* op = FindOperation(name);
     if (!op) return "unknown operation '" + std::string(name) + "' (see --list)";
 
     std::vector<std::string_view> texts;
     if (eq != std::string_view::npos) {
-        std::string_view rest = spec.substr(eq + 1);
+        std::string_view rest = text.substr(eq + 1);
         while (true) {
             const std::size_t comma = rest.find(',');
             texts.push_back(rest.substr(0, comma));

@@ -1,9 +1,11 @@
 #pragma once
 
 #include "core/image.h"
+#include "core/image_processor.h"
 
 #include <cstdint>
 #include <cstdlib>
+#include <functional>
 #include <string>
 
 // Small helpers shared by the tests: deterministic pictures and pixel access.
@@ -29,6 +31,35 @@ inline CImage Pattern(int width, int height, int seed = 0)
             for (int c = 0; c < 3; ++c)
                 Pixel(image, x, y)[c] = static_cast<std::uint8_t>((x * 7 + y * 13 + c * 101 + seed * 31) & 0xFF);
     return image;
+}
+
+// Every byte drawn from a small generator, so all 256 levels and mixed colours occur.
+inline CImage Noise(int width, int height, std::uint32_t seed)
+{
+    CImage image;
+    image.Create(width, height, 24);
+    for (int y = 0; y < height; ++y)
+        for (int i = 0; i < 3 * width; ++i) {
+            seed = seed * 1664525u + 1013904223u;
+            Pixel(image, 0, y)[i] = static_cast<std::uint8_t>(seed >> 24);
+        }
+    return image;
+}
+
+inline CImage Copy(const CImage& image)
+{
+    CImage copy;
+    copy.CopyFrom(image);
+    return copy;
+}
+
+// Runs `op` in place on a copy of `picture` and returns the result.
+inline CImage Applied(const CImage& picture, const std::function<void(CImageProcessor&)>& op)
+{
+    CImage copy = Copy(picture);
+    CImageProcessor engine(&copy);
+    op(engine);
+    return copy;
 }
 
 inline CImage Filled(int width, int height, std::uint8_t b, std::uint8_t g, std::uint8_t r)

@@ -9,33 +9,13 @@
 
 namespace colour_test {
 
-// Every byte drawn from a small generator, so all 256 levels and mixed colours occur.
-inline CImage Noise(int width, int height, std::uint32_t seed)
-{
-    CImage image;
-    image.Create(width, height, 24);
-    for (int y = 0; y < height; ++y)
-        for (int i = 0; i < 3 * width; ++i) {
-            seed = seed * 1664525u + 1013904223u;
-            test_pictures::Pixel(image, 0, y)[i] = static_cast<std::uint8_t>(seed >> 24);
-        }
-    return image;
-}
-
-inline CImage Copy(const CImage& image)
-{
-    CImage copy;
-    copy.CopyFrom(image);
-    return copy;
-}
+using test_pictures::Copy;
+using test_pictures::Noise;
 
 // Runs `op` on a copy of `picture` in place.
 inline CImage InPlace(const CImage& picture, const std::function<void(CImageProcessor&)>& op)
 {
-    CImage copy = Copy(picture);
-    CImageProcessor engine(&copy);
-    op(engine);
-    return copy;
+    return test_pictures::Applied(picture, op);
 }
 
 // Runs `op` as a preview rendering of a copy of `picture`; the copy must come out untouched.

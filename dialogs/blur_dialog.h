@@ -6,9 +6,6 @@
 // quadratic radius mapping, "%3.1f" and the "pixels" unit. Returns its parameter index.
 int AddBlurRadiusSlider(CParamDialog& dialog);
 
-// Puts a unit text ("pixels", "%") to the right of a slider's value box.
-void AddUnitText(CParamDialog& dialog, int index, const QString& unit);
-
 // One radius for "Gaussian Blur...", "Lens Blur..." and "Hight Pass...", which differ only in the
 // caption. The result radius is the shown radius once OK was pressed and 0 otherwise, so a caller
 // that does not look at how the dialog was closed still applies nothing after Cancel.

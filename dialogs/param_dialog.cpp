@@ -19,6 +19,7 @@ QString FormatSliderValue(const CValueFormat& format, int position, double value
     case CValueFormat::Kind::Position: return QString::asprintf("%d", position);
     case CValueFormat::Kind::Real: return QString::asprintf("%3.*f", format.precision, value);
     case CValueFormat::Kind::Percent: return QString::asprintf("%d %%", position);
+    case CValueFormat::Kind::Degrees: return QString::number(position) + QChar(0x00B0);
     }
     return {};
 }
@@ -64,6 +65,7 @@ int CParamDialog::AddSlider(const QString& label, int minimum, int maximum, int 
     m_grid->addWidget(new QLabel(label, this), row, 0);
     m_grid->addWidget(entry.slider, row, 1);
     m_grid->addWidget(entry.box, row, 2);
+    if (!format.unit.isEmpty()) m_grid->addWidget(new QLabel(format.unit, this), row, 3);
     m_sliders.push_back(entry);
     const std::size_t at = m_sliders.size() - 1;
     connect(entry.slider, &QSlider::valueChanged, this, [this, at] { OnSliderNotification(m_sliders[at]); });

@@ -24,15 +24,24 @@ struct CValueFormat
         Position,     // "%d": the position itself
         Real,         // the derived value as "%3.<precision>f" ("%3.2f", "%3.1f")
         Percent,      // "%d %%": the position as a percentage
+        Degrees,      // "%d°": the position as an angle
     };
     Kind kind = Kind::Position;
     int middle = 0;              // SignedOffset
     int precision = 2;           // Real
+    QString unit;                // text shown after the box ("pixels", "%"), if any
 
-    static CValueFormat Signed(int middle) { return {Kind::SignedOffset, middle, 0}; }
-    static CValueFormat Plain() { return {Kind::Position, 0, 0}; }
-    static CValueFormat RealValue(int precision) { return {Kind::Real, 0, precision}; }
-    static CValueFormat Percentage() { return {Kind::Percent, 0, 0}; }
+    static CValueFormat Signed(int middle) { return {Kind::SignedOffset, middle, 0, {}}; }
+    static CValueFormat Plain() { return {Kind::Position, 0, 0, {}}; }
+    static CValueFormat RealValue(int precision) { return {Kind::Real, 0, precision, {}}; }
+    static CValueFormat Percentage() { return {Kind::Percent, 0, 0, {}}; }
+    static CValueFormat Angle() { return {Kind::Degrees, 0, 0, {}}; }
+    CValueFormat WithUnit(QString text) const
+    {
+        CValueFormat f = *this;
+        f.unit = std::move(text);
+        return f;
+    }
 };
 
 // The text a value box shows for a slider position and the parameter derived from it.

@@ -4,8 +4,7 @@
 
 CUnsharpMaskDlg::CUnsharpMaskDlg(QWidget* parent) : CParamDialog(QStringLiteral("Unsharp Mask"), parent)
 {
-    m_amount = AddSlider(QStringLiteral("Amount:"), 0, 500, 100, CValueFormat::Plain(), 100.0);
-    AddUnitText(*this, m_amount, QStringLiteral("%"));
+    m_amount = AddSlider(QStringLiteral("Amount:"), 0, 500, 100, CValueFormat::Plain().WithUnit(QStringLiteral("%")), 100.0);
     m_radius = AddBlurRadiusSlider(*this);
 }
 

@@ -155,7 +155,7 @@ long PeakKilobytes()
 int MeasureMemory()
 {
     orvex_fft::SetPlanningOptions({.measureInBackground = false, .wisdomFile = "-"});
-    for (const auto& [gaussian, radius] : {std::pair{1, 50.0f}, std::pair{0, 50.0f}}) {
+    for (const auto& [gaussian, radius] : {std::pair{1, 50.0f}, std::pair{1, 10.0f}, std::pair{1, 3.0f}, std::pair{0, 10.0f}, std::pair{0, 50.0f}}) {
         CImage picture;
         picture.CopyFrom(Source(6000, 4000));
         CImageProcessor engine(&picture);

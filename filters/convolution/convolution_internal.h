@@ -19,6 +19,10 @@ namespace orvex_convolution {
 // had; the picture is then unchanged.
 bool BlurPicture(const CImageProcessor& engine, CImage& picture, float radius, bool gaussian);
 
+// Lens blur of a disc small enough to sum directly (exact, and faster than the transforms).
+bool DirectLensWorthIt(int width, int height, float radius);
+bool DirectLens(const CImageProcessor& engine, CImage& picture, float radius);
+
 // The 3 x 3 paths of the blurs: interior pixels become the low 8 bits of the truncated weighted sum
 // of their 3 x 3 neighbourhood, k[a + 1][b + 1] weighting column offset a and row offset b. The sum
 // is defined in extended precision, a outer and b inner; it is evaluated in single precision first

@@ -6,14 +6,16 @@
 #include <memory>
 #include <string>
 
-// FFTW plans for whole-picture circular convolutions, kept per picture size for the life of the
-// process.
+// FFTW plans for whole-picture circular convolutions, kept per transform size (the sixteen most
+// recent sizes).
 //
 // A W x H convolution is done as 1-D transforms: a real transform of length W along every row and a
 // complex transform of length H down every column of the half spectrum (columns in blocks of
-// kColumnBlock). 1-D plans are cheap to measure, so the first blur of a new size runs at once on
-// estimated plans while a background thread measures better ones, which later blurs pick up; the
-// measurements are kept as FFTW wisdom in the user's cache folder for the next session.
+// kColumnBlock). Both cores share the rows and the column blocks, so FFTW's own threads are not
+// needed. 1-D plans are cheap to estimate and nearly as fast as measured ones, so the first blur of
+// a new size runs at once on estimated plans; once no convolution is running, a background thread
+// measures better ones (at most half a second each), which later blurs pick up, and keeps them as
+// FFTW wisdom in the user's cache folder for the next session.
 //
 // FFTW's planner is not thread-safe: every plan is created and destroyed here under one lock.
 // Executing a plan on new arrays (fftw_execute_dft*) is thread-safe, which is all callers do.
@@ -79,6 +81,7 @@ public:
     CPlaneBuffer(const CPlaneBuffer&) = delete;
     CPlaneBuffer& operator=(const CPlaneBuffer&) = delete;
     double* get() const { return m_data; }
+    void* raw() const { return m_data; }
     explicit operator bool() const { return m_data != nullptr; }
 
 private:

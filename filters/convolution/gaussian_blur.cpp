@@ -239,11 +239,13 @@ bool BlurPicture(const CImageProcessor& engine, CImage& picture, float radius, b
 
     // Under 2 pixels in a direction the kernel would have no cell at all.
     if (w < 2 || h < 2) return true;
+    if (!gaussian && DirectLensWorthIt(w, h, radius)) return DirectLens(engine, picture, radius);
     const int reach = gaussian ? BellReach(radius) : static_cast<int>(radius);
     const orvex_fft::CGeometry geometry = orvex_fft::ChooseGeometry(w, h, reach, reach);
+    // Marked busy before planning, so that measuring the new size waits until this blur is done.
+    const orvex_fft::CConvolutionRunning inUse;
     const auto plans = orvex_fft::PlansFor(geometry.lengthX, geometry.lengthY);
     if (!plans) return false;
-    const orvex_fft::CConvolutionRunning inUse;
     CImageProcessor::ProgressScope bar(engine, gaussian ? " Gaussian blur:" : " Lens blur:",
                                        static_cast<int>(5.83 * static_cast<double>(w)));
     const CFftProgress progress{bar, w};

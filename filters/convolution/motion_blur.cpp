@@ -61,12 +61,13 @@ void CImageProcessor::MotionBlur(int angle, double radius)
     // r * sqrt(80) pixels (r > 2).
     const int reach = static_cast<int>(std::min(std::ceil(r * std::sqrt(80.0)), 1e6)) + 1;
     const orvex_fft::CGeometry geometry = orvex_fft::ChooseGeometry(w, h, reach, reach);
+    // Marked busy before planning, so that measuring the new size waits until this blur is done.
+    const orvex_fft::CConvolutionRunning inUse;
     const auto plans = orvex_fft::PlansFor(geometry.lengthX, geometry.lengthY);
     if (!plans) {
         ReportFailure();
         return;
     }
-    const orvex_fft::CConvolutionRunning inUse;
     ProgressScope bar(*this, " Motion blur:", static_cast<int>(5.83 * static_cast<double>(w)));
 
     const double a = d.cosine * d.cosine + (d.sine / r) * (d.sine / r);

@@ -148,18 +148,20 @@ TEST_F(BlurTest, AwkwardSizesGoThroughLongerTransformsWithTheSameResult)
     const CImage picture = Noise(67, 41, 21);
     const CImage bell = Apply(picture, [](CImageProcessor& e) { e.GaussianBlur(2.5f, 1); });
     EXPECT_EQ(Mismatches(bell, CircularConvolution(picture, GaussianCells(67, 41, 2.5f))), 0);
-    const CImage disc = Apply(picture, [](CImageProcessor& e) { e.GaussianBlur(5.0f, 0); });
-    EXPECT_EQ(Mismatches(disc, CircularConvolution(picture, LensCells(67, 41, 5.0f))), 0);
+    const CImage disc = Apply(picture, [](CImageProcessor& e) { e.GaussianBlur(25.0f, 0); });
+    EXPECT_EQ(Mismatches(disc, CircularConvolution(picture, LensCells(67, 41, 25.0f))), 0);
     const CImage streak = Apply(picture, [](CImageProcessor& e) { e.MotionBlur(60, 2.5); });
     EXPECT_EQ(Mismatches(streak, CircularConvolution(picture, MotionCells(67, 41, 60, 2.5)), true), 0);
 }
 
 TEST_F(BlurTest, LensIsTheNormalisedDisc)
 {
-    const int sizes[][2] = {{17, 9}, {16, 16}, {9, 23}};
+    // Small discs are summed directly, larger ones (or ones the cut-off trims) go through the
+    // transforms: both must be the same convolution.
+    const int sizes[][2] = {{17, 9}, {16, 16}, {9, 23}, {60, 56}};
     for (const auto& size : sizes) {
         const CImage picture = Noise(size[0], size[1], 11);
-        for (float radius : {2.5f, 5.0f, 12.0f}) {
+        for (float radius : {2.5f, 5.0f, 12.9f, 13.0f, 25.0f}) {
             const CImage got = Apply(picture, [&](CImageProcessor& e) { e.GaussianBlur(radius, 0); });
             const auto exact = CircularConvolution(picture, LensCells(size[0], size[1], radius));
             EXPECT_EQ(Mismatches(got, exact), 0) << size[0] << "x" << size[1] << " radius " << radius;
@@ -300,7 +302,8 @@ TEST_F(BlurTest, FailuresLeaveThePictureAndAreReported)
     // reported, until enough buffers are allowed and the operation does its work.
     const std::function<void(CImageProcessor&)> ops[] = {
         [](CImageProcessor& e) { e.GaussianBlur(6.0f, 1); }, [](CImageProcessor& e) { e.GaussianBlur(6.0f, 0); },
-        [](CImageProcessor& e) { e.MotionBlur(20, 6.0); }, [](CImageProcessor& e) { e.HighPass(6.0f); }};
+        [](CImageProcessor& e) { e.MotionBlur(20, 6.0); }, [](CImageProcessor& e) { e.HighPass(6.0f); },
+        [](CImageProcessor& e) { e.GaussianBlur(3.0f, 0); }}; // a disc summed directly
     for (const auto& op : ops) {
         const CImage expected = Apply(picture, op);
         int allowed = 0;
@@ -318,7 +321,7 @@ TEST_F(BlurTest, FailuresLeaveThePictureAndAreReported)
             EXPECT_TRUE(SamePixels(copy, picture)) << allowed;
             ASSERT_LT(allowed, 20);
         }
-        EXPECT_GT(allowed, 1);
+        EXPECT_GE(allowed, 1);
     }
 
     orvex_fft::DropCachedPlans();

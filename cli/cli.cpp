@@ -4,6 +4,7 @@
 #include "core/image_processor.h"
 #include "core/operation_table.h"
 #include "core/picture_codec.h"
+#include "filters/convolution/fft_plans.h"
 
 #include <charconv>
 #include <cmath>
@@ -193,6 +194,12 @@ int RunCli(const std::vector<std::string>& args, std::ostream& out, std::ostream
         err << kProgram << ": Load failed: " << positional[0] << ": " << reason.toStdString() << '\n';
         return kExitLoad;
     }
+
+    // A one-shot process would only wait at exit for plans it never uses: blur with estimated plans
+    // and whatever the editor has measured and saved before.
+    orvex_fft::CPlanningOptions planning;
+    planning.measureInBackground = false;
+    orvex_fft::SetPlanningOptions(planning);
 
     CImageProcessor engine(&picture);
     engine.SetSeedOverride(seed);

@@ -1,5 +1,6 @@
 #include "cli/cli.h"
 #include "core/picture_codec.h"
+#include "filters/convolution/fft_plans.h"
 #include "tests/test_pictures.h"
 
 #include <QFile>
@@ -97,6 +98,18 @@ TEST_F(CliTest, LoadAndSaveFailuresHaveTheirOwnCodes)
     EXPECT_EQ(r.code, kExitSave);
     EXPECT_NE(r.err.find("Can not save " + unknown), std::string::npos) << r.err;
     EXPECT_FALSE(QFile::exists(QString::fromStdString(unknown)));
+}
+
+TEST_F(CliTest, OperationThatCannotCompleteFailsWithoutWriting)
+{
+    const std::string out = Out("blurred.png");
+    orvex_testing::FailFftPlanning(true);
+    const CliRun r = Cli({input, out, "GaussianBlur=10,1"});
+    orvex_testing::FailFftPlanning(false);
+    EXPECT_EQ(r.code, kExitOperation);
+    EXPECT_NE(r.err.find("GaussianBlur: "), std::string::npos) << r.err;
+    EXPECT_FALSE(QFile::exists(QString::fromStdString(out)));
+    EXPECT_EQ(Cli({input, out, "GaussianBlur=10,1"}).code, kExitOk);
 }
 
 TEST_F(CliTest, InformationalCommands)

@@ -13,31 +13,12 @@
 
 namespace convolution_test {
 
-inline CImage Noise(int width, int height, std::uint32_t seed)
-{
-    CImage image;
-    image.Create(width, height, 24);
-    for (int y = 0; y < height; ++y)
-        for (int i = 0; i < 3 * width; ++i) {
-            seed = seed * 1664525u + 1013904223u;
-            test_pictures::Pixel(image, 0, y)[i] = static_cast<std::uint8_t>(seed >> 24);
-        }
-    return image;
-}
-
-inline CImage Copy(const CImage& image)
-{
-    CImage copy;
-    copy.CopyFrom(image);
-    return copy;
-}
+using test_pictures::Copy;
+using test_pictures::Noise;
 
 inline CImage Apply(const CImage& picture, const std::function<void(CImageProcessor&)>& op)
 {
-    CImage copy = Copy(picture);
-    CImageProcessor engine(&copy);
-    op(engine);
-    return copy;
+    return test_pictures::Applied(picture, op);
 }
 
 // Kernel cells k[j * W + i]: weight of a displacement of i columns and j rows, modulo W and H.

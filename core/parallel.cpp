@@ -8,6 +8,10 @@
 
 namespace {
 
+// Set while a thread runs a block of a ParallelFor. A nested call from inside a block must not try
+// the pool's lock again (locking a mutex the thread already holds is undefined), so it runs inline.
+thread_local bool t_insideBlock = false;
+
 // A fixed set of helper threads, created on first use and kept for the life of the process.
 class CWorkerPool
 {
@@ -60,7 +64,11 @@ private:
         const long long span = static_cast<long long>(m_end) - m_begin;
         const int from = m_begin + static_cast<int>(span * index / m_parts);
         const int to = m_begin + static_cast<int>(span * (index + 1) / m_parts);
-        if (from < to) (*m_body)(from, to);
+        if (from < to) {
+            t_insideBlock = true;
+            (*m_body)(from, to);
+            t_insideBlock = false;
+        }
     }
 
     void Loop(int index)
@@ -112,6 +120,6 @@ int ParallelThreadCount()
 void ParallelFor(int begin, int end, const std::function<void(int, int)>& body)
 {
     if (begin >= end) return;
-    if (end - begin == 1 || Pool().ThreadCount() == 1 || !Pool().TryRun(begin, end, body))
+    if (end - begin == 1 || t_insideBlock || Pool().ThreadCount() == 1 || !Pool().TryRun(begin, end, body))
         body(begin, end);
 }

@@ -32,6 +32,16 @@ TEST(ParallelFor, CallersOnSeveralThreadsAllComplete)
     EXPECT_EQ(total.load(), 4LL * 50 * 100);
 }
 
+TEST(ParallelFor, NestedCallsRunInlineAndStillCoverEverything)
+{
+    std::atomic<long long> total{0};
+    ParallelFor(0, 8, [&](int b, int e) {
+        for (int i = b; i < e; ++i)
+            ParallelFor(0, 100, [&](int ib, int ie) { total += ie - ib; });
+    });
+    EXPECT_EQ(total.load(), 800);
+}
+
 TEST(Random, KnownSequenceAndPerThreadState)
 {
     orvex_random::Seed(1);

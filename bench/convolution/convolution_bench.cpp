@@ -155,7 +155,7 @@ long PeakKilobytes()
 int MeasureMemory()
 {
     orvex_fft::SetPlanningOptions({.measureInBackground = false, .wisdomFile = "-"});
-    for (const auto& [gaussian, radius] : {std::pair{1, 50.0f}, std::pair{1, 10.0f}, std::pair{1, 3.0f}, std::pair{0, 10.0f}, std::pair{0, 50.0f}}) {
+    for (const auto& [gaussian, radius] : {std::pair{1, 50.0f}, std::pair{1, 10.0f}, std::pair{1, 3.0f}, std::pair{0, 10.0f}, std::pair{0, 50.0f}, std::pair{0, 150.0f}}) {
         CImage picture;
         picture.CopyFrom(Source(6000, 4000));
         CImageProcessor engine(&picture);
@@ -192,9 +192,11 @@ BENCHMARK(BM_GaussianBlur)
     ->Args({1000, 6000, 4000})
     ->Args({5000, 6000, 4000})
     ->Args({5000, 4001, 2999})
+    ->Args({10000, 6000, 4000})
+    ->Args({25000, 6000, 4000})
     ->Unit(benchmark::kMillisecond)
     ->UseRealTime();
-BENCHMARK(BM_LensBlur)->Arg(1000)->Arg(5000)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_LensBlur)->Arg(1000)->Arg(5000)->Arg(10000)->Arg(25000)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_MotionBlur)->Arg(20)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_UnsharpMask)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_CustomFilter)->Unit(benchmark::kMillisecond)->UseRealTime();

@@ -87,3 +87,10 @@ void ForEachInteriorRow(CImage& picture, const RowFn& fn, const std::function<vo
 }
 
 } // namespace orvex_convolution
+
+namespace orvex_testing {
+// Makes the direct lens blur use the summing code for an instruction set (0 plain, 1 AVX2,
+// 2 AVX-512) for discs of any radius that fit, or the processor's own choice again (-1). False if
+// the processor lacks that instruction set.
+bool UseLensKernel(int level);
+} // namespace orvex_testing

@@ -83,6 +83,10 @@ fftw_complex* RowAsComplex(double* row)
     return reinterpret_cast<fftw_complex*>(row);
 }
 
+// Rows ahead whose block is fetched while one row is moved: rows lie tens of kilobytes apart, too
+// far for the hardware to guess.
+constexpr int kPrefetchRows = 12;
+
 // Moves `count` columns of a plane's half spectrum, starting at complex index `at` of each row
 // (rows `stride` doubles apart), into `work` (column k at k * H), and clears the block's unused
 // columns, so that whole-block transforms never see stale values.
@@ -90,6 +94,10 @@ void Gather(const double* plane, std::size_t stride, int height, int at, int cou
 {
     for (int y = 0; y < height; ++y) {
         const fftw_complex* src = RowAsComplex(const_cast<double*>(plane) + Count(y, 1) * stride) + at;
+        if (y + kPrefetchRows < height) {
+            const double* ahead = plane + Count(y + kPrefetchRows, 1) * stride + 2 * static_cast<std::size_t>(at);
+            for (int line = 0; line < 2 * count; line += 8) __builtin_prefetch(ahead + line);
+        }
         for (int k = 0; k < count; ++k) {
             work[Count(k, height) + static_cast<std::size_t>(y)][0] = src[k][0];
             work[Count(k, height) + static_cast<std::size_t>(y)][1] = src[k][1];
@@ -103,6 +111,10 @@ void Scatter(const fftw_complex* work, int height, int at, int count, double* pl
 {
     for (int y = 0; y < height; ++y) {
         fftw_complex* dst = RowAsComplex(plane + Count(y, 1) * stride) + at;
+        if (y + kPrefetchRows < height) {
+            double* ahead = plane + Count(y + kPrefetchRows, 1) * stride + 2 * static_cast<std::size_t>(at);
+            for (int line = 0; line < 2 * count; line += 8) __builtin_prefetch(ahead + line, 1);
+        }
         for (int k = 0; k < count; ++k) {
             dst[k][0] = work[Count(k, height) + static_cast<std::size_t>(y)][0];
             dst[k][1] = work[Count(k, height) + static_cast<std::size_t>(y)][1];
@@ -298,9 +310,11 @@ CGeometry ChooseGeometry(int width, int height, int supportX, int supportY)
 
 int ChannelsPerBatch(const CGeometry& g)
 {
+    // A transform the picture's own size needs W + 2 samples a row: three such planes would take
+    // just over 24 bytes a pixel, so two are the most then.
     const double planes = static_cast<double>(g.width) * g.height * 3 /
                           (static_cast<double>(g.lengthX + 2) * static_cast<double>(g.lengthY));
-    return std::clamp(static_cast<int>(planes * 1.01), 1, 3);
+    return std::clamp(static_cast<int>(planes), 1, 3);
 }
 
 int SmoothLength(int n)

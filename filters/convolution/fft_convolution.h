@@ -95,8 +95,7 @@ struct CGeometry
 
 // `supportX/Y`: how far, in columns and rows, the kernel's weights matter.
 CGeometry ChooseGeometry(int width, int height, int supportX, int supportY);
-// Planes of three channels at once take 24 bytes per picture pixel when the transform is the
-// picture's size; longer transforms take fewer channels at a time so as to stay within that.
+// Channels whose planes fit in 24 bytes per picture pixel together (8 bytes a sample each).
 int ChannelsPerBatch(const CGeometry& g);
 // Smallest length >= n with no prime factor above 7.
 int SmoothLength(int n);

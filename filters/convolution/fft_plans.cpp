@@ -12,6 +12,7 @@
 #include <thread>
 #include <utility>
 
+#include <sys/mman.h>
 #include <unistd.h>
 
 namespace orvex_fft {
@@ -39,6 +40,15 @@ constexpr auto kSpareLife = std::chrono::seconds(2);
 // planes kept for the next blur instead.
 void* RawAllocate(std::size_t bytes)
 {
+    // Planes are walked down their columns: with small pages nearly every row is a TLB miss, so
+    // large buffers ask for huge pages.
+    constexpr std::size_t kHugePage = std::size_t(2) << 20;
+    if (bytes >= 4 * kHugePage) {
+        const std::size_t rounded = (bytes + kHugePage - 1) / kHugePage * kHugePage;
+        void* buffer = std::aligned_alloc(kHugePage, rounded);
+        if (buffer) madvise(buffer, rounded, MADV_HUGEPAGE);
+        return buffer;
+    }
     const std::size_t rounded = (bytes + kAlignment - 1) / kAlignment * kAlignment;
     return std::aligned_alloc(kAlignment, rounded == 0 ? kAlignment : rounded);
 }

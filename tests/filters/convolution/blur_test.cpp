@@ -1,5 +1,6 @@
 // Gaussian, lens and motion blur against direct references computed here.
 #include "filters/convolution/convolution.h"
+#include "filters/convolution/convolution_internal.h"
 #include "filters/convolution/fft_convolution.h"
 #include "filters/convolution/fft_plans.h"
 #include "tests/filters/convolution/convolution_test_support.h"
@@ -42,6 +43,43 @@ CImage Impulse(int w, int h, int x, int y)
     CImage picture = Filled(w, h, 0, 0, 0);
     Pixel(picture, x, y)[0] = Pixel(picture, x, y)[1] = Pixel(picture, x, y)[2] = 255;
     return picture;
+}
+
+// The mean over the disc around every pixel, made with a prefix sum per row, in integers: what the
+// lens blur gives when the disc lies within the half picture.
+CImage DiscMeans(const CImage& in, float radius)
+{
+    const int w = in.width();
+    const int h = in.height();
+    const int reach = static_cast<int>(radius);
+    std::vector<int> halfWidth;
+    long long cells = 0;
+    for (int j = -reach; j <= reach; ++j) {
+        int hw = -1;
+        while (hw < reach && std::sqrt(static_cast<double>((hw + 1) * (hw + 1) + j * j)) <= radius) ++hw;
+        halfWidth.push_back(hw);
+        cells += 2 * hw + 1;
+    }
+    // prefix[(y * 3 + c) * (3W + 1) + i]: sum of the first i samples of the row repeated three times.
+    std::vector<long long> prefix(static_cast<std::size_t>(h) * 3 * (3 * w + 1), 0);
+    const auto at = [&](int y, int c, int i) -> long long& { return prefix[(static_cast<std::size_t>(y) * 3 + c) * (3 * w + 1) + i]; };
+    for (int y = 0; y < h; ++y)
+        for (int c = 0; c < 3; ++c)
+            for (int i = 0; i < 3 * w; ++i) at(y, c, i + 1) = at(y, c, i) + Pixel(in, i % w, y)[c];
+    CImage out = Copy(in);
+    for (int y = 0; y < h; ++y)
+        for (int x = 0; x < w; ++x)
+            for (int c = 0; c < 3; ++c) {
+                long long sum = 0;
+                for (int j = -reach; j <= reach; ++j) {
+                    const int hw = halfWidth[static_cast<std::size_t>(j + reach)];
+                    const int row = ((y + j) % h + h) % h;
+                    const int first = x - hw + w; // into the second copy of the row
+                    sum += at(row, c, first + 2 * hw + 1) - at(row, c, first);
+                }
+                Pixel(out, x, y)[c] = static_cast<std::uint8_t>(sum / cells);
+            }
+    return out;
 }
 
 } // namespace
@@ -172,6 +210,29 @@ TEST_F(BlurTest, LensIsTheNormalisedDisc)
     EXPECT_EQ(Pixel(disc, 13, 14)[0], 3); // 255 / 81
     EXPECT_EQ(Pixel(disc, 14, 14)[0], 0);
     EXPECT_EQ(Pixel(disc, 10, 10)[1], 3);
+}
+
+TEST_F(BlurTest, DirectLensSumsAreExactWithEveryInstructionSet)
+{
+    // Wide enough for several stretches of running sums, an odd height for a last lone row, and
+    // radii past 63, where the 16-bit sums are handed on to 32 bits part way down the disc.
+    const CImage noise = Noise(600, 141, 5);
+    const CImage white = Filled(600, 141, 255, 255, 255);
+    const float radii[] = {3.0f, 4.5f, 12.9f, 64.5f, 69.0f};
+    std::vector<CImage> expected;
+    for (float radius : radii) expected.push_back(DiscMeans(noise, radius));
+    int levels = 0;
+    for (int level = 0; level <= 2; ++level) {
+        if (!orvex_testing::UseLensKernel(level)) continue;
+        ++levels;
+        for (std::size_t r = 0; r < std::size(radii); ++r) {
+            const auto blur = [&](CImageProcessor& e) { e.GaussianBlur(radii[r], 0); };
+            EXPECT_TRUE(SamePixels(Apply(noise, blur), expected[r])) << "level " << level << " radius " << radii[r];
+            EXPECT_TRUE(SamePixels(Apply(white, blur), white)) << "level " << level << " radius " << radii[r];
+        }
+    }
+    orvex_testing::UseLensKernel(-1);
+    EXPECT_GE(levels, 1);
 }
 
 TEST_F(BlurTest, BlurWrapsAroundTheEdges)

@@ -80,6 +80,72 @@ __attribute__((always_inline)) inline void DifferencesOf(const std::int16_t* con
     }
 }
 
+// Turns the changes of one row's stretch into the disc's sums, sample by sample within each
+// channel (every third sample), carrying on from `carry`, and each sum into its quotient by the
+// cell count: means[k] for k < n (n a multiple of the vector width). The in-vector running sum
+// takes a few shifted additions; the quotient is estimated in single precision, within one of the
+// true one for any sum up to 255 cells, and corrected by its remainder.
+template <class Ints, class Floats, class Bytes>
+__attribute__((always_inline)) inline void RunningMeansOf(const std::int32_t* change, int n, std::int32_t (&carry)[3],
+                                                          std::int32_t cells, std::uint8_t* means)
+{
+    constexpr int L = static_cast<int>(sizeof(Ints) / sizeof(std::int32_t));
+    static_assert(L == 8 || L == 16);
+    Ints by3, by6, by12, pick, running;
+    for (int p = 0; p < L; ++p) {
+        by3[p] = p >= 3 ? p - 3 : L;
+        by6[p] = p >= 6 ? p - 6 : L;
+        by12[p] = p >= 12 ? p - 12 : L;
+        pick[p] = L - 3 + p % 3; // the last lane of the same channel, one vector on
+        running[p] = carry[p % 3];
+    }
+    const Ints zero{};
+    const Ints divisor = zero + cells;
+    const Floats inverse = Floats{} + 1.0f / static_cast<float>(cells);
+    for (int k = 0; k < n; k += L) {
+        Ints x;
+        std::memcpy(&x, change + k, sizeof x);
+        x += __builtin_shuffle(x, zero, by3);
+        x += __builtin_shuffle(x, zero, by6);
+        if constexpr (L > 8) x += __builtin_shuffle(x, zero, by12);
+        x += running;
+        running = __builtin_shuffle(x, pick);
+        Ints q = __builtin_convertvector(__builtin_convertvector(x, Floats) * inverse, Ints);
+        const Ints rest = x - q * divisor;
+        q += (rest < zero);      // -1 where the estimate was one too high
+        q -= (rest >= divisor);  // +1 where it was one too low
+        const Bytes bytes = __builtin_convertvector(q, Bytes);
+        std::memcpy(means + k, &bytes, sizeof bytes);
+    }
+    // What the next stretch carries on from (n is a whole number of pixels).
+    for (int c = 0; c < 3; ++c) carry[c] = running[c];
+}
+
+using RunningMeansFn = void (*)(const std::int32_t*, int, std::int32_t (&)[3], std::int32_t, std::uint8_t*);
+using Ints16 = std::int32_t __attribute__((vector_size(64)));
+using Floats16 = float __attribute__((vector_size(64)));
+using Bytes16 = std::uint8_t __attribute__((vector_size(16)));
+using Ints8 = std::int32_t __attribute__((vector_size(32)));
+using Floats8 = float __attribute__((vector_size(32)));
+using Bytes8 = std::uint8_t __attribute__((vector_size(8)));
+
+__attribute__((target("arch=x86-64-v4"))) void RunningMeansWide(const std::int32_t* change, int n, std::int32_t (&carry)[3],
+                                                                std::int32_t cells, std::uint8_t* means)
+{
+    RunningMeansOf<Ints16, Floats16, Bytes16>(change, n, carry, cells, means);
+}
+
+__attribute__((target("avx2"))) void RunningMeansAvx2(const std::int32_t* change, int n, std::int32_t (&carry)[3],
+                                                      std::int32_t cells, std::uint8_t* means)
+{
+    RunningMeansOf<Ints8, Floats8, Bytes8>(change, n, carry, cells, means);
+}
+
+void RunningMeansPlain(const std::int32_t* change, int n, std::int32_t (&carry)[3], std::int32_t cells, std::uint8_t* means)
+{
+    RunningMeansOf<Ints8, Floats8, Bytes8>(change, n, carry, cells, means);
+}
+
 using DifferencesFn = void (*)(const std::int16_t* const*, const int*, const int*, int, bool, int, std::int32_t*);
 
 // `together`: all the kernel's rows at once, or else a single row.
@@ -109,11 +175,14 @@ void DifferencesPlain(const std::int16_t* const* input, const int* enter, const 
 struct CDifferences
 {
     DifferencesFn run;
+    RunningMeansFn means;
     int rows;         // output rows made together
     int largestReach; // beyond it the transforms cost less (measured on 6000 x 4000)
 };
 
-const CDifferences kKernels[] = {{DifferencesPlain, 4, 40}, {DifferencesAvx2, 4, 70}, {DifferencesWide, 8, 100}};
+const CDifferences kKernels[] = {{DifferencesPlain, RunningMeansPlain, 4, 40},
+                                 {DifferencesAvx2, RunningMeansAvx2, 4, 70},
+                                 {DifferencesWide, RunningMeansWide, 8, 110}};
 
 bool Supported(int level)
 {
@@ -136,10 +205,7 @@ struct CDisc
 {
     int reach = 0;
     std::vector<int> halfWidth; // of rows -reach .. reach
-    std::uint64_t cells = 0;
-    // floor(s * multiplier >> shift) = floor(s / cells) for every sum s <= 255 * cells.
-    std::uint64_t multiplier = 0;
-    int shift = 0;
+    std::int32_t cells = 0;
 };
 
 CDisc MakeDisc(float radius)
@@ -154,14 +220,8 @@ CDisc MakeDisc(float radius)
                std::sqrt(static_cast<double>((hw + 1) * (hw + 1) + j * j)) <= static_cast<double>(radius))
             ++hw;
         disc.halfWidth[static_cast<std::size_t>(j + reach)] = hw;
-        disc.cells += static_cast<std::uint64_t>(2 * hw + 1);
+        disc.cells += 2 * hw + 1;
     }
-    // With 2^shift >= 255 * cells^2 and multiplier = ceil(2^shift / cells), the multiplier's excess
-    // adds less than 1 / cells to any quotient of a sum up to 255 * cells: the floor is exact. The
-    // product stays under 2^shift * 256 <= 2^52 for radii up to 250.
-    const std::uint64_t bound = 255 * disc.cells * disc.cells;
-    while ((std::uint64_t(1) << disc.shift) < bound) ++disc.shift;
-    disc.multiplier = ((std::uint64_t(1) << disc.shift) + disc.cells - 1) / disc.cells;
     return disc;
 }
 
@@ -225,15 +285,16 @@ bool DirectLens(const CImageProcessor& engine, CImage& picture, float radius)
         enter[j] = 3 * (reach + 1 + disc.halfWidth[j]);
         leave[j] = 3 * (reach - disc.halfWidth[j]);
     }
-    const std::uint64_t multiplier = disc.multiplier;
-    const int shift = disc.shift;
     for (int t = 0; t < tiles; ++t) {
         const int t0 = t * tile;
         const int n = std::min(tile, sums - t0);
         const int rounded = (n + kGrain - 1) / kGrain * kGrain;
+        // Output samples of this stretch begin at `from` (the first stretches cover the margin).
+        const int from = std::clamp(start - t0, 0, n);
         ParallelFor(0, h, [&](int y0, int y1) {
             std::vector<const std::int16_t*> input(static_cast<std::size_t>(2 * reach + together));
             std::vector<std::int32_t> delta(static_cast<std::size_t>(rounded) * static_cast<std::size_t>(together));
+            std::vector<std::uint8_t> means(static_cast<std::size_t>(rounded));
             for (int y = y0; y < y1;) {
                 const bool all = y + together <= y1;
                 const int made = all ? together : 1;
@@ -241,21 +302,12 @@ bool DirectLens(const CImageProcessor& engine, CImage& picture, float radius)
                     input[static_cast<std::size_t>(i)] = padded + stride * static_cast<std::size_t>(((y - reach + i) % h + h) % h) + t0;
                 differences.run(input.data(), enter.data(), leave.data(), reach, all, rounded, delta.data());
                 for (int b = 0; b < made; ++b, ++y) {
-                    const std::int32_t* change = delta.data() + static_cast<std::size_t>(b) * static_cast<std::size_t>(rounded);
                     std::int32_t* d = carry + 3 * static_cast<std::size_t>(y);
-                    std::int32_t d0 = d[0], d1 = d[1], d2 = d[2];
-                    std::uint8_t* dst = top + static_cast<std::ptrdiff_t>(y) * pitch;
-                    for (int k = 0; k < n; k += 3) {
-                        d0 += change[k];
-                        d1 += change[k + 1];
-                        d2 += change[k + 2];
-                        const int at = t0 + k - start;
-                        if (at < 0) continue;
-                        dst[at] = static_cast<std::uint8_t>((static_cast<std::uint64_t>(d0) * multiplier) >> shift);
-                        dst[at + 1] = static_cast<std::uint8_t>((static_cast<std::uint64_t>(d1) * multiplier) >> shift);
-                        dst[at + 2] = static_cast<std::uint8_t>((static_cast<std::uint64_t>(d2) * multiplier) >> shift);
-                    }
-                    d[0] = d0, d[1] = d1, d[2] = d2;
+                    std::int32_t sums3[3] = {d[0], d[1], d[2]};
+                    differences.means(delta.data() + static_cast<std::size_t>(b) * static_cast<std::size_t>(rounded), rounded,
+                                      sums3, disc.cells, means.data());
+                    std::copy(sums3, sums3 + 3, d);
+                    std::copy(means.data() + from, means.data() + n, top + static_cast<std::ptrdiff_t>(y) * pitch + (t0 + from - start));
                 }
             }
         });
@@ -269,7 +321,9 @@ bool DirectLens(const CImageProcessor& engine, CImage& picture, float radius)
 bool orvex_testing::UseLensKernel(int level)
 {
     using namespace orvex_convolution;
-    static const CDifferences anyRadius[] = {{DifferencesPlain, 4, 250}, {DifferencesAvx2, 4, 250}, {DifferencesWide, 8, 250}};
+    static const CDifferences anyRadius[] = {{DifferencesPlain, RunningMeansPlain, 4, 250},
+                                             {DifferencesAvx2, RunningMeansAvx2, 4, 250},
+                                             {DifferencesWide, RunningMeansWide, 8, 250}};
     if (level < 0) {
         g_forcedKernel.store(nullptr);
         return true;

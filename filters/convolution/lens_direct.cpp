@@ -117,7 +117,8 @@ __attribute__((always_inline)) inline void RunningMeansOf(const std::int32_t* ch
         const Bytes bytes = __builtin_convertvector(q, Bytes);
         std::memcpy(means + k, &bytes, sizeof bytes);
     }
-    // What the next stretch carries on from (n is a whole number of pixels).
+    // What the next stretch carries on from: right when n is a whole number of pixels, as it is for
+    // every stretch but the last.
     for (int c = 0; c < 3; ++c) carry[c] = running[c];
 }
 

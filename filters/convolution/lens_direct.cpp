@@ -188,7 +188,10 @@ const CDifferences kKernels[] = {{DifferencesPlain, RunningMeansPlain, 4, 40},
 bool Supported(int level)
 {
     __builtin_cpu_init();
-    if (level == 2) return __builtin_cpu_supports("avx512bw") && __builtin_cpu_supports("avx512vl");
+    if (level == 2) // everything x86-64-v4 adds to AVX2
+        return __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512bw") &&
+               __builtin_cpu_supports("avx512cd") && __builtin_cpu_supports("avx512dq") &&
+               __builtin_cpu_supports("avx512vl");
     if (level == 1) return __builtin_cpu_supports("avx2");
     return level == 0;
 }

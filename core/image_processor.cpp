@@ -54,6 +54,7 @@ CImageProcessor::WorkerScope::WorkerScope(CImageProcessor& engine) : m_engine(en
 {
     m_engine.running.store(1);
     m_engine.cancel.store(0);
+    m_engine.committed.store(0);
     m_engine.progress.store(0.0f);
 }
 

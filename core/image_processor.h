@@ -37,6 +37,9 @@ public:
     std::atomic<std::uint8_t> cancel{0};
     std::atomic<std::uint8_t> preview{0};
     std::atomic<float> progress{0.0f};
+    // Raised by a worker-run operation just before it starts writing its result into the picture;
+    // from then on the run counts as done whatever the cancel flag says. Cleared as a run begins.
+    std::atomic<std::uint8_t> committed{0};
 
     // Where interface-thread operations report progress; null means nobody is watching.
     void SetProgressSink(IProgress* sink) { m_progressSink = sink; }
@@ -76,6 +79,8 @@ public:
     void FlipVertical();
     void RotateArbitrary(float angle);
     void ResizeImage(int newWidth, int newHeight, char method);
+    // ResizeImage's method 'l': seam carving and seam insertion (filters/geometry/liquid_resize.cpp).
+    void LiquidResize(int newWidth, int newHeight);
     void CanvasSize(int newWidth, int newHeight, char anchor);
     void Offset(int horizontal, int vertical, char edgeMode);
     // Rank and diffusion

@@ -152,6 +152,7 @@ bool Worker(COrvexView& view, const QString& label, const CEngineCall& call)
 
     engine.ClearFailure();
     engine.cancel.store(0);
+    engine.committed.store(0);
     engine.progress.store(0.0f);
     // Raised here, before the worker exists, so that the loop below cannot miss a run that has
     // not yet raised it itself.

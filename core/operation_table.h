@@ -29,7 +29,7 @@ struct CParam
     static CParam Int(std::string name, int min, int max, int def) { return {std::move(name), ParamType::Int, double(min), double(max), double(def), {}}; }
     static CParam Float(std::string name, double min, double max, double def) { return {std::move(name), ParamType::Float, min, max, def, {}}; }
     static CParam Flag(std::string name, bool def) { return {std::move(name), ParamType::Flag, 0, 1, def ? 1.0 : 0.0, {}}; }
-    static CParam Code(std::string name, std::string codes, char def) { return {std::move(name), ParamType::Code, 0, 0, double(static_cast<unsigned char>(def)), std::move(codes)}; }
+    static CParam Code(std::string name, std::string codes, char def) { return {std::move(name), ParamType::Code, 0, 255, double(static_cast<unsigned char>(def)), std::move(codes)}; }
 };
 
 // Parsed arguments in parameter order; each holds a number or, for Code parameters, a character.

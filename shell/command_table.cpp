@@ -6,6 +6,10 @@
 #include "dialogs/motion_blur_dlg.h"
 #include "dialogs/bc_dlg.h"
 #include "dialogs/bw_dlg.h"
+#include "dialogs/canvas_size_dlg.h"
+#include "dialogs/image_size_dlg.h"
+#include "dialogs/offset_dlg.h"
+#include "dialogs/rotate_dlg.h"
 #include "dialogs/cbalance_dlg.h"
 #include "dialogs/hue_dlg.h"
 #include "dialogs/param_dialog.h"
@@ -14,9 +18,12 @@
 #include "shell/command_sequences.h"
 #include "shell/main_frame.h"
 #include "shell/orvex_view.h"
+#include "core/orvex_doc.h"
 
 
+#include <algorithm>
 #include <memory>
+#include <optional>
 
 namespace {
 
@@ -136,6 +143,37 @@ CCommand RecentFiles(const char* menu)
 
 constexpr auto kPending = CSequence::None;
 
+// "Image Size...": the liquid method runs on a worker, so that the window keeps painting and
+// Escape can stop it; the others run directly.
+void ResizeCommand(COrvexView& view)
+{
+    const CImage& picture = view.document().picture();
+    CImageSizeDlg dialog(picture.width(), picture.height(), &view);
+    dialog.exec();
+    const int w = dialog.resultWidth();
+    const int h = dialog.resultHeight();
+    if (w == picture.width() && h == picture.height()) return;
+    const char method = dialog.method();
+    const sequence::CEngineCall call = [w, h, method](CImageProcessor& e) { e.ResizeImage(w, h, method); };
+    if (method == 'l') sequence::Worker(view, QStringLiteral(" Liquid resizing:"), call);
+    else sequence::Direct(view, call);
+}
+
+// The toolbar's size presets: the width becomes the preset's long side for a landscape picture and
+// its short side otherwise, the height keeps the proportions; a side that comes to 0 is 1.
+sequence::CEngineCall SizePreset(int landscape, int portrait)
+{
+    return [landscape, portrait](CImageProcessor& e) {
+        const int w = e.image()->width();
+        const int h = e.image()->height();
+        if (w < 1 || h < 1) return;
+        const double k = static_cast<double>(w > h ? landscape : portrait) / w;
+        const int nw = std::max(1, static_cast<int>(w * k));
+        const int nh = std::max(1, static_cast<int>(h * k));
+        e.ResizeImage(nw, nh, 'b');
+    };
+}
+
 std::vector<CCommand> BuildTable()
 {
     const char* file = "&File";
@@ -223,15 +261,29 @@ std::vector<CCommand> BuildTable()
 
         Row(32850, image, "Dublicate").Pending(kPending),
         Separator(image),
-        Row(32802, image, "Image Size...\tAlt+Ctrl+I").Keys({"Ctrl+Alt+I"}).Pending(CSequence::ValueDialog),
-        Row(32803, image, "Canvas Size...\tAlt+Ctrl+C").Keys({"Ctrl+Alt+C"}).Pending(CSequence::ValueDialog),
-        Row(32797, rotate, "180°").Pending(CSequence::Direct),
-        Row(32798, rotate, "90° CW").Toolbar(61, "rotate_cw").Prompt("Rotate Clockwise").Pending(CSequence::Direct),
-        Row(32799, rotate, "90° CCW").Toolbar(62, "rotate_ccw").Prompt("Rotate Counterclockwise").Pending(CSequence::Direct),
-        Row(32834, rotate, "Arbitrary...").Pending(CSequence::OkDialog),
+        Row(32802, image, "Image Size...\tAlt+Ctrl+I").Keys({"Ctrl+Alt+I"}).View(CSequence::ValueDialog, &ResizeCommand),
+        Row(32803, image, "Canvas Size...\tAlt+Ctrl+C").Keys({"Ctrl+Alt+C"}).ValueDialog([](COrvexView& v) -> sequence::CEngineCall {
+            const CImage& picture = v.document().picture();
+            CCanvasSizeDlg dialog(picture.width(), picture.height(), &v);
+            dialog.exec();
+            if (dialog.resultWidth() == picture.width() && dialog.resultHeight() == picture.height()) return {};
+            return [w = dialog.resultWidth(), h = dialog.resultHeight(), a = dialog.anchor()](CImageProcessor& e) {
+                e.CanvasSize(w, h, a);
+            };
+        }),
+        Row(32797, rotate, "180°").Direct([](CImageProcessor& e) { e.Rotate180(); }),
+        Row(32798, rotate, "90° CW").Toolbar(61, "rotate_cw").Prompt("Rotate Clockwise")
+            .Direct([](CImageProcessor& e) { e.Rotate90CW(); }),
+        Row(32799, rotate, "90° CCW").Toolbar(62, "rotate_ccw").Prompt("Rotate Counterclockwise")
+            .Direct([](CImageProcessor& e) { e.Rotate90CCW(); }),
+        Row(32834, rotate, "Arbitrary...").OkDialog([](COrvexView& v) -> sequence::CEngineCall {
+            const std::optional<float> angle = CRotateDlg::Ask(&v);
+            if (!angle || *angle == 0.0f) return {};
+            return [a = *angle](CImageProcessor& e) { e.RotateArbitrary(a); };
+        }),
         Separator(rotate),
-        Row(32800, rotate, "Flip Canvas Horizontal").Pending(CSequence::Direct),
-        Row(32801, rotate, "Flip Canvas Vertical").Pending(CSequence::Direct),
+        Row(32800, rotate, "Flip Canvas Horizontal").Direct([](CImageProcessor& e) { e.FlipHorizontal(); }),
+        Row(32801, rotate, "Flip Canvas Vertical").Direct([](CImageProcessor& e) { e.FlipVertical(); }),
 
         Row(32784, "F&ilter/Blur", "Average").Direct([](CImageProcessor& e) { e.Average(); }),
         Row(32785, "F&ilter/Blur", "Blur").Prompt("Smooth").Direct([](CImageProcessor& e) { e.GaussianBlur(0.75f, 1); }),
@@ -287,15 +339,18 @@ std::vector<CCommand> BuildTable()
         }),
         Row(32847, "F&ilter/Other", "Maximum...").Pending(CSequence::ValueDialog),
         Row(32848, "F&ilter/Other", "Minimum...").Pending(CSequence::ValueDialog),
-        Row(32849, "F&ilter/Other", "Offset...").Pending(CSequence::PreviewDialog),
+        Row(32849, "F&ilter/Other", "Offset...").PreviewDialog([](COrvexView& v) {
+            const CImage& picture = v.document().picture();
+            return std::make_unique<COffsetDlg>(picture.width(), picture.height(), &v);
+        }, &COffsetDlg::Render),
         Separator("F&ilter"),
         Row(32833, "F&ilter", "Obtain Grid").Pending(CSequence::Direct),
         Row(32844, "F&ilter", "Sign").Pending(CSequence::Signature),
 
         // The size presets exist only as toolbar buttons.
-        Row(32821, "", "640x480").Toolbar(71, "size_640").Prompt("640x480").Pending(CSequence::Direct),
-        Row(32822, "", "1024x768").Toolbar(72, "size_1024").Prompt("1024x768").Pending(CSequence::Direct),
-        Row(32823, "", "1600x1200").Toolbar(73, "size_1600").Prompt("1600x1200").Pending(CSequence::Direct),
+        Row(32821, "", "640x480").Toolbar(71, "size_640").Prompt("640x480").Direct(SizePreset(640, 480)),
+        Row(32822, "", "1024x768").Toolbar(72, "size_1024").Prompt("1024x768").Direct(SizePreset(1024, 768)),
+        Row(32823, "", "1600x1200").Toolbar(73, "size_1600").Prompt("1600x1200").Direct(SizePreset(1600, 1200)),
 
         Row(57648, window, "&New Window").Prompt("Open another window for the active document")
             .FrameView([](CMainFrame& f, COrvexView& v) { f.NewWindow(v); }),

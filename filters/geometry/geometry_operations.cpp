@@ -1,6 +1,67 @@
 #include "core/image_processor.h"
 #include "core/operation_table.h"
 
-void AddGeometryOperations(std::vector<COperation>& /*table*/)
+namespace {
+
+// Sides up to 32768 pixels can be asked for; a canvas beyond the largest picture the program
+// holds is refused by the operation as out of memory.
+constexpr int kMaxSide = 32768;
+
+COperation SizeChanging(COperation op)
 {
+    op.changesSize = true;
+    op.inPlaceOnly = true;
+    return op;
+}
+
+} // namespace
+
+// Defaults leave the picture as it is where a neutral value exists.
+void AddGeometryOperations(std::vector<COperation>& table)
+{
+    COperation rotate180{"Rotate180", "turns the picture half a turn", {},
+                         [](CImageProcessor& e, const COpArgs&) { e.Rotate180(); return true; }};
+    rotate180.inPlaceOnly = true;
+    table.push_back(rotate180);
+    table.push_back(SizeChanging({"Rotate90CW", "turns the picture a quarter turn clockwise", {},
+                                  [](CImageProcessor& e, const COpArgs&) { e.Rotate90CW(); return true; }}));
+    table.push_back(SizeChanging({"Rotate90CCW", "turns the picture a quarter turn counter-clockwise", {},
+                                  [](CImageProcessor& e, const COpArgs&) { e.Rotate90CCW(); return true; }}));
+    table.push_back({"FlipHorizontal", "mirrors the picture left to right", {},
+                     [](CImageProcessor& e, const COpArgs&) { e.FlipHorizontal(); return true; }});
+    table.back().inPlaceOnly = true;
+    table.push_back({"FlipVertical", "mirrors the picture top to bottom", {},
+                     [](CImageProcessor& e, const COpArgs&) { e.FlipVertical(); return true; }});
+    table.back().inPlaceOnly = true;
+    table.push_back(SizeChanging({"RotateArbitrary",
+                                  "turns by an angle in degrees (positive clockwise), bilinear, onto a canvas that "
+                                  "holds the whole picture",
+                                  {CParam::Float("angle", -3600, 3600, 0)},
+                                  [](CImageProcessor& e, const COpArgs& a) { e.RotateArbitrary(a.Float(0)); return true; }}));
+    table.push_back(SizeChanging({"ResizeImage",
+                                  "scales to a new size: n nearest neighbour, b bilinear (area average when "
+                                  "reducing), l liquid (seam carving)",
+                                  {CParam::Int("width", 1, kMaxSide, 1), CParam::Int("height", 1, kMaxSide, 1),
+                                   CParam::Code("method", "nbl", 'b')},
+                                  [](CImageProcessor& e, const COpArgs& a) {
+                                      e.ResizeImage(a.Int(0), a.Int(1), a.Code(2));
+                                      return true;
+                                  }}));
+    table.push_back(SizeChanging({"CanvasSize",
+                                  "places the picture on a canvas of a new size at an anchor (w N n / W C E / s S e); "
+                                  "added area is grey",
+                                  {CParam::Int("width", 1, kMaxSide, 1), CParam::Int("height", 1, kMaxSide, 1),
+                                   CParam::Code("anchor", "wNnWCEsSe", 'C')},
+                                  [](CImageProcessor& e, const COpArgs& a) {
+                                      e.CanvasSize(a.Int(0), a.Int(1), a.Code(2));
+                                      return true;
+                                  }}));
+    table.push_back({"Offset",
+                     "shifts by whole pixels (right, down); uncovered area: s background, r repeat edge, w wrap",
+                     {CParam::Int("horizontal", -kMaxSide, kMaxSide, 0), CParam::Int("vertical", -kMaxSide, kMaxSide, 0),
+                      CParam::Code("mode", "srw", 's')},
+                     [](CImageProcessor& e, const COpArgs& a) {
+                         e.Offset(a.Int(0), a.Int(1), a.Code(2));
+                         return true;
+                     }});
 }

@@ -1,0 +1,75 @@
+#pragma once
+
+#include <QDialog>
+#include <QString>
+
+#include <array>
+
+class QCheckBox;
+class QGroupBox;
+class QLineEdit;
+class QToolButton;
+
+// "Canvas Size": a new width and height, absolute or as a change of the current size, and the
+// anchor the picture keeps on the new canvas, picked on a 3 x 3 grid of buttons. The anchor's
+// button shows the anchor icon and its neighbours arrows that show which way the canvas grows or
+// shrinks.
+class CCanvasSizeDlg : public QDialog
+{
+    Q_OBJECT
+
+public:
+    // Anchor codes by button, rows top to bottom, columns left to right.
+    static constexpr std::array<char, 9> kAnchors = {'w', 'N', 'n', 'W', 'C', 'E', 's', 'S', 'e'};
+
+    CCanvasSizeDlg(int width, int height, QWidget* parent = nullptr);
+
+    // The current size until OK stores the edited one.
+    int resultWidth() const { return m_width; }
+    int resultHeight() const { return m_height; }
+    char anchor() const { return m_anchor; }
+    int editedWidth() const { return m_editedWidth; }
+    int editedHeight() const { return m_editedHeight; }
+
+    QLineEdit* widthBox() const { return m_widthBox; }
+    QLineEdit* heightBox() const { return m_heightBox; }
+    QCheckBox* relativeBox() const { return m_relative; }
+    QGroupBox* currentGroup() const { return m_currentGroup; }
+    QGroupBox* newGroup() const { return m_newGroup; }
+    QLineEdit* currentWidthText() const { return m_currentWidth; }
+    QLineEdit* currentHeightText() const { return m_currentHeight; }
+    QToolButton* anchorButton(int index) const { return m_buttons[static_cast<std::size_t>(index)]; }
+    // The icon resource a button shows ("" for none): "anchor" or "arrow_n", "arrow_se", ...
+    QString iconName(int index) const { return m_iconNames[static_cast<std::size_t>(index)]; }
+
+    void accept() override;
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    void OnBoxChanged(bool horizontal);
+    void OnRelativeClicked(bool checked);
+    // Below 1: the message, and the closest allowed value into the box.
+    void Correct(bool horizontal);
+    void Refresh();
+
+    const int m_currentW;
+    const int m_currentH;
+    int m_width;
+    int m_height;
+    int m_editedWidth;
+    int m_editedHeight;
+    char m_anchor = 'C';
+    bool m_correcting = false;
+
+    QGroupBox* m_currentGroup = nullptr;
+    QGroupBox* m_newGroup = nullptr;
+    QLineEdit* m_currentWidth = nullptr;
+    QLineEdit* m_currentHeight = nullptr;
+    QLineEdit* m_widthBox = nullptr;
+    QLineEdit* m_heightBox = nullptr;
+    QCheckBox* m_relative = nullptr;
+    std::array<QToolButton*, 9> m_buttons{};
+    std::array<QString, 9> m_iconNames{};
+};

@@ -1,0 +1,186 @@
+#include "dialogs/image_size_dlg.h"
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QDialogButtonBox>
+#include <QGridLayout>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QVBoxLayout>
+
+#include <algorithm>
+#include <climits>
+#include <cmath>
+
+QString SizeText(long long width, long long height, bool negativeIsUnknown)
+{
+    if (width * height > 715827882LL || (negativeIsUnknown && (width < 0 || height < 0))) return QStringLiteral("--");
+    static const char* const units[] = {" bytes", "K", "M", "G"};
+    double bytes = static_cast<double>(width * height) * 3;
+    int unit = 0;
+    while (bytes > 1024 && unit < 3) {
+        bytes /= 1024;
+        ++unit;
+    }
+    const bool whole = bytes == std::floor(bytes);
+    return QString::asprintf(whole ? "%.0f%s" : "%.2f%s", bytes, units[unit]);
+}
+
+int LeadingInteger(const QString& text)
+{
+    const QString t = text.trimmed();
+    qsizetype i = 0;
+    bool negative = false;
+    if (i < t.size() && (t[i] == QLatin1Char('-') || t[i] == QLatin1Char('+'))) negative = t[i++] == QLatin1Char('-');
+    long long magnitude = 0;
+    for (; i < t.size() && t[i] >= QLatin1Char('0') && t[i] <= QLatin1Char('9'); ++i)
+        magnitude = std::min(magnitude * 10 + t[i].digitValue(), static_cast<long long>(INT_MAX) + 1);
+    const long long value = negative ? -magnitude : magnitude;
+    return static_cast<int>(std::clamp(value, static_cast<long long>(INT_MIN), static_cast<long long>(INT_MAX)));
+}
+
+namespace {
+
+// trunc(value) within the range of int.
+int TruncateToInt(double value)
+{
+    if (!(value == value)) return 0;
+    return static_cast<int>(std::clamp(value, static_cast<double>(INT_MIN), static_cast<double>(INT_MAX)));
+}
+
+void Warn(QWidget* parent, const QString& text)
+{
+    QMessageBox box(QMessageBox::Warning, QApplication::applicationDisplayName(), text, QMessageBox::Ok, parent);
+    box.exec();
+}
+
+} // namespace
+
+CImageSizeDlg::CImageSizeDlg(int width, int height, QWidget* parent)
+    : QDialog(parent), m_givenWidth(width), m_givenHeight(height),
+      m_ratio(static_cast<double>(width) / height), m_width(width), m_height(height), m_editedWidth(width),
+      m_editedHeight(height)
+{
+    setWindowTitle(QStringLiteral("Image Size"));
+    auto* layout = new QVBoxLayout(this);
+    m_group = new QGroupBox(QStringLiteral("Pixel Dimentions:"), this);
+    auto* grid = new QGridLayout(m_group);
+    m_widthBox = new QLineEdit(m_group);
+    m_heightBox = new QLineEdit(m_group);
+    grid->addWidget(new QLabel(QStringLiteral("Width:"), m_group), 0, 0);
+    grid->addWidget(m_widthBox, 0, 1);
+    grid->addWidget(new QLabel(QStringLiteral("pixels"), m_group), 0, 2);
+    grid->addWidget(new QLabel(QStringLiteral("Height:"), m_group), 1, 0);
+    grid->addWidget(m_heightBox, 1, 1);
+    grid->addWidget(new QLabel(QStringLiteral("pixels"), m_group), 1, 2);
+    layout->addWidget(m_group);
+    m_constrain = new QCheckBox(QStringLiteral("Constrain proportions"), this);
+    layout->addWidget(m_constrain);
+    auto* methodRow = new QHBoxLayout;
+    methodRow->addWidget(new QLabel(QStringLiteral("Resample image:"), this));
+    m_methods = new QComboBox(this);
+    m_methods->addItems({QStringLiteral("Nearest Neighbor"), QStringLiteral("Bilinear"), QStringLiteral("Liquid")});
+    methodRow->addWidget(m_methods, 1);
+    layout->addLayout(methodRow);
+    auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
+    layout->addWidget(buttons);
+    connect(buttons, &QDialogButtonBox::accepted, this, &CImageSizeDlg::accept);
+    connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
+
+    // Initialisation: the boxes show the given size without reacting to themselves.
+    m_busy = true;
+    m_widthBox->setText(QString::asprintf("%d", width));
+    m_heightBox->setText(QString::asprintf("%d", height));
+    m_busy = false;
+    m_constrain->setChecked(true);
+    m_methods->setCurrentIndex(1);
+    m_initialText.clear();
+    RefreshSizeText();
+
+    connect(m_widthBox, &QLineEdit::textChanged, this, &CImageSizeDlg::OnWidthChanged);
+    connect(m_heightBox, &QLineEdit::textChanged, this, &CImageSizeDlg::OnHeightChanged);
+    connect(m_constrain, &QCheckBox::clicked, this, &CImageSizeDlg::OnConstrainClicked);
+}
+
+int CImageSizeDlg::ReadBox(QLineEdit* box)
+{
+    const QString text = box->text().isEmpty() ? QStringLiteral("0") : box->text();
+    const int value = LeadingInteger(text);
+    ShowBox(box, value);
+    return value;
+}
+
+void CImageSizeDlg::ShowBox(QLineEdit* box, int value)
+{
+    const QString shown = QString::asprintf("%d", value);
+    if (shown != box->text()) box->setText(shown);
+}
+
+void CImageSizeDlg::OnWidthChanged()
+{
+    if (m_busy) return;
+    m_busy = true;
+    m_editedWidth = ReadBox(m_widthBox);
+    if (m_constrain->isChecked()) {
+        m_editedHeight = TruncateToInt(m_editedWidth / m_ratio);
+        ShowBox(m_heightBox, m_editedHeight);
+    }
+    m_busy = false;
+    RefreshSizeText();
+}
+
+void CImageSizeDlg::OnHeightChanged()
+{
+    if (m_busy) return;
+    m_busy = true;
+    m_editedHeight = ReadBox(m_heightBox);
+    if (m_constrain->isChecked()) {
+        m_editedWidth = TruncateToInt(m_editedHeight * m_ratio);
+        ShowBox(m_widthBox, m_editedWidth);
+    }
+    m_busy = false;
+    RefreshSizeText();
+}
+
+void CImageSizeDlg::OnConstrainClicked(bool checked)
+{
+    if (!checked) return;
+    m_busy = true;
+    m_editedWidth = m_givenWidth;
+    m_editedHeight = m_givenHeight;
+    ShowBox(m_widthBox, m_givenWidth);
+    ShowBox(m_heightBox, m_givenHeight);
+    m_busy = false;
+    RefreshSizeText();
+}
+
+void CImageSizeDlg::RefreshSizeText()
+{
+    const QString text = SizeText(m_editedWidth, m_editedHeight);
+    if (!m_initialised) {
+        m_initialText = text;
+        m_initialised = true;
+    }
+    m_group->setTitle(text != m_initialText ? QStringLiteral("Pixel Dimensions: %1 (was %2)").arg(text, m_initialText)
+                                            : QStringLiteral("Pixel Dimensions: %1").arg(text));
+}
+
+void CImageSizeDlg::accept()
+{
+    if (m_editedWidth <= 0) {
+        Warn(this, QStringLiteral("Incompatible width value"));
+        return;
+    }
+    if (m_editedHeight <= 0) {
+        Warn(this, QStringLiteral("Incompatible height value"));
+        return;
+    }
+    m_width = m_editedWidth;
+    m_height = m_editedHeight;
+    static const char methods[] = {'n', 'b', 'l'};
+    m_method = methods[std::clamp(m_methods->currentIndex(), 0, 2)];
+    QDialog::accept();
+}

@@ -1,0 +1,69 @@
+#pragma once
+
+#include <QDialog>
+#include <QString>
+
+class QCheckBox;
+class QComboBox;
+class QGroupBox;
+class QLineEdit;
+
+// A pixel count as the bytes it takes at 3 bytes a pixel: " bytes", "K", "M" or "G", with two
+// decimals unless the number is whole; "--" when width x height exceeds 715827882 or, with
+// `negativeIsUnknown`, when either side is negative.
+QString SizeText(long long width, long long height, bool negativeIsUnknown = false);
+
+// A size box's text read as the C library's text-to-integer conversion reads it, after trimming:
+// an optional sign, then digits up to the first other character; 0 when there are none. Values
+// beyond the range of int saturate.
+int LeadingInteger(const QString& text);
+
+// "Image Size": new width and height, proportions optionally kept, and the resampling method.
+class CImageSizeDlg : public QDialog
+{
+    Q_OBJECT
+
+public:
+    CImageSizeDlg(int width, int height, QWidget* parent = nullptr);
+
+    // The size given by the caller until OK stores the edited one.
+    int resultWidth() const { return m_width; }
+    int resultHeight() const { return m_height; }
+    // 'n' nearest neighbour, 'b' bilinear, 'l' liquid.
+    char method() const { return m_method; }
+
+    QLineEdit* widthBox() const { return m_widthBox; }
+    QLineEdit* heightBox() const { return m_heightBox; }
+    QCheckBox* constrainBox() const { return m_constrain; }
+    QComboBox* methodList() const { return m_methods; }
+    QGroupBox* dimensionsGroup() const { return m_group; }
+
+    void accept() override;
+
+private:
+    void OnWidthChanged();
+    void OnHeightChanged();
+    void OnConstrainClicked(bool checked);
+    void RefreshSizeText();
+    // Reads a box as the number it shows, rewriting it when its text is not that number.
+    int ReadBox(QLineEdit* box);
+    void ShowBox(QLineEdit* box, int value);
+
+    const int m_givenWidth;
+    const int m_givenHeight;
+    const double m_ratio;
+    int m_width;
+    int m_height;
+    int m_editedWidth;
+    int m_editedHeight;
+    char m_method = 'b';
+    bool m_busy = false;
+    QString m_initialText;
+    bool m_initialised = false;
+
+    QGroupBox* m_group = nullptr;
+    QLineEdit* m_widthBox = nullptr;
+    QLineEdit* m_heightBox = nullptr;
+    QCheckBox* m_constrain = nullptr;
+    QComboBox* m_methods = nullptr;
+};

@@ -1,0 +1,30 @@
+#pragma once
+
+#include "core/image.h"
+
+#include <cstddef>
+#include <cstdint>
+
+// Helpers shared by the geometry operations. Pictures are 24-bit, rows addressed through bits and
+// the (negative) pitch.
+namespace orvex_geometry {
+
+inline std::uint8_t* Row(CImage& image, int y)
+{
+    return image.bits() + static_cast<std::ptrdiff_t>(y) * image.pitch();
+}
+
+inline const std::uint8_t* Row(const CImage& image, int y)
+{
+    return image.bits() + static_cast<std::ptrdiff_t>(y) * image.pitch();
+}
+
+inline bool HasPixels(const CImage& image)
+{
+    return !image.IsNull() && image.width() > 0 && image.height() > 0 && image.bitsPerPixel() == 24;
+}
+
+// Fills `count` pixels from `out` with the background colour (stored blue, green, red).
+void FillBackground(std::uint8_t* out, int count);
+
+} // namespace orvex_geometry

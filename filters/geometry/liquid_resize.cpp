@@ -1,6 +1,410 @@
 #include "core/image_processor.h"
 
-// Seam carving is not built yet: the picture stays as it is.
-void CImageProcessor::LiquidResize(int /*newWidth*/, int /*newHeight*/)
+#include "core/parallel.h"
+
+#include <algorithm>
+#include <cstddef>
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <new>
+#include <vector>
+
+// Seam carving and seam insertion. Shrinking removes vertical seams, then horizontal ones, from a
+// working copy of the picture; enlarging then duplicates vertical seams, then horizontal ones. The
+// energy map is computed once and afterwards only patched next to each seam, so the seams depend on
+// the whole history of the run; every faster evaluation below keeps them exactly those of the plain
+// row-by-row recurrence.
+//
+// How the time is kept down:
+// - Horizontal seams run on a transposed copy, so both directions are "one position per row" and
+//   every pass reads rows, never columns.
+// - The cumulative cost is never stored whole. One forward pass keeps only every kCheckpoint-th
+//   row; the backtrack recomputes the rows between two checkpoints in the narrow cone the seam can
+//   reach from where it entered them. The pass reads the energy map and writes almost nothing.
+// - The forward pass runs in bands of rows: each core fills a trapezoid that shrinks towards the
+//   middle of the row, and the small inverted triangle between them is filled afterwards.
+// - Each row keeps its own start offset, so removing or duplicating a seam pixel moves whichever
+//   side of the row is shorter.
+namespace {
+
+constexpr int kCheckpoint = 32;
+constexpr int kBandRows = 128;
+
+// Pixels (3 bytes) and energies of a picture laid out so that seams run across the rows: one seam
+// position per row. Rows hold up to `capacity` entries; the live ones start at `start[y]`.
+struct SeamGrid
 {
+    std::uint8_t* pixels = nullptr;
+    std::int16_t* energy = nullptr;
+    int capacity = 0;
+    int rows = 0;
+    int length = 0;
+    std::vector<int> start;
+
+    std::uint8_t* PixelRow(int y) const { return pixels + (std::size_t(y) * capacity + start[y]) * 3; }
+    std::int16_t* EnergyRow(int y) const { return energy + std::size_t(y) * capacity + start[y]; }
+};
+
+// Energy at position x of a row: per channel the mean absolute difference to the next entry of the
+// row and to the same position of the next row, whichever of the two exist, summed over channels.
+inline std::int16_t EnergyAt(const std::uint8_t* row, const std::uint8_t* next, int x, int length)
+{
+    const std::uint8_t* p = row + 3 * x;
+    const bool right = x < length - 1;
+    const bool below = next != nullptr;
+    int total = 0;
+    if (right && below) {
+        const std::uint8_t* r = p + 3;
+        const std::uint8_t* b = next + 3 * x;
+        for (int c = 0; c < 3; ++c) total += (std::abs(p[c] - r[c]) + std::abs(p[c] - b[c])) / 2;
+    } else if (right) {
+        for (int c = 0; c < 3; ++c) total += std::abs(p[c] - p[3 + c]);
+    } else if (below) {
+        const std::uint8_t* b = next + 3 * x;
+        for (int c = 0; c < 3; ++c) total += std::abs(p[c] - b[c]);
+    }
+    return static_cast<std::int16_t>(total);
+}
+
+void ComputeEnergy(const SeamGrid& grid)
+{
+    ParallelFor(0, grid.rows, [&grid](int begin, int end) {
+        for (int y = begin; y < end; ++y) {
+            const std::uint8_t* row = grid.PixelRow(y);
+            const std::uint8_t* next = y + 1 < grid.rows ? grid.PixelRow(y + 1) : nullptr;
+            std::int16_t* e = grid.EnergyRow(y);
+            for (int x = 0; x < grid.length; ++x) e[x] = EnergyAt(row, next, x, grid.length);
+        }
+    });
+}
+
+// out[x] = e[x] + min(prev[x - 1], prev[x], prev[x + 1]) for x in [lo, hi) of a row of n entries,
+// neighbours outside the row left out. Which neighbour wins a tie does not change the value, so the
+// interior is a plain three-way minimum that vectorises.
+__attribute__((target_clones("avx2", "default"))) void CostRow(const std::int32_t* __restrict prev,
+    const std::int16_t* __restrict e, std::int32_t* __restrict out, int lo, int hi, int n)
+{
+    lo = std::max(lo, 0);
+    hi = std::min(hi, n);
+    if (lo >= hi) return;
+    if (n == 1) {
+        out[0] = prev[0] + e[0];
+        return;
+    }
+    int x = lo;
+    if (x == 0) {
+        out[0] = std::min(prev[0], prev[1]) + e[0];
+        x = 1;
+    }
+    const int interiorEnd = std::min(hi, n - 1);
+    for (; x < interiorEnd; ++x) {
+        const std::int32_t a = prev[x - 1];
+        const std::int32_t b = prev[x];
+        const std::int32_t c = prev[x + 1];
+        const std::int32_t m = a < b ? a : b;
+        out[x] = (c < m ? c : m) + e[x];
+    }
+    if (hi == n) out[n - 1] = std::min(prev[n - 2], prev[n - 1]) + e[n - 1];
+}
+
+// The neighbour of `c` in a cost row that a seam steps to: straight on, else the lower index when
+// strictly cheaper, else the higher index when strictly cheaper than that choice.
+inline int StepFrom(const std::int32_t* m, int c, int n)
+{
+    int chosen = c;
+    if (c > 0 && m[c - 1] < m[c]) chosen = c - 1;
+    if (c < n - 1 && m[c + 1] < m[chosen]) chosen = c + 1;
+    return chosen;
+}
+
+// Scratch of the seam search, sized once for the largest grid of the run.
+struct SeamScratch
+{
+    std::unique_ptr<std::int32_t[]> checkpoints; // rows 0, K, 2K, ... of the cumulative cost
+    std::unique_ptr<std::int32_t[]> band;        // kBandRows rows; also the backtrack's rows
+    std::unique_ptr<std::int32_t[]> edge;        // two rows: the row above the band, the last row
+    std::vector<int> seam;
+    int stride = 0;
+};
+
+void CopyEnergyRow(const std::int16_t* e, std::int32_t* out, int n)
+{
+    for (int x = 0; x < n; ++x) out[x] = e[x];
+}
+
+// Finds the seam of lowest cumulative cost, one position per row, into scratch.seam.
+void FindSeam(const SeamGrid& grid, SeamScratch& scratch)
+{
+    const int n = grid.length;
+    const int rows = grid.rows;
+    const int stride = scratch.stride;
+    std::int32_t* const band = scratch.band.get();
+    std::int32_t* const above = scratch.edge.get();
+    std::int32_t* const cp = scratch.checkpoints.get();
+    auto bandRow = [&](int t) { return band + std::size_t(t) * stride; };
+    auto checkpointRow = [&](int y) { return cp + std::size_t(y / kCheckpoint) * n; };
+
+    CopyEnergyRow(grid.EnergyRow(0), above, n);
+    std::memcpy(checkpointRow(0), above, sizeof(std::int32_t) * n);
+
+    for (int y0 = 1; y0 < rows; y0 += kBandRows) {
+        const int count = std::min(kBandRows, rows - y0);
+        auto prevOf = [&](int t) -> const std::int32_t* { return t == 0 ? above : bandRow(t - 1); };
+        const int mid = n / 2;
+        if (n >= 2 * kBandRows + 2) {
+            ParallelFor(0, 2, [&](int begin, int end) {
+                for (int part = begin; part < end; ++part)
+                    for (int t = 0; t < count; ++t) {
+                        if (part == 0) CostRow(prevOf(t), grid.EnergyRow(y0 + t), bandRow(t), 0, mid - t, n);
+                        else CostRow(prevOf(t), grid.EnergyRow(y0 + t), bandRow(t), mid + t, n, n);
+                    }
+            });
+            for (int t = 1; t < count; ++t)
+                CostRow(prevOf(t), grid.EnergyRow(y0 + t), bandRow(t), mid - t, mid + t, n);
+        } else {
+            for (int t = 0; t < count; ++t) CostRow(prevOf(t), grid.EnergyRow(y0 + t), bandRow(t), 0, n, n);
+        }
+        for (int t = 0; t < count; ++t)
+            if ((y0 + t) % kCheckpoint == 0) std::memcpy(checkpointRow(y0 + t), bandRow(t), sizeof(std::int32_t) * n);
+        std::memcpy(above, bandRow(count - 1), sizeof(std::int32_t) * n);
+    }
+    // `above` now holds the last row.
+    int c = 0;
+    for (int x = 1; x < n; ++x)
+        if (above[x] < above[c]) c = x;
+    std::vector<int>& seam = scratch.seam;
+    seam[rows - 1] = c;
+
+    // Walk up one checkpoint block at a time. Entering a block at column c, the seam can reach only
+    // columns within the block's height of c, so each recomputed row needs one column less on each
+    // side than the row before it.
+    for (int top = rows - 2; top >= 0;) {
+        const int base = top / kCheckpoint * kCheckpoint;
+        const int reach = kCheckpoint + 1;
+        const int entry = c;
+        for (int y = base + 1; y <= top; ++y) {
+            const int i = y - base;
+            const std::int32_t* prev = y == base + 1 ? checkpointRow(base) : bandRow(i - 2);
+            CostRow(prev, grid.EnergyRow(y), bandRow(i - 1), entry - reach + i, entry + reach - i + 1, n);
+        }
+        for (int y = top; y >= base; --y) {
+            const std::int32_t* m = y == base ? checkpointRow(base) : bandRow(y - base - 1);
+            c = StepFrom(m, c, n);
+            seam[y] = c;
+        }
+        top = base - 1;
+    }
+}
+
+void RemoveSeam(SeamGrid& grid, const std::vector<int>& seam)
+{
+    const int n = grid.length;
+    ParallelFor(0, grid.rows, [&](int begin, int end) {
+        for (int y = begin; y < end; ++y) {
+            const int s = seam[y];
+            std::uint8_t* p = grid.PixelRow(y);
+            std::int16_t* e = grid.EnergyRow(y);
+            if (s < n / 2) {
+                std::memmove(p + 3, p, std::size_t(s) * 3);
+                std::memmove(e + 1, e, std::size_t(s) * sizeof(std::int16_t));
+                ++grid.start[y];
+            } else {
+                std::memmove(p + 3 * s, p + 3 * (s + 1), std::size_t(n - 1 - s) * 3);
+                std::memmove(e + s, e + s + 1, std::size_t(n - 1 - s) * sizeof(std::int16_t));
+            }
+        }
+    });
+    grid.length = n - 1;
+    // The energy left of the seam now sees a new right neighbour, and the one at the seam a new pixel.
+    for (int y = 0; y < grid.rows; ++y) {
+        const std::uint8_t* row = grid.PixelRow(y);
+        const std::uint8_t* next = y + 1 < grid.rows ? grid.PixelRow(y + 1) : nullptr;
+        std::int16_t* e = grid.EnergyRow(y);
+        const int s = seam[y];
+        for (int x = std::max(s - 1, 0); x <= s && x < grid.length; ++x) e[x] = EnergyAt(row, next, x, grid.length);
+    }
+}
+
+void InsertSeam(SeamGrid& grid, const std::vector<int>& seam)
+{
+    const int n = grid.length;
+    ParallelFor(0, grid.rows, [&](int begin, int end) {
+        for (int y = begin; y < end; ++y) {
+            const int s = seam[y];
+            std::uint8_t* p = grid.PixelRow(y);
+            std::int16_t* e = grid.EnergyRow(y);
+            const bool roomRight = grid.start[y] + n < grid.capacity;
+            if (grid.start[y] > 0 && (s < n / 2 || !roomRight)) {
+                std::memmove(p - 3, p, std::size_t(s + 1) * 3);
+                std::memmove(e - 1, e, std::size_t(s + 1) * sizeof(std::int16_t));
+                --grid.start[y];
+                --e;
+            } else {
+                std::memmove(p + 3 * (s + 1), p + 3 * s, std::size_t(n - s) * 3);
+                std::memmove(e + s + 1, e + s, std::size_t(n - s) * sizeof(std::int16_t));
+            }
+            // The duplicated pair becomes slightly dearer, so that later seams tend to go elsewhere.
+            e[s] = static_cast<std::int16_t>(e[s] + 2);
+            e[s + 1] = static_cast<std::int16_t>(e[s + 1] + 2);
+        }
+    });
+    grid.length = n + 1;
+}
+
+// Writes the grid exchanged across its diagonal into `to` (whose buffers and capacity are set).
+void Transpose(const SeamGrid& from, SeamGrid& to)
+{
+    to.rows = from.length;
+    to.length = from.rows;
+    to.start.assign(std::size_t(to.rows), 0);
+    constexpr int kTile = 64;
+    const int tiles = (to.rows + kTile - 1) / kTile;
+    ParallelFor(0, tiles, [&](int begin, int end) {
+        for (int tile = begin; tile < end; ++tile) {
+            const int x0 = tile * kTile;
+            const int x1 = std::min(x0 + kTile, to.rows);
+            for (int y0 = 0; y0 < from.rows; y0 += kTile) {
+                const int y1 = std::min(y0 + kTile, from.rows);
+                for (int y = y0; y < y1; ++y) {
+                    const std::uint8_t* p = from.PixelRow(y);
+                    const std::int16_t* e = from.EnergyRow(y);
+                    for (int x = x0; x < x1; ++x) {
+                        std::uint8_t* q = to.pixels + (std::size_t(x) * to.capacity + y) * 3;
+                        q[0] = p[3 * x];
+                        q[1] = p[3 * x + 1];
+                        q[2] = p[3 * x + 2];
+                        to.energy[std::size_t(x) * to.capacity + y] = e[x];
+                    }
+                }
+            }
+        }
+    });
+}
+
+} // namespace
+
+void CImageProcessor::LiquidResize(int newWidth, int newHeight)
+{
+    CImage* const picture = image();
+    if (!picture || picture->IsNull() || picture->bitsPerPixel() != 24 || newWidth < 1 || newHeight < 1) return;
+    const int width = picture->width();
+    const int height = picture->height();
+    const int maxWidth = std::max(width, newWidth);
+    const int maxHeight = std::max(height, newHeight);
+    const std::int64_t area = std::int64_t(maxWidth) * maxHeight;
+    if (area > CImage::kMaxPixels) {
+        ReportFailure();
+        return;
+    }
+    const bool horizontal = height != newHeight;
+    const int seams = std::abs(width - newWidth) + std::abs(height - newHeight);
+    ProgressScope bar(*this, " Liquid resizing:", seams);
+
+    // Everything is had before anything is computed: a run either completes or leaves the picture.
+    CImage output;
+    std::unique_ptr<std::uint8_t[]> pixelsA, pixelsB;
+    std::unique_ptr<std::int16_t[]> energyA, energyB;
+    SeamScratch scratch;
+    SeamGrid normal, transposed;
+    try {
+        const std::size_t cells = static_cast<std::size_t>(area);
+        pixelsA.reset(new std::uint8_t[cells * 3]);
+        energyA.reset(new std::int16_t[cells]);
+        if (horizontal) {
+            pixelsB.reset(new std::uint8_t[cells * 3]);
+            energyB.reset(new std::int16_t[cells]);
+        }
+        const int longest = std::max(maxWidth, maxHeight);
+        const std::size_t checkpointCells =
+            std::max(std::size_t((maxHeight - 1) / kCheckpoint + 1) * maxWidth,
+                     horizontal ? std::size_t((maxWidth - 1) / kCheckpoint + 1) * maxHeight : 0);
+        scratch.stride = longest;
+        scratch.checkpoints.reset(new std::int32_t[checkpointCells]);
+        scratch.band.reset(new std::int32_t[std::size_t(kBandRows) * longest]);
+        scratch.edge.reset(new std::int32_t[std::size_t(longest)]);
+        scratch.seam.resize(std::size_t(longest));
+        normal.start.reserve(std::size_t(maxHeight));
+        transposed.start.reserve(std::size_t(maxWidth));
+    } catch (const std::bad_alloc&) {
+        ReportFailure();
+        return;
+    }
+    if (!output.Create(newWidth, newHeight, 24, picture->hasAlpha() ? 1u : 0u)) {
+        ReportFailure();
+        return;
+    }
+
+    normal.pixels = pixelsA.get();
+    normal.energy = energyA.get();
+    normal.capacity = maxWidth;
+    normal.rows = height;
+    normal.length = width;
+    normal.start.assign(std::size_t(height), 0);
+    transposed.pixels = pixelsB.get();
+    transposed.energy = energyB.get();
+    transposed.capacity = maxHeight;
+    {
+        const std::uint8_t* bits = picture->bits();
+        const int pitch = picture->pitch();
+        ParallelFor(0, height, [&](int begin, int end) {
+            for (int y = begin; y < end; ++y)
+                std::memcpy(normal.PixelRow(y), bits + std::ptrdiff_t(y) * pitch, std::size_t(width) * 3);
+        });
+    }
+    ComputeEnergy(normal);
+
+    // The grid the seams of the current phase cross; the other one receives its transposition.
+    SeamGrid* current = &normal;
+    auto useGrid = [&](SeamGrid& wanted) {
+        if (current == &wanted) return;
+        Transpose(*current, wanted);
+        current = &wanted;
+    };
+    auto runSeam = [&](bool insert) {
+        if (bar.StopRequested()) return false;
+        bar.Step();
+        FindSeam(*current, scratch);
+        if (insert) InsertSeam(*current, scratch.seam);
+        else RemoveSeam(*current, scratch.seam);
+        return true;
+    };
+
+    while (normal.length > newWidth)
+        if (!runSeam(false)) return;
+    if (height > newHeight) {
+        useGrid(transposed);
+        while (transposed.length > newHeight)
+            if (!runSeam(false)) return;
+    }
+    if (width < newWidth) {
+        useGrid(normal);
+        while (normal.length < newWidth)
+            if (!runSeam(true)) return;
+    }
+    if (height < newHeight) {
+        useGrid(transposed);
+        while (transposed.length < newHeight)
+            if (!runSeam(true)) return;
+    }
+    if (bar.StopRequested()) return;
+
+    std::uint8_t* const outBits = output.bits();
+    const int outPitch = output.pitch();
+    if (current == &normal) {
+        ParallelFor(0, newHeight, [&](int begin, int end) {
+            for (int y = begin; y < end; ++y)
+                std::memcpy(outBits + std::ptrdiff_t(y) * outPitch, normal.PixelRow(y), std::size_t(newWidth) * 3);
+        });
+    } else {
+        ParallelFor(0, newHeight, [&](int begin, int end) {
+            for (int y = begin; y < end; ++y) {
+                std::uint8_t* out = outBits + std::ptrdiff_t(y) * outPitch;
+                for (int x = 0; x < newWidth; ++x) std::memcpy(out + 3 * x, transposed.PixelRow(x) + 3 * y, 3);
+            }
+        });
+    }
+    committed.store(1);
+    picture->SwapWith(output);
 }

@@ -23,14 +23,13 @@
 // - The cumulative cost is never stored whole. One forward pass keeps only every kCheckpoint-th
 //   row; the backtrack recomputes the rows between two checkpoints in the narrow cone the seam can
 //   reach from where it entered them. The pass reads the energy map and writes almost nothing.
-// - The forward pass runs in bands of rows: each core fills a trapezoid that shrinks towards the
-//   middle of the row, and the small inverted triangle between them is filled afterwards.
+// - The forward pass runs in bands of rows, one half of the row per core; each half also computes
+//   a margin of the other half that shrinks by a column per row, so the cores meet once per band.
 // - Each row keeps its own start offset, so removing or duplicating a seam pixel moves whichever
 //   side of the row is shorter.
 namespace {
 
 constexpr int kCheckpoint = 32;
-constexpr int kBandRows = 128;
 
 // Pixels (3 bytes) and energies of a picture laid out so that seams run across the rows: one seam
 // position per row. Rows hold up to `capacity` entries; the live ones start at `start[y]`.
@@ -123,15 +122,17 @@ inline int StepFrom(const std::int32_t* m, int c, int n)
 struct SeamScratch
 {
     std::unique_ptr<std::int32_t[]> checkpoints; // rows 0, K, 2K, ... of the cumulative cost
-    std::unique_ptr<std::int32_t[]> band;        // kBandRows rows; also the backtrack's rows
-    std::unique_ptr<std::int32_t[]> edge;        // two rows: the row above the band, the last row
+    std::unique_ptr<std::int32_t[]> rolling;     // per half: two rows; then the backtrack's rows
+    std::unique_ptr<std::int32_t[]> edges;       // two rows: the row above a band, the band's last row
     std::vector<int> seam;
     int stride = 0;
 };
 
-void CopyEnergyRow(const std::int16_t* e, std::int32_t* out, int n)
+// Rows of a band: long enough that the halves meet rarely, short enough that the part both halves
+// compute (a triangle of about rows^2 / 2 per half) stays a few percent of the band.
+int BandRows(int n)
 {
-    for (int x = 0; x < n; ++x) out[x] = e[x];
+    return std::clamp(n / 12, 1, 512);
 }
 
 // Finds the seam of lowest cumulative cost, one position per row, into scratch.seam.
@@ -140,40 +141,61 @@ void FindSeam(const SeamGrid& grid, SeamScratch& scratch)
     const int n = grid.length;
     const int rows = grid.rows;
     const int stride = scratch.stride;
-    std::int32_t* const band = scratch.band.get();
-    std::int32_t* const above = scratch.edge.get();
     std::int32_t* const cp = scratch.checkpoints.get();
-    auto bandRow = [&](int t) { return band + std::size_t(t) * stride; };
     auto checkpointRow = [&](int y) { return cp + std::size_t(y / kCheckpoint) * n; };
+    std::int32_t* edge[2] = {scratch.edges.get(), scratch.edges.get() + stride};
 
-    CopyEnergyRow(grid.EnergyRow(0), above, n);
-    std::memcpy(checkpointRow(0), above, sizeof(std::int32_t) * n);
-
-    for (int y0 = 1; y0 < rows; y0 += kBandRows) {
-        const int count = std::min(kBandRows, rows - y0);
-        auto prevOf = [&](int t) -> const std::int32_t* { return t == 0 ? above : bandRow(t - 1); };
-        const int mid = n / 2;
-        if (n >= 2 * kBandRows + 2) {
-            ParallelFor(0, 2, [&](int begin, int end) {
-                for (int part = begin; part < end; ++part)
-                    for (int t = 0; t < count; ++t) {
-                        if (part == 0) CostRow(prevOf(t), grid.EnergyRow(y0 + t), bandRow(t), 0, mid - t, n);
-                        else CostRow(prevOf(t), grid.EnergyRow(y0 + t), bandRow(t), mid + t, n, n);
-                    }
-            });
-            for (int t = 1; t < count; ++t)
-                CostRow(prevOf(t), grid.EnergyRow(y0 + t), bandRow(t), mid - t, mid + t, n);
-        } else {
-            for (int t = 0; t < count; ++t) CostRow(prevOf(t), grid.EnergyRow(y0 + t), bandRow(t), 0, n, n);
-        }
-        for (int t = 0; t < count; ++t)
-            if ((y0 + t) % kCheckpoint == 0) std::memcpy(checkpointRow(y0 + t), bandRow(t), sizeof(std::int32_t) * n);
-        std::memcpy(above, bandRow(count - 1), sizeof(std::int32_t) * n);
+    {
+        const std::int16_t* e = grid.EnergyRow(0);
+        for (int x = 0; x < n; ++x) edge[0][x] = e[x];
+        std::memcpy(checkpointRow(0), edge[0], sizeof(std::int32_t) * n);
     }
-    // `above` now holds the last row.
+
+    // The rows run in bands. Each half of the row computes its own columns plus, towards the other
+    // half, as many columns as rows remain in the band, so that it never needs the other half's
+    // values until the band's last row has been written; the halves meet once per band.
+    const int mid = n / 2;
+    const int bandRows = BandRows(n);
+    const bool split = n >= 64 && ParallelThreadCount() > 1;
+    int in = 0;
+    for (int y0 = 1; y0 < rows; y0 += bandRows) {
+        const int count = std::min(bandRows, rows - y0);
+        const std::int32_t* const above = edge[in];
+        std::int32_t* const below = edge[1 - in];
+        auto half = [&](int part) {
+            std::int32_t* roll[2] = {scratch.rolling.get() + std::size_t(2 * part) * stride,
+                                     scratch.rolling.get() + std::size_t(2 * part + 1) * stride};
+            const int own0 = split ? (part == 0 ? 0 : mid) : 0;
+            const int own1 = split ? (part == 0 ? mid : n) : n;
+            const std::int32_t* prev = above;
+            for (int t = 0; t < count; ++t) {
+                const int extra = split ? count - 1 - t : 0;
+                const int lo = part == 0 ? own0 : own0 - extra;
+                const int hi = part == 0 ? own1 + extra : own1;
+                std::int32_t* out = roll[t & 1];
+                CostRow(prev, grid.EnergyRow(y0 + t), out, lo, hi, n);
+                if ((y0 + t) % kCheckpoint == 0)
+                    std::memcpy(checkpointRow(y0 + t) + own0, out + own0, sizeof(std::int32_t) * (own1 - own0));
+                prev = out;
+            }
+            std::memcpy(below + own0, prev + own0, sizeof(std::int32_t) * (own1 - own0));
+        };
+        if (split) {
+            ParallelFor(0, 2, [&](int begin, int end) {
+                for (int part = begin; part < end; ++part) half(part);
+            });
+        } else {
+            half(0);
+        }
+        in = 1 - in;
+    }
+    const std::int32_t* const last = edge[in];
+    std::int32_t* const scratchRows = scratch.rolling.get();
+    auto bandRow = [&](int t) { return scratchRows + std::size_t(t) * stride; };
+
     int c = 0;
     for (int x = 1; x < n; ++x)
-        if (above[x] < above[c]) c = x;
+        if (last[x] < last[c]) c = x;
     std::vector<int>& seam = scratch.seam;
     seam[rows - 1] = c;
 
@@ -322,8 +344,8 @@ void CImageProcessor::LiquidResize(int newWidth, int newHeight)
                      horizontal ? std::size_t((maxWidth - 1) / kCheckpoint + 1) * maxHeight : 0);
         scratch.stride = longest;
         scratch.checkpoints.reset(new std::int32_t[checkpointCells]);
-        scratch.band.reset(new std::int32_t[std::size_t(kBandRows) * longest]);
-        scratch.edge.reset(new std::int32_t[std::size_t(longest)]);
+        scratch.rolling.reset(new std::int32_t[std::size_t(std::max(4, kCheckpoint)) * longest]);
+        scratch.edges.reset(new std::int32_t[std::size_t(2) * longest]);
         scratch.seam.resize(std::size_t(longest));
         normal.start.reserve(std::size_t(maxHeight));
         transposed.start.reserve(std::size_t(maxWidth));

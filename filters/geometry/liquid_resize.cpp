@@ -31,8 +31,14 @@ namespace {
 
 constexpr int kCheckpoint = 32;
 
+// Seams removed since the pixel rows were last closed up; closing up after every seam would move
+// a quarter of every row each time, once per kGaps seams moves it at most once.
+constexpr int kGaps = 16;
+
 // Pixels (3 bytes) and energies of a picture laid out so that seams run across the rows: one seam
-// position per row. Rows hold up to `capacity` entries; the live ones start at `start[y]`.
+// position per row. Rows hold up to `capacity` entries. The live energies of row y start at
+// `start[y]`; the live pixels start at `pixelStart[y]` but may still contain the pixels of the last
+// `gapCount` removed seams, whose positions in the row are listed in `gaps` in ascending order.
 struct SeamGrid
 {
     std::uint8_t* pixels = nullptr;
@@ -41,28 +47,38 @@ struct SeamGrid
     int rows = 0;
     int length = 0;
     std::vector<int> start;
+    std::vector<int> pixelStart;
+    std::vector<int> gaps; // kGaps per row
+    int gapCount = 0;
 
-    std::uint8_t* PixelRow(int y) const { return pixels + (std::size_t(y) * capacity + start[y]) * 3; }
+    // Only while no gaps are open.
+    std::uint8_t* PixelRow(int y) const { return pixels + (std::size_t(y) * capacity + pixelStart[y]) * 3; }
     std::int16_t* EnergyRow(int y) const { return energy + std::size_t(y) * capacity + start[y]; }
+
+    int PixelSlot(int y, int x) const
+    {
+        int slot = pixelStart[y] + x;
+        const int* g = gaps.data() + std::size_t(y) * kGaps;
+        for (int i = 0; i < gapCount && g[i] <= slot; ++i) ++slot;
+        return slot;
+    }
+    const std::uint8_t* PixelAt(int y, int x) const
+    {
+        return pixels + (std::size_t(y) * capacity + PixelSlot(y, x)) * 3;
+    }
 };
 
-// Energy at position x of a row: per channel the mean absolute difference to the next entry of the
-// row and to the same position of the next row, whichever of the two exist, summed over channels.
-inline std::int16_t EnergyAt(const std::uint8_t* row, const std::uint8_t* next, int x, int length)
+// Energy of pixel p: per channel the mean absolute difference to its right neighbour and to the
+// pixel below, whichever of the two exist (null when not), summed over the channels.
+inline std::int16_t EnergyAt(const std::uint8_t* p, const std::uint8_t* right, const std::uint8_t* below)
 {
-    const std::uint8_t* p = row + 3 * x;
-    const bool right = x < length - 1;
-    const bool below = next != nullptr;
     int total = 0;
     if (right && below) {
-        const std::uint8_t* r = p + 3;
-        const std::uint8_t* b = next + 3 * x;
-        for (int c = 0; c < 3; ++c) total += (std::abs(p[c] - r[c]) + std::abs(p[c] - b[c])) / 2;
+        for (int c = 0; c < 3; ++c) total += (std::abs(p[c] - right[c]) + std::abs(p[c] - below[c])) / 2;
     } else if (right) {
-        for (int c = 0; c < 3; ++c) total += std::abs(p[c] - p[3 + c]);
+        for (int c = 0; c < 3; ++c) total += std::abs(p[c] - right[c]);
     } else if (below) {
-        const std::uint8_t* b = next + 3 * x;
-        for (int c = 0; c < 3; ++c) total += std::abs(p[c] - b[c]);
+        for (int c = 0; c < 3; ++c) total += std::abs(p[c] - below[c]);
     }
     return static_cast<std::int16_t>(total);
 }
@@ -74,7 +90,9 @@ void ComputeEnergy(const SeamGrid& grid)
             const std::uint8_t* row = grid.PixelRow(y);
             const std::uint8_t* next = y + 1 < grid.rows ? grid.PixelRow(y + 1) : nullptr;
             std::int16_t* e = grid.EnergyRow(y);
-            for (int x = 0; x < grid.length; ++x) e[x] = EnergyAt(row, next, x, grid.length);
+            const int n = grid.length;
+            for (int x = 0; x < n; ++x)
+                e[x] = EnergyAt(row + 3 * x, x < n - 1 ? row + 3 * x + 3 : nullptr, next ? next + 3 * x : nullptr);
         }
     });
 }
@@ -220,33 +238,86 @@ void FindSeam(const SeamGrid& grid, SeamScratch& scratch)
     }
 }
 
-void RemoveSeam(SeamGrid& grid, const std::vector<int>& seam)
+// Closes the gaps of the removed seams' pixels, moving each row's shorter side.
+void CloseGaps(SeamGrid& grid)
 {
-    const int n = grid.length;
+    const int count = grid.gapCount;
+    if (count == 0) return;
     ParallelFor(0, grid.rows, [&](int begin, int end) {
         for (int y = begin; y < end; ++y) {
-            const int s = seam[y];
-            std::uint8_t* p = grid.PixelRow(y);
-            std::int16_t* e = grid.EnergyRow(y);
-            if (s < n / 2) {
-                std::memmove(p + 3, p, std::size_t(s) * 3);
-                std::memmove(e + 1, e, std::size_t(s) * sizeof(std::int16_t));
-                ++grid.start[y];
+            std::uint8_t* row = grid.pixels + std::size_t(y) * grid.capacity * 3;
+            const int* g = grid.gaps.data() + std::size_t(y) * kGaps;
+            const int first = grid.pixelStart[y];
+            const int stop = first + grid.length + count;
+            if (stop - g[0] <= g[count - 1] - first) {
+                for (int i = 0; i < count; ++i) {
+                    const int from = g[i] + 1;
+                    const int to = i + 1 < count ? g[i + 1] : stop;
+                    std::memmove(row + 3 * (from - i - 1), row + 3 * from, std::size_t(to - from) * 3);
+                }
             } else {
-                std::memmove(p + 3 * s, p + 3 * (s + 1), std::size_t(n - 1 - s) * 3);
-                std::memmove(e + s, e + s + 1, std::size_t(n - 1 - s) * sizeof(std::int16_t));
+                for (int i = count - 1; i >= 0; --i) {
+                    const int from = i > 0 ? g[i - 1] + 1 : first;
+                    const int to = g[i];
+                    std::memmove(row + 3 * (from + count - i), row + 3 * from, std::size_t(to - from) * 3);
+                }
+                grid.pixelStart[y] = first + count;
             }
         }
     });
+    grid.gapCount = 0;
+}
+
+void RemoveSeam(SeamGrid& grid, const std::vector<int>& seam)
+{
+    const int n = grid.length;
+    const int count = grid.gapCount;
+    ParallelFor(0, grid.rows, [&](int begin, int end) {
+        for (int y = begin; y < end; ++y) {
+            const int s = seam[y];
+            std::int16_t* e = grid.EnergyRow(y);
+            if (s < n / 2) {
+                std::memmove(e + 1, e, std::size_t(s) * sizeof(std::int16_t));
+                ++grid.start[y];
+            } else {
+                std::memmove(e + s, e + s + 1, std::size_t(n - 1 - s) * sizeof(std::int16_t));
+            }
+            const int slot = grid.PixelSlot(y, s);
+            int* g = grid.gaps.data() + std::size_t(y) * kGaps;
+            int i = count;
+            for (; i > 0 && g[i - 1] > slot; --i) g[i] = g[i - 1];
+            g[i] = slot;
+        }
+    });
     grid.length = n - 1;
+    grid.gapCount = count + 1;
     // The energy left of the seam now sees a new right neighbour, and the one at the seam a new pixel.
+    const int length = grid.length;
     for (int y = 0; y < grid.rows; ++y) {
-        const std::uint8_t* row = grid.PixelRow(y);
-        const std::uint8_t* next = y + 1 < grid.rows ? grid.PixelRow(y + 1) : nullptr;
         std::int16_t* e = grid.EnergyRow(y);
         const int s = seam[y];
-        for (int x = std::max(s - 1, 0); x <= s && x < grid.length; ++x) e[x] = EnergyAt(row, next, x, grid.length);
+        const bool last = y + 1 == grid.rows;
+        for (int x = std::max(s - 1, 0); x <= s && x < length; ++x)
+            e[x] = EnergyAt(grid.PixelAt(y, x), x < length - 1 ? grid.PixelAt(y, x + 1) : nullptr,
+                            last ? nullptr : grid.PixelAt(y + 1, x));
     }
+    if (grid.gapCount == kGaps) CloseGaps(grid);
+}
+
+// Makes room for one more entry at position s of a row of n entries of `size` bytes starting at
+// `first` (which moves when the left side is shifted), leaving entry s duplicated at s and s + 1.
+// Returns the row's new start pointer.
+std::uint8_t* Duplicate(std::uint8_t* rowBase, int& first, int n, int s, int capacity, std::size_t size)
+{
+    std::uint8_t* p = rowBase + first * size;
+    const bool roomRight = first + n < capacity;
+    if (first > 0 && (s < n / 2 || !roomRight)) {
+        std::memmove(p - size, p, std::size_t(s + 1) * size);
+        --first;
+        return p - size;
+    }
+    std::memmove(p + (s + 1) * size, p + s * size, std::size_t(n - s) * size);
+    return p;
 }
 
 void InsertSeam(SeamGrid& grid, const std::vector<int>& seam)
@@ -255,18 +326,10 @@ void InsertSeam(SeamGrid& grid, const std::vector<int>& seam)
     ParallelFor(0, grid.rows, [&](int begin, int end) {
         for (int y = begin; y < end; ++y) {
             const int s = seam[y];
-            std::uint8_t* p = grid.PixelRow(y);
-            std::int16_t* e = grid.EnergyRow(y);
-            const bool roomRight = grid.start[y] + n < grid.capacity;
-            if (grid.start[y] > 0 && (s < n / 2 || !roomRight)) {
-                std::memmove(p - 3, p, std::size_t(s + 1) * 3);
-                std::memmove(e - 1, e, std::size_t(s + 1) * sizeof(std::int16_t));
-                --grid.start[y];
-                --e;
-            } else {
-                std::memmove(p + 3 * (s + 1), p + 3 * s, std::size_t(n - s) * 3);
-                std::memmove(e + s + 1, e + s, std::size_t(n - s) * sizeof(std::int16_t));
-            }
+            Duplicate(grid.pixels + std::size_t(y) * grid.capacity * 3, grid.pixelStart[y], n, s, grid.capacity, 3);
+            auto* e = reinterpret_cast<std::int16_t*>(
+                Duplicate(reinterpret_cast<std::uint8_t*>(grid.energy + std::size_t(y) * grid.capacity), grid.start[y], n,
+                          s, grid.capacity, sizeof(std::int16_t)));
             // The duplicated pair becomes slightly dearer, so that later seams tend to go elsewhere.
             e[s] = static_cast<std::int16_t>(e[s] + 2);
             e[s + 1] = static_cast<std::int16_t>(e[s + 1] + 2);
@@ -281,6 +344,8 @@ void Transpose(const SeamGrid& from, SeamGrid& to)
     to.rows = from.length;
     to.length = from.rows;
     to.start.assign(std::size_t(to.rows), 0);
+    to.pixelStart.assign(std::size_t(to.rows), 0);
+    to.gapCount = 0;
     constexpr int kTile = 64;
     const int tiles = (to.rows + kTile - 1) / kTile;
     ParallelFor(0, tiles, [&](int begin, int end) {
@@ -347,8 +412,12 @@ void CImageProcessor::LiquidResize(int newWidth, int newHeight)
         scratch.rolling.reset(new std::int32_t[std::size_t(std::max(4, kCheckpoint)) * longest]);
         scratch.edges.reset(new std::int32_t[std::size_t(2) * longest]);
         scratch.seam.resize(std::size_t(longest));
-        normal.start.reserve(std::size_t(maxHeight));
-        transposed.start.reserve(std::size_t(maxWidth));
+        const std::size_t longestSide = std::size_t(std::max(maxWidth, maxHeight));
+        for (SeamGrid* grid : {&normal, &transposed}) {
+            grid->start.reserve(longestSide);
+            grid->pixelStart.reserve(longestSide);
+            grid->gaps.resize(longestSide * kGaps);
+        }
     } catch (const std::bad_alloc&) {
         ReportFailure();
         return;
@@ -364,6 +433,7 @@ void CImageProcessor::LiquidResize(int newWidth, int newHeight)
     normal.rows = height;
     normal.length = width;
     normal.start.assign(std::size_t(height), 0);
+    normal.pixelStart.assign(std::size_t(height), 0);
     transposed.pixels = pixelsB.get();
     transposed.energy = energyB.get();
     transposed.capacity = maxHeight;
@@ -380,6 +450,7 @@ void CImageProcessor::LiquidResize(int newWidth, int newHeight)
     // The grid the seams of the current phase cross; the other one receives its transposition.
     SeamGrid* current = &normal;
     auto useGrid = [&](SeamGrid& wanted) {
+        CloseGaps(*current);
         if (current == &wanted) return;
         Transpose(*current, wanted);
         current = &wanted;
@@ -411,6 +482,7 @@ void CImageProcessor::LiquidResize(int newWidth, int newHeight)
             if (!runSeam(true)) return;
     }
     if (bar.StopRequested()) return;
+    CloseGaps(*current);
 
     std::uint8_t* const outBits = output.bits();
     const int outPitch = output.pitch();

@@ -11,6 +11,8 @@
 #include <new>
 #include <vector>
 
+#include <sys/mman.h>
+
 // Seam carving and seam insertion. Shrinking removes vertical seams, then horizontal ones, from a
 // working copy of the picture; enlarging then duplicates vertical seams, then horizontal ones. The
 // energy map is computed once and afterwards only patched next to each seam, so the seams depend on
@@ -30,6 +32,57 @@
 namespace {
 
 constexpr int kCheckpoint = 32;
+
+// Picture-sized scratch memory. Large blocks are mapped on their own, aligned to 2 MB and marked
+// for huge pages: every seam streams the whole energy map, and with small pages a photo spends a
+// good part of its time in page faults and TLB misses.
+class ScratchBlock
+{
+public:
+    ScratchBlock() = default;
+    ~ScratchBlock() { Release(); }
+    ScratchBlock(const ScratchBlock&) = delete;
+    ScratchBlock& operator=(const ScratchBlock&) = delete;
+
+    bool Allocate(std::size_t bytes)
+    {
+        Release();
+        if (bytes < kMapThreshold) {
+            m_data = std::malloc(std::max<std::size_t>(bytes, 1));
+            return m_data != nullptr;
+        }
+        const std::size_t length = (bytes + kHugePage - 1) / kHugePage * kHugePage;
+        void* raw = mmap(nullptr, length + kHugePage, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+        if (raw == MAP_FAILED) return false;
+        auto* first = static_cast<std::uint8_t*>(raw);
+        auto* aligned = reinterpret_cast<std::uint8_t*>((reinterpret_cast<std::uintptr_t>(first) + kHugePage - 1) &
+                                                        ~std::uintptr_t(kHugePage - 1));
+        const std::size_t head = std::size_t(aligned - first);
+        if (head) munmap(first, head);
+        if (kHugePage - head) munmap(aligned + length, kHugePage - head);
+        madvise(aligned, length, MADV_HUGEPAGE);
+        m_data = aligned;
+        m_mapped = length;
+        return true;
+    }
+
+    template <class T> T* As() const { return static_cast<T*>(m_data); }
+
+private:
+    static constexpr std::size_t kHugePage = std::size_t(2) << 20;
+    static constexpr std::size_t kMapThreshold = std::size_t(8) << 20;
+
+    void Release()
+    {
+        if (m_mapped) munmap(m_data, m_mapped);
+        else std::free(m_data);
+        m_data = nullptr;
+        m_mapped = 0;
+    }
+
+    void* m_data = nullptr;
+    std::size_t m_mapped = 0;
+};
 
 // Seams removed since the pixel rows were last closed up; closing up after every seam would move
 // a quarter of every row each time, once per kGaps seams moves it at most once.
@@ -391,18 +444,14 @@ void CImageProcessor::LiquidResize(int newWidth, int newHeight)
 
     // Everything is had before anything is computed: a run either completes or leaves the picture.
     CImage output;
-    std::unique_ptr<std::uint8_t[]> pixelsA, pixelsB;
-    std::unique_ptr<std::int16_t[]> energyA, energyB;
+    ScratchBlock pixelsA, pixelsB, energyA, energyB;
     SeamScratch scratch;
     SeamGrid normal, transposed;
     try {
         const std::size_t cells = static_cast<std::size_t>(area);
-        pixelsA.reset(new std::uint8_t[cells * 3]);
-        energyA.reset(new std::int16_t[cells]);
-        if (horizontal) {
-            pixelsB.reset(new std::uint8_t[cells * 3]);
-            energyB.reset(new std::int16_t[cells]);
-        }
+        bool had = pixelsA.Allocate(cells * 3) && energyA.Allocate(cells * sizeof(std::int16_t));
+        if (horizontal) had = had && pixelsB.Allocate(cells * 3) && energyB.Allocate(cells * sizeof(std::int16_t));
+        if (!had) throw std::bad_alloc();
         const int longest = std::max(maxWidth, maxHeight);
         const std::size_t checkpointCells =
             std::max(std::size_t((maxHeight - 1) / kCheckpoint + 1) * maxWidth,
@@ -427,15 +476,15 @@ void CImageProcessor::LiquidResize(int newWidth, int newHeight)
         return;
     }
 
-    normal.pixels = pixelsA.get();
-    normal.energy = energyA.get();
+    normal.pixels = pixelsA.As<std::uint8_t>();
+    normal.energy = energyA.As<std::int16_t>();
     normal.capacity = maxWidth;
     normal.rows = height;
     normal.length = width;
     normal.start.assign(std::size_t(height), 0);
     normal.pixelStart.assign(std::size_t(height), 0);
-    transposed.pixels = pixelsB.get();
-    transposed.energy = energyB.get();
+    transposed.pixels = pixelsB.As<std::uint8_t>();
+    transposed.energy = energyB.As<std::int16_t>();
     transposed.capacity = maxHeight;
     {
         const std::uint8_t* bits = picture->bits();

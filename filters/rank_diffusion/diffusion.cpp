@@ -22,29 +22,36 @@
 
 namespace ord = orvex_rank_diffusion;
 
-#if defined(ORVEX_HAVE_AVX2_DIFFUSION)
+#if defined(ORVEX_HAVE_WIDE_DIFFUSION)
 void DiffusionBlockColumnAvx2(const double* left, const double* right, double* mean, double* shrink, int lanes,
                               ord::CShrink rule);
 void DiffusionPixelColumnAvx2(const double* centre, const double* meanLeft, const double* shrinkLeft,
                               const double* meanRight, const double* shrinkRight, double* out, int lanes);
+void DiffusionBlockColumnAvx512(const double* left, const double* right, double* mean, double* shrink, int lanes,
+                                ord::CShrink rule);
+void DiffusionPixelColumnAvx512(const double* centre, const double* meanLeft, const double* shrinkLeft,
+                                const double* meanRight, const double* shrinkRight, double* out, int lanes);
 #endif
 
 namespace {
 
-bool HasAvx2()
+bool Has(ord::CDiffusionKernel kernel)
 {
-#if defined(ORVEX_HAVE_AVX2_DIFFUSION)
-    static const bool has = __builtin_cpu_supports("avx2");
-    return has;
-#else
-    return false;
+#if defined(ORVEX_HAVE_WIDE_DIFFUSION)
+    static const bool avx2 = __builtin_cpu_supports("avx2");
+    static const bool avx512 = __builtin_cpu_supports("avx512f");
+    if (kernel == ord::CDiffusionKernel::Avx2) return avx2;
+    if (kernel == ord::CDiffusionKernel::Avx512) return avx512;
 #endif
+    return kernel == ord::CDiffusionKernel::Scalar;
 }
 
 ord::CDiffusionKernel Resolve(ord::CDiffusionKernel kernel)
 {
-    if (kernel == ord::CDiffusionKernel::Best) return HasAvx2() ? ord::CDiffusionKernel::Avx2 : ord::CDiffusionKernel::Scalar;
-    return kernel;
+    if (kernel != ord::CDiffusionKernel::Best) return kernel;
+    for (ord::CDiffusionKernel widest : {ord::CDiffusionKernel::Avx512, ord::CDiffusionKernel::Avx2})
+        if (Has(widest)) return widest;
+    return ord::CDiffusionKernel::Scalar;
 }
 
 std::size_t ColumnStride(int height)
@@ -111,7 +118,7 @@ bool ForColumnBands(int width, const std::function<bool()>& stop, const Body& bo
 
 bool ord::DiffusionKernelAvailable(CDiffusionKernel kernel)
 {
-    return kernel != CDiffusionKernel::Avx2 || HasAvx2();
+    return kernel == CDiffusionKernel::Best || Has(kernel);
 }
 
 std::size_t ord::DiffusionScratch(int height)
@@ -131,7 +138,7 @@ bool ord::DiffusionColumns(const double* src, double* dst, int width, int height
                            double* scratch, const std::function<bool()>& columnStart, CDiffusionKernel kernel)
 {
     (void)width;
-    const bool wide = Resolve(kernel) == CDiffusionKernel::Avx2;
+    const CDiffusionKernel use = Resolve(kernel);
     const std::size_t stride = ColumnStride(height);
     const int blockLanes = 3 * (height + 1);
     const int pixelLanes = 3 * height;
@@ -142,8 +149,10 @@ bool ord::DiffusionColumns(const double* src, double* dst, int width, int height
 
     auto blocks = [&](int x, double* mean, double* factor) {
         const double* left = src + static_cast<std::size_t>(x) * stride;
-#if defined(ORVEX_HAVE_AVX2_DIFFUSION)
-        if (wide) return DiffusionBlockColumnAvx2(left, left + stride, mean, factor, blockLanes, shrink);
+#if defined(ORVEX_HAVE_WIDE_DIFFUSION)
+        if (use == CDiffusionKernel::Avx512)
+            return DiffusionBlockColumnAvx512(left, left + stride, mean, factor, blockLanes, shrink);
+        if (use == CDiffusionKernel::Avx2) return DiffusionBlockColumnAvx2(left, left + stride, mean, factor, blockLanes, shrink);
 #endif
         BlockColumn<CScalarLanes>(left, left + stride, mean, factor, blockLanes, shrink);
     };
@@ -153,8 +162,11 @@ bool ord::DiffusionColumns(const double* src, double* dst, int width, int height
         blocks(x, meanRight, shrinkRight);
         const double* centre = src + static_cast<std::size_t>(x) * stride;
         double* out = dst + static_cast<std::size_t>(x) * stride;
-#if defined(ORVEX_HAVE_AVX2_DIFFUSION)
-        if (wide) DiffusionPixelColumnAvx2(centre, meanLeft, shrinkLeft, meanRight, shrinkRight, out + 3, pixelLanes);
+#if defined(ORVEX_HAVE_WIDE_DIFFUSION)
+        if (use == CDiffusionKernel::Avx512)
+            DiffusionPixelColumnAvx512(centre, meanLeft, shrinkLeft, meanRight, shrinkRight, out + 3, pixelLanes);
+        else if (use == CDiffusionKernel::Avx2)
+            DiffusionPixelColumnAvx2(centre, meanLeft, shrinkLeft, meanRight, shrinkRight, out + 3, pixelLanes);
         else
 #endif
             PixelColumn<CScalarLanes>(centre, meanLeft, shrinkLeft, meanRight, shrinkRight, out + 3, pixelLanes);
@@ -164,7 +176,6 @@ bool ord::DiffusionColumns(const double* src, double* dst, int width, int height
         std::swap(meanLeft, meanRight);
         std::swap(shrinkLeft, shrinkRight);
     }
-    (void)wide;
     return true;
 }
 

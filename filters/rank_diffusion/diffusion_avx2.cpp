@@ -27,6 +27,10 @@ struct CAvx2Lanes
     {
         return _mm256_andnot_pd(_mm256_cmp_pd(a, _mm256_set1_pd(limit), _CMP_LE_OQ), v);
     }
+    static bool AllLessEqual(T a, double limit)
+    {
+        return _mm256_movemask_pd(_mm256_cmp_pd(a, _mm256_set1_pd(limit), _CMP_LE_OQ)) == 0xF;
+    }
 };
 
 } // namespace

@@ -15,8 +15,15 @@
 
 namespace {
 
-// CLanes must provide: kWidth, T, Load, Store, Set, Add, Sub, Mul, Div, Sqrt and ZeroWhereLessEqual(a,
-// limit, v): v where a > limit, +0 where a <= limit.
+// CLanes must provide: kWidth, T, Load, Store, Set, Add, Sub, Mul, Div, Sqrt, ZeroWhereLessEqual(a,
+// limit, v) (v where a > limit, +0 where a <= limit) and AllLessEqual(a, limit).
+
+// Below these sums of squared differences a block's shrink factor is 0 whatever the rounding of the
+// square root and products on the way: S <= 64 gives sqrt(S) <= 8, so G x 0.25 <= 1 (total
+// variation); S <= 319 gives 0.125 x G x G < 9.97 (balanced). Such blocks skip the square roots and
+// the division, which bound the cost of a step.
+constexpr double kFlatTotalVariation = 64.0;
+constexpr double kFlatBalanced = 319.0;
 
 template <class CLanes>
 typename CLanes::T ShrinkFactor(typename CLanes::T g, orvex_rank_diffusion::CShrink shrink)
@@ -40,6 +47,7 @@ void BlockLanes(const double* left, const double* right, double* mean, double* s
                 orvex_rank_diffusion::CShrink rule)
 {
     using L = CLanes;
+    const double flat = rule == orvex_rank_diffusion::CShrink::TotalVariation ? kFlatTotalVariation : kFlatBalanced;
     for (int i = from; i < to; i += L::kWidth) {
         const auto tl = L::Load(left + i);
         const auto tr = L::Load(right + i);
@@ -58,8 +66,12 @@ void BlockLanes(const double* left, const double* right, double* mean, double* s
         s = L::Add(s, L::Mul(d12, d12));
         s = L::Add(s, L::Mul(d13, d13));
         s = L::Add(s, L::Mul(d23, d23));
-        const auto g = L::Mul(L::Set(0.5), L::Sqrt(s));
         L::Store(mean + i, m);
+        if (L::AllLessEqual(s, flat)) {
+            L::Store(shrink + i, L::Set(0.0));
+            continue;
+        }
+        const auto g = L::Mul(L::Set(0.5), L::Sqrt(s));
         L::Store(shrink + i, ShrinkFactor<L>(g, rule));
     }
 }
@@ -99,6 +111,7 @@ struct CScalarLanes
     static T Div(T a, T b) { return a / b; }
     static T Sqrt(T a) { return a < 0.0 ? 0.0 : std::sqrt(a); }
     static T ZeroWhereLessEqual(T a, double limit, T v) { return a <= limit ? 0.0 : v; }
+    static bool AllLessEqual(T a, double limit) { return a <= limit; }
 };
 
 // Whole-column work at lane width CLanes, the remainder one lane at a time.

@@ -60,7 +60,7 @@ inline std::size_t DiffusionCells(int width, int height)
 }
 
 // The vector widths a pass can run at; Best is what the processor has.
-enum class CDiffusionKernel { Best, Scalar, Avx2 };
+enum class CDiffusionKernel { Best, Scalar, Avx2, Avx512 };
 bool DiffusionKernelAvailable(CDiffusionKernel kernel);
 
 // Doubles of scratch one DiffusionColumns call needs for a picture `height` rows high.

@@ -130,7 +130,8 @@ CBuffer EnginePass(const CBuffer& src, CShrink rule, CDiffusionKernel kernel, in
     return dst;
 }
 
-// Fractional values, flat patches, and blocks whose contrast sits exactly on a threshold.
+// Fractional values, flat patches, blocks whose contrast sits exactly on a threshold (a 0/4
+// checkerboard has S = 64, G = 4), and a smooth left half where whole vectors of blocks are flat.
 CBuffer Testbed(int width, int height, std::uint32_t seed)
 {
     CBuffer buffer(width, height);
@@ -140,7 +141,8 @@ CBuffer Testbed(int width, int height, std::uint32_t seed)
                 seed = seed * 1664525u + 1013904223u;
                 const int kind = static_cast<int>(seed >> 29);
                 const double value = (seed >> 8) % 25600 / 100.0;
-                buffer.at(x, y, ch) = kind == 0 ? 100.0 : kind == 1 ? (x + y) % 2 * 4.0 : value;
+                buffer.at(x, y, ch) = 2 * x <= width ? 50.0 + 0.7 * x + 1.3 * y + ch
+                                      : kind == 0 ? 100.0 : kind == 1 ? (x + y) % 2 * 4.0 : value;
             }
     buffer.FillFrame();
     return buffer;
@@ -169,7 +171,7 @@ private:
 
 TEST(Diffusion, SharedBlocksGiveTheSameBitsAsFourBlocksPerPixelAtEveryVectorWidth)
 {
-    const int sizes[][2] = {{1, 1}, {2, 5}, {5, 2}, {13, 11}, {31, 7}};
+    const int sizes[][2] = {{1, 1}, {2, 5}, {5, 2}, {13, 11}, {31, 7}, {8, 40}};
     std::uint32_t seed = 11;
     for (CShrink rule : {CShrink::TotalVariation, CShrink::Balanced})
         for (const auto& size : sizes) {
@@ -177,7 +179,7 @@ TEST(Diffusion, SharedBlocksGiveTheSameBitsAsFourBlocksPerPixelAtEveryVectorWidt
             CBuffer expected(size[0], size[1]);
             ReferencePass(src, expected, rule);
             expected.FillFrame();
-            for (CDiffusionKernel kernel : {CDiffusionKernel::Scalar, CDiffusionKernel::Avx2}) {
+            for (CDiffusionKernel kernel : {CDiffusionKernel::Scalar, CDiffusionKernel::Avx2, CDiffusionKernel::Avx512}) {
                 if (!orvex_rank_diffusion::DiffusionKernelAvailable(kernel)) continue;
                 for (int split : {0, 1, size[0] / 2}) {
                     CBuffer got = EnginePass(src, rule, kernel, split);

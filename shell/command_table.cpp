@@ -3,6 +3,8 @@
 #include "core/image_processor.h"
 #include "dialogs/blur_dialog.h"
 #include "dialogs/custom_dlg.h"
+#include "dialogs/diffusion_dlg.h"
+#include "dialogs/median_dlg.h"
 #include "dialogs/motion_blur_dlg.h"
 #include "dialogs/bc_dlg.h"
 #include "dialogs/bw_dlg.h"
@@ -304,11 +306,20 @@ std::vector<CCommand> BuildTable()
             if (motion.radius == 0.0f) return {};
             return [motion](CImageProcessor& e) { e.MotionBlur(motion.angle, motion.radius); };
         }),
-        Row(32816, "F&ilter/Diffusion", "Total variation").Pending(CSequence::Worker),
-        Row(32817, "F&ilter/Diffusion", "Balanced Forward-Backward").Pending(CSequence::Worker),
+        Row(32816, "F&ilter/Diffusion", "Total variation")
+            .Worker([](COrvexView& v) { return CDiffusionDlg::AskIterations(QStringLiteral("Total variation diffusion"), &v); },
+                    " Total variation:", [](CImageProcessor& e, int n) { e.TotalVariationDiffusion(n); }),
+        Row(32817, "F&ilter/Diffusion", "Balanced Forward-Backward")
+            .Worker([](COrvexView& v) {
+                return CDiffusionDlg::AskIterations(QStringLiteral("Balanced Forward-Backward diffusion"), &v);
+            }, " Balanced Forward-Backward:", [](CImageProcessor& e, int n) { e.BalancedDiffusion(n); }),
         Row(32790, "F&ilter/Noise", "Add noise...").Pending(CSequence::PreviewDialog),
         Row(32860, "F&ilter/Noise", "Despeckle").Pending(kPending),
-        Row(32791, "F&ilter/Noise", "Median...").Pending(CSequence::ValueDialog),
+        // The rank filters take seconds at large radii, so they run as worker commands: the window
+        // keeps painting and Escape cancels.
+        Row(32791, "F&ilter/Noise", "Median...")
+            .Worker([](COrvexView& v) { return CMedianDlg::AskRadius(QStringLiteral("Median"), &v); },
+                    " Median filtering:", [](CImageProcessor& e, int r) { e.RankFilter(r, 0); }),
         Row(32842, "F&ilter/Noise", "Bilateral...").Pending(kPending),
         Row(32862, "F&ilter/Pixelate", "Facet").Pending(kPending),
         Row(32863, "F&ilter/Pixelate", "Fragment").Pending(kPending),
@@ -337,8 +348,12 @@ std::vector<CCommand> BuildTable()
             if (radius == 0.0f) return {};
             return [radius](CImageProcessor& e) { e.HighPass(radius); };
         }),
-        Row(32847, "F&ilter/Other", "Maximum...").Pending(CSequence::ValueDialog),
-        Row(32848, "F&ilter/Other", "Minimum...").Pending(CSequence::ValueDialog),
+        Row(32847, "F&ilter/Other", "Maximum...")
+            .Worker([](COrvexView& v) { return CMedianDlg::AskRadius(QStringLiteral("Maximum"), &v); },
+                    " Maximum filtering:", [](CImageProcessor& e, int r) { e.RankFilter(r, 1); }),
+        Row(32848, "F&ilter/Other", "Minimum...")
+            .Worker([](COrvexView& v) { return CMedianDlg::AskRadius(QStringLiteral("Minimum"), &v); },
+                    " Minimum filtering:", [](CImageProcessor& e, int r) { e.RankFilter(r, -1); }),
         Row(32849, "F&ilter/Other", "Offset...").PreviewDialog([](COrvexView& v) {
             const CImage& picture = v.document().picture();
             return std::make_unique<COffsetDlg>(picture.width(), picture.height(), &v);

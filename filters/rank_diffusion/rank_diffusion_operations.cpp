@@ -1,6 +1,93 @@
 #include "core/image_processor.h"
 #include "core/operation_table.h"
+#include "filters/rank_diffusion/rank_diffusion.h"
 
-void AddRankDiffusionOperations(std::vector<COperation>& /*table*/)
+#include <atomic>
+#include <new>
+
+#include <sys/mman.h>
+
+namespace {
+
+std::atomic<int> g_allocationsBeforeFailure{-1};
+
+// Diffusion buffers of a photo weigh over half a gigabyte each: mapped on their own and marked for
+// huge pages, they cost a few hundred page faults instead of a quarter of a million.
+constexpr std::size_t kHugePage = std::size_t(2) << 20;
+constexpr std::size_t kMapThreshold = std::size_t(8) << 20;
+
+std::size_t MappedLength(std::size_t bytes)
 {
+    return (bytes + kHugePage - 1) / kHugePage * kHugePage;
+}
+
+bool AllowedByTests()
+{
+    int left = g_allocationsBeforeFailure.load();
+    while (left >= 0) {
+        if (left == 0) return false;
+        if (g_allocationsBeforeFailure.compare_exchange_weak(left, left - 1)) break;
+    }
+    return true;
+}
+
+} // namespace
+
+void orvex_testing::FailRankDiffusionAllocationsAfter(int allocations)
+{
+    g_allocationsBeforeFailure.store(allocations < 0 ? -1 : allocations);
+}
+
+orvex_rank_diffusion::CWorkBuffer::CWorkBuffer(std::size_t bytes)
+{
+    if (bytes == 0 || !AllowedByTests()) return;
+    if (bytes >= kMapThreshold) {
+        const std::size_t length = MappedLength(bytes);
+        void* raw = mmap(nullptr, length, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+        if (raw == MAP_FAILED) return;
+        madvise(raw, length, MADV_HUGEPAGE);
+        m_data = raw;
+    } else {
+        m_data = ::operator new(bytes, std::align_val_t{64}, std::nothrow);
+    }
+    if (m_data) m_bytes = bytes;
+}
+
+orvex_rank_diffusion::CWorkBuffer::~CWorkBuffer()
+{
+    if (!m_data) return;
+    if (m_bytes >= kMapThreshold) munmap(m_data, MappedLength(m_bytes));
+    else ::operator delete(m_data, std::align_val_t{64});
+}
+
+// Radius and iteration ranges are the dialogs'.
+void AddRankDiffusionOperations(std::vector<COperation>& table)
+{
+    table.push_back({.name = "RankFilter",
+                     .summary = "median (mode 0), maximum (1) or minimum (-1) of each channel over the (2r+1)-square "
+                                "around each pixel, the picture mirrored beyond its edges",
+                     .params = {CParam::Int("radius", 1, 100, 5), CParam::Int("mode", -1, 1, 0)},
+                     .call = [](CImageProcessor& e, const COpArgs& a) {
+                         e.RankFilter(a.Int(0), a.Int(1));
+                         return true;
+                     },
+                     .inPlaceOnly = true});
+    table.push_back({.name = "TotalVariationDiffusion",
+                     .summary = "edge-preserving smoothing, N explicit steps: each 2x2 block pulls a pixel toward "
+                                "its mean unless its contrast is high (total-variation shrink)",
+                     .params = {CParam::Int("iterations", 0, 100, 10)},
+                     .call = [](CImageProcessor& e, const COpArgs& a) {
+                         e.TotalVariationDiffusion(a.Int(0));
+                         return true;
+                     },
+                     .inPlaceOnly = true});
+    table.push_back({.name = "BalancedDiffusion",
+                     .summary = "balanced forward-backward diffusion, N steps: flattens low-contrast blocks and keeps "
+                                "strong edges sharper than total variation",
+                     .params = {CParam::Int("iterations", 0, 100, 10)},
+                     .call = [](CImageProcessor& e, const COpArgs& a) {
+                         e.BalancedDiffusion(a.Int(0));
+                         return true;
+                     },
+                     .inPlaceOnly = true});
 }

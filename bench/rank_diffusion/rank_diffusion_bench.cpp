@@ -1,0 +1,202 @@
+// Rank and diffusion filters on a 6000 x 4000 photo-like picture. The CPU column is the whole
+// process (both cores): on a busy shared machine it shows what the run cost where wall time cannot.
+//
+// The diffusion figures come with their yardstick from the same run: one pass that only reads one
+// 24-byte-per-pixel buffer and writes another (the memory traffic every diffusion step must have).
+// `EscapeLatency` starts a long diffusion, raises the cancel flag mid-run and reports how long the
+// worker took to come back.
+#include "core/image_processor.h"
+#include "core/parallel.h"
+#include "filters/rank_diffusion/rank_diffusion.h"
+
+#include <benchmark/benchmark.h>
+
+#include <algorithm>
+
+#include <chrono>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <thread>
+#include <vector>
+
+namespace {
+
+namespace ord = orvex_rank_diffusion;
+
+constexpr int kWidth = 6000;
+constexpr int kHeight = 4000;
+
+// The peer harness's photo (make-images.sh writes it as binary PPM) when it is there, so that the
+// figures sit beside the peers' on the same pixels; otherwise smooth gradients with a little texture.
+bool LoadPpm(const char* path, CImage& image)
+{
+    std::FILE* file = std::fopen(path, "rb");
+    if (!file) return false;
+    int width = 0, height = 0, maximum = 0;
+    const bool header = std::fscanf(file, "P6 %d %d %d", &width, &height, &maximum) == 3 && std::fgetc(file) != EOF;
+    bool ok = header && width == kWidth && height == kHeight && maximum == 255 && image.Create(width, height, 24);
+    for (int y = 0; ok && y < height; ++y) {
+        std::uint8_t* row = image.bits() + static_cast<std::ptrdiff_t>(y) * image.pitch();
+        ok = std::fread(row, 3, static_cast<std::size_t>(width), file) == static_cast<std::size_t>(width);
+        for (int x = 0; ok && x < width; ++x) std::swap(row[3 * x], row[3 * x + 2]);
+    }
+    std::fclose(file);
+    return ok;
+}
+
+const CImage& Source()
+{
+    static CImage image;
+    if (image.IsNull()) {
+        const char* path = std::getenv("ORVEX_BENCH_PPM");
+        if (LoadPpm(path ? path : "/tmp/orvex-bench/photo_6000x4000.ppm", image)) return image;
+        image.Create(kWidth, kHeight, 24);
+        std::uint32_t seed = 12345;
+        for (int y = 0; y < kHeight; ++y) {
+            std::uint8_t* row = image.bits() + static_cast<std::ptrdiff_t>(y) * image.pitch();
+            for (int x = 0; x < kWidth; ++x) {
+                seed = seed * 1664525u + 1013904223u;
+                const int noise = static_cast<int>(seed >> 28) - 8;
+                row[3 * x] = static_cast<std::uint8_t>((x * 255 / kWidth + noise) & 0xFF);
+                row[3 * x + 1] = static_cast<std::uint8_t>((y * 255 / kHeight + noise) & 0xFF);
+                row[3 * x + 2] = static_cast<std::uint8_t>(((x + y) * 255 / (kWidth + kHeight) + 2 * noise) & 0xFF);
+            }
+        }
+    }
+    return image;
+}
+
+void RankFilter(benchmark::State& state)
+{
+    const int radius = static_cast<int>(state.range(0));
+    const int mode = static_cast<int>(state.range(1));
+    CImage picture;
+    picture.CopyFrom(Source());
+    CImageProcessor engine(&picture);
+    for (auto _ : state) {
+        state.PauseTiming();
+        picture.CopyFrom(Source());
+        state.ResumeTiming();
+        engine.RankFilter(radius, mode);
+        benchmark::ClobberMemory();
+    }
+    state.SetItemsProcessed(state.iterations() * static_cast<std::int64_t>(kWidth) * kHeight);
+}
+BENCHMARK(RankFilter)
+    ->ArgNames({"r", "mode"})
+    ->Args({5, 0})->Args({20, 0})->Args({100, 0})
+    ->Args({5, 1})->Args({5, -1})->Args({100, 1})->Args({100, -1})
+    ->Unit(benchmark::kMillisecond)->MeasureProcessCPUTime()->UseRealTime()->MinTime(2.0);
+
+struct CBuffers
+{
+    ord::CWorkBuffer a{3 * ord::DiffusionCells(kWidth, kHeight) * sizeof(double)};
+    ord::CWorkBuffer b{3 * ord::DiffusionCells(kWidth, kHeight) * sizeof(double)};
+    // The source picture in the first buffer, the frame around it copied from the edge.
+    CBuffers()
+    {
+        const CImage& picture = Source();
+        const std::size_t stride = 3 * static_cast<std::size_t>(kHeight + 2);
+        double* p = a.as<double>();
+        double* q = b.as<double>();
+        ParallelFor(0, kWidth + 2, [&](int x0, int x1) {
+            for (int x = x0; x < x1; ++x)
+                for (int y = 0; y < kHeight + 2; ++y) {
+                    const int px = std::clamp(x - 1, 0, kWidth - 1);
+                    const int py = std::clamp(y - 1, 0, kHeight - 1);
+                    const std::uint8_t* pixel = picture.bits() + static_cast<std::ptrdiff_t>(py) * picture.pitch() + 3 * px;
+                    for (int ch = 0; ch < 3; ++ch) {
+                        p[static_cast<std::size_t>(x) * stride + 3 * static_cast<std::size_t>(y) + ch] = pixel[ch];
+                        q[static_cast<std::size_t>(x) * stride + 3 * static_cast<std::size_t>(y) + ch] = 0.0;
+                    }
+                }
+        });
+    }
+};
+
+CBuffers& Buffers()
+{
+    static CBuffers buffers;
+    return buffers;
+}
+
+// The floor: every cell read from one buffer and written to the other, columns over the cores.
+void DiffusionFloorReadWrite(benchmark::State& state)
+{
+    CBuffers& buffers = Buffers();
+    const std::size_t stride = 3 * static_cast<std::size_t>(kHeight + 2);
+    for (auto _ : state) {
+        const double* src = buffers.a.as<double>();
+        double* dst = buffers.b.as<double>();
+        ParallelFor(0, kWidth + 2, [&](int x0, int x1) {
+            for (std::size_t i = stride * static_cast<std::size_t>(x0); i < stride * static_cast<std::size_t>(x1); ++i)
+                dst[i] = src[i] * 0.5;
+        });
+        benchmark::ClobberMemory();
+    }
+}
+BENCHMARK(DiffusionFloorReadWrite)->Unit(benchmark::kMillisecond)->MeasureProcessCPUTime()->UseRealTime()->MinTime(2.0);
+
+// One step of the four-block rule over the whole picture, as the operation runs it.
+void DiffusionPass(benchmark::State& state)
+{
+    const auto shrink = state.range(0) == 0 ? ord::CShrink::TotalVariation : ord::CShrink::Balanced;
+    CBuffers& buffers = Buffers();
+    for (auto _ : state) {
+        ParallelFor(1, kWidth + 1, [&](int x0, int x1) {
+            std::vector<double> scratch(ord::DiffusionScratch(kHeight));
+            ord::DiffusionColumns(buffers.a.as<double>(), buffers.b.as<double>(), kWidth, kHeight, x0, x1, shrink,
+                                  scratch.data(), [] { return true; });
+        });
+        ord::FillSideFrame(buffers.b.as<double>(), kWidth, kHeight);
+        benchmark::ClobberMemory();
+    }
+}
+BENCHMARK(DiffusionPass)->ArgName("balanced")->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond)->MeasureProcessCPUTime()->UseRealTime()->MinTime(2.0);
+
+// The whole operation: buffers, copy in, N steps, write-back.
+void Diffusion(benchmark::State& state)
+{
+    const int iterations = static_cast<int>(state.range(0));
+    CImage picture;
+    picture.CopyFrom(Source());
+    CImageProcessor engine(&picture);
+    for (auto _ : state) {
+        state.PauseTiming();
+        picture.CopyFrom(Source());
+        state.ResumeTiming();
+        engine.TotalVariationDiffusion(iterations);
+        benchmark::ClobberMemory();
+    }
+}
+BENCHMARK(Diffusion)->ArgName("N")->Arg(1)->Arg(10)->Unit(benchmark::kMillisecond)->MeasureProcessCPUTime()->UseRealTime()->Iterations(3);
+
+// Time from the cancel flag being raised to the worker having finished, mid-way through a long run.
+void EscapeLatency(benchmark::State& state)
+{
+    CImage picture;
+    picture.CopyFrom(Source());
+    CImageProcessor engine(&picture);
+    double worst = 0.0;
+    for (auto _ : state) {
+        engine.running.store(1);
+        std::thread worker([&] { engine.BalancedDiffusion(100); });
+        std::this_thread::sleep_for(std::chrono::milliseconds(static_cast<int>(state.range(0))));
+        const auto raised = std::chrono::steady_clock::now();
+        engine.cancel.store(1);
+        while (engine.running.load()) std::this_thread::sleep_for(std::chrono::microseconds(200));
+        const double ms = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - raised).count();
+        worker.join();
+        state.SetIterationTime(ms / 1000.0);
+        worst = std::max(worst, ms);
+    }
+    state.counters["worst_ms"] = worst;
+}
+// 300 ms lands in the copy into the buffers, 1500 ms in the steps.
+BENCHMARK(EscapeLatency)->ArgName("after_ms")->Arg(300)->Arg(1500)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(3);
+
+} // namespace
+
+BENCHMARK_MAIN();

@@ -1,0 +1,27 @@
+#pragma once
+
+#include "dialogs/param_dialog.h"
+
+// "Median...", "Maximum..." and "Minimum...": a radius of 1..100 whole pixels, under the title the
+// command gives (caption "Median" when none is given). The result radius is the slider's position
+// once OK was pressed and 0 otherwise, so a caller that does not look at how the dialog was closed
+// still applies nothing after Cancel.
+class CMedianDlg : public CParamDialog
+{
+    Q_OBJECT
+
+public:
+    explicit CMedianDlg(const QString& title = QString(), QWidget* parent = nullptr);
+
+    // Runs the dialog modally and returns its result radius.
+    static int AskRadius(const QString& title, QWidget* parent);
+
+    int radiusIndex() const { return m_radius; }
+    int resultRadius() const { return m_result; }
+
+    void done(int result) override;
+
+private:
+    int m_radius = 0;
+    int m_result = 0;
+};

@@ -1,0 +1,233 @@
+// The median and diffusion dialogs, and the five rank and diffusion commands driven from the
+// editor's menus as worker commands: titles, ranges, what OK and Cancel leave in the picture, the
+// history and the modified mark, and Escape during a run.
+#include "dialogs/diffusion_dlg.h"
+#include "dialogs/median_dlg.h"
+#include "filters/rank_diffusion/rank_diffusion.h"
+#include "tests/shell/shell_test_support.h"
+
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QSlider>
+
+using namespace shell_test;
+using test_pictures::Pixel;
+using CCall = std::function<void(CImageProcessor&)>;
+
+namespace {
+
+constexpr int kTotalVariation = 32816, kBalanced = 32817, kMedian = 32791, kMaximum = 32847, kMinimum = 32848;
+constexpr int kUndo = 57643;
+
+QStringList Labels(const QWidget& dialog)
+{
+    QStringList texts;
+    for (const QLabel* label : dialog.findChildren<QLabel*>()) texts << label->text();
+    return texts;
+}
+
+TEST(RankDiffusionDialogs, TitlesRangesTextsAndResultsOnlyAfterOk)
+{
+    EXPECT_EQ(CMedianDlg().windowTitle(), "Median");
+    CMedianDlg median(QStringLiteral("Maximum"));
+    median.show();
+    EXPECT_EQ(median.windowTitle(), "Maximum");
+    QSlider* radius = median.slider(median.radiusIndex());
+    EXPECT_EQ(radius->minimum(), 1);
+    EXPECT_EQ(radius->maximum(), 100);
+    EXPECT_EQ(radius->value(), 1);
+    EXPECT_EQ(median.valueBox(median.radiusIndex())->text(), "1");
+    EXPECT_TRUE(Labels(median).contains("Radius:"));
+    EXPECT_TRUE(Labels(median).contains("pixels"));
+    radius->setValue(37);
+    EXPECT_EQ(median.valueBox(median.radiusIndex())->text(), "37");
+    EXPECT_EQ(median.resultRadius(), 0) << "nothing before OK";
+    median.accept();
+    EXPECT_EQ(median.resultRadius(), 37);
+
+    CMedianDlg cancelled;
+    cancelled.show();
+    cancelled.slider(cancelled.radiusIndex())->setValue(5);
+    cancelled.reject();
+    EXPECT_EQ(cancelled.resultRadius(), 0);
+
+    EXPECT_EQ(CDiffusionDlg().windowTitle(), "Diffusion");
+    CDiffusionDlg diffusion(QStringLiteral("Total variation diffusion"));
+    diffusion.show();
+    EXPECT_EQ(diffusion.windowTitle(), "Total variation diffusion");
+    QSlider* iterations = diffusion.slider(diffusion.iterationsIndex());
+    EXPECT_EQ(iterations->minimum(), 0);
+    EXPECT_EQ(iterations->maximum(), 100);
+    EXPECT_EQ(diffusion.valueBox(diffusion.iterationsIndex())->text(), "0");
+    EXPECT_TRUE(Labels(diffusion).contains("Iterations:"));
+    iterations->setValue(12);
+    EXPECT_EQ(diffusion.valueBox(diffusion.iterationsIndex())->text(), "12");
+    diffusion.accept();
+    EXPECT_EQ(diffusion.resultIterations(), 12);
+}
+
+class RankDiffusionCommandTest : public ShellTest
+{
+protected:
+    COrvexDoc& Open(int width = 16, int height = 12)
+    {
+        Start({WritePicture("p.png", width, height, 3)});
+        m_before.CopyFrom(view()->document().picture());
+        m_steps = view()->document().history().count();
+        return view()->document();
+    }
+    // Picture, history and mark as they were before the last command.
+    bool Unchanged() const
+    {
+        const COrvexDoc& doc = view()->document();
+        return test_pictures::SamePixels(doc.picture(), m_before) && doc.history().count() == m_steps &&
+               !doc.modified() && !caption().contains('*');
+    }
+    void ExpectAppliedAndUndo(const CCall& call)
+    {
+        COrvexDoc& doc = view()->document();
+        CImage expected;
+        ASSERT_TRUE(expected.CopyFrom(m_before));
+        CImageProcessor engine(&expected);
+        call(engine);
+        EXPECT_TRUE(test_pictures::SamePixels(doc.picture(), expected));
+        EXPECT_EQ(doc.history().count(), 2);
+        EXPECT_EQ(caption(), "p.png* @ 100%");
+        EXPECT_EQ(frame().messagePane()->text(), "For Help, press F1");
+        Run(kUndo);
+        doc.SetModified(false);
+        m_steps = doc.history().count();
+        view()->Refresh();
+    }
+
+    CImage m_before;
+    int m_steps = 0;
+};
+
+TEST_F(RankDiffusionCommandTest, EveryCommandIsEnabledInItsSubmenu)
+{
+    Open();
+    QMenu* filter = nullptr;
+    for (QMenu* menu : frame().currentMenus())
+        if (menu->title() == "F&ilter") filter = menu;
+    ASSERT_NE(filter, nullptr);
+    const std::pair<int, const char*> items[] = {
+        {kTotalVariation, "Diffusion"}, {kBalanced, "Diffusion"}, {kMedian, "Noise"}, {kMaximum, "Other"}, {kMinimum, "Other"}};
+    for (const auto& [id, submenu] : items) {
+        QAction* action = frame().action(id);
+        bool found = false;
+        for (QAction* entry : filter->actions())
+            found |= entry->menu() && entry->menu()->title() == submenu && entry->menu()->actions().contains(action);
+        EXPECT_TRUE(found && action->isEnabled()) << id;
+    }
+}
+
+TEST_F(RankDiffusionCommandTest, OkAppliesAsOneStepAndCancelOrZeroAppliesNothing)
+{
+    Open(24, 20);
+    const std::tuple<int, const char*, int> ranks[] = {{kMedian, "Median", 0}, {kMaximum, "Maximum", 1}, {kMinimum, "Minimum", -1}};
+    for (const auto& [id, title, mode] : ranks) {
+        SCOPED_TRACE(title);
+        WhenModal<CMedianDlg>([](CMedianDlg* d) {
+            d->slider(d->radiusIndex())->setValue(9);
+            d->reject();
+        });
+        Run(id);
+        EXPECT_TRUE(Unchanged());
+
+        QString caption;
+        WhenModal<CMedianDlg>([&caption](CMedianDlg* d) {
+            caption = d->windowTitle();
+            d->slider(d->radiusIndex())->setValue(3);
+            d->accept();
+        });
+        Run(id);
+        EXPECT_EQ(caption, title);
+        ExpectAppliedAndUndo([mode = mode](CImageProcessor& e) { e.RankFilter(3, mode); });
+    }
+
+    const std::tuple<int, const char*, CCall> diffusions[] = {
+        {kTotalVariation, "Total variation diffusion", [](CImageProcessor& e) { e.TotalVariationDiffusion(4); }},
+        {kBalanced, "Balanced Forward-Backward diffusion", [](CImageProcessor& e) { e.BalancedDiffusion(4); }},
+    };
+    for (const auto& [id, title, call] : diffusions) {
+        SCOPED_TRACE(title);
+        for (bool ok : {false, true}) {
+            WhenModal<CDiffusionDlg>([ok](CDiffusionDlg* d) {
+                if (ok) return d->accept(); // the count still at 0
+                d->slider(d->iterationsIndex())->setValue(30);
+                d->reject();
+            });
+            Run(id);
+            EXPECT_TRUE(Unchanged());
+        }
+        QString caption;
+        WhenModal<CDiffusionDlg>([&caption](CDiffusionDlg* d) {
+            caption = d->windowTitle();
+            d->slider(d->iterationsIndex())->setValue(4);
+            d->accept();
+        });
+        Run(id);
+        EXPECT_EQ(caption, title);
+        ExpectAppliedAndUndo(call);
+    }
+}
+
+TEST_F(RankDiffusionCommandTest, EscapeDuringALongRunLeavesEverythingAsItWas)
+{
+    Open(1600, 1200);
+    const std::tuple<int, const char*> runs[] = {{kTotalVariation, " Total variation:"}, {kMedian, " Median filtering:"}};
+    for (const auto& [id, label] : runs) {
+        SCOPED_TRACE(label);
+        bool labelShown = false;
+        if (id == kMedian) {
+            WhenModal<CMedianDlg>([](CMedianDlg* d) {
+                d->slider(d->radiusIndex())->setValue(100);
+                d->accept();
+            });
+        } else {
+            WhenModal<CDiffusionDlg>([](CDiffusionDlg* d) {
+                d->slider(d->iterationsIndex())->setValue(100);
+                d->accept();
+            });
+        }
+        QTimer::singleShot(300, [&, text = label] {
+            labelShown = frame().messagePane()->text() == text;
+            QTest::keyClick(view()->viewport(), Qt::Key_Escape);
+        });
+        Run(id);
+        EXPECT_TRUE(labelShown);
+        EXPECT_TRUE(Unchanged());
+        EXPECT_EQ(frame().messagePane()->text(), "For Help, press F1");
+    }
+}
+
+TEST_F(RankDiffusionCommandTest, OutOfMemorySaysSoAndRecordsNothing)
+{
+    Open();
+    for (int id : {kBalanced, kMinimum}) {
+        QString message;
+        AnswerMessage(QMessageBox::Ok, &message);
+        if (id == kBalanced) {
+            WhenModal<CDiffusionDlg>([](CDiffusionDlg* d) {
+                d->slider(d->iterationsIndex())->setValue(3);
+                orvex_testing::FailRankDiffusionAllocationsAfter(0);
+                d->accept();
+            });
+        } else {
+            WhenModal<CMedianDlg>([](CMedianDlg* d) {
+                d->slider(d->radiusIndex())->setValue(3);
+                orvex_testing::FailImageAllocationsAfter(0);
+                d->accept();
+            });
+        }
+        Run(id);
+        orvex_testing::FailRankDiffusionAllocationsAfter(-1);
+        orvex_testing::FailImageAllocationsAfter(-1);
+        EXPECT_EQ(message, "Not enough memory to complete the operation") << id;
+        EXPECT_TRUE(Unchanged());
+    }
+}
+
+} // namespace

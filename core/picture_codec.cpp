@@ -316,8 +316,9 @@ bool EncodePicture(const CImage& picture, const QByteArray& format, QIODevice& d
         why = QStringLiteral("not enough memory");
     }
     // A write that failed underneath the encoder (a full disk) says why better than the encoder.
+    // Flushing surfaces an error still held in the device's buffer.
     auto* file = qobject_cast<QFileDevice*>(&device);
-    if (file && (file->error() != QFileDevice::NoError || (ok && !file->flush()))) {
+    if (file && (file->error() != QFileDevice::NoError || !file->flush())) {
         ok = false;
         why = file->errorString();
     }

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include <jpeglib.h>
+#include <jerror.h>
 #include <png.h>
 
 namespace {
@@ -20,11 +21,12 @@ DirectResult Refuse(std::string* reason, const char* text)
 
 DirectResult CheckSize(std::uint32_t w, std::uint32_t h, std::size_t fileBytes, std::string* reason)
 {
-    const std::int64_t pixels = std::int64_t(w) * std::int64_t(h);
     if (w == 0 || h == 0) return DirectResult::NotHandled;
-    if (pixels > CImage::kMaxPixels) return Refuse(reason, "the picture is too large");
-    if (ImplausiblyDense(pixels, static_cast<std::int64_t>(fileBytes)))
-        return Refuse(reason, "the file is too small for the size it claims");
+    const std::string problem = DeclaredSizeProblem(w, h, static_cast<std::int64_t>(fileBytes));
+    if (!problem.empty()) {
+        if (reason) *reason = problem;
+        return DirectResult::Refused;
+    }
     return DirectResult::Decoded;
 }
 
@@ -34,6 +36,7 @@ struct JpegErrors
 {
     jpeg_error_mgr manager;
     std::jmp_buf jump;
+    bool truncated = false;
 };
 
 [[noreturn]] void JpegFail(j_common_ptr cinfo)
@@ -41,9 +44,21 @@ struct JpegErrors
     std::longjmp(reinterpret_cast<JpegErrors*>(cinfo->err)->jump, 1);
 }
 
-// Recoverable damage (a truncated scan) is decoded as far as it goes, like the general reader does;
-// its warnings are not ours to print.
-void JpegQuiet(j_common_ptr) {}
+// libjpeg fills data that is not in the file with grey and carries on; a picture made up that way
+// must not open as if it were whole (a later save would overwrite the original with it). The end
+// of the file inside the data is always truncation; a marker inside the data of a sequential file
+// means the same thing (progressive files legitimately stop refining early).
+void JpegWarning(j_common_ptr cinfo, int level)
+{
+    if (level >= 0) return;
+    auto* errors = reinterpret_cast<JpegErrors*>(cinfo->err);
+    const int code = cinfo->err->msg_code;
+    const bool progressive = !cinfo->is_decompressor ? false : reinterpret_cast<j_decompress_ptr>(cinfo)->progressive_mode;
+    if (code == JWRN_JPEG_EOF || (code == JWRN_HIT_MARKER && !progressive)) {
+        errors->truncated = true;
+        std::longjmp(errors->jump, 1);
+    }
+}
 
 int ExifOrientation(const jpeg_saved_marker_ptr markers)
 {
@@ -60,7 +75,7 @@ int ExifOrientation(const jpeg_saved_marker_ptr markers)
             return little ? std::size_t(u16(at)) | std::size_t(u16(at + 2)) << 16 : std::size_t(u16(at)) << 16 | u16(at + 2);
         };
         const std::size_t ifd = u32(4);
-        if (ifd + 2 > n) return 0;
+        if (ifd > n || n - ifd < 2) return 0;
         const unsigned entries = u16(ifd);
         for (unsigned i = 0; i < entries; ++i) {
             const std::size_t e = ifd + 2 + std::size_t(i) * 12;
@@ -80,15 +95,31 @@ bool JpegReadHeader(jpeg_decompress_struct* cinfo, JpegErrors* errors, const std
     return jpeg_read_header(cinfo, TRUE) == JPEG_HEADER_OK;
 }
 
-bool JpegReadPixels(jpeg_decompress_struct* cinfo, JpegErrors* errors, CImage* picture)
+// Decodes into `picture` (already of the frame's size). CMYK files (as written with an Adobe
+// marker, inverted) are converted per row the way the general reader does: channel * K / 255.
+bool JpegReadPixels(jpeg_decompress_struct* cinfo, JpegErrors* errors, CImage* picture, std::uint8_t* cmykRow)
 {
     if (setjmp(errors->jump)) return false;
-    cinfo->out_color_space = JCS_EXT_BGR;
+    const bool cmyk = cinfo->jpeg_color_space == JCS_CMYK || cinfo->jpeg_color_space == JCS_YCCK;
+    cinfo->out_color_space = cmyk ? JCS_CMYK : JCS_EXT_BGR;
     jpeg_start_decompress(cinfo);
-    if (cinfo->output_components != 3 || cinfo->output_width != JDIMENSION(picture->width()) ||
+    if (cinfo->output_components != (cmyk ? 4 : 3) || cinfo->output_width != JDIMENSION(picture->width()) ||
         cinfo->output_height != JDIMENSION(picture->height()))
         return false;
     while (cinfo->output_scanline < cinfo->output_height) {
+        std::uint8_t* out = picture->bits() + std::ptrdiff_t(cinfo->output_scanline) * picture->pitch();
+        if (cmyk) {
+            JSAMPROW row = cmykRow;
+            if (jpeg_read_scanlines(cinfo, &row, 1) == 0) return false;
+            const std::uint8_t* in = cmykRow;
+            for (JDIMENSION x = 0; x < cinfo->output_width; ++x, in += 4, out += 3) {
+                const int k = in[3];
+                out[0] = static_cast<std::uint8_t>(k * in[2] / 255);
+                out[1] = static_cast<std::uint8_t>(k * in[1] / 255);
+                out[2] = static_cast<std::uint8_t>(k * in[0] / 255);
+            }
+            continue;
+        }
         JSAMPROW rows[4];
         const JDIMENSION first = cinfo->output_scanline;
         JDIMENSION count = 0;
@@ -97,6 +128,35 @@ bool JpegReadPixels(jpeg_decompress_struct* cinfo, JpegErrors* errors, CImage* p
         if (jpeg_read_scanlines(cinfo, rows, count) == 0) return false;
     }
     jpeg_finish_decompress(cinfo);
+    return true;
+}
+
+// Turns the picture as stored into the picture as meant to be seen (EXIF orientation 2..8).
+bool ApplyOrientation(CImage& picture, int orientation)
+{
+    if (orientation < 2 || orientation > 8) return true;
+    const int w = picture.width(), h = picture.height();
+    const bool swap = orientation >= 5;
+    CImage turned;
+    if (!turned.Create(swap ? h : w, swap ? w : h, 24)) return false;
+    const int outW = turned.width(), outH = turned.height();
+    for (int y = 0; y < outH; ++y) {
+        std::uint8_t* out = turned.bits() + std::ptrdiff_t(y) * turned.pitch();
+        for (int x = 0; x < outW; ++x, out += 3) {
+            int sx = x, sy = y;
+            switch (orientation) {
+            case 2: sx = w - 1 - x; break;
+            case 3: sx = w - 1 - x; sy = h - 1 - y; break;
+            case 4: sy = h - 1 - y; break;
+            case 5: sx = y; sy = x; break;
+            case 6: sx = y; sy = h - 1 - x; break;
+            case 7: sx = w - 1 - y; sy = h - 1 - x; break;
+            default: sx = w - 1 - y; sy = x; break; // 8
+            }
+            std::memcpy(out, picture.bits() + std::ptrdiff_t(sy) * picture.pitch() + 3 * sx, 3);
+        }
+    }
+    picture = std::move(turned);
     return true;
 }
 
@@ -156,23 +216,38 @@ DirectResult DecodeJpegDirect(const std::uint8_t* data, std::size_t size, CImage
     JpegErrors errors{};
     cinfo.err = jpeg_std_error(&errors.manager);
     errors.manager.error_exit = JpegFail;
-    errors.manager.output_message = JpegQuiet;
+    errors.manager.emit_message = JpegWarning;
     jpeg_create_decompress(&cinfo);
 
-    DirectResult result = DirectResult::NotHandled;
-    if (JpegReadHeader(&cinfo, &errors, data, size) && cinfo.data_precision == 8 &&
-        (cinfo.jpeg_color_space == JCS_YCbCr || cinfo.jpeg_color_space == JCS_GRAYSCALE ||
-         cinfo.jpeg_color_space == JCS_RGB) &&
-        ExifOrientation(cinfo.marker_list) <= 1) {
+    const auto libjpegReason = [&] {
+        char text[JMSG_LENGTH_MAX] = {};
+        errors.manager.format_message(reinterpret_cast<j_common_ptr>(&cinfo), text);
+        return std::string(text);
+    };
+    DirectResult result = DirectResult::Decoded;
+    if (!JpegReadHeader(&cinfo, &errors, data, size)) {
+        result = errors.truncated ? Refuse(reason, "the file is truncated (its picture data ends early)")
+                                  : Refuse(reason, libjpegReason().c_str());
+    } else {
         result = CheckSize(cinfo.image_width, cinfo.image_height, size, reason);
-        if (result == DirectResult::Decoded) {
-            CImage decoded;
-            if (!decoded.Create(int(cinfo.image_width), int(cinfo.image_height), 24)) {
+        if (result == DirectResult::NotHandled) result = Refuse(reason, "the file claims an invalid picture size");
+    }
+    if (result == DirectResult::Decoded) {
+        // Saved markers live in libjpeg's per-picture memory, which finishing the decode frees.
+        const int orientation = ExifOrientation(cinfo.marker_list);
+        CImage decoded;
+        std::vector<std::uint8_t> cmykRow;
+        if (!decoded.Create(int(cinfo.image_width), int(cinfo.image_height), 24)) {
+            result = Refuse(reason, "not enough memory");
+        } else {
+            cmykRow.resize(std::size_t(cinfo.image_width) * 4);
+            if (!JpegReadPixels(&cinfo, &errors, &decoded, cmykRow.data())) {
+                result = errors.truncated ? Refuse(reason, "the file is truncated (its picture data ends early)")
+                                          : Refuse(reason, libjpegReason().c_str());
+            } else if (!ApplyOrientation(decoded, orientation)) {
                 result = Refuse(reason, "not enough memory");
-            } else if (JpegReadPixels(&cinfo, &errors, &decoded)) {
-                picture = std::move(decoded);
             } else {
-                result = DirectResult::NotHandled;
+                picture = std::move(decoded);
             }
         }
     }

@@ -4,15 +4,39 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
 
 // Structural checks made on a picture file's bytes before any decoder sees them, and the few
-// layouts the decoders refuse that still describe a picture.
+// layouts the decoders refuse that still describe a picture. Every check that learns a declared
+// size applies CheckDeclaredSize before anything picture-sized is allocated.
+
+// The decoders we run, picked by the file's first bytes (never by its name). Files of any other
+// kind are refused: every extra decoder is attack surface nobody tests. To offer a format, add a
+// row to the table in file_guards.cpp (TIFF: "II*\0" / "MM\0*"; WebP: "RIFF....WEBP") and give it
+// a structure check here if its decoder needs one.
+// Returns the reader's format name ("jpeg", "png", "bmp", "gif") or null.
+const char* DetectPictureFormat(const std::uint8_t* data, std::size_t size);
+
+// The reason a declared size is refused: more pixels than a picture may have, or more than a file
+// of `fileBytes` bytes can plausibly hold. Empty when the size is acceptable.
+std::string DeclaredSizeProblem(std::int64_t width, std::int64_t height, std::int64_t fileBytes);
+bool CheckDeclaredSize(std::int64_t width, std::int64_t height, std::int64_t fileBytes, QString* reason);
 
 // Walks the chunks of a PNG file: every chunk must lie inside the file, critical chunks must carry
 // a correct checksum, IHDR must come first and IEND must be reached. Reports the declared size.
 // A decoder fed only files that pass cannot be led into reading a declared multi-gigabyte chunk or
 // showing a truncated file as if it were whole.
 bool CheckPngStructure(const std::uint8_t* data, std::size_t size, int* width, int* height, QString* reason);
+
+// Reads a BMP's headers in all their forms (OS/2 and Windows, bottom-up and top-down), applies the
+// declared-size check to the absolute height, and refuses a file whose pixel data ends early:
+// uncompressed rows must all be present, an RLE stream must reach its end-of-picture code.
+bool CheckBmpStructure(const std::uint8_t* data, std::size_t size, QString* reason);
+
+// Walks a GIF's blocks: the logical screen and every frame pass the declared-size check, and each
+// block and data sub-block must lie inside the file (a file cut short inside its picture data is
+// refused). A clean end without the trailer, or an unknown block, ends the walk without complaint.
+bool CheckGifStructure(const std::uint8_t* data, std::size_t size, QString* reason);
 
 // A GIF whose stream holds no image with pixels (only the logical screen, or frames of zero width or
 // height) shows just its background: reports the screen size so that the loader can make a blank

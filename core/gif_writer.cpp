@@ -1,12 +1,39 @@
 #include "core/gif_writer.h"
 
+#include "core/parallel.h"
+
 #include <gif_lib.h>
 
 #include <algorithm>
+#include <cstdlib>
+#include <cstring>
 #include <memory>
+#include <new>
 #include <vector>
 
 namespace {
+
+// Buffers the size of the picture (or of a fixed large table) come from malloc, so that a shortage
+// of memory is an answer the writer can give ("not enough memory") rather than an exception it
+// must not let escape.
+template <class T>
+class CBuffer
+{
+public:
+    explicit CBuffer(std::size_t count, bool zeroed = false)
+        : m_data(static_cast<T*>(zeroed ? std::calloc(count, sizeof(T)) : std::malloc(count * sizeof(T))))
+    {
+    }
+    ~CBuffer() { std::free(m_data); }
+    CBuffer(const CBuffer&) = delete;
+    CBuffer& operator=(const CBuffer&) = delete;
+    explicit operator bool() const { return m_data != nullptr; }
+    T* data() const { return m_data; }
+    T& operator[](std::size_t i) const { return m_data[i]; }
+
+private:
+    T* m_data;
+};
 
 int WriteToDevice(GifFileType* gif, const GifByteType* bytes, int length)
 {
@@ -14,51 +41,281 @@ int WriteToDevice(GifFileType* gif, const GifByteType* bytes, int length)
     return static_cast<int>(device->write(reinterpret_cast<const char*>(bytes), length));
 }
 
-// Indexes the picture against its own colours when it has at most 256 of them.
-bool ExactPalette(const CImage& picture, std::vector<GifColorType>& colours, std::vector<GifByteType>& indexes)
+const std::uint8_t* Row(const CImage& picture, int y)
 {
+    return picture.bits() + std::ptrdiff_t(y) * picture.pitch();
+}
+
+// Indexes the picture against its own colours when it has at most 256 of them. A small open hash
+// of the colours seen so far answers "which index" without a table of all 2^24 colours.
+bool ExactPalette(const CImage& picture, std::vector<GifColorType>& colours, GifByteType* indexes)
+{
+    constexpr std::uint32_t kSlots = 1024; // over four times the most colours kept: short probes
+    constexpr std::uint32_t kEmpty = 0xFFFFFFFFu;
+    std::uint32_t keys[kSlots];
+    std::uint8_t values[kSlots];
+    std::fill(keys, keys + kSlots, kEmpty);
     const int w = picture.width();
-    const int h = picture.height();
-    std::vector<std::int16_t> slot(std::size_t(1) << 24, -1); // 0xRRGGBB -> palette index
-    for (int y = 0; y < h; ++y) {
-        const std::uint8_t* row = picture.bits() + std::ptrdiff_t(y) * picture.pitch();
-        GifByteType* out = indexes.data() + std::size_t(y) * std::size_t(w);
-        for (int x = 0; x < w; ++x) {
-            const std::uint8_t* p = row + 3 * x;
+    std::uint32_t lastKey = kEmpty;
+    std::uint8_t lastIndex = 0;
+    for (int y = 0; y < picture.height(); ++y) {
+        const std::uint8_t* p = Row(picture, y);
+        GifByteType* out = indexes + std::size_t(y) * std::size_t(w);
+        for (int x = 0; x < w; ++x, p += 3) {
             const std::uint32_t key = (std::uint32_t(p[2]) << 16) | (std::uint32_t(p[1]) << 8) | p[0];
-            std::int16_t& s = slot[key];
-            if (s < 0) {
-                if (colours.size() == 256) return false;
-                s = static_cast<std::int16_t>(colours.size());
-                colours.push_back({p[2], p[1], p[0]});
+            if (key != lastKey) {
+                std::uint32_t slot = (key * 2654435761u) >> 22;
+                while (keys[slot] != key && keys[slot] != kEmpty) slot = (slot + 1) & (kSlots - 1);
+                if (keys[slot] == kEmpty) {
+                    if (colours.size() == 256) return false;
+                    keys[slot] = key;
+                    values[slot] = static_cast<std::uint8_t>(colours.size());
+                    colours.push_back({p[2], p[1], p[0]});
+                }
+                lastKey = key;
+                lastIndex = values[slot];
             }
-            out[x] = static_cast<GifByteType>(s);
+            out[x] = lastIndex;
         }
     }
     return true;
 }
 
-bool MedianCutPalette(const CImage& picture, std::vector<GifColorType>& colours, std::vector<GifByteType>& indexes)
+// ---- Palette for richer pictures ------------------------------------------------------------------
+//
+// Colours are counted in a histogram of 6 bits per channel that keeps the exact sums of the colours
+// falling into each cell. Boxes of cells are split 255 times, always the box with the largest
+// squared error, along its widest channel, where the two halves' squared errors are smallest; each
+// palette entry is the exact mean of its box. A few rounds of k-means over the cells then move the
+// entries to the means of the colours nearest to them. Every pixel finally takes its nearest entry
+// (ties to the lower index), found among the few entries that can be nearest anywhere in its
+// 8 x 8 x 8 cell of colour space.
+
+constexpr int kHistBits = 6;
+constexpr int kHistCells = 1 << (3 * kHistBits);
+
+struct CCell
+{
+    double mean[3];   // red, green, blue
+    double weight;    // pixel count
+    double sum[3];
+    double sumSquares; // over all three channels
+};
+
+struct CBox
+{
+    std::size_t begin, end; // range of cells
+    double error;           // squared error about the box's mean
+};
+
+double BoxError(const CCell* cells, std::size_t begin, std::size_t end)
+{
+    double n = 0, s[3] = {}, q = 0;
+    for (std::size_t i = begin; i < end; ++i) {
+        n += cells[i].weight;
+        for (int c = 0; c < 3; ++c) s[c] += cells[i].sum[c];
+        q += cells[i].sumSquares;
+    }
+    return n > 0 ? q - (s[0] * s[0] + s[1] * s[1] + s[2] * s[2]) / n : 0;
+}
+
+// Splits the box in two; false when it holds a single cell.
+bool SplitBox(CCell* cells, CBox& box, CBox& second)
+{
+    if (box.end - box.begin < 2) return false;
+    // The channel along which the cells' means spread most (weighted variance).
+    int channel = 0;
+    double best = -1;
+    for (int c = 0; c < 3; ++c) {
+        double n = 0, s = 0, q = 0;
+        for (std::size_t i = box.begin; i < box.end; ++i) {
+            n += cells[i].weight;
+            s += cells[i].mean[c] * cells[i].weight;
+            q += cells[i].mean[c] * cells[i].mean[c] * cells[i].weight;
+        }
+        const double variance = q - s * s / n;
+        if (variance > best) best = variance, channel = c;
+    }
+    std::sort(cells + box.begin, cells + box.end, [channel](const CCell& a, const CCell& b) {
+        return a.mean[channel] < b.mean[channel];
+    });
+    // The cut that leaves the least squared error in the two halves, from running sums.
+    double totalN = 0, totalS[3] = {}, totalQ = 0;
+    for (std::size_t i = box.begin; i < box.end; ++i) {
+        totalN += cells[i].weight;
+        for (int c = 0; c < 3; ++c) totalS[c] += cells[i].sum[c];
+        totalQ += cells[i].sumSquares;
+    }
+    double n = 0, s[3] = {}, q = 0;
+    std::size_t cut = box.begin + 1;
+    double cutError = -1;
+    for (std::size_t i = box.begin; i + 1 < box.end; ++i) {
+        n += cells[i].weight;
+        for (int c = 0; c < 3; ++c) s[c] += cells[i].sum[c];
+        q += cells[i].sumSquares;
+        const double rn = totalN - n;
+        const double left = q - (s[0] * s[0] + s[1] * s[1] + s[2] * s[2]) / n;
+        const double r[3] = {totalS[0] - s[0], totalS[1] - s[1], totalS[2] - s[2]};
+        const double right = (totalQ - q) - (r[0] * r[0] + r[1] * r[1] + r[2] * r[2]) / rn;
+        if (cutError < 0 || left + right < cutError) cutError = left + right, cut = i + 1;
+    }
+    second = {cut, box.end, BoxError(cells, cut, box.end)};
+    box = {box.begin, cut, BoxError(cells, box.begin, cut)};
+    return true;
+}
+
+int Distance(const int a[3], const std::uint8_t* p)
+{
+    const int dr = a[0] - p[2], dg = a[1] - p[1], db = a[2] - p[0];
+    return dr * dr + dg * dg + db * db;
+}
+
+// For every 8 x 8 x 8 cell of colour space, the palette entries that can be nearest to some colour
+// in it: those whose nearest possible distance is no more than the smallest farthest distance.
+struct CCandidates
+{
+    std::vector<std::uint32_t> start; // per cell, into `entries`; one more at the end
+    std::vector<std::uint8_t> entries;
+};
+
+void BuildCandidates(const std::vector<GifColorType>& palette, CCandidates& out)
+{
+    out.start.assign(32768 + 1, 0);
+    out.entries.clear();
+    std::vector<int> nearest(palette.size()), farthest(palette.size());
+    for (int cell = 0; cell < 32768; ++cell) {
+        const int lo[3] = {(cell >> 10) * 8, ((cell >> 5) & 31) * 8, (cell & 31) * 8};
+        int bound = 1 << 30;
+        for (std::size_t k = 0; k < palette.size(); ++k) {
+            const int v[3] = {palette[k].Red, palette[k].Green, palette[k].Blue};
+            int dmin = 0, dmax = 0;
+            for (int c = 0; c < 3; ++c) {
+                const int below = lo[c] - v[c], above = v[c] - (lo[c] + 7);
+                const int d = below > 0 ? below : (above > 0 ? above : 0);
+                dmin += d * d;
+                const int far = std::max(std::abs(v[c] - lo[c]), std::abs(v[c] - (lo[c] + 7)));
+                dmax += far * far;
+            }
+            nearest[k] = dmin;
+            farthest[k] = dmax;
+            bound = std::min(bound, dmax);
+        }
+        for (std::size_t k = 0; k < palette.size(); ++k)
+            if (nearest[k] <= bound) out.entries.push_back(static_cast<std::uint8_t>(k));
+        out.start[std::size_t(cell) + 1] = static_cast<std::uint32_t>(out.entries.size());
+    }
+}
+
+bool QuantisedPalette(const CImage& picture, std::vector<GifColorType>& palette, GifByteType* indexes)
 {
     const int w = picture.width();
     const int h = picture.height();
-    const std::size_t n = std::size_t(w) * std::size_t(h);
-    std::vector<GifByteType> r(n), g(n), b(n);
+
+    // Histogram with exact sums per cell.
+    CBuffer<std::uint32_t> counts(kHistCells, true);
+    CBuffer<std::uint64_t> sums(std::size_t(kHistCells) * 4, true); // red, green, blue, squares
+    if (!counts || !sums) return false;
+    constexpr int kShift = 8 - kHistBits;
     for (int y = 0; y < h; ++y) {
-        const std::uint8_t* row = picture.bits() + std::ptrdiff_t(y) * picture.pitch();
-        for (int x = 0; x < w; ++x) {
-            const std::size_t i = std::size_t(y) * std::size_t(w) + std::size_t(x);
-            b[i] = row[3 * x];
-            g[i] = row[3 * x + 1];
-            r[i] = row[3 * x + 2];
+        const std::uint8_t* p = Row(picture, y);
+        for (int x = 0; x < w; ++x, p += 3) {
+            const unsigned cell = (unsigned(p[2] >> kShift) << (2 * kHistBits)) | (unsigned(p[1] >> kShift) << kHistBits) |
+                                  unsigned(p[0] >> kShift);
+            ++counts[cell];
+            std::uint64_t* s = &sums[std::size_t(cell) * 4];
+            s[0] += p[2];
+            s[1] += p[1];
+            s[2] += p[0];
+            s[3] += unsigned(p[2]) * p[2] + unsigned(p[1]) * p[1] + unsigned(p[0]) * p[0];
         }
     }
-    int size = 256;
-    colours.assign(256, GifColorType{0, 0, 0});
-    if (GifQuantizeBuffer(static_cast<unsigned>(w), static_cast<unsigned>(h), &size, r.data(), g.data(), b.data(),
-                          indexes.data(), colours.data()) != GIF_OK)
-        return false;
-    colours.resize(static_cast<std::size_t>(std::max(size, 1)));
+    std::vector<CCell> cells;
+    for (int i = 0; i < kHistCells; ++i) {
+        if (counts[std::size_t(i)] == 0) continue;
+        const double n = counts[std::size_t(i)];
+        const std::uint64_t* s = &sums[std::size_t(i) * 4];
+        CCell cell{};
+        cell.weight = n;
+        for (int c = 0; c < 3; ++c) {
+            cell.sum[c] = double(s[c]);
+            cell.mean[c] = double(s[c]) / n;
+        }
+        cell.sumSquares = double(s[3]);
+        cells.push_back(cell);
+    }
+
+    // Median cut by squared error.
+    std::vector<CBox> boxes{{0, cells.size(), BoxError(cells.data(), 0, cells.size())}};
+    while (boxes.size() < 256) {
+        std::size_t pick = boxes.size();
+        for (std::size_t i = 0; i < boxes.size(); ++i)
+            if (boxes[i].end - boxes[i].begin > 1 && (pick == boxes.size() || boxes[i].error > boxes[pick].error)) pick = i;
+        if (pick == boxes.size()) break;
+        CBox second{};
+        if (!SplitBox(cells.data(), boxes[pick], second)) break;
+        boxes.push_back(second);
+    }
+    std::vector<double> centre(boxes.size() * 3);
+    for (std::size_t b = 0; b < boxes.size(); ++b) {
+        double n = 0, s[3] = {};
+        for (std::size_t i = boxes[b].begin; i < boxes[b].end; ++i) {
+            n += cells[i].weight;
+            for (int c = 0; c < 3; ++c) s[c] += cells[i].sum[c];
+        }
+        for (int c = 0; c < 3; ++c) centre[b * 3 + std::size_t(c)] = s[c] / n;
+    }
+
+    // k-means over the cells, each cell standing for its colours by their mean.
+    for (int round = 0; round < 3; ++round) {
+        std::vector<double> acc(boxes.size() * 4, 0.0);
+        for (const CCell& cell : cells) {
+            std::size_t best = 0;
+            double bestDistance = 1e30;
+            for (std::size_t k = 0; k < boxes.size(); ++k) {
+                const double dr = cell.mean[0] - centre[k * 3], dg = cell.mean[1] - centre[k * 3 + 1],
+                             db = cell.mean[2] - centre[k * 3 + 2];
+                const double d = dr * dr + dg * dg + db * db;
+                if (d < bestDistance) bestDistance = d, best = k;
+            }
+            for (int c = 0; c < 3; ++c) acc[best * 4 + std::size_t(c)] += cell.sum[c];
+            acc[best * 4 + 3] += cell.weight;
+        }
+        for (std::size_t k = 0; k < boxes.size(); ++k)
+            if (acc[k * 4 + 3] > 0)
+                for (int c = 0; c < 3; ++c) centre[k * 3 + std::size_t(c)] = acc[k * 4 + std::size_t(c)] / acc[k * 4 + 3];
+    }
+    palette.resize(boxes.size());
+    for (std::size_t k = 0; k < boxes.size(); ++k) {
+        const auto level = [&](int c) { return static_cast<GifByteType>(std::clamp(centre[k * 3 + std::size_t(c)] + 0.5, 0.0, 255.0)); };
+        palette[k] = {level(0), level(1), level(2)};
+    }
+
+    // Every pixel to its nearest entry.
+    CCandidates candidates;
+    BuildCandidates(palette, candidates);
+    std::vector<int> entries(palette.size() * 3);
+    for (std::size_t k = 0; k < palette.size(); ++k) {
+        entries[k * 3] = palette[k].Red;
+        entries[k * 3 + 1] = palette[k].Green;
+        entries[k * 3 + 2] = palette[k].Blue;
+    }
+    ParallelFor(0, h, [&](int y0, int y1) {
+        for (int y = y0; y < y1; ++y) {
+            const std::uint8_t* p = Row(picture, y);
+            GifByteType* out = indexes + std::size_t(y) * std::size_t(w);
+            for (int x = 0; x < w; ++x, p += 3) {
+                const unsigned cell = (unsigned(p[2] >> 3) << 10) | (unsigned(p[1] >> 3) << 5) | unsigned(p[0] >> 3);
+                const std::uint8_t* k = candidates.entries.data() + candidates.start[cell];
+                const std::uint8_t* kEnd = candidates.entries.data() + candidates.start[cell + 1];
+                int best = *k, bestDistance = Distance(&entries[std::size_t(*k) * 3], p);
+                for (++k; k < kEnd; ++k) {
+                    const int d = Distance(&entries[std::size_t(*k) * 3], p);
+                    if (d < bestDistance) bestDistance = d, best = *k;
+                }
+                out[x] = static_cast<GifByteType>(best);
+            }
+        }
+    });
     return true;
 }
 
@@ -71,23 +328,23 @@ struct GifCloser
     }
 };
 
-} // namespace
-
-bool WriteGif(const CImage& picture, QIODevice& device, QString* reason)
+bool Write(const CImage& picture, QIODevice& device, QString* reason)
 {
     const auto fail = [&](const QString& text) {
         if (reason) *reason = text;
         return false;
     };
+    const QString noMemory = QStringLiteral("not enough memory");
     if (picture.IsNull() || picture.bitsPerPixel() != 24) return fail(QStringLiteral("no picture to write"));
     if (picture.width() > 65535 || picture.height() > 65535)
         return fail(QStringLiteral("GIF pictures are limited to 65535 x 65535 pixels"));
 
     std::vector<GifColorType> colours;
-    std::vector<GifByteType> indexes(std::size_t(picture.width()) * std::size_t(picture.height()));
-    if (!ExactPalette(picture, colours, indexes)) {
+    CBuffer<GifByteType> indexes(std::size_t(picture.width()) * std::size_t(picture.height()));
+    if (!indexes) return fail(noMemory);
+    if (!ExactPalette(picture, colours, indexes.data())) {
         colours.clear();
-        if (!MedianCutPalette(picture, colours, indexes)) return fail(QStringLiteral("colour reduction failed"));
+        if (!QuantisedPalette(picture, colours, indexes.data())) return fail(noMemory);
     }
     // A colour map holds a power of two entries, at least 2.
     int bits = 1;
@@ -98,7 +355,7 @@ bool WriteGif(const CImage& picture, QIODevice& device, QString* reason)
     std::unique_ptr<GifFileType, GifCloser> gif(EGifOpen(&device, WriteToDevice, &error));
     if (!gif) return fail(QString::fromUtf8(GifErrorString(error)));
     ColorMapObject* map = GifMakeMapObject(1 << bits, colours.data());
-    if (!map) return fail(QStringLiteral("out of memory"));
+    if (!map) return fail(noMemory);
     EGifSetGifVersion(gif.get(), false);
     bool ok = EGifPutScreenDesc(gif.get(), picture.width(), picture.height(), bits, 0, map) == GIF_OK &&
               EGifPutImageDesc(gif.get(), 0, 0, picture.width(), picture.height(), false, nullptr) == GIF_OK;
@@ -109,4 +366,16 @@ bool WriteGif(const CImage& picture, QIODevice& device, QString* reason)
     GifFileType* raw = gif.release();
     if (EGifCloseFile(raw, &error) != GIF_OK) return fail(QString::fromUtf8(GifErrorString(error)));
     return true;
+}
+
+} // namespace
+
+bool WriteGif(const CImage& picture, QIODevice& device, QString* reason)
+{
+    try {
+        return Write(picture, device, reason);
+    } catch (const std::bad_alloc&) {
+        if (reason) *reason = QStringLiteral("not enough memory");
+        return false;
+    }
 }

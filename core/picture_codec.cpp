@@ -13,6 +13,7 @@
 #include <QSaveFile>
 
 #include <cstring>
+#include <new>
 
 namespace {
 
@@ -37,6 +38,59 @@ void RaiseReaderLimit()
         return true;
     }();
     (void)once;
+}
+
+// libpng refuses to write more rows or columns than this; libjpeg, more than this.
+constexpr int kPngMaxSide = 1000000;
+constexpr int kJpegMaxSide = 65500;
+
+void PutLE16(std::uint8_t* p, std::uint32_t v)
+{
+    p[0] = static_cast<std::uint8_t>(v);
+    p[1] = static_cast<std::uint8_t>(v >> 8);
+}
+
+void PutLE32(std::uint8_t* p, std::uint32_t v)
+{
+    PutLE16(p, v & 0xFFFF);
+    PutLE16(p + 2, v >> 16);
+}
+
+// The picture's memory already is a bottom-up 24-bit BMP body: it is written as it stands, with no
+// picture-sized copy that could fail for want of memory (the general writer converts first and,
+// when that conversion fails, writes an empty picture and reports success).
+bool WriteBmp(const CImage& picture, QIODevice& device, QString* reason)
+{
+    const int w = picture.width();
+    const int h = picture.height();
+    const std::uint64_t rowBytes = (std::uint64_t(w) * 3 + 3) / 4 * 4;
+    const std::uint64_t imageBytes = rowBytes * std::uint64_t(h);
+    if (imageBytes + 54 > 0xFFFFFFFFu) return Fail(reason, QStringLiteral("BMP files are limited to 4 GB"));
+
+    std::uint8_t header[54] = {'B', 'M'};
+    PutLE32(header + 2, static_cast<std::uint32_t>(imageBytes + 54));
+    PutLE32(header + 10, 54);                 // offset of the pixels
+    PutLE32(header + 14, 40);                 // BITMAPINFOHEADER
+    PutLE32(header + 18, static_cast<std::uint32_t>(w));
+    PutLE32(header + 22, static_cast<std::uint32_t>(h)); // positive: bottom-up rows
+    PutLE16(header + 26, 1);                  // planes
+    PutLE16(header + 28, 24);                 // bits per pixel
+    PutLE32(header + 34, static_cast<std::uint32_t>(imageBytes));
+    PutLE32(header + 38, 2835);               // 72 dpi
+    PutLE32(header + 42, 2835);
+    if (device.write(reinterpret_cast<const char*>(header), sizeof header) != qint64(sizeof header))
+        return Fail(reason, device.errorString());
+
+    // Rows go out with their padding zeroed (the picture's own padding bytes are not its pixels).
+    const std::size_t pixelBytes = std::size_t(w) * 3;
+    const char zeros[4] = {};
+    for (int y = h - 1; y >= 0; --y) {
+        const auto* row = reinterpret_cast<const char*>(picture.bits() + std::ptrdiff_t(y) * picture.pitch());
+        if (device.write(row, qint64(pixelBytes)) != qint64(pixelBytes) ||
+            device.write(zeros, qint64(rowBytes - pixelBytes)) != qint64(rowBytes - pixelBytes))
+            return Fail(reason, device.errorString());
+    }
+    return true;
 }
 
 } // namespace
@@ -166,19 +220,33 @@ bool LoadPicture(const QString& path, CImage& picture, QString* reason)
         if (owned.size() != fileBytes) return Fail(reason, file.errorString());
         data = reinterpret_cast<const uchar*>(owned.constData());
     }
-    const auto size = static_cast<std::size_t>(fileBytes);
+    return LoadPictureFromMemory(data, static_cast<std::size_t>(fileBytes), picture, reason);
+}
 
-    static const uchar kPng[4] = {0x89, 'P', 'N', 'G'};
-    static const uchar kJpeg[3] = {0xFF, 0xD8, 0xFF};
+bool LoadPictureFromMemory(const std::uint8_t* data, std::size_t size, CImage& picture, QString* reason)
+{
+    RaiseReaderLimit();
+    if (size == 0) return Fail(reason, QStringLiteral("the file is empty"));
+    const auto fileBytes = static_cast<qint64>(size);
+    const char* format = DetectPictureFormat(data, size);
+    if (!format) return Fail(reason, QStringLiteral("the file is not a JPEG, PNG, BMP or GIF picture"));
+    const QByteArray kind(format);
+
+    // Every declared size and the file's structure are checked before a decoder allocates.
     DirectResult direct = DirectResult::NotHandled;
     std::string directReason;
-    if (size >= 4 && std::memcmp(data, kPng, 4) == 0) {
+    if (kind == "png") {
         int w = 0, h = 0;
         QString why;
         if (!CheckPngStructure(data, size, &w, &h, &why)) return Fail(reason, why);
+        if (!CheckDeclaredSize(w, h, fileBytes, reason)) return false;
         direct = DecodePngDirect(data, size, picture, &directReason);
-    } else if (size >= 3 && std::memcmp(data, kJpeg, 3) == 0) {
+    } else if (kind == "jpeg") {
         direct = DecodeJpegDirect(data, size, picture, &directReason);
+    } else if (kind == "bmp") {
+        if (!CheckBmpStructure(data, size, reason)) return false;
+    } else if (kind == "gif") {
+        if (!CheckGifStructure(data, size, reason)) return false;
     }
     if (direct == DirectResult::Decoded) return true;
     if (direct == DirectResult::Refused) return Fail(reason, QString::fromStdString(directReason));
@@ -186,24 +254,18 @@ bool LoadPicture(const QString& path, CImage& picture, QString* reason)
     QByteArray bytes = QByteArray::fromRawData(reinterpret_cast<const char*>(data), static_cast<qsizetype>(size));
     QBuffer buffer(&bytes);
     buffer.open(QIODevice::ReadOnly);
-    QImageReader reader(&buffer);
+    // Only the decoder the content was recognised as: no fallback to whatever plugin claims it.
+    QImageReader reader(&buffer, kind);
+    reader.setAutoDetectImageFormat(false);
     reader.setAutoTransform(true);
 
     const QSize declared = reader.size();
-    if (declared.isValid()) {
-        const qint64 pixels = qint64(declared.width()) * declared.height();
-        if (pixels > CImage::kMaxPixels)
-            return Fail(reason, QStringLiteral("the picture is too large (%1 pixels)").arg(SizeText(declared.width(), declared.height())));
-        if (ImplausiblyDense(pixels, fileBytes))
-            return Fail(reason, QStringLiteral("the file is too small for the %1 pixels it claims")
-                                    .arg(SizeText(declared.width(), declared.height())));
-    }
+    if (declared.isValid() && !CheckDeclaredSize(declared.width(), declared.height(), fileBytes, reason)) return false;
 
     QImage image = reader.read();
     if (image.isNull()) {
         int w = 0, h = 0;
-        if (GifBackgroundOnly(data, size, &w, &h) && !ImplausiblyDense(qint64(w) * h, fileBytes) &&
-            qint64(w) * h <= CImage::kMaxPixels) {
+        if (kind == "gif" && GifBackgroundOnly(data, size, &w, &h) && CheckDeclaredSize(w, h, fileBytes, nullptr)) {
             // Nothing but the (transparent) logical screen: shown over white.
             CImage blank;
             if (!blank.Create(w, h, 24)) return Fail(reason, QStringLiteral("not enough memory"));
@@ -221,6 +283,49 @@ bool LoadPicture(const QString& path, CImage& picture, QString* reason)
     return true;
 }
 
+bool EncodePicture(const CImage& picture, const QByteArray& format, QIODevice& device, QString* reason)
+{
+    if (picture.IsNull()) return Fail(reason, QStringLiteral("there is no picture to save"));
+    // Limits of the libraries behind the writers, said plainly instead of their "Unknown error".
+    if (format == "png" && (picture.width() > kPngMaxSide || picture.height() > kPngMaxSide))
+        return Fail(reason, QStringLiteral("PNG files are limited to %1 pixels a side (this picture is %2)")
+                                .arg(kPngMaxSide).arg(SizeText(picture.width(), picture.height())));
+    if (format == "jpeg" && (picture.width() > kJpegMaxSide || picture.height() > kJpegMaxSide))
+        return Fail(reason, QStringLiteral("JPEG files are limited to %1 pixels a side (this picture is %2)")
+                                .arg(kJpegMaxSide).arg(SizeText(picture.width(), picture.height())));
+
+    bool ok = false;
+    QString why;
+    try {
+        if (format == "gif") {
+            ok = WriteGif(picture, device, &why);
+        } else if (format == "bmp") {
+            ok = WriteBmp(picture, device, &why);
+        } else {
+            const QImage image = PictureToQImage(picture);
+            if (image.isNull()) {
+                why = QStringLiteral("not enough memory");
+            } else {
+                QImageWriter writer(&device, format);
+                ok = writer.write(image);
+                if (!ok) why = writer.errorString();
+            }
+        }
+    } catch (const std::bad_alloc&) {
+        ok = false;
+        why = QStringLiteral("not enough memory");
+    }
+    // A write that failed underneath the encoder (a full disk) says why better than the encoder.
+    // Flushing surfaces an error still held in the device's buffer.
+    auto* file = qobject_cast<QFileDevice*>(&device);
+    if (file && (file->error() != QFileDevice::NoError || !file->flush())) {
+        ok = false;
+        why = file->errorString();
+    }
+    if (!ok) return Fail(reason, why.isEmpty() ? QStringLiteral("the encoder failed") : why);
+    return true;
+}
+
 bool SavePicture(const CImage& picture, const QString& path, QString* reason)
 {
     if (picture.IsNull()) return Fail(reason, QStringLiteral("there is no picture to save"));
@@ -230,27 +335,9 @@ bool SavePicture(const CImage& picture, const QString& path, QString* reason)
     // Written aside and renamed over the target only when complete.
     QSaveFile file(path);
     if (!file.open(QIODevice::WriteOnly)) return Fail(reason, file.errorString());
-    bool ok = false;
-    QString why;
-    if (encoder->format == "gif") {
-        ok = WriteGif(picture, file, &why);
-    } else {
-        const QImage image = PictureToQImage(picture);
-        if (image.isNull()) {
-            why = QStringLiteral("not enough memory");
-        } else {
-            QImageWriter writer(&file, encoder->format);
-            ok = writer.write(image);
-            if (!ok) why = writer.errorString();
-        }
-    }
-    if (ok && file.error() != QFileDevice::NoError) {
-        ok = false;
-        why = file.errorString();
-    }
-    if (!ok) {
+    if (!EncodePicture(picture, encoder->format, file, reason)) {
         file.cancelWriting();
-        return Fail(reason, why);
+        return false;
     }
     if (!file.commit()) return Fail(reason, file.errorString());
     return true;

@@ -11,6 +11,7 @@
 #include <QMessageBox>
 #include <QThread>
 
+#include <mutex>
 #include <thread>
 
 namespace sequence {
@@ -27,6 +28,7 @@ void Record(COrvexView& view)
 {
     CDocumentHost& host = view.host();
     const bool recorded = host.doc().CommitChange();
+    host.pictureHasSnapshot = recorded;
     host.UpdateAllViews();
     if (!recorded) ShowMessage(kNoUndoStep);
 }
@@ -41,12 +43,22 @@ public:
     CBusyInputFilter(const CBusyInputFilter&) = delete;
     CBusyInputFilter& operator=(const CBusyInputFilter&) = delete;
 
+    // An operation entering its worker protocol clears the cancel flag; an Escape pressed before
+    // that must not be lost, so it is asserted again on every poll.
+    void Reassert() const
+    {
+        if (m_escape) m_engine.cancel.store(1);
+    }
+
 protected:
     bool eventFilter(QObject*, QEvent* event) override
     {
         switch (event->type()) {
         case QEvent::KeyPress:
-            if (static_cast<QKeyEvent*>(event)->key() == Qt::Key_Escape) m_engine.cancel.store(1);
+            if (static_cast<QKeyEvent*>(event)->key() == Qt::Key_Escape) {
+                m_escape = true;
+                m_engine.cancel.store(1);
+            }
             return true;
         case QEvent::Shortcut:
         case QEvent::ShortcutOverride:
@@ -61,15 +73,24 @@ protected:
 
 private:
     CImageProcessor& m_engine;
+    bool m_escape = false;
 };
 
 // The worker's progress goes to the engine's shared value (which the interface thread polls), and
-// the cancel flag is what a long operation's stop check sees.
+// the cancel flag is what a long operation's stop check sees. The label of the operation's own
+// bar is handed over for commands that do not name one.
 class CWorkerProgress : public IProgress
 {
 public:
     explicit CWorkerProgress(CImageProcessor& engine) : m_engine(engine) {}
-    void Begin(std::string_view, int range) override { m_range = range > 0 ? range : 1; }
+    void Begin(std::string_view label, int range) override
+    {
+        m_range = range > 0 ? range : 1;
+        m_engine.progress.store(0.0f);
+        const std::lock_guard lock(m_mutex);
+        m_label = QString::fromUtf8(label.data(), static_cast<qsizetype>(label.size()));
+        ++m_labelVersion;
+    }
     void SetPosition(int position) override
     {
         m_engine.progress.store(static_cast<float>(100.0 * position / m_range));
@@ -77,15 +98,50 @@ public:
     void End() override {}
     bool StopRequested() override { return m_engine.cancel.load() != 0; }
 
+    // The newest label, when it changed since `version`.
+    bool NewLabel(int& version, QString& label) const
+    {
+        const std::lock_guard lock(m_mutex);
+        if (m_labelVersion == version) return false;
+        version = m_labelVersion;
+        label = m_label;
+        return true;
+    }
+
 private:
     CImageProcessor& m_engine;
     int m_range = 1;
+    mutable std::mutex m_mutex;
+    QString m_label;
+    int m_labelVersion = 0;
 };
+
+// Puts the picture back to the history's current snapshot, which is the picture as it was before
+// the run. A picture of another size is built aside first, so that a failed allocation leaves
+// whatever is there rather than nothing.
+bool RestoreFromHistory(COrvexDoc& doc)
+{
+    const CImageHistory& history = doc.history();
+    if (history.currentIndex() < 0) return true;
+    const CImage& snapshot = history.snapshot(history.currentIndex());
+    CImage& picture = doc.picture();
+    if (picture.width() == snapshot.width() && picture.height() == snapshot.height() &&
+        picture.bitsPerPixel() == snapshot.bitsPerPixel())
+        return picture.CopyFrom(snapshot);
+    CImage restored;
+    if (!restored.CopyFrom(snapshot)) return false;
+    picture = std::move(restored);
+    return true;
+}
 
 } // namespace
 
-void Direct(COrvexView& view, const CEngineCall& call)
+void Direct(COrvexView& view, const CEngineCall& call, CRun run)
 {
+    if (run == CRun::Worker) {
+        Worker(view, QString(), call);
+        return;
+    }
     CImageProcessor& engine = view.document().engine();
     engine.ClearFailure();
     call(engine);
@@ -107,13 +163,14 @@ void Signature(COrvexView& view, const std::function<int(CImageProcessor&)>& sig
     Record(view);
 }
 
-void Asked(COrvexView& view, const std::function<CEngineCall(COrvexView&)>& ask)
+void Asked(COrvexView& view, const std::function<CEngineCall(COrvexView&)>& ask, CRun run)
 {
     const CEngineCall call = ask(view);
-    if (call) Direct(view, call);
+    if (call) Direct(view, call, run);
 }
 
-void Preview(COrvexView& view, CParamDialog& dialog, const CPreviewRenderer::Render& render, const CApplies& applies)
+void Preview(COrvexView& view, CParamDialog& dialog, const CPreviewRenderer::Render& render, const CApplies& applies,
+             CRun run)
 {
     CDocumentHost& host = view.host();
     COrvexDoc& doc = host.doc();
@@ -139,7 +196,7 @@ void Preview(COrvexView& view, CParamDialog& dialog, const CPreviewRenderer::Ren
     const bool apply = applies ? applies(result, dialog) : result == QDialog::Accepted;
     if (apply) {
         const std::vector<double> values = dialog.values();
-        Direct(view, [&render, values](CImageProcessor& e) { render(e, values); });
+        Direct(view, [&render, values](CImageProcessor& e) { render(e, values); }, run);
         return;
     }
     host.UpdateAllViews();
@@ -148,7 +205,16 @@ void Preview(COrvexView& view, CParamDialog& dialog, const CPreviewRenderer::Ren
 bool Worker(COrvexView& view, const QString& label, const CEngineCall& call)
 {
     CDocumentHost& host = view.host();
-    CImageProcessor& engine = host.doc().engine();
+    COrvexDoc& doc = host.doc();
+    CImageProcessor& engine = doc.engine();
+
+    // A change whose snapshot could not be made is not in the history; keep it aside so that a
+    // cancelled run can still come back to it.
+    CImage unrecorded;
+    if (!host.pictureHasSnapshot && !unrecorded.CopyFrom(doc.picture())) {
+        ShowMessage(kOutOfMemory);
+        return false;
+    }
 
     engine.ClearFailure();
     engine.cancel.store(0);
@@ -159,50 +225,65 @@ bool Worker(COrvexView& view, const QString& label, const CEngineCall& call)
     engine.running.store(1);
     host.FreezeViews(true);
 
-    std::thread worker([&engine, &call] {
-        CWorkerProgress progress(engine);
+    CWorkerProgress progress(engine);
+    std::thread worker([&engine, &call, &progress] {
         CImageProcessor::ThreadProgressOverride progressOverride(&progress);
         call(engine);
+        // An operation that does not commit by itself has done its whole work when it returns
+        // without having been asked to stop.
+        if (!engine.Failed() && engine.cancel.load() == 0) engine.committed.store(1);
         // An operation that returns before raising the flag itself must still end the loop.
         engine.running.store(0);
     });
 
     CProgressBar bar;
     if (bar.Create(label, 100)) bar.SetBarColor();
+    int labelVersion = 0;
     {
         CBusyInputFilter filter(engine);
-        // Give the worker time to enter the operation (which clears the cancel flag) before
-        // Escape is looked at.
-        QThread::msleep(100);
         while (engine.running.load()) {
+            QString operationLabel;
+            if (label.isEmpty() && progress.NewLabel(labelVersion, operationLabel)) {
+                bar.Release();
+                if (bar.Create(operationLabel, 100)) bar.SetBarColor();
+            }
             bar.ShowAndSet(static_cast<int>(engine.progress.load()));
             QCoreApplication::processEvents(QEventLoop::AllEvents);
+            filter.Reassert();
             QThread::msleep(10);
         }
+        // Input that arrived during the last poll goes the same way as the rest.
+        QCoreApplication::processEvents(QEventLoop::AllEvents);
     }
     worker.join();
+
+    const bool committed = engine.committed.load() != 0;
+    bool restored = true;
+    if (!committed && !engine.Failed())
+        restored = host.pictureHasSnapshot ? RestoreFromHistory(doc) : doc.picture().CopyFrom(unrecorded);
     host.FreezeViews(false);
 
-    bool completed = false;
-    if (engine.Failed()) {
-        bar.Release();
-        ShowMessage(kOutOfMemory);
-    } else if (engine.cancel.load() == 0) {
+    if (committed) {
         Record(view);
-        completed = true;
+        return true;
     }
-    return completed;
+    bar.Release();
+    host.UpdateAllViews();
+    if (engine.Failed() || !restored) ShowMessage(kOutOfMemory);
+    return false;
 }
 
 void Undo(COrvexView& view)
 {
-    if (!view.document().Undo()) ShowMessage(kOutOfMemory);
+    if (view.document().Undo()) view.host().pictureHasSnapshot = true;
+    else ShowMessage(kOutOfMemory);
     view.host().UpdateAllViews();
 }
 
 void Redo(COrvexView& view)
 {
-    if (!view.document().Redo()) ShowMessage(kOutOfMemory);
+    if (view.document().Redo()) view.host().pictureHasSnapshot = true;
+    else ShowMessage(kOutOfMemory);
     view.host().UpdateAllViews();
 }
 

@@ -18,29 +18,39 @@ namespace sequence {
 
 using CEngineCall = std::function<void(CImageProcessor&)>;
 
+// Where an operation runs: on this thread, or (operations that show a progress bar) on a worker
+// while this thread keeps the windows painted, drops input and turns Escape into a cancel request.
+enum class CRun { Here, Worker };
+
 inline const QString kOutOfMemory = QStringLiteral("Not enough memory to complete the operation");
 inline const QString kNoUndoStep = QStringLiteral("Not enough memory to keep this change in the undo history");
 
 // The operation, then modified mark, snapshot and refresh.
-void Direct(COrvexView& view, const CEngineCall& call);
+void Direct(COrvexView& view, const CEngineCall& call, CRun run = CRun::Here);
 
 // `sign` returns 0 on success; otherwise "Signature failed" and nothing is recorded.
 void Signature(COrvexView& view, const std::function<int(CImageProcessor&)>& sign);
 
 // Value and OK dialogs: `ask` runs the dialog and returns the call to make, or an empty call when
 // its deciding value says nothing is to be applied.
-void Asked(COrvexView& view, const std::function<CEngineCall(COrvexView&)>& ask);
+void Asked(COrvexView& view, const std::function<CEngineCall(COrvexView&)>& ask, CRun run = CRun::Here);
 
 // Live preview: the work image starts as a copy of the picture, the preview flag is set while the
 // dialog runs, `render` draws each preview from the values of a request, and on OK (or whatever
 // `applies` decides) the same call runs once more on the picture.
 using CApplies = std::function<bool(int result, const CParamDialog& dialog)>;
 void Preview(COrvexView& view, CParamDialog& dialog, const CPreviewRenderer::Render& render,
-             const CApplies& applies = {});
+             const CApplies& applies = {}, CRun run = CRun::Here);
 
-// Runs `call` on a worker thread while this thread shows its progress under `label`, keeps the
-// windows painted and turns Escape into the engine's cancel request; other input is discarded.
-// Returns true when the run completed (and was recorded), false when it was cancelled or failed.
+// Runs `call` on a worker thread while this thread shows its progress under `label` (empty: the
+// label the operation gives its own progress), keeps the windows painted and turns Escape into the
+// engine's cancel request; every other input event is dropped, never delivered later.
+//
+// The run is recorded exactly when it committed: the operation raised the engine's committed flag
+// (the diffusion operations do, just before their write-back), or returned without the cancel flag
+// raised. Escape after that point changes nothing. A run that did not commit leaves picture and
+// history as they were: whatever the operation had written is replaced by the history's current
+// snapshot. Returns true when the run was recorded.
 bool Worker(COrvexView& view, const QString& label, const CEngineCall& call);
 
 // Undo and Redo: copy a snapshot back, refresh; the modified mark stays as it is.

@@ -59,11 +59,14 @@ public:
     // Handled by the active view.
     Row& View(CSequence sequence, std::function<void(COrvexView&)> handler)
     {
-        m_c.sequence = sequence;
-        m_c.needsView = true;
-        m_c.handler = [handler = std::move(handler)](CCommandTarget& t) {
-            if (t.view) handler(*t.view);
-        };
+        return ViewRun(sequence, [handler = std::move(handler)](COrvexView& v, sequence::CRun) { handler(v); });
+    }
+    // The operation shows a progress bar: it runs through the worker sequence (windows keep
+    // painting, input is dropped, Escape cancels). Goes with .Direct, .ValueDialog, .OkDialog and
+    // .PreviewDialog, before or after them.
+    Row& ShowsProgress()
+    {
+        m_run = sequence::CRun::Worker;
         return *this;
     }
     // A toolkit command that works on the active document window.
@@ -78,7 +81,8 @@ public:
     }
     Row& Direct(sequence::CEngineCall call)
     {
-        return View(CSequence::Direct, [call = std::move(call)](COrvexView& v) { sequence::Direct(v, call); });
+        return ViewRun(CSequence::Direct,
+                       [call = std::move(call)](COrvexView& v, sequence::CRun run) { sequence::Direct(v, call, run); });
     }
     Row& Signature(std::function<int(CImageProcessor&)> sign)
     {
@@ -87,20 +91,22 @@ public:
     // `ask` runs the dialog and returns the call its values decide on, or nothing.
     Row& ValueDialog(std::function<sequence::CEngineCall(COrvexView&)> ask)
     {
-        return View(CSequence::ValueDialog, [ask = std::move(ask)](COrvexView& v) { sequence::Asked(v, ask); });
+        return ViewRun(CSequence::ValueDialog,
+                       [ask = std::move(ask)](COrvexView& v, sequence::CRun run) { sequence::Asked(v, ask, run); });
     }
     Row& OkDialog(std::function<sequence::CEngineCall(COrvexView&)> ask)
     {
-        return View(CSequence::OkDialog, [ask = std::move(ask)](COrvexView& v) { sequence::Asked(v, ask); });
+        return ViewRun(CSequence::OkDialog,
+                       [ask = std::move(ask)](COrvexView& v, sequence::CRun run) { sequence::Asked(v, ask, run); });
     }
     // `make` builds the dialog for the view; `render` is both the preview and the final call.
     Row& PreviewDialog(std::function<std::unique_ptr<CParamDialog>(COrvexView&)> make, CPreviewRenderer::Render render,
                        sequence::CApplies applies = {})
     {
-        return View(CSequence::PreviewDialog, [make = std::move(make), render = std::move(render),
-                                               applies = std::move(applies)](COrvexView& v) {
+        return ViewRun(CSequence::PreviewDialog, [make = std::move(make), render = std::move(render),
+                                                  applies = std::move(applies)](COrvexView& v, sequence::CRun run) {
             const std::unique_ptr<CParamDialog> dialog = make(v);
-            if (dialog) sequence::Preview(v, *dialog, render, applies);
+            if (dialog) sequence::Preview(v, *dialog, render, applies, run);
         });
     }
     // `ask` runs the dialog and returns the iteration count; 0 stops before the worker starts.
@@ -119,10 +125,29 @@ public:
         m_c.needsView = true;
         return *this;
     }
-    operator CCommand() const { return m_c; }
+    operator CCommand() const
+    {
+        CCommand c = m_c;
+        if (m_viewHandler)
+            c.handler = [handler = m_viewHandler, run = m_run](CCommandTarget& t) {
+                if (t.view) handler(*t.view, run);
+            };
+        return c;
+    }
 
 private:
+    // The handler is put together last, so that .ShowsProgress() may come anywhere in the row.
+    Row& ViewRun(CSequence sequence, std::function<void(COrvexView&, sequence::CRun)> handler)
+    {
+        m_c.sequence = sequence;
+        m_c.needsView = true;
+        m_viewHandler = std::move(handler);
+        return *this;
+    }
+
     CCommand m_c;
+    std::function<void(COrvexView&, sequence::CRun)> m_viewHandler;
+    sequence::CRun m_run = sequence::CRun::Here;
 };
 
 CCommand Separator(const char* menu, bool noDocumentMenu = false)
@@ -288,20 +313,21 @@ std::vector<CCommand> BuildTable()
         Row(32801, rotate, "Flip Canvas Vertical").Direct([](CImageProcessor& e) { e.FlipVertical(); }),
 
         Row(32784, "F&ilter/Blur", "Average").Direct([](CImageProcessor& e) { e.Average(); }),
-        Row(32785, "F&ilter/Blur", "Blur").Prompt("Smooth").Direct([](CImageProcessor& e) { e.GaussianBlur(0.75f, 1); }),
-        Row(32786, "F&ilter/Blur", "Blur more").Toolbar(82, "blur_more").Prompt("Smooth")
+        Row(32785, "F&ilter/Blur", "Blur").Prompt("Smooth").ShowsProgress()
+            .Direct([](CImageProcessor& e) { e.GaussianBlur(0.75f, 1); }),
+        Row(32786, "F&ilter/Blur", "Blur more").Toolbar(82, "blur_more").Prompt("Smooth").ShowsProgress()
             .Direct([](CImageProcessor& e) { e.GaussianBlur(1.5f, 1); }),
-        Row(32783, "F&ilter/Blur", "Gaussian Blur...").ValueDialog([](COrvexView& v) -> sequence::CEngineCall {
+        Row(32783, "F&ilter/Blur", "Gaussian Blur...").ShowsProgress().ValueDialog([](COrvexView& v) -> sequence::CEngineCall {
             const float radius = CBlurDialog::AskRadius(QStringLiteral("Gaussian Blur"), &v);
             if (radius == 0.0f) return {};
             return [radius](CImageProcessor& e) { e.GaussianBlur(radius, 1); };
         }),
-        Row(32835, "F&ilter/Blur", "Lens Blur...").ValueDialog([](COrvexView& v) -> sequence::CEngineCall {
+        Row(32835, "F&ilter/Blur", "Lens Blur...").ShowsProgress().ValueDialog([](COrvexView& v) -> sequence::CEngineCall {
             const float radius = CBlurDialog::AskRadius(QStringLiteral("Lens Blur"), &v);
             if (radius == 0.0f) return {};
             return [radius](CImageProcessor& e) { e.GaussianBlur(radius, 0); };
         }),
-        Row(32788, "F&ilter/Blur", "Motion blur...").ValueDialog([](COrvexView& v) -> sequence::CEngineCall {
+        Row(32788, "F&ilter/Blur", "Motion blur...").ShowsProgress().ValueDialog([](COrvexView& v) -> sequence::CEngineCall {
             const CMotionBlurDlg::CResult motion = CMotionBlurDlg::Ask(&v);
             if (motion.radius == 0.0f) return {};
             return [motion](CImageProcessor& e) { e.MotionBlur(motion.angle, motion.radius); };
@@ -329,7 +355,7 @@ std::vector<CCommand> BuildTable()
         Row(32838, "F&ilter/Render", "Lens Flare...").Pending(CSequence::OkDialog),
         Row(32814, "F&ilter/Sharpen", "Sharpen").Toolbar(81, "sharpen").Prompt("Sharpen")
             .Direct([](CImageProcessor& e) { e.Sharpen(); }),
-        Row(32839, "F&ilter/Sharpen", "Unsharp Mask...").OkDialog([](COrvexView& v) -> sequence::CEngineCall {
+        Row(32839, "F&ilter/Sharpen", "Unsharp Mask...").ShowsProgress().OkDialog([](COrvexView& v) -> sequence::CEngineCall {
             const std::optional<CUnsharpMaskDlg::CResult> mask = CUnsharpMaskDlg::Ask(&v);
             if (!mask) return {};
             const float amount = static_cast<float>(mask->amount / 100.0);
@@ -343,7 +369,7 @@ std::vector<CCommand> BuildTable()
         Row(32867, "F&ilter/Stylize", "Solarize").Direct([](CImageProcessor& e) { e.Solarize(); }),
         Row(32845, "F&ilter/Other", "Custom...")
             .PreviewDialog([](COrvexView& v) { return std::make_unique<CCustomDlg>(&v); }, &CCustomDlg::Render),
-        Row(32846, "F&ilter/Other", "Hight Pass...").ValueDialog([](COrvexView& v) -> sequence::CEngineCall {
+        Row(32846, "F&ilter/Other", "Hight Pass...").ShowsProgress().ValueDialog([](COrvexView& v) -> sequence::CEngineCall {
             const float radius = CBlurDialog::AskRadius(QStringLiteral("High Pass"), &v);
             if (radius == 0.0f) return {};
             return [radius](CImageProcessor& e) { e.HighPass(radius); };

@@ -26,6 +26,8 @@ using CCommandHandler = std::function<void(CCommandTarget&)>;
 // A filter's command becomes live by giving its row in command_table.cpp a sequence in place of
 // Pending(...): .Direct(call), .Signature(sign), .ValueDialog(ask), .OkDialog(ask),
 // .PreviewDialog(make, render[, applies]) or .Worker(ask, label, call). Nothing else changes.
+// An operation that shows a progress bar adds .ShowsProgress() to its row: it then runs through the
+// worker sequence, so the windows keep painting and Escape cancels it.
 struct CCommand
 {
     enum class Kind { Command, Separator, RecentFiles };

@@ -23,8 +23,14 @@ CDocumentHost* CDocTemplate::OpenDocumentFile(const QString& path)
         if (m_frame) m_frame->mdiArea()->setActiveSubWindow(host->views().front()->frame());
         return host;
     }
-    auto document = std::make_unique<COrvexDoc>(&m_ui);
-    if (!document->Open(path)) return nullptr;
+    // The document's own message would say only "Load failed"; the reason goes on a second line.
+    auto document = std::make_unique<COrvexDoc>(nullptr);
+    if (!document->Open(path)) {
+        m_ui.ShowMessage(COrvexDoc::kAppTitle, QStringLiteral("Load failed\n") + document->lastError(),
+                         IDocumentUi::Icon::Warning);
+        return nullptr;
+    }
+    document->SetUi(&m_ui);
     if (m_frame) document->engine().SetProgressSink(m_frame->progressSink());
     auto* host = new CDocumentHost(std::move(document));
     host->setParent(this);

@@ -43,6 +43,9 @@ public:
     // Set once the close prompt has been answered for this document, so that closing its windows
     // one after another does not ask again.
     bool closeApproved = false;
+    // False while the picture shows a change whose undo snapshot could not be made, so that the
+    // history's current snapshot is not the picture on screen.
+    bool pictureHasSnapshot = true;
 
 signals:
     void lastViewClosed(CDocumentHost* host);

@@ -4,7 +4,12 @@
 #include <QFileDialog>
 #include <QFileSystemModel>
 #include <QFileInfo>
+#include <QFontMetrics>
+#include <QGridLayout>
 #include <QMessageBox>
+#include <QSpacerItem>
+
+#include <algorithm>
 
 namespace {
 
@@ -26,6 +31,18 @@ void UseFilters(QFileDialog& dialog)
         QObject::connect(combo, &QComboBox::activated, &dialog, apply);
 }
 
+// A box sized to its text alone can be narrower than its title bar needs ("O..." for "Orvex").
+void WideEnoughForCaption(QMessageBox& box)
+{
+    auto* grid = qobject_cast<QGridLayout*>(box.layout());
+    if (!grid) return;
+    QFont titleFont = box.font();
+    titleFont.setBold(true);
+    const int width = std::max(320, QFontMetrics(titleFont).horizontalAdvance(box.windowTitle()) + 160);
+    grid->addItem(new QSpacerItem(width, 0, QSizePolicy::Minimum, QSizePolicy::Minimum), grid->rowCount(), 0, 1,
+                  grid->columnCount());
+}
+
 } // namespace
 
 QStringList CDocumentUi::Filters()
@@ -36,13 +53,16 @@ QStringList CDocumentUi::Filters()
 void CDocumentUi::ShowMessage(const QString& caption, const QString& text, Icon icon)
 {
     QMessageBox box(icon == Icon::Warning ? QMessageBox::Warning : QMessageBox::Information, caption, text,
-                    QMessageBox::Ok);
+                    QMessageBox::Ok, m_owner);
+    WideEnoughForCaption(box);
     box.exec();
 }
 
 IDocumentUi::Answer CDocumentUi::AskYesNoCancel(const QString& caption, const QString& text)
 {
-    QMessageBox box(QMessageBox::Warning, caption, text, QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel);
+    QMessageBox box(QMessageBox::Warning, caption, text, QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel,
+                    m_owner);
+    WideEnoughForCaption(box);
     box.setEscapeButton(QMessageBox::Cancel);
     switch (box.exec()) {
     case QMessageBox::Yes: return Answer::Yes;
@@ -63,9 +83,9 @@ QString CDocumentUi::AskSavePath(const QString& suggestedPath)
     return dialog.selectedFiles().front();
 }
 
-QStringList CDocumentUi::AskOpenPaths(QWidget* parent)
+QStringList CDocumentUi::AskOpenPaths(QWidget* parent, const QString& folder)
 {
-    QFileDialog dialog(parent, QStringLiteral("Open"));
+    QFileDialog dialog(parent, QStringLiteral("Open"), folder);
     dialog.setAcceptMode(QFileDialog::AcceptOpen);
     dialog.setFileMode(QFileDialog::ExistingFiles);
     UseFilters(dialog);

@@ -4,17 +4,25 @@
 
 class QWidget;
 
-// The document's message boxes and Save As dialog as real windows. Boxes have no owner window, as
-// the document's messages always had.
+#include <QPointer>
+#include <QWidget>
+
+// The document's message boxes and Save As dialog as real windows, over the main window once there
+// is one.
 class CDocumentUi : public IDocumentUi
 {
 public:
+    void SetOwner(QWidget* owner) { m_owner = owner; }
     void ShowMessage(const QString& caption, const QString& text, Icon icon) override;
     Answer AskYesNoCancel(const QString& caption, const QString& text) override;
     QString AskSavePath(const QString& suggestedPath) override;
 
-    // The open dialog of File > Open, with the same filters; empty when cancelled.
-    static QStringList AskOpenPaths(QWidget* parent);
+    // The open dialog of File > Open, with the same filters, showing `folder` first; empty when
+    // cancelled.
+    static QStringList AskOpenPaths(QWidget* parent, const QString& folder = QString());
     // "Supported Files (*.jpg; *.bmp; *.gif; *.png)" and "All Files (*.*)".
     static QStringList Filters();
+
+private:
+    QPointer<QWidget> m_owner;
 };

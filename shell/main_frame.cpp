@@ -234,7 +234,9 @@ void CMainFrame::RebuildRecentFiles()
 
 void CMainFrame::OnFileOpen()
 {
-    for (const QString& path : CDocumentUi::AskOpenPaths(this)) m_app.OpenDocumentFile(path);
+    const QStringList paths = CDocumentUi::AskOpenPaths(this, m_app.lastOpenFolder());
+    if (!paths.isEmpty()) m_app.SetLastOpenFolder(QFileInfo(paths.front()).absolutePath());
+    for (const QString& path : paths) m_app.OpenDocumentFile(path);
 }
 
 void CMainFrame::CloseDocument(COrvexView& view)

@@ -2,9 +2,15 @@
 
 #include "shell/main_frame.h"
 
+#include <QElapsedTimer>
 #include <QFileInfo>
+#include <QGuiApplication>
+#include <QScreen>
+#include <QWindow>
 
 namespace {
+const QString kLastFolderKey = QStringLiteral("Settings/Open Folder");
+
 std::unique_ptr<QSettings> DefaultSettings(std::unique_ptr<QSettings> settings)
 {
     if (settings) return settings;
@@ -29,10 +35,29 @@ bool COrvexApp::InitInstance(const QStringList& arguments)
 {
     m_frame = std::make_unique<CMainFrame>(*this);
     m_template.SetFrame(m_frame.get());
+    m_ui.SetOwner(m_frame.get());
+    // The window comes first, at its final size, so that the files named below open inside its
+    // work area and a message about one of them appears over it rather than on an empty screen.
+    if (QScreen* screen = QGuiApplication::primaryScreen()) m_frame->setGeometry(screen->availableGeometry());
+    m_frame->showMaximized();
+    QElapsedTimer clock;
+    clock.start();
+    while (m_frame->windowHandle() && !m_frame->windowHandle()->isExposed() && clock.elapsed() < 500)
+        QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents, 10);
     for (const QString& argument : arguments)
         if (!argument.startsWith(QLatin1Char('-'))) OpenDocumentFile(argument);
-    m_frame->showMaximized();
     return true;
+}
+
+QString COrvexApp::lastOpenFolder() const
+{
+    QSettings* settings = m_recent.settings();
+    return settings ? settings->value(kLastFolderKey).toString() : QString();
+}
+
+void COrvexApp::SetLastOpenFolder(const QString& folder)
+{
+    if (QSettings* settings = m_recent.settings()) settings->setValue(kLastFolderKey, folder);
 }
 
 CDocumentHost* COrvexApp::OpenDocumentFile(const QString& path)

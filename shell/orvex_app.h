@@ -36,6 +36,10 @@ public:
     CDocTemplate& docTemplate() { return m_template; }
     CRecentFileList& recentFiles() { return m_recent; }
 
+    // The folder the Open dialog starts in: where the last file opened through it was.
+    QString lastOpenFolder() const;
+    void SetLastOpenFolder(const QString& folder);
+
 private:
     CDocumentUi m_ui;
     CRecentFileList m_recent;

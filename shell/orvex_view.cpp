@@ -274,12 +274,17 @@ void COrvexView::PrintTo(QPrinter& printer) const
 {
     QPainter painter(&printer);
     if (!painter.isActive()) return;
+    PaintPage(painter, QRect(0, 0, painter.device()->width(), painter.device()->height()));
+}
+
+void COrvexView::PaintPage(QPainter& painter, const QRect& page) const
+{
     const CImage& picture = document().picture();
     if (picture.IsNull()) return;
-    const QRect area(0, 0, painter.device()->width() - 3, painter.device()->height() - 3);
+    // Placed as on screen, but the surround belongs to the screen: the paper stays white.
+    const QRect area(page.topLeft(), QSize(page.width() - 3, page.height() - 3));
     const CPictureLayout layout = LayoutPicture(picture.width(), picture.height(), m_zoom, area.width(), area.height());
-    const QRect target(layout.x0, layout.y0, layout.dw, layout.dh);
-    FillSurround(painter, area, target);
+    const QRect target(area.x() + layout.x0, area.y() + layout.y0, layout.dw, layout.dh);
     painter.setRenderHint(QPainter::SmoothPixmapTransform, m_zoom < 1.0f);
     painter.drawImage(target, PictureToQImage(picture));
 }

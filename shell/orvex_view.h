@@ -56,6 +56,8 @@ public:
 
     // The painting step on a printer: one picture pixel per printer pixel at 100 %.
     void PrintTo(QPrinter& printer) const;
+    // What PrintTo draws, on any page of the given size in device pixels.
+    void PaintPage(QPainter& painter, const QRect& page) const;
 
 protected:
     void paintEvent(QPaintEvent* event) override;

@@ -21,6 +21,8 @@ public:
     const QStringList& entries() const { return m_entries; }
     // "&1 photo.jpg"
     QString MenuText(int index) const;
+    // The store the list lives in, for the few other per-user settings.
+    QSettings* settings() const { return m_settings.get(); }
 
 private:
     void Load();

@@ -6,6 +6,7 @@
 #include "shell/progress_bar.h"
 #include "tests/shell/shell_test_support.h"
 
+#include <QDir>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QFileSystemModel>
@@ -13,6 +14,7 @@
 #include <QMenu>
 #include <QMenuBar>
 #include <QMimeData>
+#include <QPainter>
 #include <QPrinter>
 #include <QTextBrowser>
 #include <QStatusBar>
@@ -96,10 +98,49 @@ TEST_F(MainFrameTest, AFileThatCannotBeDecodedSaysLoadFailedAndOpensNothing)
     file.write("not a picture");
     file.close();
     QString message;
-    AnswerMessage(QMessageBox::Ok, &message);
+    bool overTheMainWindow = false;
+    int width = 0, captionNeeds = 0;
+    WhenModal<QMessageBox>([&](QMessageBox* box) {
+        message = box->text();
+        overTheMainWindow = box->parentWidget() == m_app->mainFrame() && m_app->mainFrame()->isVisible();
+        width = box->width();
+        captionNeeds = box->fontMetrics().horizontalAdvance(box->windowTitle()) + 100;
+        box->button(QMessageBox::Ok)->click();
+    });
     Start({path});
-    EXPECT_EQ(message, "Load failed");
+    // The reason is the one the batch tool gives.
+    QString reason;
+    CImage unused;
+    EXPECT_FALSE(LoadPicture(path, unused, &reason));
+    EXPECT_EQ(message, "Load failed\n" + reason);
+    EXPECT_FALSE(reason.isEmpty());
+    EXPECT_TRUE(overTheMainWindow);
+    EXPECT_GE(width, captionNeeds);
     EXPECT_EQ(windowCount(), 0);
+}
+
+TEST_F(MainFrameTest, OpenDialogStartsInTheFolderLastUsed)
+{
+    QDir(m_dir.path()).mkdir("sub");
+    const QString path = WritePicture("sub/o.png", 4, 4);
+    Start();
+    WhenModal<QFileDialog>([&](QFileDialog* dialog) {
+        dialog->selectFile(path);
+        static_cast<QDialog*>(dialog)->accept();
+    });
+    Run(kOpen);
+    ASSERT_EQ(windowCount(), 1);
+    m_app.reset();
+
+    // Next time, even after a restart.
+    Start();
+    QString shown;
+    WhenModal<QFileDialog>([&](QFileDialog* dialog) {
+        shown = dialog->directory().absolutePath();
+        static_cast<QDialog*>(dialog)->reject();
+    });
+    Run(kOpen);
+    EXPECT_EQ(shown, QFileInfo(path).absolutePath());
 }
 
 TEST_F(MainFrameTest, EveryCommandOfTheTableIsPresentAndEnabledOnlyWithAHandler)
@@ -382,6 +423,26 @@ TEST_F(MainFrameTest, PrintingPaintsOnePicturePixelPerPrinterPixelAtFullZoom)
     printer.setOutputFileName(Path("p.pdf"));
     view()->PrintTo(printer);
     EXPECT_GT(QFileInfo(Path("p.pdf")).size(), 1000);
+}
+
+TEST_F(MainFrameTest, ThePrintedPageIsWhiteAroundThePicture)
+{
+    Start({WritePicture("p.png", 40, 30)});
+    view()->Zoom100();
+    QImage page(203, 103, QImage::Format_RGB32);
+    page.fill(Qt::white);
+    {
+        QPainter painter(&page);
+        view()->PaintPage(painter, page.rect());
+    }
+    for (const QPoint corner : {QPoint(0, 0), QPoint(202, 0), QPoint(0, 102), QPoint(202, 102), QPoint(79, 50)})
+        EXPECT_EQ(page.pixel(corner), qRgb(255, 255, 255)) << corner.x() << "," << corner.y();
+    // One picture pixel per page pixel at 100 %, centred in the page less 3 pixels.
+    const CImage& picture = view()->document().picture();
+    const std::uint8_t* p = test_pictures::Pixel(picture, 0, 0);
+    EXPECT_EQ(page.pixel(80, 35), qRgb(p[2], p[1], p[0]));
+    const std::uint8_t* q = test_pictures::Pixel(picture, 39, 29);
+    EXPECT_EQ(page.pixel(119, 64), qRgb(q[2], q[1], q[0]));
 }
 
 } // namespace

@@ -5,6 +5,8 @@
 
 #include <QLabel>
 #include <QStatusBar>
+#include <QToolBar>
+#include <QToolButton>
 
 #include <atomic>
 #include <chrono>
@@ -130,6 +132,159 @@ TEST_F(ProgressWorkerTest, EscapeCancelsAndLeavesEverythingAsItWas)
     // Nothing typed during the run arrives later either.
     QCoreApplication::processEvents();
     EXPECT_TRUE(test_pictures::SamePixels(picture, original));
+}
+
+// Shaped like the diffusion operations: steps that check the cancel flag, then the commit and a
+// write-back that no longer looks at it. `committedNow` tells the test when the commit happened.
+struct CommittingInvert
+{
+    int steps = 5;
+    int writeBackMs = 150;
+    std::atomic<bool>* committedNow = nullptr;
+    void operator()(CImageProcessor& engine) const
+    {
+        CImageProcessor::WorkerScope scope(engine);
+        for (int i = 0; i < steps; ++i) {
+            if (engine.cancel.load()) return;
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+        engine.committed.store(1);
+        if (committedNow) committedNow->store(true);
+        std::this_thread::sleep_for(std::chrono::milliseconds(writeBackMs));
+        engine.Invert();
+    }
+};
+
+// Writes into the picture as it goes (one row per step) and stops early when asked: the partial
+// result must not survive a cancel.
+struct RowByRowInvert
+{
+    int stepMs = 20;
+    void operator()(CImageProcessor& engine) const
+    {
+        CImage& picture = *engine.image();
+        CImageProcessor::ProgressScope bar(engine, " Row test:", picture.height());
+        for (int y = 0; y < picture.height(); ++y) {
+            if (bar.StopRequested()) return;
+            std::uint8_t* row = picture.bits() + static_cast<std::ptrdiff_t>(y) * picture.pitch();
+            for (int i = 0; i < picture.width() * 3; ++i) row[i] = static_cast<std::uint8_t>(255 - row[i]);
+            bar.Set(y + 1);
+            std::this_thread::sleep_for(std::chrono::milliseconds(stepMs));
+        }
+    }
+};
+
+void PressEscapeWhen(const std::function<bool()>& ready)
+{
+    auto* timer = new QTimer;
+    timer->setInterval(2);
+    QObject::connect(timer, &QTimer::timeout, [timer, ready] {
+        if (!ready()) return;
+        timer->stop();
+        timer->deleteLater();
+        QTest::keyClick(QApplication::focusWidget() ? QApplication::focusWidget() : QApplication::activeWindow(),
+                        Qt::Key_Escape);
+    });
+    timer->start();
+}
+
+TEST_F(ProgressWorkerTest, EscapeAfterTheCommitIsIgnoredAndTheRunIsRecorded)
+{
+    Start({WritePicture("w.png", 6, 6)});
+    COrvexDoc& doc = view()->document();
+    const std::uint8_t before = Pixel(doc.picture(), 2, 3)[1];
+    std::atomic<bool> committedNow{false};
+    PressEscapeWhen([&] { return committedNow.load(); });
+    EXPECT_TRUE(sequence::Worker(*view(), QStringLiteral(" Total variation:"), CommittingInvert{5, 150, &committedNow}));
+    EXPECT_EQ(doc.engine().cancel.load(), 1) << "the Escape did arrive";
+    EXPECT_EQ(Pixel(doc.picture(), 2, 3)[1], 255 - before);
+    EXPECT_EQ(doc.history().count(), 2);
+    EXPECT_TRUE(test_pictures::SamePixels(doc.history().snapshot(1), doc.picture()));
+    EXPECT_EQ(caption(), "w.png* @ 100%");
+
+    // Before the commit the same Escape cancels.
+    PressEscapeWhen([] { return true; });
+    EXPECT_FALSE(sequence::Worker(*view(), QStringLiteral(" Total variation:"), CommittingInvert{100, 0, nullptr}));
+    EXPECT_EQ(Pixel(doc.picture(), 2, 3)[1], 255 - before);
+    EXPECT_EQ(doc.history().count(), 2);
+}
+
+TEST_F(ProgressWorkerTest, ACancelledRunThatWroteInPlaceGetsThePictureBack)
+{
+    Start({WritePicture("w.png", 7, 40)});
+    COrvexDoc& doc = view()->document();
+    CImage original;
+    ASSERT_TRUE(original.CopyFrom(doc.picture()));
+    bool labelShown = false;
+    // Half-way through the rows.
+    PressEscapeWhen([&] {
+        labelShown = labelShown || frame().messagePane()->text() == " Row test:";
+        return doc.engine().progress.load() >= 40.0f;
+    });
+    EXPECT_FALSE(sequence::Worker(*view(), QString(), RowByRowInvert{}));
+    EXPECT_TRUE(labelShown) << "the operation's own label when the command names none";
+    EXPECT_TRUE(test_pictures::SamePixels(doc.picture(), original));
+    EXPECT_EQ(doc.history().count(), 1);
+    EXPECT_FALSE(doc.modified());
+    EXPECT_EQ(caption(), "w.png @ 100%");
+    EXPECT_EQ(frame().messagePane()->text(), "For Help, press F1");
+}
+
+TEST_F(ProgressWorkerTest, ACancelledRunThatChangedTheSizeGetsTheOldSizeBack)
+{
+    Start({WritePicture("w.png", 9, 5)});
+    COrvexDoc& doc = view()->document();
+    CImage original;
+    ASSERT_TRUE(original.CopyFrom(doc.picture()));
+    PressEscapeWhen([] { return true; });
+    EXPECT_FALSE(sequence::Worker(*view(), QString(), [](CImageProcessor& engine) {
+        CImage bigger;
+        if (!bigger.Create(30, 20, 24)) return;
+        *engine.image() = std::move(bigger);
+        while (!engine.cancel.load()) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }));
+    EXPECT_EQ(doc.picture().width(), 9);
+    EXPECT_TRUE(test_pictures::SamePixels(doc.picture(), original));
+    EXPECT_EQ(doc.history().count(), 1);
+}
+
+TEST_F(ProgressWorkerTest, ACancelledRunKeepsAChangeThatHadNoUndoSnapshot)
+{
+    Start({WritePicture("w.png", 6, 6)});
+    COrvexDoc& doc = view()->document();
+    // As after "Not enough memory to keep this change in the undo history".
+    doc.engine().Invert();
+    view()->host().pictureHasSnapshot = false;
+    CImage changed;
+    ASSERT_TRUE(changed.CopyFrom(doc.picture()));
+    PressEscapeWhen([] { return true; });
+    EXPECT_FALSE(sequence::Worker(*view(), QString(), RowByRowInvert{50}));
+    EXPECT_TRUE(test_pictures::SamePixels(doc.picture(), changed));
+}
+
+// The interface thread waits for the operation without freezing; what is typed or clicked
+// meanwhile is dropped, never run afterwards.
+TEST_F(ProgressWorkerTest, InputDuringARunNeverRunsACommandLater)
+{
+    Start({WritePicture("w.png", 6, 6)});
+    COrvexDoc& doc = view()->document();
+    const float zoom = view()->zoom();
+    QWidget* zoomButton = frame().toolbar()->widgetForAction(frame().action(32772));
+    ASSERT_NE(zoomButton, nullptr);
+    int painted = 0;
+    QTimer::singleShot(60, [&] {
+        QTest::keyClick(view()->viewport(), Qt::Key_Z, Qt::ShiftModifier);
+        QTest::keyClick(view()->viewport(), Qt::Key_I, Qt::ControlModifier);
+        QTest::mouseClick(zoomButton, Qt::LeftButton);
+        view()->viewport()->repaint();
+        ++painted;
+    });
+    sequence::Direct(*view(), SlowInvert{40}, sequence::CRun::Worker);
+    QCoreApplication::processEvents();
+    QTest::qWait(50);
+    EXPECT_EQ(painted, 1) << "events are handled while the operation runs";
+    EXPECT_EQ(view()->zoom(), zoom);
+    EXPECT_EQ(doc.history().count(), 2) << "the operation alone was recorded";
 }
 
 TEST_F(ProgressWorkerTest, AnOperationThatReturnsAtOnceStillEndsTheLoop)

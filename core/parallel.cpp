@@ -1,6 +1,7 @@
 #include "core/parallel.h"
 
 #include <algorithm>
+#include <atomic>
 #include <condition_variable>
 #include <mutex>
 #include <thread>
@@ -8,9 +9,20 @@
 
 namespace {
 
+// Blocks per participating thread: enough that a thread slowed by other work hands most of its
+// share to the others, few enough that taking a block costs nothing next to running it.
+constexpr int kBlocksPerThread = 8;
+
 // Set while a thread runs a block of a ParallelFor. A nested call from inside a block must not try
 // the pool's lock again (locking a mutex the thread already holds is undefined), so it runs inline.
 thread_local bool t_insideBlock = false;
+thread_local int t_slot = 0;
+// Bodies of ParallelFor being run by this thread, however they were reached (a pool block or the
+// whole range inline).
+thread_local int t_bodyDepth = 0;
+
+std::atomic<int> g_threadLimit{0};
+std::atomic<int> g_lastBlocks{1};
 
 // A fixed set of helper threads, created on first use and kept for the life of the process.
 class CWorkerPool
@@ -21,7 +33,7 @@ public:
         const unsigned cores = std::max(1u, std::thread::hardware_concurrency());
         const unsigned helpers = std::min(cores, 16u) - 1;
         for (unsigned i = 0; i < helpers; ++i)
-            m_threads.emplace_back([this, i] { Loop(i + 1); });
+            m_threads.emplace_back([this, i] { Loop(static_cast<int>(i) + 1); });
     }
 
     ~CWorkerPool()
@@ -34,24 +46,34 @@ public:
         for (auto& t : m_threads) t.join();
     }
 
-    int ThreadCount() const { return static_cast<int>(m_threads.size()) + 1; }
+    int ThreadCount() const
+    {
+        const int all = static_cast<int>(m_threads.size()) + 1;
+        const int limit = g_threadLimit.load();
+        return limit > 0 ? std::min(all, limit) : all;
+    }
 
     bool TryRun(int begin, int end, const std::function<void(int, int)>& body)
     {
         std::unique_lock busy(m_busy, std::try_to_lock);
         if (!busy.owns_lock()) return false;
         const int parts = ThreadCount();
+        const long long span = static_cast<long long>(end) - begin;
+        const int blocks = static_cast<int>(std::min<long long>(span, static_cast<long long>(parts) * kBlocksPerThread));
+        g_lastBlocks.store(blocks);
         {
             std::lock_guard lock(m_mutex);
             m_body = &body;
             m_begin = begin;
-            m_end = end;
+            m_span = span;
+            m_blocks = blocks;
             m_parts = parts;
-            m_pending = parts - 1;
+            m_next.store(0);
+            m_pending = static_cast<int>(m_threads.size());
             ++m_generation;
         }
         m_wake.notify_all();
-        RunPart(0);
+        RunBlocks(0);
         std::unique_lock lock(m_mutex);
         m_done.wait(lock, [this] { return m_pending == 0; });
         m_body = nullptr;
@@ -59,16 +81,23 @@ public:
     }
 
 private:
-    void RunPart(int index)
+    void RunBlocks(int slot)
     {
-        const long long span = static_cast<long long>(m_end) - m_begin;
-        const int from = m_begin + static_cast<int>(span * index / m_parts);
-        const int to = m_begin + static_cast<int>(span * (index + 1) / m_parts);
-        if (from < to) {
-            t_insideBlock = true;
+        if (slot >= m_parts) return;
+        t_insideBlock = true;
+        t_slot = slot;
+        for (;;) {
+            const int block = m_next.fetch_add(1);
+            if (block >= m_blocks) break;
+            const int from = m_begin + static_cast<int>(m_span * block / m_blocks);
+            const int to = m_begin + static_cast<int>(m_span * (block + 1) / m_blocks);
+            if (from >= to) continue;
+            ++t_bodyDepth;
             (*m_body)(from, to);
-            t_insideBlock = false;
+            --t_bodyDepth;
         }
+        t_insideBlock = false;
+        t_slot = 0;
     }
 
     void Loop(int index)
@@ -81,7 +110,7 @@ private:
                 if (m_quit) return;
                 seen = m_generation;
             }
-            RunPart(index);
+            RunBlocks(index);
             {
                 std::lock_guard lock(m_mutex);
                 --m_pending;
@@ -97,8 +126,10 @@ private:
     std::condition_variable m_done;
     const std::function<void(int, int)>* m_body = nullptr;
     int m_begin = 0;
-    int m_end = 0;
+    long long m_span = 0;
+    int m_blocks = 1;
     int m_parts = 1;
+    std::atomic<int> m_next{0};
     int m_pending = 0;
     unsigned long long m_generation = 0;
     bool m_quit = false;
@@ -117,9 +148,33 @@ int ParallelThreadCount()
     return Pool().ThreadCount();
 }
 
+int ParallelSlot()
+{
+    return t_slot;
+}
+
+bool InsideParallelBlock()
+{
+    return t_bodyDepth > 0;
+}
+
 void ParallelFor(int begin, int end, const std::function<void(int, int)>& body)
 {
     if (begin >= end) return;
-    if (end - begin == 1 || t_insideBlock || Pool().ThreadCount() == 1 || !Pool().TryRun(begin, end, body))
+    if (end - begin == 1 || t_insideBlock || Pool().ThreadCount() == 1 || !Pool().TryRun(begin, end, body)) {
+        if (!t_insideBlock) g_lastBlocks.store(1);
+        ++t_bodyDepth;
         body(begin, end);
+        --t_bodyDepth;
+    }
+}
+
+void orvex_testing::LimitParallelThreads(int threads)
+{
+    g_threadLimit.store(threads > 0 ? threads : 0);
+}
+
+int orvex_testing::LastParallelBlockCount()
+{
+    return g_lastBlocks.load();
 }

@@ -2,15 +2,15 @@
 
 CBCDlg::CBCDlg(QWidget* parent) : CParamDialog(QStringLiteral("Brightness/Contrast"), parent)
 {
-    AddSlider(QStringLiteral("Brightness:"), 0, 200, 100, CValueFormat::Signed(100), 0,
+    BindOperation("BrightnessContrast");
+    AddSlider("brightness", QStringLiteral("Brightness:"), 0, 200, 100, CValueFormat::Signed(100), 0,
               [](int position) { return static_cast<double>(position - 100); });
     // The stored contrast starts at 0, not at the slider's 1.0: the first notification after
     // opening is then a change and renders the identity, which fills the work image with the
     // picture before the user touches anything.
-    AddSlider(QStringLiteral("Contrast:"), 0, 200, 100, CValueFormat::Signed(100), 0,
+    AddSlider("contrast", QStringLiteral("Contrast:"), 0, 200, 100, CValueFormat::Signed(100), 0,
               [](int position) { return static_cast<double>(ContrastFromPosition(position)); });
     AddPreviewBox(true);
-    SetIdentityValues({0, 1.0});
 }
 
 float CBCDlg::ContrastFromPosition(int position)
@@ -21,5 +21,5 @@ float CBCDlg::ContrastFromPosition(int position)
 
 void CBCDlg::Render(CImageProcessor& engine, const std::vector<double>& values)
 {
-    engine.BrightnessContrast(static_cast<float>(values.at(kContrast)), static_cast<float>(values.at(kBrightness)));
+    RenderByTable("BrightnessContrast", engine, values);
 }

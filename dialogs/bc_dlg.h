@@ -11,21 +11,17 @@ class CBCDlg : public CParamDialog
 public:
     explicit CBCDlg(QWidget* parent = nullptr);
 
-    float brightness() const { return static_cast<float>(value(kBrightness)); }
-    float contrast() const { return static_cast<float>(value(kContrast)); }
-    QSlider* brightnessSlider() const { return slider(kBrightness); }
-    QSlider* contrastSlider() const { return slider(kContrast); }
-    QLineEdit* brightnessBox() const { return valueBox(kBrightness); }
-    QLineEdit* contrastBox() const { return valueBox(kContrast); }
+    float brightness() const { return static_cast<float>(value("brightness")); }
+    float contrast() const { return static_cast<float>(value("contrast")); }
+    QSlider* brightnessSlider() const { return slider(ParamIndex("brightness")); }
+    QSlider* contrastSlider() const { return slider(ParamIndex("contrast")); }
+    QLineEdit* brightnessBox() const { return valueBox(ParamIndex("brightness")); }
+    QLineEdit* contrastBox() const { return valueBox(ParamIndex("contrast")); }
 
     // Positions 0..100 scale linearly to 0..1, positions above the middle square their ratio, so
     // the right half reaches 4.
     static float ContrastFromPosition(int position);
 
-    // The preview and the final call: values() holds brightness, then contrast.
+    // The preview and the final call: values() holds contrast, then brightness.
     static void Render(CImageProcessor& engine, const std::vector<double>& values);
-
-private:
-    static constexpr int kBrightness = 0;
-    static constexpr int kContrast = 1;
 };

@@ -5,13 +5,14 @@
 
 int AddBlurRadiusSlider(CParamDialog& dialog)
 {
-    return dialog.AddSlider(QStringLiteral("Radius:"), 0, 2500, 0, CValueFormat::RealValue(1).WithUnit(QStringLiteral("pixels")),
+    return dialog.AddSlider("radius", QStringLiteral("Radius:"), 0, 2500, 0, CValueFormat::RealValue(1).WithUnit(QStringLiteral("pixels")),
                             0.0, [](int p) { return static_cast<double>(orvex_convolution::BlurRadiusFromSlider(p)); });
 }
 
 CBlurDialog::CBlurDialog(const QString& title, QWidget* parent)
     : CParamDialog(title.isEmpty() ? QStringLiteral("Gaussian Blur") : title, parent)
 {
+    BindOperation("GaussianBlur");
     m_radius = AddBlurRadiusSlider(*this);
 }
 

@@ -3,7 +3,8 @@
 #include "dialogs/param_dialog.h"
 
 // The radius slider the blur, motion blur and unsharp mask dialogs share: positions 0..2500, the
-// quadratic radius mapping, "%3.1f" and the "pixels" unit. Returns its parameter index.
+// quadratic radius mapping, "%3.1f" and the "pixels" unit, for the bound operation's "radius"
+// parameter. Returns its parameter index.
 int AddBlurRadiusSlider(CParamDialog& dialog);
 
 // One radius for "Gaussian Blur...", "Lens Blur..." and "Hight Pass...", which differ only in the

@@ -41,8 +41,10 @@ CBWDlg::CBWDlg(QWidget* parent) : CParamDialog(QStringLiteral("Black and White")
 
     auto* grid = new QGridLayout;
     const char* labels[3] = {"Reds:", "Greens:", "Blues:"};
+    const char* names[3] = {"reds", "greens", "blues"};
+    BindOperation("BlackAndWhite");
     for (int c = kReds; c <= kBlues; ++c) {
-        AddValue(BlackAndWhiteWeight(start[c])); // slot c: reds, greens, blues in the operation's order
+        AddValue(names[c], BlackAndWhiteWeight(start[c]));
 
         auto* slider = new QSlider(Qt::Horizontal, this);
         slider->setRange(kBlackAndWhiteMinPosition, kBlackAndWhiteMaxPosition);

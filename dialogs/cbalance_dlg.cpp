@@ -22,8 +22,10 @@ CCBalanceDlg::CCBalanceDlg(QWidget* parent) : CParamDialog(QStringLiteral("Color
     auto* sliders = new QGridLayout;
     const char* left[3] = {"Cyan", "Magenta", "Yellow"};
     const char* right[3] = {"Red", "Green", "Blue"};
+    const char* names[3] = {"red", "green", "blue"};
+    BindOperation("ColorBalance");
     for (int c = kRed; c <= kBlue; ++c) {
-        AddValue(0); // slot c: red, green, blue in the operation's order
+        m_slots[c] = AddValue(names[c], 0);
 
         auto* box = new QLineEdit(QStringLiteral("0"), this);
         box->setReadOnly(true);
@@ -46,7 +48,6 @@ CCBalanceDlg::CCBalanceDlg(QWidget* parent) : CParamDialog(QStringLiteral("Color
     extraArea()->addLayout(levels);
     extraArea()->addLayout(sliders);
     AddPreviewBox(true);
-    SetIdentityValues({0, 0, 0});
 }
 
 void CCBalanceDlg::OnSlider(Channel channel)
@@ -56,11 +57,10 @@ void CCBalanceDlg::OnSlider(Channel channel)
     if (shift == offset(channel)) return;
     m_boxes[channel]->setText(FormatSliderValue(CValueFormat::Signed(kMiddle), position, shift));
     // Stores the offset and, with "Preview" checked, renders all three.
-    SetValue(channel, shift);
+    SetValue(m_slots[channel], shift);
 }
 
 void CCBalanceDlg::Render(CImageProcessor& engine, const std::vector<double>& values)
 {
-    engine.ColorBalance(static_cast<int>(values.at(kRed)), static_cast<int>(values.at(kGreen)),
-                        static_cast<int>(values.at(kBlue)));
+    RenderByTable("ColorBalance", engine, values);
 }

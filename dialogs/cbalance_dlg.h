@@ -15,7 +15,7 @@ public:
 
     explicit CCBalanceDlg(QWidget* parent = nullptr);
 
-    int offset(Channel channel) const { return static_cast<int>(value(channel)); }
+    int offset(Channel channel) const { return static_cast<int>(value(m_slots[channel])); }
     QSlider* balanceSlider(Channel channel) const { return m_sliders[channel]; }
     QLineEdit* levelBox(Channel channel) const { return m_boxes[channel]; }
 
@@ -25,6 +25,7 @@ public:
 private:
     void OnSlider(Channel channel);
 
+    std::array<int, 3> m_slots{};
     std::array<QSlider*, 3> m_sliders{};
     std::array<QLineEdit*, 3> m_boxes{};
 };

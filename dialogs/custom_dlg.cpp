@@ -56,9 +56,10 @@ std::filesystem::path FilePath(const QString& path)
 CCustomDlg::CCustomDlg(QWidget* parent) : CParamDialog(QStringLiteral("Custom"), parent)
 {
     const orvex_convolution::CCustomFilterSettings defaults;
-    for (int i = 0; i < kWeights; ++i) AddValue(defaults.kernel[static_cast<std::size_t>(i)]);
-    AddValue(1);
-    AddValue(0);
+    BindOperation("CustomFilter");
+    for (int i = 0; i < kWeights; ++i) AddValue("k" + std::to_string(i), defaults.kernel[static_cast<std::size_t>(i)]);
+    AddValue("scale", 1);
+    AddValue("offset", 0);
     std::vector<double> identity(kWeights + 2, 0.0);
     identity[12] = 1;
     identity[kScale] = 1;

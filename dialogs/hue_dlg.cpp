@@ -2,14 +2,14 @@
 
 CHueDlg::CHueDlg(QWidget* parent) : CParamDialog(QStringLiteral("Hue/Saturation"), parent)
 {
-    AddSlider(QStringLiteral("Hue:"), 0, 360, 180, CValueFormat::Signed(180), 0,
+    BindOperation("HueSaturation");
+    AddSlider("hue", QStringLiteral("Hue:"), 0, 360, 180, CValueFormat::Signed(180), 0,
               [](int position) { return static_cast<double>(position - 180); });
-    AddSlider(QStringLiteral("Saturation:"), 0, 200, 100, CValueFormat::Signed(100), 1.0,
+    AddSlider("saturation", QStringLiteral("Saturation:"), 0, 200, 100, CValueFormat::Signed(100), 1.0,
               [](int position) { return static_cast<double>(SaturationFromPosition(position)); });
-    AddSlider(QStringLiteral("Lightness:"), 0, 200, 100, CValueFormat::Signed(100), 0,
+    AddSlider("lightness", QStringLiteral("Lightness:"), 0, 200, 100, CValueFormat::Signed(100), 0,
               [](int position) { return static_cast<double>(static_cast<float>(position - 100) / 100.0f); });
     AddPreviewBox(true);
-    SetIdentityValues({0, 1.0, 0});
 }
 
 float CHueDlg::SaturationFromPosition(int position)
@@ -22,6 +22,5 @@ float CHueDlg::SaturationFromPosition(int position)
 
 void CHueDlg::Render(CImageProcessor& engine, const std::vector<double>& values)
 {
-    engine.HueSaturation(static_cast<float>(values.at(kHue)), static_cast<float>(values.at(kSaturation)),
-                         static_cast<float>(values.at(kLightness)));
+    RenderByTable("HueSaturation", engine, values);
 }

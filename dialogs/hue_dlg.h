@@ -29,6 +29,7 @@ public:
     static void Render(CImageProcessor& engine, const std::vector<double>& values);
 
 private:
+    // Slots of the operation's parameters hue, saturation, lightness.
     static constexpr int kHue = 0;
     static constexpr int kSaturation = 1;
     static constexpr int kLightness = 2;

@@ -5,7 +5,8 @@
 
 CMotionBlurDlg::CMotionBlurDlg(QWidget* parent) : CParamDialog(QStringLiteral("Motion Blur"), parent)
 {
-    m_angle = AddSlider(QStringLiteral("Angle:"), 0, 180, 0, CValueFormat::Angle(), 0.0);
+    BindOperation("MotionBlur");
+    m_angle = AddSlider("angle", QStringLiteral("Angle:"), 0, 180, 0, CValueFormat::Angle(), 0.0);
 
     m_radius = AddBlurRadiusSlider(*this);
 }

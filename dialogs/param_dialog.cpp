@@ -1,10 +1,16 @@
 #include "dialogs/param_dialog.h"
 
+#include "core/operation_table.h"
+
+#include <algorithm>
+
 #include <QCheckBox>
+#include <QLayout>
 #include <QDialogButtonBox>
 #include <QGridLayout>
 #include <QLabel>
 #include <QLineEdit>
+#include <QPushButton>
 #include <QShowEvent>
 #include <QSlider>
 #include <QVBoxLayout>
@@ -46,6 +52,18 @@ CParamDialog::~CParamDialog()
 int CParamDialog::AddSlider(const QString& label, int minimum, int maximum, int position, CValueFormat format,
                             double stored, std::function<double(int)> toValue)
 {
+    return AddSliderAt(AddValue(stored), label, minimum, maximum, position, std::move(format), std::move(toValue));
+}
+
+int CParamDialog::AddSlider(std::string_view parameter, const QString& label, int minimum, int maximum, int position,
+                            CValueFormat format, double stored, std::function<double(int)> toValue)
+{
+    return AddSliderAt(AddValue(parameter, stored), label, minimum, maximum, position, std::move(format), std::move(toValue));
+}
+
+int CParamDialog::AddSliderAt(int index, const QString& label, int minimum, int maximum, int position, CValueFormat format,
+                              std::function<double(int)> toValue)
+{
     const int row = static_cast<int>(m_sliders.size());
     CSlider entry;
     entry.slider = new QSlider(Qt::Horizontal, this);
@@ -58,7 +76,7 @@ int CParamDialog::AddSlider(const QString& label, int minimum, int maximum, int 
     entry.box->setMaximumWidth(70);
     entry.format = format;
     entry.toValue = toValue ? std::move(toValue) : [](int p) { return static_cast<double>(p); };
-    entry.index = AddValue(stored);
+    entry.index = index;
     // The box shows the start position until the first notification says otherwise.
     entry.box->setText(FormatSliderValue(format, position, entry.toValue(position)));
 
@@ -76,6 +94,42 @@ int CParamDialog::AddValue(double stored)
 {
     m_values.push_back(stored);
     return static_cast<int>(m_values.size()) - 1;
+}
+
+void CParamDialog::BindOperation(std::string_view operation)
+{
+    m_operation = FindOperation(operation);
+    if (!m_operation) return;
+    // The row's slots come first, at the row's defaults; slots declared before are kept after them.
+    std::vector<double> values;
+    for (const CParam& p : m_operation->params) values.push_back(p.defaultValue);
+    if (!m_identitySet) m_identity = values;
+    values.insert(values.end(), m_values.begin(), m_values.end());
+    m_values = std::move(values);
+}
+
+void CParamDialog::RenderByTable(std::string_view operation, CImageProcessor& engine, const std::vector<double>& values)
+{
+    const COperation* op = FindOperation(operation);
+    if (!op || values.size() < op->params.size()) return;
+    op->call(engine, COpArgs(std::vector<double>(values.begin(), values.begin() + static_cast<std::ptrdiff_t>(op->params.size()))));
+}
+
+int CParamDialog::ParamIndex(std::string_view parameter) const
+{
+    if (!m_operation) return -1;
+    for (std::size_t i = 0; i < m_operation->params.size(); ++i)
+        if (m_operation->params[i].name == parameter) return static_cast<int>(i);
+    return -1;
+}
+
+int CParamDialog::AddValue(std::string_view parameter, double stored)
+{
+    const int index = ParamIndex(parameter);
+    // A name the row does not have is a programming error; the slot is still given, after the row's.
+    if (index < 0) return AddValue(stored);
+    m_values.at(static_cast<std::size_t>(index)) = stored;
+    return index;
 }
 
 void CParamDialog::AddPreviewBox(bool checked)
@@ -148,11 +202,77 @@ void CParamDialog::RequestPreview(const std::vector<double>& values)
     m_renderer->Request(values);
 }
 
+namespace {
+
+// Widgets of a layout in layout order (a grid's in the order they were added, row by row),
+// looking into nested layouts and into container widgets that are not controls themselves.
+void CollectControls(QLayout* layout, QList<QWidget*>& out)
+{
+    if (!layout) return;
+    for (int i = 0; i < layout->count(); ++i) {
+        QLayoutItem* item = layout->itemAt(i);
+        if (QLayout* inner = item->layout()) {
+            CollectControls(inner, out);
+        } else if (QWidget* w = item->widget()) {
+            if (w->focusPolicy() & Qt::TabFocus) out.append(w);
+            else if (w->layout()) CollectControls(w->layout(), out);
+        }
+    }
+}
+
+} // namespace
+
+QPushButton* CParamDialog::okButton() const
+{
+    return m_buttons->button(QDialogButtonBox::Ok);
+}
+
+QPushButton* CParamDialog::cancelButton() const
+{
+    return m_buttons->button(QDialogButtonBox::Cancel);
+}
+
+QList<QWidget*> CParamDialog::tabControls() const
+{
+    QList<QWidget*> controls;
+    CollectControls(layout(), controls);
+    controls.removeAll(m_buttons);
+    controls.removeAll(okButton());
+    controls.removeAll(cancelButton());
+    return controls;
+}
+
+QWidget* CParamDialog::firstValueControl() const
+{
+    // A value control sets a parameter: not a push button ("Load...", "Save...") and not the
+    // "Preview" box, which only changes what is shown.
+    for (QWidget* w : tabControls()) {
+        if (qobject_cast<QPushButton*>(w)) continue;
+        if (auto* box = qobject_cast<QCheckBox*>(w); box && box->text() == QStringLiteral("Preview")) continue;
+        return w;
+    }
+    return nullptr;
+}
+
+void CParamDialog::ArrangeKeyboard()
+{
+    for (QSlider* slider : findChildren<QSlider*>()) {
+        slider->setSingleStep(1);
+        slider->setPageStep(std::max(1, (slider->maximum() - slider->minimum()) / 5));
+    }
+    QList<QWidget*> chain = tabControls();
+    chain.append(okButton());
+    chain.append(cancelButton());
+    for (int i = 0; i + 1 < chain.size(); ++i) setTabOrder(chain[i], chain[i + 1]);
+    if (QWidget* first = firstValueControl()) first->setFocus(Qt::TabFocusReason);
+}
+
 void CParamDialog::showEvent(QShowEvent* event)
 {
     QDialog::showEvent(event);
     if (m_opened) return;
     m_opened = true;
+    ArrangeKeyboard();
     // The first notification after opening, as the slider's first redraw gives it.
     for (const CSlider& entry : m_sliders) OnSliderNotification(entry);
 }

@@ -3,16 +3,22 @@
 #include "dialogs/preview_renderer.h"
 
 #include <QDialog>
+#include <QList>
 #include <QString>
 
 #include <functional>
 #include <memory>
+#include <string>
+#include <string_view>
 #include <vector>
+
+struct COperation;
 
 class QCheckBox;
 class QDialogButtonBox;
 class QGridLayout;
 class QLineEdit;
+class QPushButton;
 class QSlider;
 class QVBoxLayout;
 
@@ -55,6 +61,17 @@ QString FormatSliderValue(const CValueFormat& format, int position, double value
 // Parameters are numbers (`values()`), in the operation's argument order. Controls other than
 // sliders (radio buttons, check boxes, lists) keep a value slot of their own (AddValue) and call
 // SetValue when the user changes them.
+//
+// A dialog names the operation it asks for (BindOperation) and declares each control by that
+// operation's parameter name (the AddSlider and AddValue overloads taking a name). values() then
+// follows the operation table's row: one slot per parameter in the row's order, each starting at
+// the row's default until a control stores its own start value, and the identity values shown
+// with "Preview" unchecked are the row's defaults unless the dialog sets others. Unnamed slots
+// (the older AddSlider/AddValue) are appended after them.
+//
+// Keyboard: when the dialog first opens, the first value control has the focus, Tab runs through
+// the controls in layout order and then to OK and Cancel, and every slider steps as trackbars do
+// (arrows by 1, Page Up/Down by a fifth of the range).
 class CParamDialog : public QDialog
 {
     Q_OBJECT
@@ -71,10 +88,31 @@ public:
                   double stored, std::function<double(int)> toValue = {});
     // A parameter slot for a control of the dialog's own.
     int AddValue(double stored);
+
+    // The operation table row whose parameters values() holds, by the row's name; call it before
+    // declaring any control. Unknown names leave the dialog unbound.
+    void BindOperation(std::string_view operation);
+    // The bound row, or null.
+    const COperation* operation() const { return m_operation; }
+    // Runs the table's operation `operation` on the engine with `values` in its row's order (the
+    // preview rendering and final call of a bound dialog).
+    static void RenderByTable(std::string_view operation, CImageProcessor& engine, const std::vector<double>& values);
+    // Slot of a parameter of the bound operation (-1 when there is no such parameter).
+    int ParamIndex(std::string_view parameter) const;
+    double value(std::string_view parameter) const { return value(ParamIndex(parameter)); }
+    // AddSlider and AddValue for a parameter of the bound operation: the slot is the parameter's.
+    int AddSlider(std::string_view parameter, const QString& label, int minimum, int maximum, int position,
+                  CValueFormat format, double stored, std::function<double(int)> toValue = {});
+    int AddValue(std::string_view parameter, double stored);
     // The "Preview" check box.
     void AddPreviewBox(bool checked = true);
     // Values for which the operation reproduces the picture, shown while "Preview" is unchecked.
-    void SetIdentityValues(std::vector<double> identity) { m_identity = std::move(identity); }
+    void SetIdentityValues(std::vector<double> identity)
+    {
+        m_identity = std::move(identity);
+        m_identitySet = true;
+    }
+    const std::vector<double>& identityValues() const { return m_identity; }
     // Posterize and Mosaic render again on every notification, even without movement.
     void SetActsOnEveryNotification(bool every) { m_everyNotification = every; }
 
@@ -97,10 +135,21 @@ public:
     // Closing stops the renderer first, so no rendering outlives the dialog.
     void done(int result) override;
 
+    // The controls Tab visits before OK and Cancel, in order, and the one that has the focus when
+    // the dialog opens (null when it has no value control).
+    QList<QWidget*> tabControls() const;
+    QWidget* firstValueControl() const;
+    QPushButton* okButton() const;
+    QPushButton* cancelButton() const;
+
 protected:
     void showEvent(QShowEvent* event) override;
 
 private:
+    int AddSliderAt(int index, const QString& label, int minimum, int maximum, int position, CValueFormat format,
+                    std::function<double(int)> toValue);
+    void ArrangeKeyboard();
+
     struct CSlider
     {
         QSlider* slider = nullptr;
@@ -120,6 +169,8 @@ private:
     std::vector<double> m_identity;
     bool m_everyNotification = false;
     bool m_opened = false;
+    bool m_identitySet = false;
+    const COperation* m_operation = nullptr;
 
     QGridLayout* m_grid = nullptr;
     QVBoxLayout* m_extra = nullptr;

@@ -2,9 +2,14 @@
 
 #include "dialogs/blur_dialog.h"
 
+#include <QSlider>
+
 CUnsharpMaskDlg::CUnsharpMaskDlg(QWidget* parent) : CParamDialog(QStringLiteral("Unsharp Mask"), parent)
 {
-    m_amount = AddSlider(QStringLiteral("Amount:"), 0, 500, 100, CValueFormat::Plain().WithUnit(QStringLiteral("%")), 100.0);
+    BindOperation("UnsharpMask");
+    // The amount is shown in percent and kept as the operation's factor.
+    m_amount = AddSlider("amount", QStringLiteral("Amount:"), 0, 500, 100, CValueFormat::Plain().WithUnit(QStringLiteral("%")), 1.0,
+                         [](int percent) { return percent / 100.0; });
     m_radius = AddBlurRadiusSlider(*this);
 }
 
@@ -13,4 +18,9 @@ std::optional<CUnsharpMaskDlg::CResult> CUnsharpMaskDlg::Ask(QWidget* parent)
     CUnsharpMaskDlg dialog(parent);
     if (dialog.exec() != QDialog::Accepted) return std::nullopt;
     return CResult{dialog.radius(), dialog.amount()};
+}
+
+int CUnsharpMaskDlg::amount() const
+{
+    return slider(m_amount)->value();
 }

@@ -22,7 +22,8 @@ public:
 
     int amountIndex() const { return m_amount; }
     int radiusIndex() const { return m_radius; }
-    int amount() const { return static_cast<int>(value(m_amount)); }
+    int amount() const; // percent, as shown
+    float factor() const { return static_cast<float>(value(m_amount)); }
     float radius() const { return static_cast<float>(value(m_radius)); }
 
 private:

@@ -57,7 +57,7 @@ bool CDocTemplate::CloseAllDocuments()
 {
     for (CDocumentHost* host : m_documents) {
         if (host->closeApproved) continue;
-        if (!host->doc().CanClose()) {
+        if (!(m_frame ? m_frame->ApproveClose(*host) : host->doc().CanClose())) {
             // Answers given so far must not let these documents close unasked later.
             for (CDocumentHost* other : m_documents) other->closeApproved = false;
             return false;

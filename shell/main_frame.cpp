@@ -243,12 +243,23 @@ void CMainFrame::CloseDocument(COrvexView& view)
 {
     CDocumentHost& host = view.host();
     if (!host.closeApproved) {
-        if (!host.doc().CanClose()) return;
+        if (!ApproveClose(host)) return;
         host.closeApproved = true;
     }
     const QList<COrvexView*> views = host.views();
     for (COrvexView* v : views)
         if (v->frame()) v->frame()->close();
+}
+
+bool CMainFrame::ApproveClose(CDocumentHost& host)
+{
+    const bool wasModified = host.doc().modified();
+    if (!host.doc().CanClose()) return false;
+    if (wasModified && !host.doc().modified()) {
+        m_app.recentFiles().Add(host.doc().pathName());
+        RebuildRecentFiles();
+    }
+    return true;
 }
 
 void CMainFrame::AfterSave(COrvexView& view)

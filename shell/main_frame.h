@@ -7,6 +7,7 @@
 
 #include <memory>
 
+class CDocumentHost;
 class CHelpDialog;
 class COrvexApp;
 class COrvexView;
@@ -48,6 +49,9 @@ public:
     // Commands of the frame and the application.
     void OnFileOpen();
     void CloseDocument(COrvexView& view);
+    // The document's close prompt; a save made from it is recorded like any other save (recent
+    // files). True when the document may close.
+    bool ApproveClose(CDocumentHost& host);
     bool Save(COrvexView& view);
     bool SaveAs(COrvexView& view);
     void Print(COrvexView& view);

@@ -1,5 +1,6 @@
 #include "filters/colour/colour_tables.h"
 
+#include <algorithm>
 #include <cstring>
 
 #if defined(ORVEX_HAVE_AVX512_TABLES)
@@ -103,6 +104,25 @@ void CopyPixels(const CImage& picture, std::uint8_t* target)
     // Rows lie bottom-up, so the block starts at the last row of both images.
     const std::ptrdiff_t lastRow = static_cast<std::ptrdiff_t>(picture.height() - 1) * picture.pitch();
     ParallelCopy(target + lastRow, picture.bits() + lastRow, picture.bufferBytes());
+}
+
+void AddRowChannelSums(const std::uint8_t* row, std::int64_t width, long long (&sums)[3])
+{
+    // 48 byte columns (a whole number of pixels and of vector widths, so the loop vectorises);
+    // column j belongs to channel j mod 3. A 32-bit column total is safe for 2^24 rows of 48 bytes
+    // (255 * 2^24 < 2^32): the columns are emptied into the 64-bit sums after every such stretch.
+    constexpr std::int64_t kStretch = std::int64_t(48) << 24;
+    const std::int64_t bytes = 3 * width;
+    std::int64_t i = 0;
+    while (i < bytes) {
+        std::uint32_t columns[48] = {};
+        const std::int64_t whole = i + std::min(kStretch, (bytes - i) / 48 * 48);
+        for (; i < whole; i += 48)
+            for (int j = 0; j < 48; ++j) columns[j] += row[i + j];
+        if (bytes - i < 48)
+            for (int j = 0; i < bytes; ++i, ++j) columns[j] += row[i];
+        for (int j = 0; j < 48; ++j) sums[j % 3] += columns[j];
+    }
 }
 
 } // namespace orvex_colour

@@ -40,6 +40,10 @@ void ApplyChannelTables(const CImage& picture, std::uint8_t* target, const std::
 // Copies the picture's rows into `target` (same layout).
 void CopyPixels(const CImage& picture, std::uint8_t* target);
 
+// Adds the blue, green and red bytes of a row of `width` pixels to sums[0], sums[1], sums[2].
+// Exact for any width an int can hold (a picture may be one very long row).
+void AddRowChannelSums(const std::uint8_t* row, std::int64_t width, long long (&sums)[3]);
+
 // The row kernels behind ApplyTable and ApplyChannelTables. `source` and `target` may be the same
 // row. The plain ones run anywhere; the wide ones need AVX-512 (BW, VBMI) and are used whenever
 // the processor has it. Exposed so that the tests can hold both to the same results.

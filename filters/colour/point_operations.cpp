@@ -72,25 +72,14 @@ void CImageProcessor::BrightnessContrast(float contrast, float brightness)
     if (!target) return;
 
     // Channel sums over the whole picture; integer addition, so the split over cores cannot change
-    // them. Each row is summed in 48 columns of bytes (48 is a whole number of pixels and of vector
-    // widths, so the loop vectorises), and column j belongs to channel j mod 3. A column total
-    // stays far below 2^32 for any row the picture can have.
+    // them.
     std::atomic<long long> sums[3] = {0, 0, 0};
     const std::uint8_t* const top = picture.bits();
     const std::ptrdiff_t pitch = picture.pitch();
     const int width = picture.width();
     ParallelFor(0, picture.height(), [&](int y0, int y1) {
         long long block[3] = {0, 0, 0};
-        for (int y = y0; y < y1; ++y) {
-            const std::uint8_t* p = top + y * pitch;
-            const int bytes = 3 * width;
-            std::uint32_t columns[48] = {};
-            int i = 0;
-            for (; i + 48 <= bytes; i += 48)
-                for (int j = 0; j < 48; ++j) columns[j] += p[i + j];
-            for (; i < bytes; ++i) columns[i % 48] += p[i];
-            for (int j = 0; j < 48; ++j) block[j % 3] += columns[j];
-        }
+        for (int y = y0; y < y1; ++y) orvex_colour::AddRowChannelSums(top + y * pitch, width, block);
         for (int c = 0; c < 3; ++c) sums[c].fetch_add(block[c]);
     });
     const long long count = static_cast<long long>(width) * picture.height();

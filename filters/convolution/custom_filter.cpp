@@ -2,6 +2,7 @@
 #include "core/image_processor.h"
 #include "core/parallel.h"
 #include "filters/convolution/convolution.h"
+#include "filters/convolution/fft_plans.h"
 
 #include <algorithm>
 #include <cstdint>
@@ -66,24 +67,15 @@ void CImageProcessor::CustomFilter(const int* kernel, int scale, int offset)
     std::optional<ProgressScope> staleness;
     if (preview.load()) staleness.emplace(*this, "", h);
 
-    CImage padded;
-    if (!padded.Create(w + 4, h + 4, 24)) {
-        ReportFailure();
-        return;
-    }
-    const auto paddedRow = [&](int y) { return padded.bits() + static_cast<std::ptrdiff_t>(y + 2) * padded.pitch(); };
-    const auto pictureRow = [&](int y) {
-        return picture.bits() + static_cast<std::ptrdiff_t>(y) * picture.pitch();
-    };
-    // Every padded pixel is the picture pixel its mirrored coordinates name; filling rows through
-    // the mapping gives the same copy as filling the sides, then the top and bottom, then corners.
-    for (int y = -2; y < h + 2; ++y) {
-        const std::uint8_t* src = pictureRow(Mirror(y, h));
-        std::uint8_t* dst = paddedRow(y);
-        std::memcpy(dst + 6, src, static_cast<std::size_t>(w) * 3);
-        for (int x : {-2, -1, w, w + 1}) std::memcpy(dst + 3 * (x + 2), src + 3 * Mirror(x, w), 3);
-    }
-
+    // The mirrored border is made a band of rows at a time: a padded copy of the whole picture
+    // would be a second picture a little larger than the first, which a picture near the size cap
+    // cannot have. In place, a band overwrites rows that the next band still reads: those (the two
+    // above it) travel in the window, and the two bottom rows that the lower border mirrors are
+    // kept padded from the start.
+    const int bytes = 3 * w;
+    const std::size_t rowBytes = static_cast<std::size_t>(w + 4) * 3;
+    constexpr int kRowsPerRun = 64;
+    const int band = std::min(h, kRowsPerRun);
     const std::int64_t divisor = scale;
     const std::int64_t add = offset;
     std::int64_t weights[25];
@@ -96,24 +88,55 @@ void CImageProcessor::CustomFilter(const int* kernel, int scale, int offset)
     // undefined); when the weights cannot take a sum past 32 bits, 32-bit lanes give the same
     // numbers twice as fast.
     const bool narrow = reach <= std::numeric_limits<std::int32_t>::max();
-    const int bytes = 3 * w;
+    const std::size_t threads = static_cast<std::size_t>(ParallelThreadCount());
+    const auto window = orvex_fft::AllocateArray<std::uint8_t>(rowBytes * static_cast<std::size_t>(band + 4));
+    const auto lastRows = orvex_fft::AllocateArray<std::uint8_t>(rowBytes * 2);
+    const auto sumsBuffer = orvex_fft::AllocateArray<std::int64_t>(static_cast<std::size_t>(bytes) * threads);
+    if (!window || !lastRows || !sumsBuffer) {
+        ReportFailure();
+        return;
+    }
+    const auto pictureRow = [&](int y) {
+        return picture.bits() + static_cast<std::ptrdiff_t>(y) * picture.pitch();
+    };
+    const auto padRow = [&](const std::uint8_t* src, std::uint8_t* dst) {
+        std::memcpy(dst + 6, src, static_cast<std::size_t>(bytes));
+        for (int x : {-2, -1, w, w + 1}) std::memcpy(dst + 3 * (x + 2), src + 3 * Mirror(x, w), 3);
+    };
+    // lastRows row i is picture row h - 2 + i (row 0 twice for a one-row picture).
+    for (int i = 0; i < 2; ++i) padRow(pictureRow(std::max(0, h - 2 + i)), lastRows.get() + rowBytes * static_cast<std::size_t>(i));
+    const auto windowRow = [&](int i) { return window.get() + rowBytes * static_cast<std::size_t>(i); };
+
     const int pitch = picture.pitch();
-    constexpr int kRowsPerRun = 64;
-    for (int first = 0; first < h; first += kRowsPerRun) {
+    for (int y0 = 0; y0 < h; y0 += band) {
         if (staleness && staleness->StopRequested()) return;
-        ParallelFor(first, std::min(h, first + kRowsPerRun), [&](int y0, int y1) {
-            std::vector<std::int64_t> wide(narrow ? 0 : static_cast<std::size_t>(bytes));
-            std::vector<std::int32_t> sums(narrow ? static_cast<std::size_t>(bytes) : 0);
-            for (int y = y0; y < y1; ++y) {
+        const int y1 = std::min(h, y0 + band);
+        // Window row i holds padded row y0 - 2 + i. A full band came before this one: its last
+        // four rows are this band's first four.
+        int i = 0;
+        if (y0 > 0) {
+            std::memmove(windowRow(0), windowRow(band), rowBytes * 4);
+            i = 4;
+        }
+        for (; i < y1 - y0 + 4; ++i) {
+            const int y = y0 - 2 + i;
+            if (y >= h) std::memcpy(windowRow(i), lastRows.get() + rowBytes * static_cast<std::size_t>(Mirror(y, h) - (h - 2)), rowBytes);
+            else padRow(pictureRow(Mirror(y, h)), windowRow(i));
+        }
+        ParallelFor(y0, y1, [&](int from, int to) {
+            std::int64_t* const wide = sumsBuffer.get() + static_cast<std::size_t>(bytes) * static_cast<std::size_t>(ParallelSlot());
+            auto* const sums = reinterpret_cast<std::int32_t*>(wide);
+            for (int y = from; y < to; ++y) {
                 std::uint8_t* out = target + static_cast<std::ptrdiff_t>(y) * pitch;
-                const std::uint8_t* const rows[5] = {paddedRow(y - 2), paddedRow(y - 1), paddedRow(y), paddedRow(y + 1),
-                                                     paddedRow(y + 2)};
+                const int at = y - y0;
+                const std::uint8_t* const rows[5] = {windowRow(at), windowRow(at + 1), windowRow(at + 2), windowRow(at + 3),
+                                                     windowRow(at + 4)};
                 if (narrow) {
-                    FilterRow(rows, weights, bytes, sums.data());
-                    FinishRow(sums.data(), bytes, divisor, add, out);
+                    FilterRow(rows, weights, bytes, sums);
+                    FinishRow(sums, bytes, divisor, add, out);
                 } else {
-                    FilterRow(rows, weights, bytes, wide.data());
-                    FinishRow(wide.data(), bytes, divisor, add, out);
+                    FilterRow(rows, weights, bytes, wide);
+                    FinishRow(wide, bytes, divisor, add, out);
                 }
             }
         });

@@ -49,8 +49,7 @@ std::shared_ptr<const CPlanSet> PlansFor(int width, int height);
 struct CPlanningOptions
 {
     bool measureInBackground = true;
-    // Where wisdom is read from and written to; empty means the user's cache folder
-    // ($XDG_CACHE_HOME or ~/.cache, then orvex/fftw-wisdom); "-" means nowhere.
+    // Where wisdom is read from and written to; empty means DefaultWisdomFile(); "-" means nowhere.
     std::string wisdomFile;
 };
 // Takes effect for plans made afterwards. Tests use it to keep results independent of timing.
@@ -68,6 +67,8 @@ public:
 };
 // Forgets every cached plan and the kept plane buffer (the next blur plans again; wisdom is kept).
 void DropCachedPlans();
+// The file named by $ORVEX_FFT_WISDOM ("-": none) if set, else the user's cache folder
+// ($XDG_CACHE_HOME or ~/.cache, then orvex/fftw-wisdom).
 std::string DefaultWisdomFile();
 
 // The planes of one convolution. The memory is kept for a moment after it ends, so that a run of

@@ -2,6 +2,7 @@
 // no crash, no sanitizer report, and the picture keeps its size unless the operation may change it.
 #include "core/image_processor.h"
 #include "core/operation_table.h"
+#include "core/random.h"
 #include "tests/test_pictures.h"
 
 #include <gtest/gtest.h>
@@ -63,8 +64,11 @@ TEST(OperationTable, EveryOperationSurvivesEdgeArgumentsOnTinyPictures)
                 CImage picture = Pattern(size[0], size[1]);
                 CImageProcessor engine(&picture);
                 engine.SetSeedOverride(7);
+                const long long misplaced = orvex_random::MisplacedDraws();
                 op.call(engine, args);
                 SCOPED_TRACE(op.name + " on " + std::to_string(size[0]) + "x" + std::to_string(size[1]));
+                // Random draws stay on the thread that seeded them (see core/random.h).
+                EXPECT_EQ(orvex_random::MisplacedDraws(), misplaced);
                 ASSERT_FALSE(picture.IsNull());
                 EXPECT_EQ(picture.bitsPerPixel(), 24);
                 if (!op.changesSize) {

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <chrono>
 #include <thread>
 #include <vector>
 
@@ -67,4 +68,68 @@ TEST(Random, KnownSequenceAndPerThreadState)
         ASSERT_GE(v, 0);
         ASSERT_LE(v, 32767);
     }
+}
+
+TEST(ParallelFor, ABusyThreadHandsOverTheRestOfItsShare)
+{
+    if (ParallelThreadCount() < 2) GTEST_SKIP() << "one core";
+    // The thread that takes index 0 is held up (as by other work on its core): the others must
+    // take over nearly everything else instead of waiting with half the range still to do.
+    constexpr int n = 1000;
+    std::vector<std::atomic<int>> slotOf(n);
+    std::atomic<int> calls{0};
+    ParallelFor(0, n, [&](int b, int e) {
+        ++calls;
+        if (b == 0) std::this_thread::sleep_for(std::chrono::milliseconds(150));
+        for (int i = b; i < e; ++i) slotOf[static_cast<std::size_t>(i)] = ParallelSlot();
+    });
+    EXPECT_GE(calls.load(), 4 * ParallelThreadCount());
+    EXPECT_EQ(orvex_testing::LastParallelBlockCount(), calls.load());
+    int byOthers = 0;
+    for (int i = 0; i < n; ++i) byOthers += slotOf[static_cast<std::size_t>(i)] != slotOf[0];
+    EXPECT_GT(byOthers, n * 8 / 10);
+}
+
+TEST(ParallelFor, SlotsOfBlocksRunningTogetherDiffer)
+{
+    const int threads = ParallelThreadCount();
+    std::vector<std::atomic<int>> busy(static_cast<std::size_t>(threads));
+    std::atomic<int> clashes{0}, outOfRange{0};
+    for (int round = 0; round < 20; ++round)
+        ParallelFor(0, 500, [&](int b, int e) {
+            const int slot = ParallelSlot();
+            if (slot < 0 || slot >= threads) {
+                ++outOfRange;
+                return;
+            }
+            if (busy[static_cast<std::size_t>(slot)].exchange(1)) ++clashes;
+            volatile double x = 0;
+            for (int i = b; i < e; ++i)
+                for (int k = 0; k < 200; ++k) x = x + i * k;
+            busy[static_cast<std::size_t>(slot)] = 0;
+        });
+    EXPECT_EQ(clashes.load(), 0);
+    EXPECT_EQ(outOfRange.load(), 0);
+
+    // One thread only: one block, on the caller.
+    orvex_testing::LimitParallelThreads(1);
+    int calls = 0;
+    ParallelFor(0, 100, [&](int, int) { ++calls; });
+    orvex_testing::LimitParallelThreads(0);
+    EXPECT_EQ(calls, 1);
+}
+
+TEST(Random, DrawsInsideParallelBodiesAreCountedAsMisplaced)
+{
+    const long long before = orvex_random::MisplacedDraws();
+    orvex_random::Seed(3);
+    for (int i = 0; i < 10; ++i) orvex_random::Next();
+    EXPECT_EQ(orvex_random::MisplacedDraws(), before);
+
+    // Whether the body ran on a helper or inline on this thread, the draw is a misuse.
+    ParallelFor(0, 2, [&](int b, int e) {
+        for (int i = b; i < e; ++i) orvex_random::Next();
+    });
+    ParallelFor(0, 1, [&](int, int) { orvex_random::Next(); });
+    EXPECT_EQ(orvex_random::MisplacedDraws(), before + 3);
 }

@@ -324,6 +324,38 @@ TEST_F(MainFrameTest, ClosePromptAnswers)
     EXPECT_TRUE(QFileInfo::exists(target));
 }
 
+TEST_F(MainFrameTest, SavingFromTheClosePromptOrExitJoinsTheRecentFiles)
+{
+    Start({WritePicture("first.png", 8, 8)});
+    Run(kInvert);
+    const QString closed = Path("closed.bmp");
+    AnswerMessage(QMessageBox::Yes);
+    WhenModal<QFileDialog>([&](QFileDialog* dialog) {
+        dialog->selectFile(closed);
+        static_cast<QDialog*>(dialog)->accept();
+    });
+    Run(kClose);
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    ASSERT_TRUE(QFileInfo::exists(closed));
+    EXPECT_EQ(m_app->recentFiles().entries().front(), QFileInfo(closed).absoluteFilePath());
+    ASSERT_FALSE(frame().recentFileActions().isEmpty());
+    EXPECT_TRUE(frame().recentFileActions().front()->text().contains("closed.bmp"));
+
+    m_app->OpenDocumentFile(WritePicture("second.png", 8, 8, 1));
+    Run(kInvert);
+    const QString exited = Path("exited.png");
+    AnswerMessage(QMessageBox::Yes);
+    WhenModal<QFileDialog>([&](QFileDialog* dialog) {
+        dialog->selectFile(exited);
+        static_cast<QDialog*>(dialog)->accept();
+    });
+    Run(kExit);
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    ASSERT_TRUE(QFileInfo::exists(exited));
+    EXPECT_EQ(m_app->recentFiles().entries().front(), QFileInfo(exited).absoluteFilePath());
+    EXPECT_EQ(CRecentFileList(Settings()).entries().front(), QFileInfo(exited).absoluteFilePath());
+}
+
 TEST_F(MainFrameTest, NoPromptWithoutChangesAndNoAfterUndo)
 {
     Start({WritePicture("a.png", 8, 8)});

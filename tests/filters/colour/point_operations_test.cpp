@@ -1,9 +1,15 @@
 // Invert, Solarize, Posterize and Brightness/Contrast against per-pixel references, plus the
 // preview contract shared by every operation of the area.
 #include "core/operation_table.h"
+#include "filters/colour/colour_tables.h"
 #include "tests/filters/colour/colour_test_support.h"
 
 #include <gtest/gtest.h>
+
+#include <cstring>
+
+#include <sys/mman.h>
+#include <unistd.h>
 
 using namespace test_pictures;
 using colour_test::InPlace;
@@ -163,4 +169,39 @@ TEST(ColourOperations, PictureWithoutPixelsIsLeftAlone)
         EXPECT_TRUE(op->call(engine, DefaultArgs(*op)));
         EXPECT_TRUE(empty.IsNull());
     }
+}
+
+// A row of 285 million pixels whose bytes are all 255: the
+// same few megabytes mapped again and again, so the test needs no gigabyte of memory.
+TEST(BrightnessContrastMeans, VeryLongRowsSumExactly)
+{
+    constexpr std::size_t kPiece = std::size_t(3) << 20; // a whole number of pixels and of pages
+    constexpr std::size_t kPieces = 272; // 856 MB: past what 32-bit columns hold
+    const int fd = memfd_create("orvex-long-row", 0);
+    ASSERT_GE(fd, 0);
+    ASSERT_EQ(ftruncate(fd, static_cast<off_t>(kPiece)), 0);
+    void* area = mmap(nullptr, kPiece * kPieces, PROT_NONE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
+    ASSERT_NE(area, MAP_FAILED);
+    auto* row = static_cast<std::uint8_t*>(area);
+    for (std::size_t i = 0; i < kPieces; ++i)
+        ASSERT_NE(mmap(row + i * kPiece, kPiece, PROT_READ | PROT_WRITE, MAP_SHARED | MAP_FIXED, fd, 0), MAP_FAILED);
+    std::memset(row, 255, kPiece);
+    row[kPiece - 1] = 0; // each piece: one red byte of 0
+
+    const std::int64_t width = static_cast<std::int64_t>(kPiece * kPieces / 3);
+    long long sums[3] = {1, 2, 3};
+    orvex_colour::AddRowChannelSums(row, width, sums);
+    EXPECT_EQ(sums[0], 1 + 255LL * width);
+    EXPECT_EQ(sums[1], 2 + 255LL * width);
+    EXPECT_EQ(sums[2], 3 + 255LL * width - 255LL * static_cast<long long>(kPieces));
+
+    // Short rows and tails shorter than a stretch of columns.
+    for (int w : {1, 15, 16, 17, 33}) {
+        long long small[3] = {0, 0, 0};
+        orvex_colour::AddRowChannelSums(row, w, small);
+        EXPECT_EQ(small[0], 255LL * w);
+        EXPECT_EQ(small[2], 255LL * w);
+    }
+    munmap(area, kPiece * kPieces);
+    close(fd);
 }

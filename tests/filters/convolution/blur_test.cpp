@@ -1,4 +1,5 @@
 // Gaussian, lens and motion blur against direct references computed here.
+#include "core/parallel.h"
 #include "filters/convolution/convolution.h"
 #include "filters/convolution/convolution_internal.h"
 #include "filters/convolution/fft_convolution.h"
@@ -432,4 +433,82 @@ TEST(BlurRadiusSlider, QuadraticMapping)
     EXPECT_EQ(BlurRadiusFromSlider(500), 10.0f);
     EXPECT_EQ(BlurRadiusFromSlider(1000), 40.0f);
     EXPECT_EQ(BlurRadiusFromSlider(2500), 250.0f);
+}
+
+namespace {
+
+// Noise on the left, a flat colour on the right: the flat part's lens blur is a whole number that
+// the transforms reach only up to their rounding.
+CImage HalfFlat(int w, int h)
+{
+    CImage picture = test_pictures::Noise(w, h, 5);
+    for (int y = 0; y < h; ++y)
+        for (int x = w / 3; x < w; ++x) {
+            std::uint8_t* p = Pixel(picture, x, y);
+            p[0] = 200;
+            p[1] = 17;
+            p[2] = 255;
+        }
+    return picture;
+}
+
+int DifferentBytes(const CImage& a, const CImage& b)
+{
+    int n = 0;
+    for (int y = 0; y < a.height(); ++y)
+        for (int x = 0; x < a.width(); ++x)
+            for (int c = 0; c < 3; ++c) n += Pixel(a, x, y)[c] != Pixel(b, x, y)[c];
+    return n;
+}
+
+} // namespace
+
+TEST_F(BlurTest, SameBytesWhateverThePlansTheWisdomAndTheThreads)
+{
+    // The test run plans with a wisdom file of its own, never the user's.
+    const char* own = std::getenv("ORVEX_FFT_WISDOM");
+    ASSERT_NE(own, nullptr);
+    EXPECT_EQ(orvex_fft::DefaultWisdomFile(), std::string(own));
+
+    const CImage picture = HalfFlat(560, 300);
+    const auto blurs = [&] {
+        std::vector<CImage> results;
+        results.push_back(Apply(picture, [](CImageProcessor& e) { e.GaussianBlur(120.0f, 0); }));
+        results.push_back(Apply(picture, [](CImageProcessor& e) { e.GaussianBlur(9.0f, 1); }));
+        return results;
+    };
+
+    // Estimated plans, no wisdom.
+    orvex_fft::DropCachedPlans();
+    const std::vector<CImage> estimated = blurs();
+    // Far from the noise the lens disc sees only the flat colour: exactly that colour.
+    for (int y = 0; y < picture.height(); ++y) {
+        const std::uint8_t* p = Pixel(estimated[0], 355, y);
+        ASSERT_EQ(p[0], 200) << y;
+        ASSERT_EQ(p[1], 17) << y;
+        ASSERT_EQ(p[2], 255) << y;
+    }
+
+    // One thread.
+    orvex_testing::LimitParallelThreads(1);
+    orvex_fft::DropCachedPlans();
+    const std::vector<CImage> single = blurs();
+    orvex_testing::LimitParallelThreads(0);
+
+    // Measured plans, kept as wisdom in an empty file of this test's own.
+    const auto wisdom = std::filesystem::temp_directory_path() /
+                        ("orvex-wisdom-plans-" + std::to_string(static_cast<long>(getpid())));
+    std::filesystem::remove(wisdom);
+    orvex_fft::DropCachedPlans();
+    orvex_fft::SetPlanningOptions({.measureInBackground = true, .wisdomFile = wisdom.string()});
+    blurs();
+    orvex_fft::WaitForBackgroundPlanning();
+    const std::vector<CImage> measured = blurs();
+    EXPECT_TRUE(std::filesystem::exists(wisdom)); // something was measured
+    std::filesystem::remove(wisdom);
+
+    for (std::size_t i = 0; i < estimated.size(); ++i) {
+        EXPECT_EQ(DifferentBytes(estimated[i], single[i]), 0) << "blur " << i;
+        EXPECT_EQ(DifferentBytes(estimated[i], measured[i]), 0) << "blur " << i;
+    }
 }

@@ -1,5 +1,6 @@
 // The custom 5 x 5 filter and its ".ocf" files.
 #include "filters/convolution/convolution.h"
+#include "filters/convolution/fft_plans.h"
 #include "tests/filters/convolution/convolution_test_support.h"
 
 #include <gtest/gtest.h>
@@ -178,11 +179,42 @@ TEST(CustomFilter, AllocationFailureLeavesThePicture)
     CImage picture = Copy(noise);
     CImageProcessor engine(&picture);
     const Kernel k = Default();
-    orvex_testing::FailImageAllocationsAfter(0);
-    engine.CustomFilter(k.data(), 1, 0);
-    orvex_testing::FailImageAllocationsAfter(-1);
-    EXPECT_TRUE(engine.Failed());
-    EXPECT_TRUE(SamePixels(picture, noise));
+    for (int allowed : {0, 1, 2}) {
+        orvex_testing::FailFftBuffersAfter(allowed);
+        engine.CustomFilter(k.data(), 1, 0);
+        orvex_testing::FailFftBuffersAfter(-1);
+        EXPECT_TRUE(engine.Failed());
+        EXPECT_TRUE(SamePixels(picture, noise));
+        engine.ClearFailure();
+    }
+}
+
+// The border is made band by band: no second picture is needed (a picture near the size cap
+// could not have one), and bands meet without a seam, in place and into the work image.
+TEST(CustomFilter, NeedsNoSecondPictureAndBandsMeetExactly)
+{
+    Kernel skew{};
+    for (int i = 0; i < 25; ++i) skew[static_cast<std::size_t>(i)] = (i * 5) % 9 - 3;
+    for (const auto& size : {std::pair{7, 64}, std::pair{5, 65}, std::pair{3, 129}, std::pair{11, 200}, std::pair{2, 66}}) {
+        const CImage noise = Noise(size.first, size.second, 11);
+        const CImage expected = DirectCustom(noise, skew, 2, 10);
+        CImage picture = Copy(noise);
+        CImageProcessor engine(&picture);
+        orvex_testing::FailImageAllocationsAfter(0);
+        engine.CustomFilter(skew.data(), 2, 10);
+        orvex_testing::FailImageAllocationsAfter(-1);
+        EXPECT_FALSE(engine.Failed());
+        EXPECT_TRUE(SamePixels(picture, expected)) << size.first << "x" << size.second;
+
+        CImage source = Copy(noise);
+        CImageProcessor previewing(&source);
+        ASSERT_TRUE(previewing.workImage().Create(size.first, size.second, 24));
+        previewing.preview = 1;
+        previewing.CustomFilter(skew.data(), 2, 10);
+        previewing.preview = 0;
+        EXPECT_TRUE(SamePixels(source, noise));
+        EXPECT_TRUE(SamePixels(previewing.workImage(), expected)) << size.first << "x" << size.second;
+    }
 }
 
 TEST(FilterFiles, RecordLayoutAndRoundTrip)

@@ -1,6 +1,7 @@
 #include "shell/command_table.h"
 
 #include "core/image_processor.h"
+#include "core/orvex_doc.h"
 #include "dialogs/blur_dialog.h"
 #include "dialogs/custom_dlg.h"
 #include "dialogs/motion_blur_dlg.h"
@@ -10,6 +11,9 @@
 #include "dialogs/hue_dlg.h"
 #include "dialogs/param_dialog.h"
 #include "dialogs/posterize_dlg.h"
+#include "dialogs/add_noise_dlg.h"
+#include "dialogs/lense_flare_dlg.h"
+#include "dialogs/mosaic_dlg.h"
 #include "dialogs/unsharp_mask_dlg.h"
 #include "shell/command_sequences.h"
 #include "shell/main_frame.h"
@@ -17,6 +21,7 @@
 
 
 #include <memory>
+#include <optional>
 
 namespace {
 
@@ -217,7 +222,8 @@ std::vector<CCommand> BuildTable()
         Row(32854, adjust, "Posterize...")
             .PreviewDialog([](COrvexView& v) { return std::make_unique<CPosterizeDlg>(&v); }, &CPosterizeDlg::Render),
         Separator(adjust),
-        Row(32826, adjust, "Red eye elimination").Toolbar(91, "red_eye").Prompt("Red eye reduction").Pending(CSequence::Direct),
+        Row(32826, adjust, "Red eye elimination").Toolbar(91, "red_eye").Prompt("Red eye reduction")
+            .Direct([](CImageProcessor& e) { e.RedEyeReduction(); }),
         Separator(adjust),
         Row(32853, adjust, "Variations...").Pending(kPending),
 
@@ -254,16 +260,23 @@ std::vector<CCommand> BuildTable()
         }),
         Row(32816, "F&ilter/Diffusion", "Total variation").Pending(CSequence::Worker),
         Row(32817, "F&ilter/Diffusion", "Balanced Forward-Backward").Pending(CSequence::Worker),
-        Row(32790, "F&ilter/Noise", "Add noise...").Pending(CSequence::PreviewDialog),
+        Row(32790, "F&ilter/Noise", "Add noise...")
+            .PreviewDialog([](COrvexView& v) { return std::make_unique<CAddNoiseDlg>(&v); }, &CAddNoiseDlg::Render,
+                           &CAddNoiseDlg::Applies),
         Row(32860, "F&ilter/Noise", "Despeckle").Pending(kPending),
         Row(32791, "F&ilter/Noise", "Median...").Pending(CSequence::ValueDialog),
         Row(32842, "F&ilter/Noise", "Bilateral...").Pending(kPending),
         Row(32862, "F&ilter/Pixelate", "Facet").Pending(kPending),
         Row(32863, "F&ilter/Pixelate", "Fragment").Pending(kPending),
-        Row(32864, "F&ilter/Pixelate", "Mosaic...").Pending(CSequence::PreviewDialog),
+        Row(32864, "F&ilter/Pixelate", "Mosaic...")
+            .PreviewDialog([](COrvexView& v) { return std::make_unique<CMosaicDlg>(&v); }, &CMosaicDlg::Render),
         Row(32865, "F&ilter/Render", "Clouds").Pending(kPending),
         Row(32866, "F&ilter/Render", "Difference Clouds").Pending(kPending),
-        Row(32838, "F&ilter/Render", "Lens Flare...").Pending(CSequence::OkDialog),
+        Row(32838, "F&ilter/Render", "Lens Flare...").OkDialog([](COrvexView& v) -> sequence::CEngineCall {
+            const std::optional<CLenseFlareDlg::CResult> flare = CLenseFlareDlg::Ask(v.document().picture(), &v);
+            if (!flare) return {};
+            return [flare = *flare](CImageProcessor& e) { e.LensFlare(flare.x, flare.y, flare.brightness); };
+        }),
         Row(32814, "F&ilter/Sharpen", "Sharpen").Toolbar(81, "sharpen").Prompt("Sharpen")
             .Direct([](CImageProcessor& e) { e.Sharpen(); }),
         Row(32839, "F&ilter/Sharpen", "Unsharp Mask...").OkDialog([](COrvexView& v) -> sequence::CEngineCall {
@@ -289,8 +302,8 @@ std::vector<CCommand> BuildTable()
         Row(32848, "F&ilter/Other", "Minimum...").Pending(CSequence::ValueDialog),
         Row(32849, "F&ilter/Other", "Offset...").Pending(CSequence::PreviewDialog),
         Separator("F&ilter"),
-        Row(32833, "F&ilter", "Obtain Grid").Pending(CSequence::Direct),
-        Row(32844, "F&ilter", "Sign").Pending(CSequence::Signature),
+        Row(32833, "F&ilter", "Obtain Grid").Direct([](CImageProcessor& e) { e.ObtainGrid(); }),
+        Row(32844, "F&ilter", "Sign").Signature([](CImageProcessor& e) { return e.Sign(); }),
 
         // The size presets exist only as toolbar buttons.
         Row(32821, "", "640x480").Toolbar(71, "size_640").Prompt("640x480").Pending(CSequence::Direct),

@@ -2,6 +2,7 @@
 // and the generator's jump-ahead against drawing one number at a time.
 #include "core/image_processor.h"
 #include "core/random.h"
+#include "filters/effects/effects_internal.h"
 #include "tests/test_pictures.h"
 
 #include <gtest/gtest.h>
@@ -107,23 +108,27 @@ TEST(AddNoise, KnownDrawsGiveKnownPixels)
     EXPECT_EQ(Pixel(gaussian, 0, 0)[0], 128 - 3);
 }
 
-TEST(AddNoise, MatchesTheSinglePassOnEverySizeAndMode)
+TEST(AddNoise, MatchesTheSinglePassOnEverySizeAndModeOneOrEightPixelsAtATime)
 {
-    const int sizes[][2] = {{1, 1}, {3, 2}, {2, 3}, {17, 9}, {64, 41}, {5, 130}};
-    for (const auto& size : sizes)
-        for (int mode = 0; mode < 4; ++mode)
-            for (float amount : {0.0f, 3.7f, 100.0f, 400.0f}) {
-                const bool uniform = mode & 1;
-                const bool mono = mode & 2;
-                const CImage picture = Noise(size[0], size[1], 99);
-                std::uint32_t finalState = 0;
-                const CImage expected = ReferenceNoise(picture, 777u, amount, uniform, mono, &finalState);
-                const CImage actual = Noised(picture, 777u, amount, uniform, mono);
-                EXPECT_TRUE(SamePixels(actual, expected))
-                    << size[0] << "x" << size[1] << " mode " << mode << " amount " << amount;
-                // The thread's generator is left where the single pass leaves it.
-                EXPECT_EQ(orvex_random::State(), finalState);
-            }
+    const int sizes[][2] = {{1, 1}, {3, 2}, {2, 3}, {8, 3}, {17, 9}, {23, 4}, {64, 41}, {5, 130}};
+    for (bool vector : {false, true}) {
+        if (!orvex_testing::UseVectorNoise(vector)) continue;
+        for (const auto& size : sizes)
+            for (int mode = 0; mode < 4; ++mode)
+                for (float amount : {0.0f, 3.7f, 100.0f, 400.0f}) {
+                    const bool uniform = mode & 1;
+                    const bool mono = mode & 2;
+                    const CImage picture = Noise(size[0], size[1], 99);
+                    std::uint32_t finalState = 0;
+                    const CImage expected = ReferenceNoise(picture, 777u, amount, uniform, mono, &finalState);
+                    const CImage actual = Noised(picture, 777u, amount, uniform, mono);
+                    EXPECT_TRUE(SamePixels(actual, expected)) << size[0] << "x" << size[1] << " mode " << mode
+                                                              << " amount " << amount << (vector ? " vector" : "");
+                    // The thread's generator is left where the single pass leaves it.
+                    EXPECT_EQ(orvex_random::State(), finalState);
+                }
+    }
+    orvex_testing::UseVectorNoise(true);
 }
 
 TEST(AddNoise, InvariantsOfAmountSaturationGreyAndSeed)

@@ -120,7 +120,9 @@ CLenseFlareDlg::CLenseFlareDlg(const CImage& picture, QWidget* parent, double ra
     pickerArea->addWidget(new QLabel(QStringLiteral("Flare Center:"), this));
     m_picker = new CPicker(*this);
     pickerArea->addWidget(m_picker, 0, Qt::AlignHCenter);
-    extraArea()->addLayout(pickerArea);
+    // The picture control comes first, above the brightness slider.
+    if (auto* top = qobject_cast<QVBoxLayout*>(layout())) top->insertLayout(0, pickerArea);
+    else extraArea()->addLayout(pickerArea);
 
     m_brightness = AddSlider(QStringLiteral("Brightness:"), 10, 300, 100, CValueFormat::Plain().WithUnit(QStringLiteral("%")), 100);
     connect(brightnessSlider(), &QSlider::valueChanged, this, &CLenseFlareDlg::OnBrightness);

@@ -195,6 +195,27 @@ void ScaleTable(float factor, std::uint8_t (&table)[256])
     }
 }
 
+// target = min(target + trunc(source * factor) held to 0..255, 255) along a row: ScaleLayer and
+// AddLayer in one step, in the same single-precision arithmetic as ScaleTable. A factor of 1 is
+// a plain saturating addition.
+__attribute__((target_clones("avx2", "default"))) void AddScaledRow(const std::uint8_t* __restrict source,
+                                                                    std::uint8_t* __restrict target, int bytes, float factor)
+{
+    if (factor == 1.0f) {
+        for (int i = 0; i < bytes; ++i) {
+            const int v = target[i] + source[i];
+            target[i] = static_cast<std::uint8_t>(v > 255 ? 255 : v);
+        }
+        return;
+    }
+    for (int i = 0; i < bytes; ++i) {
+        const float scaled = static_cast<float>(source[i]) * factor;
+        const int s = scaled >= 255.0f ? 255 : scaled > 0.0f ? static_cast<int>(scaled) : 0;
+        const int v = target[i] + s;
+        target[i] = static_cast<std::uint8_t>(v > 255 ? 255 : v);
+    }
+}
+
 struct CElement
 {
     double size; // times the picture width; row 2 is also multiplied by the brightness
@@ -303,10 +324,10 @@ void CImageProcessor::LensFlare(int x, int y, float brightness)
             top = std::min<long long>(top, end[1]);
             bottom = std::max<long long>(bottom, end[1]);
         }
-        const CBoxLayer rays(left, top, right, bottom, width, height);
-        if (!rays.empty()) {
-            for (const auto& end : ends) GradientLine(rays.canvas(), x, y, end[0], end[1], kRayColour, CColor{});
-            AddCanvas(rays.canvas(), sum);
+        // The sum is black still, so adding the ray layer to it is drawing the rays into it.
+        if (left < width && right >= 0 && top < height && bottom >= 0) {
+            const CCanvas whole = WholeImage(sum);
+            for (const auto& end : ends) GradientLine(whole, x, y, end[0], end[1], kRayColour, CColor{});
         }
 
         for (int row = 0; row < 15; ++row) {
@@ -344,17 +365,10 @@ void CImageProcessor::LensFlare(int x, int y, float brightness)
     if (Failed()) return;
 
     // ScaleLayer on the sum and AddLayer onto the picture, in one pass.
-    std::uint8_t table[256];
-    ScaleTable(brightness, table);
     const int bytes = width * 3;
     ParallelFor(0, height, [&](int y0, int y1) {
-        for (int row = y0; row < y1; ++row) {
-            const std::uint8_t* s = sum.bits() + static_cast<std::ptrdiff_t>(row) * sum.pitch();
-            std::uint8_t* p = picture.bits() + static_cast<std::ptrdiff_t>(row) * picture.pitch();
-            for (int i = 0; i < bytes; ++i) {
-                const int v = p[i] + table[s[i]];
-                p[i] = static_cast<std::uint8_t>(v > 255 ? 255 : v);
-            }
-        }
+        for (int row = y0; row < y1; ++row)
+            AddScaledRow(sum.bits() + static_cast<std::ptrdiff_t>(row) * sum.pitch(),
+                         picture.bits() + static_cast<std::ptrdiff_t>(row) * picture.pitch(), bytes, brightness);
     });
 }

@@ -341,8 +341,17 @@ void CImageProcessor::LensFlare(int x, int y, float brightness)
             const CBoxLayer layer(static_cast<long long>(cx) - radius, static_cast<long long>(cy) - radius,
                                   static_cast<long long>(cx) + radius, static_cast<long long>(cy) + radius, width, height);
             if (layer.empty()) continue;
-            FlareElement(layer.canvas(), cx, cy, radius, e.colour, e.ring);
-            AddCanvas(layer.canvas(), sum);
+            // Each core draws the whole element but keeps only its own band of rows: every pixel
+            // still ends with the last outline that covers it.
+            const CCanvas& whole = layer.canvas();
+            ParallelFor(whole.top, whole.bottom + 1, [&](int y0, int y1) {
+                CCanvas band = whole;
+                band.bits = whole.At(whole.left, y0);
+                band.top = y0;
+                band.bottom = y1 - 1;
+                FlareElement(band, cx, cy, radius, e.colour, e.ring);
+            });
+            AddCanvas(whole, sum);
         }
     } catch (const std::bad_alloc&) {
         ReportFailure();

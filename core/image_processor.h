@@ -110,6 +110,27 @@ public:
     void ObtainGrid();
     int Sign();
 
+    // Lens flare's drawing routines. They write into the engine's current image (the picture, or a
+    // scratch layer while LensFlare runs), overwrite rather than blend, and skip pixels outside it.
+    struct CFlareColor
+    {
+        int red = 0;
+        int green = 0;
+        int blue = 0;
+    };
+    // A one-pixel line from (x0, y0) in `from` to (x1, y1) in `to`, colour interpolated per step.
+    void DrawGradientLine(int x0, int y0, int x1, int y1, CFlareColor from, CFlareColor to);
+    // The outline of a circle as a polygon of one-degree segments.
+    void DrawCircle(int cx, int cy, int radius, CFlareColor colour);
+    // One ghost of the flare: concentric outlines around the point at position t on the line from
+    // the flare centre (x, y) (t = 0) through the middle of the picture (t = 1). A disc is brightest
+    // at its centre, a ring at its rim. Radius 0 or less draws nothing.
+    void DrawFlareElement(int x, int y, int radius, CFlareColor colour, bool ring, double t);
+    // target = target + source per channel byte, saturating at 255; both of the same size.
+    static void AddLayer(const CImage& source, CImage& target);
+    // Every channel byte v of the current image becomes trunc(v * factor), held to 0..255.
+    void ScaleLayer(float factor);
+
     // Shows a bar for the length of one operation and steps it. Picks the calling thread's override
     // (preview renderings install one) or else the engine's sink, and forwards only visible changes.
     class ProgressScope

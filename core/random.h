@@ -18,6 +18,41 @@ namespace orvex_random {
 void Seed(std::uint32_t seed);
 // Next value in 0..32767.
 int Next();
+// The calling thread's state: the seed just given, or where the last draw left it.
+std::uint32_t State();
+
+// n steps of the generator as one affine map, state -> multiplier * state + increment (mod 2^32).
+struct CLcgStep
+{
+    std::uint32_t multiplier = 1;
+    std::uint32_t increment = 0;
+
+    std::uint32_t Apply(std::uint32_t state) const { return multiplier * state + increment; }
+    // The map of `n` steps, in O(log n) compositions.
+    static CLcgStep Of(std::uint64_t n);
+};
+
+// The same sequence as the per-thread generator, held by value, so that work split between cores
+// can start each share of the draws where the single sequence would be at that point.
+class CLcg
+{
+public:
+    static constexpr std::uint32_t kMultiplier = 214013u;
+    static constexpr std::uint32_t kIncrement = 2531011u;
+
+    explicit CLcg(std::uint32_t state) : m_state(state) {}
+    int Next()
+    {
+        m_state = m_state * kMultiplier + kIncrement;
+        return static_cast<int>((m_state >> 16) & 0x7FFFu);
+    }
+    // Skips `n` draws.
+    void JumpAhead(std::uint64_t n) { m_state = CLcgStep::Of(n).Apply(m_state); }
+    std::uint32_t state() const { return m_state; }
+
+private:
+    std::uint32_t m_state;
+};
 
 // Draws made so far inside a ParallelFor body, in any thread: always 0 in a correct program.
 long long MisplacedDraws();

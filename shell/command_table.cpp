@@ -1,6 +1,7 @@
 #include "shell/command_table.h"
 
 #include "core/image_processor.h"
+#include "core/orvex_doc.h"
 #include "dialogs/blur_dialog.h"
 #include "dialogs/custom_dlg.h"
 #include "dialogs/diffusion_dlg.h"
@@ -16,6 +17,9 @@
 #include "dialogs/hue_dlg.h"
 #include "dialogs/param_dialog.h"
 #include "dialogs/posterize_dlg.h"
+#include "dialogs/add_noise_dlg.h"
+#include "dialogs/lense_flare_dlg.h"
+#include "dialogs/mosaic_dlg.h"
 #include "dialogs/unsharp_mask_dlg.h"
 #include "shell/command_sequences.h"
 #include "shell/main_frame.h"
@@ -282,7 +286,8 @@ std::vector<CCommand> BuildTable()
         Row(32854, adjust, "Posterize...")
             .PreviewDialog([](COrvexView& v) { return std::make_unique<CPosterizeDlg>(&v); }, &CPosterizeDlg::Render),
         Separator(adjust),
-        Row(32826, adjust, "Red eye elimination").Toolbar(91, "red_eye").Prompt("Red eye reduction").Pending(CSequence::Direct),
+        Row(32826, adjust, "Red eye elimination").Toolbar(91, "red_eye").Prompt("Red eye reduction").ShowsProgress()
+            .Direct([](CImageProcessor& e) { e.RedEyeReduction(); }),
         Separator(adjust),
         Row(32853, adjust, "Variations...").Pending(kPending),
 
@@ -339,7 +344,9 @@ std::vector<CCommand> BuildTable()
             .Worker([](COrvexView& v) {
                 return CDiffusionDlg::AskIterations(QStringLiteral("Balanced Forward-Backward diffusion"), &v);
             }, " Balanced Forward-Backward:", [](CImageProcessor& e, int n) { e.BalancedDiffusion(n); }),
-        Row(32790, "F&ilter/Noise", "Add noise...").Pending(CSequence::PreviewDialog),
+        Row(32790, "F&ilter/Noise", "Add noise...")
+            .PreviewDialog([](COrvexView& v) { return std::make_unique<CAddNoiseDlg>(&v); }, &CAddNoiseDlg::Render,
+                           &CAddNoiseDlg::Applies),
         Row(32860, "F&ilter/Noise", "Despeckle").Pending(kPending),
         // The rank filters take seconds at large radii, so they run as worker commands: the window
         // keeps painting and Escape cancels.
@@ -349,10 +356,15 @@ std::vector<CCommand> BuildTable()
         Row(32842, "F&ilter/Noise", "Bilateral...").Pending(kPending),
         Row(32862, "F&ilter/Pixelate", "Facet").Pending(kPending),
         Row(32863, "F&ilter/Pixelate", "Fragment").Pending(kPending),
-        Row(32864, "F&ilter/Pixelate", "Mosaic...").Pending(CSequence::PreviewDialog),
+        Row(32864, "F&ilter/Pixelate", "Mosaic...")
+            .PreviewDialog([](COrvexView& v) { return std::make_unique<CMosaicDlg>(&v); }, &CMosaicDlg::Render),
         Row(32865, "F&ilter/Render", "Clouds").Pending(kPending),
         Row(32866, "F&ilter/Render", "Difference Clouds").Pending(kPending),
-        Row(32838, "F&ilter/Render", "Lens Flare...").Pending(CSequence::OkDialog),
+        Row(32838, "F&ilter/Render", "Lens Flare...").ShowsProgress().OkDialog([](COrvexView& v) -> sequence::CEngineCall {
+            const std::optional<CLenseFlareDlg::CResult> flare = CLenseFlareDlg::Ask(v.document().picture(), &v);
+            if (!flare) return {};
+            return [flare = *flare](CImageProcessor& e) { e.LensFlare(flare.x, flare.y, flare.brightness); };
+        }),
         Row(32814, "F&ilter/Sharpen", "Sharpen").Toolbar(81, "sharpen").Prompt("Sharpen")
             .Direct([](CImageProcessor& e) { e.Sharpen(); }),
         Row(32839, "F&ilter/Sharpen", "Unsharp Mask...").ShowsProgress().OkDialog([](COrvexView& v) -> sequence::CEngineCall {
@@ -385,8 +397,8 @@ std::vector<CCommand> BuildTable()
             return std::make_unique<COffsetDlg>(picture.width(), picture.height(), &v);
         }, &COffsetDlg::Render),
         Separator("F&ilter"),
-        Row(32833, "F&ilter", "Obtain Grid").Pending(CSequence::Direct),
-        Row(32844, "F&ilter", "Sign").Pending(CSequence::Signature),
+        Row(32833, "F&ilter", "Obtain Grid").Direct([](CImageProcessor& e) { e.ObtainGrid(); }),
+        Row(32844, "F&ilter", "Sign").Signature([](CImageProcessor& e) { return e.Sign(); }),
 
         // The size presets exist only as toolbar buttons.
         Row(32821, "", "640x480").Toolbar(71, "size_640").Prompt("640x480").Direct(SizePreset(640, 480)),

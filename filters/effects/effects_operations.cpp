@@ -1,6 +1,43 @@
 #include "core/image_processor.h"
 #include "core/operation_table.h"
 
-void AddEffectsOperations(std::vector<COperation>& /*table*/)
+// Parameter ranges are the dialogs' ranges; defaults are the neutral values where there are any.
+void AddEffectsOperations(std::vector<COperation>& table)
 {
+    table.push_back({"AddNoise", "adds uniform or Gaussian noise of amount % to every channel (seeded by --seed or the clock)",
+                     {CParam::Float("amount", 0, 400, 0), CParam::Flag("uniform", true), CParam::Flag("monochromatic", false)},
+                     [](CImageProcessor& e, const COpArgs& a) {
+                         e.AddNoise(a.Float(0), a.Flag(1), a.Flag(2));
+                         return true;
+                     }});
+    // The centre may lie off the picture; the ghosts that fall inside are still drawn.
+    table.push_back({"LensFlare", "rays, glow and ghosts of a bright light at (x, y), added onto the picture",
+                     {CParam::Int("x", -100000, 100000, 0), CParam::Int("y", -100000, 100000, 0),
+                      CParam::Float("brightness", 0.1, 3, 1)},
+                     [](CImageProcessor& e, const COpArgs& a) {
+                         e.LensFlare(a.Int(0), a.Int(1), a.Float(2));
+                         return true;
+                     }});
+    table.back().inPlaceOnly = true;
+    table.push_back({"Mosaic", "square cells of the colour of their top-left pixel",
+                     {CParam::Int("size", 1, 100, 1)},
+                     [](CImageProcessor& e, const COpArgs& a) {
+                         e.Mosaic(a.Int(0));
+                         return true;
+                     }});
+    table.push_back({"RedEyeReduction", "removes the red of pixels whose 5x5 neighbourhood is strongly red", {},
+                     [](CImageProcessor& e, const COpArgs&) {
+                         e.RedEyeReduction();
+                         return true;
+                     }});
+    table.back().inPlaceOnly = true;
+    table.push_back({"ObtainGrid", "blackens every second row, starting with the top one", {},
+                     [](CImageProcessor& e, const COpArgs&) {
+                         e.ObtainGrid();
+                         return true;
+                     }});
+    table.back().inPlaceOnly = true;
+    table.push_back({"Sign", "stamps the signature into the bottom-right corner", {},
+                     [](CImageProcessor& e, const COpArgs&) { return e.Sign() == 0; }, "Signature failed"});
+    table.back().inPlaceOnly = true;
 }

@@ -1,0 +1,22 @@
+#pragma once
+
+#include "dialogs/param_dialog.h"
+
+// "Mosaic...": the cell size in pixels, 1..100.
+class CMosaicDlg : public CParamDialog
+{
+    Q_OBJECT
+
+public:
+    explicit CMosaicDlg(QWidget* parent = nullptr);
+
+    int cellSize() const { return static_cast<int>(value(m_size)); }
+    QSlider* sizeSlider() const { return slider(m_size); }
+    QLineEdit* sizeBox() const { return valueBox(m_size); }
+
+    // The preview and the final call: values() holds the cell size.
+    static void Render(CImageProcessor& engine, const std::vector<double>& values);
+
+private:
+    int m_size = 0;
+};

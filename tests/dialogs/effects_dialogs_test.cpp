@@ -1,0 +1,264 @@
+// The effects dialogs on their own (texts, value mapping, previews, the flare centre picker) and
+// the effects commands driven from the editor's menus.
+#include "dialogs/add_noise_dlg.h"
+#include "dialogs/lense_flare_dlg.h"
+#include "dialogs/mosaic_dlg.h"
+#include "shell/command_table.h"
+#include "tests/shell/shell_test_support.h"
+
+#include <QCheckBox>
+#include <QLineEdit>
+#include <QMenu>
+#include <QRadioButton>
+#include <QSlider>
+
+#include <array>
+
+using namespace shell_test;
+using test_pictures::Pixel;
+
+namespace {
+
+struct PreviewBench
+{
+    CImage picture = test_pictures::Filled(12, 6, 40, 90, 200);
+    CImageProcessor engine{&picture};
+    PreviewBench()
+    {
+        engine.workImage().CopyFrom(picture);
+        engine.preview.store(1);
+        engine.SetSeedOverride(3);
+    }
+    std::vector<double> ShownValues(const CPreviewRenderer& renderer) const
+    {
+        EXPECT_TRUE(WaitFor([&] { return renderer.Idle() && renderer.shownValues().has_value(); }));
+        return renderer.shownValues().value_or(std::vector<double>{});
+    }
+};
+
+bool Differs(const CImage& a, const CImage& b)
+{
+    return !test_pictures::SamePixels(a, b);
+}
+
+} // namespace
+
+TEST(AddNoiseDialog, AmountMappingChoicesAndPreviews)
+{
+    PreviewBench bench;
+    CAddNoiseDlg dialog;
+    dialog.AttachPreview(bench.engine, &CAddNoiseDlg::Render);
+    dialog.show();
+    EXPECT_EQ(dialog.windowTitle(), "Add Noise");
+    EXPECT_EQ(dialog.amountBox()->text(), "0.00");
+    EXPECT_TRUE(dialog.uniformButton()->isChecked());
+    EXPECT_FALSE(dialog.monochromaticBox()->isChecked());
+    EXPECT_TRUE(dialog.previewBox()->isChecked());
+    QTest::qWait(150);
+    EXPECT_EQ(dialog.renderer()->renderingsStarted(), 0) << "opening at amount 0 is no change";
+
+    dialog.amountSlider()->setValue(20000);
+    EXPECT_EQ(dialog.amountBox()->text(), "100.00");
+    EXPECT_EQ(bench.ShownValues(*dialog.renderer()), (std::vector<double>{100, 1, 0}));
+    dialog.gaussianButton()->click();
+    EXPECT_EQ(bench.ShownValues(*dialog.renderer()), (std::vector<double>{100, 0, 0}));
+    dialog.monochromaticBox()->click();
+    EXPECT_EQ(bench.ShownValues(*dialog.renderer()), (std::vector<double>{100, 0, 1}));
+    bool changed = false;
+    dialog.renderer()->ReadFrame([&](const CImage& frame) { changed = Differs(frame, bench.picture); });
+    EXPECT_TRUE(changed);
+    // Unchecked: amount 0 with the current choices, which reproduces the picture.
+    dialog.previewBox()->click();
+    EXPECT_EQ(bench.ShownValues(*dialog.renderer())[0], 0.0);
+
+    dialog.amountSlider()->setValue(40000);
+    EXPECT_EQ(dialog.amountBox()->text(), "400.00");
+    dialog.amountSlider()->setValue(1000);
+    EXPECT_EQ(dialog.amountBox()->text(), "0.25");
+    EXPECT_FLOAT_EQ(dialog.amount(), 0.25f);
+    EXPECT_TRUE(CAddNoiseDlg::Applies(QDialog::Accepted, dialog));
+    EXPECT_FALSE(CAddNoiseDlg::Applies(QDialog::Rejected, dialog));
+    dialog.amountSlider()->setValue(0);
+    EXPECT_FALSE(CAddNoiseDlg::Applies(QDialog::Accepted, dialog)) << "OK at 0 applies nothing";
+}
+
+TEST(MosaicDialog, RendersOnEveryNotification)
+{
+    PreviewBench bench;
+    CMosaicDlg dialog;
+    dialog.AttachPreview(bench.engine, &CMosaicDlg::Render);
+    dialog.show();
+    EXPECT_EQ(dialog.windowTitle(), "Mosaic");
+    EXPECT_EQ(dialog.sizeBox()->text(), "1");
+    EXPECT_EQ(bench.ShownValues(*dialog.renderer()), (std::vector<double>{1}));
+    dialog.sizeSlider()->setValue(37);
+    EXPECT_EQ(dialog.sizeBox()->text(), "37");
+    EXPECT_EQ(dialog.cellSize(), 37);
+    EXPECT_TRUE(WaitFor([&] { return dialog.renderer()->renderingsStarted() == 2; }));
+    emit dialog.sizeSlider()->valueChanged(37);
+    EXPECT_TRUE(WaitFor([&] { return dialog.renderer()->renderingsStarted() == 3; }));
+    dialog.previewBox()->click();
+    EXPECT_EQ(bench.ShownValues(*dialog.renderer()), (std::vector<double>{1}));
+}
+
+TEST(LensFlareDialog, ThumbnailLetterboxAndClickMapping)
+{
+    const CImage picture = test_pictures::Pattern(400, 100);
+    CLenseFlareDlg dialog(picture, nullptr, 1.0);
+    dialog.show();
+    EXPECT_EQ(dialog.windowTitle(), "Lens Flare");
+    EXPECT_EQ(dialog.brightnessBox()->text(), "100");
+    EXPECT_EQ(dialog.brightnessSlider()->minimum(), 10);
+    EXPECT_EQ(dialog.brightnessSlider()->maximum(), 300);
+    EXPECT_TRUE(dialog.lensType(0)->isChecked());
+    for (int i = 1; i < 4; ++i) EXPECT_FALSE(dialog.lensType(i)->isEnabled());
+    EXPECT_EQ(dialog.thumbnail().width(), 200);
+    EXPECT_EQ(dialog.thumbnail().height(), 50);
+    EXPECT_EQ(dialog.thumbnailOffset(), QPoint(0, 75));
+    // Area averaging: each thumbnail pixel is the mean of a 2 x 2 block.
+    const int mean = (Pixel(picture, 6, 4)[1] + Pixel(picture, 7, 4)[1] + Pixel(picture, 6, 5)[1] + Pixel(picture, 7, 5)[1] + 2) / 4;
+    EXPECT_EQ(Pixel(dialog.thumbnail(), 3, 2)[1], mean);
+
+    // The brightness alone renders nothing while no centre is chosen.
+    dialog.brightnessSlider()->setValue(150);
+    EXPECT_EQ(dialog.renderings(), 0);
+    EXPECT_FALSE(dialog.pictureCentre());
+
+    // Above the thumbnail (y - 75 < 0): ignored. Inside: the flare is drawn there.
+    QTest::mouseClick(dialog.picker(), Qt::LeftButton, {}, QPoint(50, 30));
+    EXPECT_FALSE(dialog.centreChosen());
+    const CImage clean = test_pictures::Copy(dialog.thumbnail());
+    QTest::mouseClick(dialog.picker(), Qt::LeftButton, {}, QPoint(50, 85));
+    ASSERT_TRUE(dialog.pictureCentre());
+    EXPECT_EQ(*dialog.thumbnailCentre(), QPoint(50, 10));
+    EXPECT_EQ(*dialog.pictureCentre(), QPoint(100, 20));
+    EXPECT_EQ(dialog.renderings(), 1);
+    EXPECT_TRUE(Differs(dialog.thumbnail(), clean));
+
+    // Below the thumbnail but inside 0..199: a centre off the picture.
+    QTest::mouseClick(dialog.picker(), Qt::LeftButton, {}, QPoint(199, 199));
+    EXPECT_EQ(*dialog.pictureCentre(), QPoint(398, 248));
+    // Moving the slider re-renders from the clean copy; the same position does not.
+    dialog.brightnessSlider()->setValue(300);
+    EXPECT_EQ(dialog.renderings(), 3);
+    EXPECT_EQ(dialog.brightnessBox()->text(), "300");
+    emit dialog.brightnessSlider()->valueChanged(300);
+    EXPECT_EQ(dialog.renderings(), 3);
+    EXPECT_FLOAT_EQ(dialog.brightness(), 3.0f);
+}
+
+TEST(LensFlareDialog, HighDensityScreensGetASharperThumbnailWithTheSameMapping)
+{
+    const CImage picture = test_pictures::Pattern(400, 100);
+    CLenseFlareDlg dialog(picture, nullptr, 2.0);
+    dialog.show();
+    EXPECT_EQ(dialog.thumbnail().width(), 400);
+    EXPECT_EQ(dialog.thumbnail().height(), 100);
+    EXPECT_EQ(dialog.picker()->width(), 200) << "the control keeps its logical size";
+    QTest::mouseClick(dialog.picker(), Qt::LeftButton, {}, QPoint(50, 85));
+    ASSERT_TRUE(dialog.pictureCentre());
+    EXPECT_EQ(*dialog.pictureCentre(), QPoint(100, 20));
+
+    // A very long picture still gets a thumbnail one pixel high.
+    const CImage strip = test_pictures::Pattern(3000, 2);
+    CLenseFlareDlg thin(strip, nullptr, 1.0);
+    EXPECT_EQ(thin.thumbnail().height(), 1);
+}
+
+// ---- from the editor's menus ------------------------------------------------------------------
+
+class EffectsCommandsTest : public ShellTest
+{
+protected:
+    COrvexDoc& Open(int width, int height)
+    {
+        Start({WritePicture("photo.png", width, height, 3)});
+        return view()->document();
+    }
+};
+
+TEST_F(EffectsCommandsTest, LensFlarePickedWithTheMouseAppliesOnlyAfterOkWithACentre)
+{
+    COrvexDoc& doc = Open(120, 90);
+    const CImage original = test_pictures::Copy(doc.picture());
+
+    // Cancel after a click, and OK without a click: nothing.
+    WhenModal<CLenseFlareDlg>([](CLenseFlareDlg* d) {
+        QTest::mouseClick(d->picker(), Qt::LeftButton, {}, QPoint(60, 60));
+        d->reject();
+    });
+    Run(32838);
+    WhenModal<CLenseFlareDlg>([](CLenseFlareDlg* d) { d->accept(); });
+    Run(32838);
+    EXPECT_TRUE(test_pictures::SamePixels(doc.picture(), original));
+    EXPECT_EQ(doc.history().count(), 1);
+    EXPECT_FALSE(doc.modified());
+
+    WhenModal<CLenseFlareDlg>([](CLenseFlareDlg* d) {
+        QTest::mouseClick(d->picker(), Qt::LeftButton, {}, QPoint(60, 60));
+        d->accept();
+    });
+    Run(32838);
+    EXPECT_TRUE(Differs(doc.picture(), original));
+    EXPECT_EQ(doc.history().count(), 2);
+    EXPECT_TRUE(doc.modified());
+}
+
+TEST_F(EffectsCommandsTest, NoiseAndMosaicApplyOnlyWhatTheirDialogsSay)
+{
+    COrvexDoc& doc = Open(40, 30);
+    const CImage original = test_pictures::Copy(doc.picture());
+    WhenModal<CAddNoiseDlg>([](CAddNoiseDlg* d) { d->accept(); });
+    Run(32790);
+    EXPECT_EQ(doc.history().count(), 1) << "OK with amount 0 records nothing";
+    WhenModal<CAddNoiseDlg>([](CAddNoiseDlg* d) {
+        d->amountSlider()->setValue(30000);
+        d->reject();
+    });
+    Run(32790);
+    EXPECT_EQ(doc.history().count(), 1);
+    EXPECT_TRUE(test_pictures::SamePixels(doc.picture(), original));
+    WhenModal<CAddNoiseDlg>([](CAddNoiseDlg* d) {
+        d->amountSlider()->setValue(30000);
+        d->accept();
+    });
+    Run(32790);
+    EXPECT_EQ(doc.history().count(), 2);
+    EXPECT_TRUE(Differs(doc.picture(), original));
+
+    WhenModal<CMosaicDlg>([](CMosaicDlg* d) {
+        d->sizeSlider()->setValue(40);
+        d->accept();
+    });
+    Run(32864);
+    EXPECT_EQ(doc.history().count(), 3);
+    for (int x = 0; x < 40; ++x) EXPECT_EQ(Pixel(doc.picture(), x, 29)[0], Pixel(doc.picture(), 0, 0)[0]);
+}
+
+TEST_F(EffectsCommandsTest, SignFailsOnSmallPicturesAndGridAndRedEyeAreDirect)
+{
+    COrvexDoc& doc = Open(79, 40);
+    const CImage original = test_pictures::Copy(doc.picture());
+    QString message;
+    AnswerMessage(QMessageBox::Ok, &message);
+    Run(32844);
+    EXPECT_EQ(message, "Signature failed");
+    EXPECT_TRUE(test_pictures::SamePixels(doc.picture(), original));
+    EXPECT_EQ(doc.history().count(), 1);
+
+    Run(32833);
+    EXPECT_EQ(doc.history().count(), 2);
+    EXPECT_EQ(Pixel(doc.picture(), 5, 0)[1], 0);
+    Run(32826);
+    EXPECT_EQ(doc.history().count(), 3);
+    EXPECT_TRUE(caption().contains('*'));
+}
+
+TEST_F(EffectsCommandsTest, SignStampsAPictureLargeEnough)
+{
+    COrvexDoc& doc = Open(80, 27);
+    const CImage original = test_pictures::Copy(doc.picture());
+    Run(32844);
+    EXPECT_EQ(doc.history().count(), 2);
+    EXPECT_TRUE(Differs(doc.picture(), original));
+}

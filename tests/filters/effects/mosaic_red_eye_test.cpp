@@ -1,0 +1,119 @@
+// Mosaic and red-eye reduction against plain transcriptions of their definitions.
+#include "core/image_processor.h"
+#include "tests/test_pictures.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <vector>
+
+using namespace test_pictures;
+
+namespace {
+
+CImage RefMosaic(const CImage& picture, int size)
+{
+    CImage out = Copy(picture);
+    for (int x = 0; x < picture.width(); ++x)
+        for (int y = 0; y < picture.height(); ++y)
+            for (int c = 0; c < 3; ++c) Pixel(out, x, y)[c] = Pixel(out, x / size * size, y / size * size)[c];
+    return out;
+}
+
+// Column-major mark table over the unchanged picture, then the correction.
+CImage RefRedEye(const CImage& picture)
+{
+    CImage out = Copy(picture);
+    const int w = picture.width(), h = picture.height();
+    std::vector<int> marks(static_cast<std::size_t>(w) * static_cast<std::size_t>(h), 0);
+    if (w >= 5)
+        for (int x = 2; x <= w - 3; ++x)
+            for (int y = 2; y <= h - 3; ++y) {
+                int sB = 0, sG = 0, sR = 0;
+                for (int i = x - 2; i <= x + 2; ++i)
+                    for (int j = y - 2; j <= y + 2; ++j) {
+                        sB += Pixel(picture, i, j)[0];
+                        sG += Pixel(picture, i, j)[1];
+                        sR += Pixel(picture, i, j)[2];
+                    }
+                if (sG * 2.5 < sR && sB * 2.5 < sR && sR > 128) marks[static_cast<std::size_t>(x * h + y)] = 1;
+            }
+    for (int x = 0; x < w; ++x)
+        for (int y = 0; y < h; ++y)
+            if (marks[static_cast<std::size_t>(x * h + y)]) {
+                std::uint8_t* p = Pixel(out, x, y);
+                p[2] = static_cast<std::uint8_t>((p[1] + p[0]) / 2);
+            }
+    return out;
+}
+
+// Reddish blotches on a dull background, so that marks start and stop inside the picture.
+CImage Blotches(int width, int height, std::uint32_t seed)
+{
+    CImage picture = Noise(width, height, seed);
+    for (int y = 0; y < height; ++y)
+        for (int x = 0; x < width; ++x) {
+            std::uint8_t* p = Pixel(picture, x, y);
+            const bool red = ((x / 7 + y / 5 + static_cast<int>(seed)) % 3) == 0;
+            p[0] = static_cast<std::uint8_t>(p[0] / (red ? 8 : 2));
+            p[1] = static_cast<std::uint8_t>(p[1] / (red ? 8 : 2));
+            if (!red) p[2] = static_cast<std::uint8_t>(p[2] / 3);
+        }
+    return picture;
+}
+
+} // namespace
+
+TEST(Mosaic, MatchesTheCellRuleInPlaceAndInPreview)
+{
+    const int sizes[][2] = {{1, 1}, {3, 2}, {25, 7}, {17, 9}, {64, 65}};
+    for (const auto& s : sizes)
+        for (int cell : {1, 2, 3, 10, 64, 100}) {
+            const CImage picture = Noise(s[0], s[1], 4);
+            const CImage expected = RefMosaic(picture, cell);
+            EXPECT_TRUE(SamePixels(Applied(picture, [&](CImageProcessor& e) { e.Mosaic(cell); }), expected))
+                << s[0] << "x" << s[1] << " cell " << cell;
+
+            CImage original = Copy(picture);
+            CImageProcessor engine(&original);
+            engine.workImage().Create(s[0], s[1], 24);
+            engine.preview = 1;
+            engine.Mosaic(cell);
+            EXPECT_TRUE(SamePixels(engine.workImage(), expected)) << "preview, cell " << cell;
+            EXPECT_TRUE(SamePixels(original, picture));
+        }
+
+    // 25 wide with size 10: cells 10, 10 and 5 wide, the last one the colour of column 20.
+    const CImage picture = Pattern(25, 4);
+    const CImage cells = Applied(picture, [](CImageProcessor& e) { e.Mosaic(10); });
+    for (int x = 20; x < 25; ++x)
+        for (int c = 0; c < 3; ++c) EXPECT_EQ(Pixel(cells, x, 3)[c], Pixel(picture, 20, 0)[c]);
+    // A cell at least as large as both sides: one colour.
+    const CImage one = Applied(picture, [](CImageProcessor& e) { e.Mosaic(25); });
+    EXPECT_TRUE(SamePixels(one, Filled(25, 4, Pixel(picture, 0, 0)[0], Pixel(picture, 0, 0)[1], Pixel(picture, 0, 0)[2])));
+}
+
+TEST(RedEyeReduction, MatchesTheMarkTableOnBandedAndTinyPictures)
+{
+    // Heights that give one band per core, several runs of bands, and bands of two or three rows.
+    const int sizes[][2] = {{1, 1}, {4, 9}, {9, 4}, {5, 5}, {6, 7}, {31, 17}, {40, 300}, {23, 1100}, {7, 9}};
+    for (const auto& s : sizes)
+        for (std::uint32_t seed : {1u, 2u}) {
+            const CImage picture = Blotches(s[0], s[1], seed);
+            EXPECT_TRUE(SamePixels(Applied(picture, [](CImageProcessor& e) { e.RedEyeReduction(); }), RefRedEye(picture)))
+                << s[0] << "x" << s[1] << " seed " << seed;
+        }
+}
+
+TEST(RedEyeReduction, RedDarkRedOrangeAndSmallPictures)
+{
+    // Pure red 5 x 5: only the centre has its whole window inside; its red goes.
+    const CImage red = Applied(Filled(5, 5, 0, 0, 255), [](CImageProcessor& e) { e.RedEyeReduction(); });
+    EXPECT_EQ(Pixel(red, 2, 2)[2], 0);
+    EXPECT_EQ(Pixel(red, 1, 2)[2], 255);
+    // Red 5 everywhere sums to 125: not marked. Orange (red 200, green 100): green too strong.
+    for (const CImage& unmarked : {Filled(9, 9, 0, 0, 5), Filled(9, 9, 0, 100, 200)})
+        EXPECT_TRUE(SamePixels(Applied(unmarked, [](CImageProcessor& e) { e.RedEyeReduction(); }), unmarked));
+    for (const CImage& small : {Filled(4, 9, 0, 0, 255), Filled(9, 4, 0, 0, 255)})
+        EXPECT_TRUE(SamePixels(Applied(small, [](CImageProcessor& e) { e.RedEyeReduction(); }), small));
+}

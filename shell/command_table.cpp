@@ -113,7 +113,8 @@ public:
             if (dialog) sequence::Preview(v, *dialog, render, applies, run);
         });
     }
-    // `ask` runs the dialog and returns the iteration count; 0 stops before the worker starts.
+    // `ask` runs the dialog and returns the value `call` takes (an iteration count, a radius); 0 stops
+    // before the worker starts.
     Row& Worker(std::function<int(COrvexView&)> ask, const char* label, std::function<void(CImageProcessor&, int)> call)
     {
         return View(CSequence::Worker, [ask = std::move(ask), label = QString::fromUtf8(label),

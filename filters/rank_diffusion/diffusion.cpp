@@ -25,12 +25,14 @@ namespace ord = orvex_rank_diffusion;
 #if defined(ORVEX_HAVE_WIDE_DIFFUSION)
 void DiffusionBlockColumnAvx2(const double* left, const double* right, double* mean, double* shrink, int lanes,
                               ord::CShrink rule);
-void DiffusionPixelColumnAvx2(const double* centre, const double* meanLeft, const double* shrinkLeft,
-                              const double* meanRight, const double* shrinkRight, double* out, int lanes);
+void DiffusionFusedColumnAvx2(const double* centre, const double* right, const double* meanLeft,
+                              const double* shrinkLeft, double* meanRight, double* shrinkRight, double* out,
+                              int pixelLanes, ord::CShrink rule);
 void DiffusionBlockColumnAvx512(const double* left, const double* right, double* mean, double* shrink, int lanes,
                                 ord::CShrink rule);
-void DiffusionPixelColumnAvx512(const double* centre, const double* meanLeft, const double* shrinkLeft,
-                                const double* meanRight, const double* shrinkRight, double* out, int lanes);
+void DiffusionFusedColumnAvx512(const double* centre, const double* right, const double* meanLeft,
+                                const double* shrinkLeft, double* meanRight, double* shrinkRight, double* out,
+                                int pixelLanes, ord::CShrink rule);
 #endif
 
 namespace {
@@ -159,17 +161,19 @@ bool ord::DiffusionColumns(const double* src, double* dst, int width, int height
     blocks(x0 - 1, meanLeft, shrinkLeft);
     for (int x = x0; x < x1; ++x) {
         if (!columnStart()) return false;
-        blocks(x, meanRight, shrinkRight);
         const double* centre = src + static_cast<std::size_t>(x) * stride;
         double* out = dst + static_cast<std::size_t>(x) * stride;
 #if defined(ORVEX_HAVE_WIDE_DIFFUSION)
         if (use == CDiffusionKernel::Avx512)
-            DiffusionPixelColumnAvx512(centre, meanLeft, shrinkLeft, meanRight, shrinkRight, out + 3, pixelLanes);
+            DiffusionFusedColumnAvx512(centre, centre + stride, meanLeft, shrinkLeft, meanRight, shrinkRight, out + 3,
+                                       pixelLanes, shrink);
         else if (use == CDiffusionKernel::Avx2)
-            DiffusionPixelColumnAvx2(centre, meanLeft, shrinkLeft, meanRight, shrinkRight, out + 3, pixelLanes);
+            DiffusionFusedColumnAvx2(centre, centre + stride, meanLeft, shrinkLeft, meanRight, shrinkRight, out + 3,
+                                     pixelLanes, shrink);
         else
 #endif
-            PixelColumn<CScalarLanes>(centre, meanLeft, shrinkLeft, meanRight, shrinkRight, out + 3, pixelLanes);
+            FusedColumn<CScalarLanes>(centre, centre + stride, meanLeft, shrinkLeft, meanRight, shrinkRight, out + 3,
+                                      pixelLanes, shrink);
         std::memcpy(out, out + 3, 3 * sizeof(double));
         std::memcpy(out + 3 * static_cast<std::size_t>(height + 1), out + 3 * static_cast<std::size_t>(height),
                     3 * sizeof(double));

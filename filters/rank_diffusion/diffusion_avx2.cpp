@@ -6,8 +6,9 @@
 
 void DiffusionBlockColumnAvx2(const double* left, const double* right, double* mean, double* shrink, int lanes,
                               orvex_rank_diffusion::CShrink rule);
-void DiffusionPixelColumnAvx2(const double* centre, const double* meanLeft, const double* shrinkLeft,
-                              const double* meanRight, const double* shrinkRight, double* out, int lanes);
+void DiffusionFusedColumnAvx2(const double* centre, const double* right, const double* meanLeft,
+                              const double* shrinkLeft, double* meanRight, double* shrinkRight, double* out,
+                              int pixelLanes, orvex_rank_diffusion::CShrink rule);
 
 namespace {
 
@@ -41,8 +42,9 @@ void DiffusionBlockColumnAvx2(const double* left, const double* right, double* m
     BlockColumn<CAvx2Lanes>(left, right, mean, shrink, lanes, rule);
 }
 
-void DiffusionPixelColumnAvx2(const double* centre, const double* meanLeft, const double* shrinkLeft,
-                              const double* meanRight, const double* shrinkRight, double* out, int lanes)
+void DiffusionFusedColumnAvx2(const double* centre, const double* right, const double* meanLeft,
+                              const double* shrinkLeft, double* meanRight, double* shrinkRight, double* out,
+                              int pixelLanes, orvex_rank_diffusion::CShrink rule)
 {
-    PixelColumn<CAvx2Lanes>(centre, meanLeft, shrinkLeft, meanRight, shrinkRight, out, lanes);
+    FusedColumn<CAvx2Lanes>(centre, right, meanLeft, shrinkLeft, meanRight, shrinkRight, out, pixelLanes, rule);
 }

@@ -6,8 +6,9 @@
 
 void DiffusionBlockColumnAvx512(const double* left, const double* right, double* mean, double* shrink, int lanes,
                                 orvex_rank_diffusion::CShrink rule);
-void DiffusionPixelColumnAvx512(const double* centre, const double* meanLeft, const double* shrinkLeft,
-                                const double* meanRight, const double* shrinkRight, double* out, int lanes);
+void DiffusionFusedColumnAvx512(const double* centre, const double* right, const double* meanLeft,
+                                const double* shrinkLeft, double* meanRight, double* shrinkRight, double* out,
+                                int pixelLanes, orvex_rank_diffusion::CShrink rule);
 
 namespace {
 
@@ -43,8 +44,9 @@ void DiffusionBlockColumnAvx512(const double* left, const double* right, double*
     BlockColumn<CAvx512Lanes>(left, right, mean, shrink, lanes, rule);
 }
 
-void DiffusionPixelColumnAvx512(const double* centre, const double* meanLeft, const double* shrinkLeft,
-                                const double* meanRight, const double* shrinkRight, double* out, int lanes)
+void DiffusionFusedColumnAvx512(const double* centre, const double* right, const double* meanLeft,
+                                const double* shrinkLeft, double* meanRight, double* shrinkRight, double* out,
+                                int pixelLanes, orvex_rank_diffusion::CShrink rule)
 {
-    PixelColumn<CAvx512Lanes>(centre, meanLeft, shrinkLeft, meanRight, shrinkRight, out, lanes);
+    FusedColumn<CAvx512Lanes>(centre, right, meanLeft, shrinkLeft, meanRight, shrinkRight, out, pixelLanes, rule);
 }

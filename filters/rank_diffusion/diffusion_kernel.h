@@ -39,62 +39,77 @@ typename CLanes::T ShrinkFactor(typename CLanes::T g, orvex_rank_diffusion::CShr
     return L::ZeroWhereLessEqual(L::Mul(L::Mul(L::Set(0.125), g), g), 10.0, k);
 }
 
-// Mean and shrink factor of the blocks between two adjacent buffer columns, `lanes` lanes from the
-// top frame row on: block lane i has top-left left[i], top-right right[i], bottom-left left[i + 3],
-// bottom-right right[i + 3].
+// Mean and shrink factor of the blocks between two adjacent buffer columns at lanes i .. i + width:
+// block lane i has top-left left[i], top-right right[i], bottom-left left[i + 3], bottom-right
+// right[i + 3].
+template <class CLanes>
+inline void BlockVector(const double* left, const double* right, double* mean, double* shrink, int i, double flat,
+                        orvex_rank_diffusion::CShrink rule)
+{
+    using L = CLanes;
+    const auto tl = L::Load(left + i);
+    const auto tr = L::Load(right + i);
+    const auto bl = L::Load(left + i + 3);
+    const auto br = L::Load(right + i + 3);
+    const auto m = L::Mul(L::Add(L::Add(L::Add(tl, tr), bl), br), L::Set(0.25));
+    const auto d01 = L::Sub(tl, tr);
+    const auto d02 = L::Sub(tl, bl);
+    const auto d03 = L::Sub(tl, br);
+    const auto d12 = L::Sub(tr, bl);
+    const auto d13 = L::Sub(tr, br);
+    const auto d23 = L::Sub(bl, br);
+    auto s = L::Mul(d01, d01);
+    s = L::Add(s, L::Mul(d02, d02));
+    s = L::Add(s, L::Mul(d03, d03));
+    s = L::Add(s, L::Mul(d12, d12));
+    s = L::Add(s, L::Mul(d13, d13));
+    s = L::Add(s, L::Mul(d23, d23));
+    L::Store(mean + i, m);
+    if (L::AllLessEqual(s, flat)) {
+        L::Store(shrink + i, L::Set(0.0));
+        return;
+    }
+    const auto g = L::Mul(L::Set(0.5), L::Sqrt(s));
+    L::Store(shrink + i, ShrinkFactor<L>(g, rule));
+}
+
+inline double FlatLimit(orvex_rank_diffusion::CShrink rule)
+{
+    return rule == orvex_rank_diffusion::CShrink::TotalVariation ? kFlatTotalVariation : kFlatBalanced;
+}
+
 template <class CLanes>
 void BlockLanes(const double* left, const double* right, double* mean, double* shrink, int from, int to,
                 orvex_rank_diffusion::CShrink rule)
 {
-    using L = CLanes;
-    const double flat = rule == orvex_rank_diffusion::CShrink::TotalVariation ? kFlatTotalVariation : kFlatBalanced;
-    for (int i = from; i < to; i += L::kWidth) {
-        const auto tl = L::Load(left + i);
-        const auto tr = L::Load(right + i);
-        const auto bl = L::Load(left + i + 3);
-        const auto br = L::Load(right + i + 3);
-        const auto m = L::Mul(L::Add(L::Add(L::Add(tl, tr), bl), br), L::Set(0.25));
-        const auto d01 = L::Sub(tl, tr);
-        const auto d02 = L::Sub(tl, bl);
-        const auto d03 = L::Sub(tl, br);
-        const auto d12 = L::Sub(tr, bl);
-        const auto d13 = L::Sub(tr, br);
-        const auto d23 = L::Sub(bl, br);
-        auto s = L::Mul(d01, d01);
-        s = L::Add(s, L::Mul(d02, d02));
-        s = L::Add(s, L::Mul(d03, d03));
-        s = L::Add(s, L::Mul(d12, d12));
-        s = L::Add(s, L::Mul(d13, d13));
-        s = L::Add(s, L::Mul(d23, d23));
-        L::Store(mean + i, m);
-        if (L::AllLessEqual(s, flat)) {
-            L::Store(shrink + i, L::Set(0.0));
-            continue;
-        }
-        const auto g = L::Mul(L::Set(0.5), L::Sqrt(s));
-        L::Store(shrink + i, ShrinkFactor<L>(g, rule));
-    }
+    for (int i = from; i < to; i += CLanes::kWidth) BlockVector<CLanes>(left, right, mean, shrink, i, FlatLimit(rule), rule);
 }
 
-// New values of one column's interior: centre lane i + 3 of `centre`, its four blocks at lanes i and
-// i + 3 of the left and right block columns; result to out[i].
+// New values of one column's interior at lanes i .. i + width: centre lane i + 3 of `centre`, its
+// four blocks at lanes i and i + 3 of the left and right block columns; result to out[i].
+template <class CLanes>
+inline void PixelVector(const double* centre, const double* meanLeft, const double* shrinkLeft, const double* meanRight,
+                        const double* shrinkRight, double* out, int i)
+{
+    using L = CLanes;
+    const auto e = L::Load(centre + i + 3);
+    auto estimate = [&](const double* mean, const double* shrink, int at) {
+        const auto m = L::Load(mean + at);
+        return L::Add(m, L::Mul(L::Load(shrink + at), L::Sub(e, m)));
+    };
+    const auto q1 = estimate(meanLeft, shrinkLeft, i);
+    const auto q2 = estimate(meanRight, shrinkRight, i);
+    const auto q3 = estimate(meanLeft, shrinkLeft, i + 3);
+    const auto q4 = estimate(meanRight, shrinkRight, i + 3);
+    L::Store(out + i, L::Mul(L::Add(L::Add(L::Add(q1, q2), q3), q4), L::Set(0.25)));
+}
+
 template <class CLanes>
 void PixelLanes(const double* centre, const double* meanLeft, const double* shrinkLeft, const double* meanRight,
                 const double* shrinkRight, double* out, int from, int to)
 {
-    using L = CLanes;
-    for (int i = from; i < to; i += L::kWidth) {
-        const auto e = L::Load(centre + i + 3);
-        auto estimate = [&](const double* mean, const double* shrink, int at) {
-            const auto m = L::Load(mean + at);
-            return L::Add(m, L::Mul(L::Load(shrink + at), L::Sub(e, m)));
-        };
-        const auto q1 = estimate(meanLeft, shrinkLeft, i);
-        const auto q2 = estimate(meanRight, shrinkRight, i);
-        const auto q3 = estimate(meanLeft, shrinkLeft, i + 3);
-        const auto q4 = estimate(meanRight, shrinkRight, i + 3);
-        L::Store(out + i, L::Mul(L::Add(L::Add(L::Add(q1, q2), q3), q4), L::Set(0.25)));
-    }
+    for (int i = from; i < to; i += CLanes::kWidth)
+        PixelVector<CLanes>(centre, meanLeft, shrinkLeft, meanRight, shrinkRight, out, i);
 }
 
 // One lane at a time: also the tail of every wider build.
@@ -124,13 +139,32 @@ void BlockColumn(const double* left, const double* right, double* mean, double* 
     BlockLanes<CScalarLanes>(left, right, mean, shrink, whole, lanes, rule);
 }
 
+// One column of a step: the blocks between `centre` and `right` (into meanRight/shrinkRight), and the
+// column's new values, which need the blocks on both sides. Both run in one loop, the values a fixed
+// distance behind the blocks they read, so that the square roots and divisions of the blocks overlap
+// with the arithmetic of the values (and the values read blocks already written back to the cache).
 template <class CLanes>
-void PixelColumn(const double* centre, const double* meanLeft, const double* shrinkLeft, const double* meanRight,
-                 const double* shrinkRight, double* out, int lanes)
+void FusedColumn(const double* centre, const double* right, const double* meanLeft, const double* shrinkLeft,
+                 double* meanRight, double* shrinkRight, double* out, int pixelLanes, orvex_rank_diffusion::CShrink rule)
 {
-    const int whole = lanes / CLanes::kWidth * CLanes::kWidth;
-    PixelLanes<CLanes>(centre, meanLeft, shrinkLeft, meanRight, shrinkRight, out, 0, whole);
-    PixelLanes<CScalarLanes>(centre, meanLeft, shrinkLeft, meanRight, shrinkRight, out, whole, lanes);
+    using L = CLanes;
+    constexpr int kLag = 64;
+    static_assert(kLag % L::kWidth == 0 && kLag >= L::kWidth + 3, "values must trail the blocks they read");
+    const double flat = FlatLimit(rule);
+    const int blockLanes = pixelLanes + 3;
+    const int blockWhole = blockLanes / L::kWidth * L::kWidth;
+    const int pixelWhole = pixelLanes / L::kWidth * L::kWidth;
+    int done = 0;
+    for (int i = 0; i < blockWhole; i += L::kWidth) {
+        BlockVector<L>(centre, right, meanRight, shrinkRight, i, flat, rule);
+        if (i - kLag == done && done < pixelWhole) {
+            PixelVector<L>(centre, meanLeft, shrinkLeft, meanRight, shrinkRight, out, done);
+            done += L::kWidth;
+        }
+    }
+    BlockLanes<CScalarLanes>(centre, right, meanRight, shrinkRight, blockWhole, blockLanes, rule);
+    PixelLanes<L>(centre, meanLeft, shrinkLeft, meanRight, shrinkRight, out, done, pixelWhole);
+    PixelLanes<CScalarLanes>(centre, meanLeft, shrinkLeft, meanRight, shrinkRight, out, pixelWhole, pixelLanes);
 }
 
 } // namespace

@@ -176,11 +176,11 @@ TEST_F(RankDiffusionCommandTest, OkAppliesAsOneStepAndCancelOrZeroAppliesNothing
 
 TEST_F(RankDiffusionCommandTest, EscapeDuringALongRunLeavesEverythingAsItWas)
 {
-    Open(1600, 1200);
+    // Large enough that even the median takes well over the worker command's first 100 ms.
+    COrvexDoc& doc = Open(2400, 1800);
     const std::tuple<int, const char*> runs[] = {{kTotalVariation, " Total variation:"}, {kMedian, " Median filtering:"}};
     for (const auto& [id, label] : runs) {
         SCOPED_TRACE(label);
-        bool labelShown = false;
         if (id == kMedian) {
             WhenModal<CMedianDlg>([](CMedianDlg* d) {
                 d->slider(d->radiusIndex())->setValue(100);
@@ -192,11 +192,21 @@ TEST_F(RankDiffusionCommandTest, EscapeDuringALongRunLeavesEverythingAsItWas)
                 d->accept();
             });
         }
-        QTimer::singleShot(300, [&, text = label] {
+        // Escape as soon as the command polls for input, while the operation runs.
+        bool labelShown = false;
+        bool sent = false;
+        QTimer escape;
+        escape.setInterval(5);
+        QObject::connect(&escape, &QTimer::timeout, [&, text = QString::fromUtf8(label)] {
+            if (sent || !doc.engine().running.load()) return;
+            sent = true;
             labelShown = frame().messagePane()->text() == text;
             QTest::keyClick(view()->viewport(), Qt::Key_Escape);
         });
+        escape.start();
         Run(id);
+        escape.stop();
+        EXPECT_TRUE(sent);
         EXPECT_TRUE(labelShown);
         EXPECT_TRUE(Unchanged());
         EXPECT_EQ(frame().messagePane()->text(), "For Help, press F1");

@@ -171,7 +171,7 @@ private:
 
 TEST(Diffusion, SharedBlocksGiveTheSameBitsAsFourBlocksPerPixelAtEveryVectorWidth)
 {
-    const int sizes[][2] = {{1, 1}, {2, 5}, {5, 2}, {13, 11}, {31, 7}, {8, 40}};
+    const int sizes[][2] = {{1, 1}, {2, 5}, {5, 2}, {13, 11}, {31, 7}, {8, 40}, {3, 90}};
     std::uint32_t seed = 11;
     for (CShrink rule : {CShrink::TotalVariation, CShrink::Balanced})
         for (const auto& size : sizes) {

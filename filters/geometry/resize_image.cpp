@@ -17,10 +17,12 @@ using orvex_geometry::Row;
 
 namespace {
 
-std::uint8_t ToByte(float v)
+// Rounds a blended value to a byte. Weights are never negative and add up to 1, so the value
+// cannot fall below 0 and can pass 255 only by a rounding error; the plain form lets the compiler
+// convert whole vectors at once.
+inline std::uint8_t ToByte(float v)
 {
-    v = std::min(std::max(v + 0.5f, 0.0f), 255.0f);
-    return static_cast<std::uint8_t>(static_cast<int>(v));
+    return static_cast<std::uint8_t>(static_cast<int>(std::min(v + 0.5f, 255.0f)));
 }
 
 // One row: `out[X]` = sum of the row's taps around X, three channels interleaved.
@@ -45,6 +47,18 @@ void ResampleRow(const float* in, std::uint8_t* out, const CTaps& taps, int targ
 void ResampleRowToFloat(const std::uint8_t* in, float* out, const CTaps& taps, int targetWidth)
 {
     const int span = taps.span;
+    if (span == 2) {
+        // Enlarging: two taps; the general loop below gives the same sums, only slower.
+        for (int x = 0; x < targetWidth; ++x) {
+            const float w0 = taps.weights[2 * static_cast<std::size_t>(x)];
+            const float w1 = taps.weights[2 * static_cast<std::size_t>(x) + 1];
+            const std::uint8_t* p = in + 3 * static_cast<std::ptrdiff_t>(taps.first[static_cast<std::size_t>(x)]);
+            out[3 * x] = 0.0f + w0 * p[0] + w1 * p[3];
+            out[3 * x + 1] = 0.0f + w0 * p[1] + w1 * p[4];
+            out[3 * x + 2] = 0.0f + w0 * p[2] + w1 * p[5];
+        }
+        return;
+    }
     for (int x = 0; x < targetWidth; ++x) {
         const float* w = &taps.weights[static_cast<std::size_t>(x) * span];
         const std::uint8_t* p = in + 3 * static_cast<std::ptrdiff_t>(taps.first[static_cast<std::size_t>(x)]);
@@ -188,7 +202,7 @@ bool Resample(const CImage& source, CImage& target)
                     const float w1 = wy[1];
                     const float* r0 = rows[0];
                     const float* r1 = rows[1];
-                    for (std::size_t i = 0; i < rowValues; ++i) out[i] = ToByte(w0 * r0[i] + w1 * r1[i]);
+                    for (std::size_t i = 0; i < rowValues; ++i) out[i] = ToByte(0.0f + w0 * r0[i] + w1 * r1[i]);
                 } else {
                     for (std::size_t i = 0; i < rowValues; ++i) {
                         float v = 0.0f;

@@ -3,8 +3,10 @@
 #include "core/image_processor.h"
 #include "core/parallel.h"
 #include "filters/geometry/geometry_internal.h"
+#include "filters/geometry/rotate_kernel.h"
 
 #include <algorithm>
+#include <bit>
 #include <cmath>
 #include <cstring>
 #include <vector>
@@ -45,6 +47,35 @@ void SwapRowsReversed(std::uint8_t* from, std::uint8_t* to, int width)
     }
 }
 
+// Copies `count` pixels whose sources lie `step` bytes apart into consecutive pixels at `out`.
+// Four pixels travel as three 32-bit words; each 32-bit read takes one byte past its pixel, so
+// `wideReads` must be false when the last source pixel may end the buffer.
+void GatherPixels(std::uint8_t* out, const std::uint8_t* in, std::ptrdiff_t step, int count, bool wideReads)
+{
+    static_assert(std::endian::native == std::endian::little);
+    int i = 0;
+    if (wideReads) {
+        for (; i + 4 <= count; i += 4, in += 4 * step, out += 12) {
+            std::uint32_t a, b, c, d;
+            std::memcpy(&a, in, 4);
+            std::memcpy(&b, in + step, 4);
+            std::memcpy(&c, in + 2 * step, 4);
+            std::memcpy(&d, in + 3 * step, 4);
+            const std::uint32_t w0 = (a & 0xFFFFFFu) | (b << 24);
+            const std::uint32_t w1 = ((b >> 8) & 0xFFFFu) | (c << 16);
+            const std::uint32_t w2 = ((c >> 16) & 0xFFu) | (d << 8);
+            std::memcpy(out, &w0, 4);
+            std::memcpy(out + 4, &w1, 4);
+            std::memcpy(out + 8, &w2, 4);
+        }
+    }
+    for (; i < count; ++i, in += step, out += 3) {
+        out[0] = in[0];
+        out[1] = in[1];
+        out[2] = in[2];
+    }
+}
+
 // Builds the quarter-turned picture: destination pixel (X, Y) comes from source column
 // `clockwise ? Y : W - 1 - Y`, row `clockwise ? H - 1 - X : X`. Square tiles keep both the rows read
 // and the rows written in the cache; tile rows are shared between the cores.
@@ -57,6 +88,9 @@ void QuarterTurn(const CImage& source, CImage& target, bool clockwise)
     const int th = target.height(); // w
     const int tileRows = (th + kTile - 1) / kTile;
     const std::ptrdiff_t srcPitch = source.pitch();
+    // The source's last column, read from its top row, may end the buffer (the top row comes last
+    // in memory).
+    const bool padded = static_cast<std::size_t>(3 * w) < source.rowBytes();
     ParallelFor(0, tileRows, [&](int firstTile, int endTile) {
         for (int tile = firstTile; tile < endTile; ++tile) {
             const int y0 = tile * kTile;
@@ -64,23 +98,12 @@ void QuarterTurn(const CImage& source, CImage& target, bool clockwise)
             for (int x0 = 0; x0 < tw; x0 += kTile) {
                 const int x1 = std::min(tw, x0 + kTile);
                 for (int y = y0; y < y1; ++y) {
-                    std::uint8_t* out = Row(target, y);
                     const int sx = clockwise ? y : w - 1 - y;
-                    if (clockwise) {
-                        const std::uint8_t* in = Row(source, h - 1 - x0) + 3 * sx;
-                        for (int x = x0; x < x1; ++x, in -= srcPitch) {
-                            out[3 * x] = in[0];
-                            out[3 * x + 1] = in[1];
-                            out[3 * x + 2] = in[2];
-                        }
-                    } else {
-                        const std::uint8_t* in = Row(source, x0) + 3 * sx;
-                        for (int x = x0; x < x1; ++x, in += srcPitch) {
-                            out[3 * x] = in[0];
-                            out[3 * x + 1] = in[1];
-                            out[3 * x + 2] = in[2];
-                        }
-                    }
+                    const bool wide = padded || sx != w - 1;
+                    if (clockwise)
+                        GatherPixels(Row(target, y) + 3 * x0, Row(source, h - 1 - x0) + 3 * sx, -srcPitch, x1 - x0, wide);
+                    else
+                        GatherPixels(Row(target, y) + 3 * x0, Row(source, x0) + 3 * sx, srcPitch, x1 - x0, wide);
                 }
             }
         }
@@ -150,83 +173,17 @@ void CImageProcessor::Rotate90CCW()
 
 namespace {
 
-// One output row of the arbitrary rotation. The arithmetic is the operation's definition: the
-// single-precision centre, sine and cosine enter double-precision products and sums, positions are
-// truncated toward zero, and each channel is the double-precision bilinear blend truncated to a
-// byte. A sample outside the source takes the background colour.
-struct CRotation
+using RowRenderer = void (*)(const orvex_geometry::CRotation&, std::uint8_t*, int, int, double);
+
+RowRenderer ChooseRenderer()
 {
-    const CImage* source;
-    int width;
-    int height;
-    float centreX;
-    float centreY;
-    float c;
-    float s;
-
-    void Sample(int x, int y, double out[3]) const
-    {
-        if (x < 0 || y < 0 || x >= width || y >= height) {
-            out[0] = CImageProcessor::kBackgroundBlue;
-            out[1] = CImageProcessor::kBackgroundGreen;
-            out[2] = CImageProcessor::kBackgroundRed;
-            return;
-        }
-        const std::uint8_t* p = Row(*source, y) + 3 * x;
-        out[0] = p[0];
-        out[1] = p[1];
-        out[2] = p[2];
-    }
-
-    void RenderRow(std::uint8_t* out, int outWidth, int xStart, double yr) const
-    {
-        const double cd = c;
-        const double sd = s;
-        const double cx = centreX;
-        const double cy = centreY;
-        const double ysPart = yr * cd;
-        const double xsPart = yr * sd;
-        const std::ptrdiff_t pitch = source->pitch();
-        for (int X = 0; X < outWidth; ++X, out += 3) {
-            const double xr = static_cast<double>(X + xStart);
-            const double xs = cx + xr * cd + xsPart;
-            const double ys = cy - xr * sd + ysPart;
-            if (xs <= -1.0 || ys <= -1.0 || xs >= width || ys >= height) {
-                out[0] = CImageProcessor::kBackgroundBlue;
-                out[1] = CImageProcessor::kBackgroundGreen;
-                out[2] = CImageProcessor::kBackgroundRed;
-                continue;
-            }
-            const int x0 = static_cast<int>(xs);
-            const int y0 = static_cast<int>(ys);
-            const double fx = std::fabs(xs - x0);
-            const double fy = std::fabs(ys - y0);
-            const double gx = 1.0 - fx;
-            const double gy = 1.0 - fy;
-            if (xs >= 0.0 && ys >= 0.0 && x0 + 1 < width && y0 + 1 < height) {
-                // All four samples inside: the common case, read straight from the rows.
-                const std::uint8_t* p0 = Row(*source, y0) + 3 * x0;
-                const std::uint8_t* p1 = p0 + pitch;
-                for (int ch = 0; ch < 3; ++ch) {
-                    const double v = (p0[ch] * gx + p0[ch + 3] * fx) * gy + (p1[ch] * gx + p1[ch + 3] * fx) * fy;
-                    out[ch] = static_cast<std::uint8_t>(static_cast<int>(v));
-                }
-                continue;
-            }
-            const int x1 = xs >= 0.0 ? x0 + 1 : x0 - 1;
-            const int y1 = ys >= 0.0 ? y0 + 1 : y0 - 1;
-            double p00[3], p10[3], p01[3], p11[3];
-            Sample(x0, y0, p00);
-            Sample(x1, y0, p10);
-            Sample(x0, y1, p01);
-            Sample(x1, y1, p11);
-            for (int ch = 0; ch < 3; ++ch) {
-                const double v = (p00[ch] * gx + p10[ch] * fx) * gy + (p01[ch] * gx + p11[ch] * fx) * fy;
-                out[ch] = static_cast<std::uint8_t>(static_cast<int>(v));
-            }
-        }
-    }
-};
+#if defined(ORVEX_HAVE_AVX2_ROTATION)
+    if (__builtin_cpu_supports("avx2")) return orvex_geometry::RenderRotatedRowAvx2;
+#endif
+    return [](const orvex_geometry::CRotation& r, std::uint8_t* out, int outWidth, int xStart, double yr) {
+        r.RenderRow(out, outWidth, xStart, yr);
+    };
+}
 
 } // namespace
 
@@ -269,11 +226,12 @@ void CImageProcessor::RotateArbitrary(float angle)
         ReportFailure();
         return;
     }
-    const CRotation rotation{&picture, w, h, static_cast<float>(hw), static_cast<float>(hh), c, s};
+    const orvex_geometry::CRotation rotation{&picture, w, h, static_cast<float>(hw), static_cast<float>(hh), c, s};
+    static const RowRenderer render = ChooseRenderer();
     const int xStart = -(nw / 2) + (nw % 2 == 0 ? 1 : 0);
     const int yStart = -(nh / 2) + (nh % 2 == 0 ? 1 : 0);
     ParallelFor(0, nh, [&](int begin, int end) {
-        for (int y = begin; y < end; ++y) rotation.RenderRow(Row(rotated, y), nw, xStart, static_cast<double>(y + yStart));
+        for (int y = begin; y < end; ++y) render(rotation, Row(rotated, y), nw, xStart, static_cast<double>(y + yStart));
     });
     picture = std::move(rotated);
 }

@@ -74,6 +74,20 @@ void ResampleRowToFloat(const std::uint8_t* in, float* out, const CTaps& taps, i
     }
 }
 
+// The two row loops that run over whole rows: separate functions with unaliased pointers and a
+// count held by value, so that the byte stores cannot be taken to change the bounds and the loops
+// become vector code.
+void AccumulateRow(float* __restrict acc, const std::uint8_t* __restrict in, float weight, std::size_t n)
+{
+    for (std::size_t i = 0; i < n; ++i) acc[i] += weight * in[i];
+}
+
+void BlendRows(const float* __restrict r0, const float* __restrict r1, float w0, float w1,
+               std::uint8_t* __restrict out, std::size_t n)
+{
+    for (std::size_t i = 0; i < n; ++i) out[i] = ToByte(0.0f + w0 * r0[i] + w1 * r1[i]);
+}
+
 } // namespace
 
 namespace orvex_geometry {
@@ -163,7 +177,7 @@ bool Resample(const CImage& source, CImage& target)
                     const float weight = wy[k];
                     if (weight == 0.0f) continue;
                     const std::uint8_t* in = Row(source, first + k);
-                    for (std::size_t i = 0; i < rowValues; ++i) acc[i] += weight * in[i];
+                    AccumulateRow(acc, in, weight, rowValues);
                 }
                 ResampleRow(acc, Row(target, y), across, nw);
             }
@@ -198,11 +212,7 @@ bool Resample(const CImage& source, CImage& target)
                 }
                 std::uint8_t* out = Row(target, y);
                 if (span == 2) {
-                    const float w0 = wy[0];
-                    const float w1 = wy[1];
-                    const float* r0 = rows[0];
-                    const float* r1 = rows[1];
-                    for (std::size_t i = 0; i < rowValues; ++i) out[i] = ToByte(0.0f + w0 * r0[i] + w1 * r1[i]);
+                    BlendRows(rows[0], rows[1], wy[0], wy[1], out, rowValues);
                 } else {
                     for (std::size_t i = 0; i < rowValues; ++i) {
                         float v = 0.0f;

@@ -4,10 +4,13 @@
 #include "core/parallel.h"
 #include "filters/geometry/geometry_internal.h"
 #include "filters/geometry/resample.h"
+#include "filters/geometry/resample_rows.h"
 
 #include <algorithm>
+#include <array>
 #include <atomic>
 #include <cmath>
+#include <cstring>
 #include <new>
 #include <vector>
 
@@ -17,12 +20,23 @@ using orvex_geometry::Row;
 
 namespace {
 
-// Rounds a blended value to a byte. Weights are never negative and add up to 1, so the value
-// cannot fall below 0 and can pass 255 only by a rounding error; the plain form lets the compiler
-// convert whole vectors at once.
-inline std::uint8_t ToByte(float v)
+using AccumulateFn = void (*)(float*, const std::uint8_t*, float, std::size_t);
+using BlendFn = void (*)(const float*, const float*, float, float, std::uint8_t*, std::size_t);
+
+AccumulateFn ChooseAccumulate()
 {
-    return static_cast<std::uint8_t>(static_cast<int>(std::min(v + 0.5f, 255.0f)));
+#if defined(ORVEX_HAVE_AVX2_RESAMPLE)
+    if (__builtin_cpu_supports("avx2")) return orvex_geometry::AccumulateRowAvx2;
+#endif
+    return AccumulateRow;
+}
+
+BlendFn ChooseBlend()
+{
+#if defined(ORVEX_HAVE_AVX2_RESAMPLE)
+    if (__builtin_cpu_supports("avx2")) return orvex_geometry::BlendRowsAvx2;
+#endif
+    return BlendRows;
 }
 
 // One row: `out[X]` = sum of the row's taps around X, three channels interleaved.
@@ -44,48 +58,49 @@ void ResampleRow(const float* in, std::uint8_t* out, const CTaps& taps, int targ
     }
 }
 
+// Byte values as floats: a table read is cheaper than a conversion per channel in the gathering
+// loop below, and gives the same numbers.
+const std::array<float, 256>& ByteFloats()
+{
+    static const std::array<float, 256> table = [] {
+        std::array<float, 256> t{};
+        for (int i = 0; i < 256; ++i) t[static_cast<std::size_t>(i)] = static_cast<float>(i);
+        return t;
+    }();
+    return table;
+}
+
 void ResampleRowToFloat(const std::uint8_t* in, float* out, const CTaps& taps, int targetWidth)
 {
+    const float* f = ByteFloats().data();
     const int span = taps.span;
+    const int* first = taps.first.data();
+    const float* weights = taps.weights.data();
     if (span == 2) {
         // Enlarging: two taps; the general loop below gives the same sums, only slower.
         for (int x = 0; x < targetWidth; ++x) {
-            const float w0 = taps.weights[2 * static_cast<std::size_t>(x)];
-            const float w1 = taps.weights[2 * static_cast<std::size_t>(x) + 1];
-            const std::uint8_t* p = in + 3 * static_cast<std::ptrdiff_t>(taps.first[static_cast<std::size_t>(x)]);
-            out[3 * x] = 0.0f + w0 * p[0] + w1 * p[3];
-            out[3 * x + 1] = 0.0f + w0 * p[1] + w1 * p[4];
-            out[3 * x + 2] = 0.0f + w0 * p[2] + w1 * p[5];
+            const float w0 = weights[2 * x];
+            const float w1 = weights[2 * x + 1];
+            const std::uint8_t* p = in + 3 * static_cast<std::ptrdiff_t>(first[x]);
+            out[3 * x] = 0.0f + w0 * f[p[0]] + w1 * f[p[3]];
+            out[3 * x + 1] = 0.0f + w0 * f[p[1]] + w1 * f[p[4]];
+            out[3 * x + 2] = 0.0f + w0 * f[p[2]] + w1 * f[p[5]];
         }
         return;
     }
     for (int x = 0; x < targetWidth; ++x) {
-        const float* w = &taps.weights[static_cast<std::size_t>(x) * span];
-        const std::uint8_t* p = in + 3 * static_cast<std::ptrdiff_t>(taps.first[static_cast<std::size_t>(x)]);
+        const float* w = weights + static_cast<std::ptrdiff_t>(x) * span;
+        const std::uint8_t* p = in + 3 * static_cast<std::ptrdiff_t>(first[x]);
         float b = 0.0f, g = 0.0f, r = 0.0f;
         for (int k = 0; k < span; ++k) {
-            b += w[k] * p[3 * k];
-            g += w[k] * p[3 * k + 1];
-            r += w[k] * p[3 * k + 2];
+            b += w[k] * f[p[3 * k]];
+            g += w[k] * f[p[3 * k + 1]];
+            r += w[k] * f[p[3 * k + 2]];
         }
         out[3 * x] = b;
         out[3 * x + 1] = g;
         out[3 * x + 2] = r;
     }
-}
-
-// The two row loops that run over whole rows: separate functions with unaliased pointers and a
-// count held by value, so that the byte stores cannot be taken to change the bounds and the loops
-// become vector code.
-void AccumulateRow(float* __restrict acc, const std::uint8_t* __restrict in, float weight, std::size_t n)
-{
-    for (std::size_t i = 0; i < n; ++i) acc[i] += weight * in[i];
-}
-
-void BlendRows(const float* __restrict r0, const float* __restrict r1, float w0, float w1,
-               std::uint8_t* __restrict out, std::size_t n)
-{
-    for (std::size_t i = 0; i < n; ++i) out[i] = ToByte(0.0f + w0 * r0[i] + w1 * r1[i]);
 }
 
 } // namespace
@@ -156,6 +171,8 @@ bool Resample(const CImage& source, CImage& target)
         return false;
     }
     std::atomic<bool> ok{true};
+    static const AccumulateFn accumulate = ChooseAccumulate();
+    static const BlendFn blend = ChooseBlend();
     if (nh < h) {
         // Fewer rows: sum the source rows of each output row first (contiguous, vectorised), then
         // resample that one row across.
@@ -177,7 +194,7 @@ bool Resample(const CImage& source, CImage& target)
                     const float weight = wy[k];
                     if (weight == 0.0f) continue;
                     const std::uint8_t* in = Row(source, first + k);
-                    AccumulateRow(acc, in, weight, rowValues);
+                    accumulate(acc, in, weight, rowValues);
                 }
                 ResampleRow(acc, Row(target, y), across, nw);
             }
@@ -212,7 +229,7 @@ bool Resample(const CImage& source, CImage& target)
                 }
                 std::uint8_t* out = Row(target, y);
                 if (span == 2) {
-                    BlendRows(rows[0], rows[1], wy[0], wy[1], out, rowValues);
+                    blend(rows[0], rows[1], wy[0], wy[1], out, rowValues);
                 } else {
                     for (std::size_t i = 0; i < rowValues; ++i) {
                         float v = 0.0f;
@@ -260,18 +277,24 @@ void CImageProcessor::ResizeImage(int newWidth, int newHeight, char method)
             ReportFailure();
             return;
         }
+        // Byte offsets of the source columns.
         for (int x = 0; x < newWidth; ++x)
-            columns[static_cast<std::size_t>(x)] = std::min(w - 1, static_cast<int>(static_cast<double>(rx) * x));
+            columns[static_cast<std::size_t>(x)] = 3 * std::min(w - 1, static_cast<int>(static_cast<double>(rx) * x));
+        // Pixels move as 4-byte words, each overwriting the first byte of the next (written after
+        // it); a word read takes the byte after its pixel, which ends the buffer only at the end of
+        // an unpadded top row.
+        const bool padded = static_cast<std::size_t>(3 * w) < picture.rowBytes();
         ParallelFor(0, newHeight, [&](int begin, int end) {
+            const int* column = columns.data();
+            const int last = newWidth - 1;
             for (int y = begin; y < end; ++y) {
-                const std::uint8_t* in = Row(picture, std::min(h - 1, static_cast<int>(static_cast<double>(ry) * y)));
+                const int sy = std::min(h - 1, static_cast<int>(static_cast<double>(ry) * y));
+                const std::uint8_t* in = Row(picture, sy);
                 std::uint8_t* out = Row(resized, y);
-                for (int x = 0; x < newWidth; ++x) {
-                    const std::uint8_t* p = in + 3 * columns[static_cast<std::size_t>(x)];
-                    out[3 * x] = p[0];
-                    out[3 * x + 1] = p[1];
-                    out[3 * x + 2] = p[2];
-                }
+                int x = 0;
+                if (padded || sy != 0)
+                    for (; x < last; ++x) std::memcpy(out + 3 * x, in + column[x], 4);
+                for (; x <= last; ++x) std::memcpy(out + 3 * x, in + column[x], 3);
             }
         });
     } else if (!orvex_geometry::Resample(picture, resized)) {

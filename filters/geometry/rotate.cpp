@@ -6,9 +6,11 @@
 #include "filters/geometry/rotate_kernel.h"
 
 #include <algorithm>
+#include <atomic>
 #include <bit>
 #include <cmath>
 #include <cstring>
+#include <new>
 #include <vector>
 
 using orvex_geometry::HasPixels;
@@ -25,26 +27,17 @@ void orvex_geometry::FillBackground(std::uint8_t* out, int count)
 
 namespace {
 
-// Reverses the order of the pixels of one row in place.
-void ReverseRow(std::uint8_t* row, int width)
+// Writes the pixels of `src` into `dst` in reverse order; the rows must not overlap. Inner pixels
+// move as 4-byte words written left to right, each word's last byte being overwritten by the next
+// pixel; the first and last pixels move as 3 bytes, so nothing outside either row is touched.
+void ReverseCopy(const std::uint8_t* src, std::uint8_t* dst, int width)
 {
-    std::uint8_t* a = row;
-    std::uint8_t* b = row + 3 * (width - 1);
-    while (a < b) {
-        for (int c = 0; c < 3; ++c) std::swap(a[c], b[c]);
-        a += 3;
-        b -= 3;
-    }
-}
-
-// Writes `to` reversed into `from`'s place and `from` reversed into `to`'s place; the rows differ.
-void SwapRowsReversed(std::uint8_t* from, std::uint8_t* to, int width)
-{
-    std::uint8_t* b = to + 3 * (width - 1);
-    for (int x = 0; x < width; ++x, b -= 3) {
-        std::uint8_t* a = from + 3 * x;
-        for (int c = 0; c < 3; ++c) std::swap(a[c], b[c]);
-    }
+    const std::uint8_t* in = src + 3 * (width - 1);
+    std::memcpy(dst, in, 3);
+    if (width == 1) return;
+    int i = 1;
+    for (in -= 3; i < width - 1; ++i, in -= 3) std::memcpy(dst + 3 * i, in, 4);
+    std::memcpy(dst + 3 * i, in, 3);
 }
 
 // Copies `count` pixels whose sources lie `step` bytes apart into consecutive pixels at `out`.
@@ -112,16 +105,60 @@ void QuarterTurn(const CImage& source, CImage& target, bool clockwise)
 
 } // namespace
 
+namespace {
+
+// One row of scratch for each block ParallelFor may run, taken before any pixel moves so that a
+// failed allocation leaves the picture as it was. Blocks take their rows in turn.
+class CRowScratch
+{
+public:
+    bool Allocate(int width, int rowsEach = 1)
+    {
+        m_bytes = 3 * static_cast<std::size_t>(width) * static_cast<std::size_t>(rowsEach);
+        try {
+            m_rows.resize(m_bytes * static_cast<std::size_t>(ParallelThreadCount()));
+            return true;
+        } catch (const std::bad_alloc&) {
+            return false;
+        }
+    }
+    std::uint8_t* Take() { return m_rows.data() + m_bytes * static_cast<std::size_t>(m_next.fetch_add(1)); }
+
+private:
+    std::vector<std::uint8_t> m_rows;
+    std::size_t m_bytes = 0;
+    std::atomic<int> m_next{0};
+};
+
+} // namespace
+
 void CImageProcessor::Rotate180()
 {
     CImage& picture = *image();
     if (!HasPixels(picture)) return;
     const int w = picture.width();
     const int h = picture.height();
-    ParallelFor(0, h / 2, [&](int begin, int end) {
-        for (int y = begin; y < end; ++y) SwapRowsReversed(Row(picture, y), Row(picture, h - 1 - y), w);
+    const std::size_t bytes = 3 * static_cast<std::size_t>(w);
+    CRowScratch scratch;
+    if (!scratch.Allocate(w, 2)) {
+        ReportFailure();
+        return;
+    }
+    // Rows y and h - 1 - y trade places, each reversed; an odd middle row is reversed on its own.
+    ParallelFor(0, (h + 1) / 2, [&](int begin, int end) {
+        std::uint8_t* const fromTop = scratch.Take();
+        std::uint8_t* const fromBottom = fromTop + bytes;
+        for (int y = begin; y < end; ++y) {
+            std::uint8_t* top = Row(picture, y);
+            std::uint8_t* bottom = Row(picture, h - 1 - y);
+            // Both reversals go through the cache-resident scratch; the picture rows then take
+            // plain block copies.
+            ReverseCopy(bottom, fromBottom, w);
+            ReverseCopy(top, fromTop, w);
+            std::memcpy(top, fromBottom, bytes);
+            if (top != bottom) std::memcpy(bottom, fromTop, bytes);
+        }
     });
-    if (h % 2) ReverseRow(Row(picture, h / 2), w);
 }
 
 void CImageProcessor::FlipHorizontal()
@@ -129,8 +166,19 @@ void CImageProcessor::FlipHorizontal()
     CImage& picture = *image();
     if (!HasPixels(picture)) return;
     const int w = picture.width();
+    const std::size_t bytes = 3 * static_cast<std::size_t>(w);
+    CRowScratch scratch;
+    if (!scratch.Allocate(w)) {
+        ReportFailure();
+        return;
+    }
     ParallelFor(0, picture.height(), [&](int begin, int end) {
-        for (int y = begin; y < end; ++y) ReverseRow(Row(picture, y), w);
+        std::uint8_t* const temp = scratch.Take();
+        for (int y = begin; y < end; ++y) {
+            std::uint8_t* row = Row(picture, y);
+            ReverseCopy(row, temp, w);
+            std::memcpy(row, temp, bytes);
+        }
     });
 }
 

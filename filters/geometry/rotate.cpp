@@ -84,19 +84,31 @@ void QuarterTurn(const CImage& source, CImage& target, bool clockwise)
     // The source's last column, read from its top row, may end the buffer (the top row comes last
     // in memory).
     const bool padded = static_cast<std::size_t>(3 * w) < source.rowBytes();
+    using BandFn = void (*)(const CImage&, CImage&, bool, int, int, int);
+#if defined(ORVEX_HAVE_AVX2_ROTATION)
+    static const BandFn turnBand = __builtin_cpu_supports("avx2") ? orvex_geometry::TurnBandAvx2 : nullptr;
+#else
+    static const BandFn turnBand = nullptr;
+#endif
     ParallelFor(0, tileRows, [&](int firstTile, int endTile) {
         for (int tile = firstTile; tile < endTile; ++tile) {
             const int y0 = tile * kTile;
             const int y1 = std::min(th, y0 + kTile);
             for (int x0 = 0; x0 < tw; x0 += kTile) {
                 const int x1 = std::min(tw, x0 + kTile);
-                for (int y = y0; y < y1; ++y) {
+                for (int y = y0; y < y1;) {
+                    if (turnBand && y + 4 <= y1 && (clockwise ? y + 6 <= w : y >= 2)) {
+                        turnBand(source, target, clockwise, y, x0, x1);
+                        y += 4;
+                        continue;
+                    }
                     const int sx = clockwise ? y : w - 1 - y;
                     const bool wide = padded || sx != w - 1;
                     if (clockwise)
                         GatherPixels(Row(target, y) + 3 * x0, Row(source, h - 1 - x0) + 3 * sx, -srcPitch, x1 - x0, wide);
                     else
                         GatherPixels(Row(target, y) + 3 * x0, Row(source, x0) + 3 * sx, srcPitch, x1 - x0, wide);
+                    ++y;
                 }
             }
         }

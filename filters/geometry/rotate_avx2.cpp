@@ -5,6 +5,8 @@
 
 #include <immintrin.h>
 
+#include <cstring>
+
 namespace orvex_geometry {
 
 void RenderRotatedRowAvx2(const CRotation& r, std::uint8_t* out, int outWidth, int xStart, double yr)
@@ -75,6 +77,48 @@ void RenderRotatedRowAvx2(const CRotation& r, std::uint8_t* out, int outWidth, i
         }
     }
     r.RenderPixels(out, X, outWidth, xStart, yr);
+}
+
+} // namespace orvex_geometry
+
+namespace orvex_geometry {
+
+void TurnBandAvx2(const CImage& source, CImage& target, bool clockwise, int y, int x0, int x1)
+{
+    const int w = source.width();
+    const int h = source.height();
+    // Pixels widened to 32 bits, and back.
+    const __m128i widen = _mm_setr_epi8(0, 1, 2, -128, 3, 4, 5, -128, 6, 7, 8, -128, 9, 10, 11, -128);
+    const __m128i narrow = _mm_setr_epi8(0, 1, 2, 4, 5, 6, 8, 9, 10, 12, 13, 14, -128, -128, -128, -128);
+    std::uint8_t* out[4];
+    for (int j = 0; j < 4; ++j) out[j] = Row(target, y + j);
+    const int firstColumn = clockwise ? y : w - 4 - y;
+    int x = x0;
+    for (; x + 4 <= x1; x += 4) {
+        __m128i r[4];
+        for (int k = 0; k < 4; ++k) {
+            const std::uint8_t* p = Row(source, clockwise ? h - 1 - (x + k) : x + k) + 3 * firstColumn;
+            r[k] = _mm_shuffle_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p)), widen);
+        }
+        const __m128i t0 = _mm_unpacklo_epi32(r[0], r[1]);
+        const __m128i t1 = _mm_unpacklo_epi32(r[2], r[3]);
+        const __m128i t2 = _mm_unpackhi_epi32(r[0], r[1]);
+        const __m128i t3 = _mm_unpackhi_epi32(r[2], r[3]);
+        const __m128i columns[4] = {_mm_unpacklo_epi64(t0, t1), _mm_unpackhi_epi64(t0, t1), _mm_unpacklo_epi64(t2, t3),
+                                    _mm_unpackhi_epi64(t2, t3)};
+        for (int j = 0; j < 4; ++j) {
+            const __m128i v = _mm_shuffle_epi8(columns[clockwise ? j : 3 - j], narrow);
+            std::uint8_t* o = out[j] + 3 * x;
+            _mm_storel_epi64(reinterpret_cast<__m128i*>(o), v);
+            const std::uint32_t tail = static_cast<std::uint32_t>(_mm_extract_epi32(v, 2));
+            std::memcpy(o + 8, &tail, 4);
+        }
+    }
+    for (; x < x1; ++x)
+        for (int j = 0; j < 4; ++j) {
+            const std::uint8_t* p = clockwise ? Row(source, h - 1 - x) + 3 * (y + j) : Row(source, x) + 3 * (w - 1 - y - j);
+            std::memcpy(out[j] + 3 * x, p, 3);
+        }
 }
 
 } // namespace orvex_geometry

@@ -98,4 +98,10 @@ struct CRotation
 // The same row four pixels at a time with AVX2 (no fused multiply-add), where the processor has it.
 void RenderRotatedRowAvx2(const CRotation& rotation, std::uint8_t* out, int outWidth, int xStart, double yr);
 
+// Four rows y .. y + 3 of a quarter-turned picture, columns x0 .. x1 - 1, as 4 x 4 blocks of
+// pixels transposed in vector registers (AVX2 build). Each source read takes 16 bytes from the
+// first of four pixels, so the four source columns must leave two more pixels in the row:
+// y + 6 <= width when turning clockwise, y >= 2 when turning counter-clockwise.
+void TurnBandAvx2(const CImage& source, CImage& target, bool clockwise, int y, int x0, int x1);
+
 } // namespace orvex_geometry

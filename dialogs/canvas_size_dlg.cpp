@@ -89,6 +89,8 @@ CCanvasSizeDlg::CCanvasSizeDlg(int width, int height, QWidget* parent)
 
     m_currentGroup->setTitle(QStringLiteral("Current Size: %1").arg(SizeText(width, height, true)));
     Refresh();
+    m_widthBox->selectAll();
+    m_widthBox->setFocus();
 
     connect(m_widthBox, &QLineEdit::textChanged, this, [this] { OnBoxChanged(true); });
     connect(m_heightBox, &QLineEdit::textChanged, this, [this] { OnBoxChanged(false); });

@@ -99,6 +99,8 @@ CImageSizeDlg::CImageSizeDlg(int width, int height, QWidget* parent)
     m_methods->setCurrentIndex(1);
     m_initialText.clear();
     RefreshSizeText();
+    m_widthBox->selectAll();
+    m_widthBox->setFocus();
 
     connect(m_widthBox, &QLineEdit::textChanged, this, &CImageSizeDlg::OnWidthChanged);
     connect(m_heightBox, &QLineEdit::textChanged, this, &CImageSizeDlg::OnHeightChanged);

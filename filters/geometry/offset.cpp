@@ -6,6 +6,8 @@
 
 #include <algorithm>
 #include <cstring>
+#include <new>
+#include <vector>
 
 using orvex_geometry::FillBackground;
 using orvex_geometry::HasPixels;
@@ -48,6 +50,19 @@ void ShiftRow(const std::uint8_t* in, std::uint8_t* out, int width, int horizont
 
 } // namespace
 
+namespace {
+
+// The picture row that output row y shows, or -1 for the background.
+int SourceRow(int y, int vertical, int height, char mode)
+{
+    const long long sy = static_cast<long long>(y) - vertical;
+    if (mode == 'w') return Wrap(sy, height);
+    if (mode == 'r') return static_cast<int>(std::clamp<long long>(sy, 0, height - 1));
+    return sy >= 0 && sy < height ? static_cast<int>(sy) : -1;
+}
+
+} // namespace
+
 void CImageProcessor::Offset(int horizontal, int vertical, char edgeMode)
 {
     CImage& picture = *image();
@@ -55,34 +70,83 @@ void CImageProcessor::Offset(int horizontal, int vertical, char edgeMode)
     const char mode = edgeMode == 'r' || edgeMode == 'w' ? edgeMode : 's';
     const int w = picture.width();
     const int h = picture.height();
-
-    // A preview writes the work image straight from the picture. In place, the result goes to a new
-    // buffer that then replaces the picture's, which costs no more than the copy the shift needs.
-    CImage shifted;
-    const bool toPicture = preview.load() == 0;
-    std::uint8_t* target = nullptr;
-    if (toPicture) {
-        if (!shifted.Create(w, h, 24)) {
-            ReportFailure();
-            return;
-        }
-        target = shifted.bits();
-    } else {
-        target = OutputBits();
-        if (!target) return;
-    }
     const std::ptrdiff_t pitch = picture.pitch();
-    ParallelFor(0, h, [&](int begin, int end) {
-        for (int y = begin; y < end; ++y) {
-            std::uint8_t* out = target + static_cast<std::ptrdiff_t>(y) * pitch;
-            const long long sy = static_cast<long long>(y) - vertical;
-            int source = -1;
-            if (mode == 'w') source = Wrap(sy, h);
-            else if (mode == 'r') source = static_cast<int>(std::clamp<long long>(sy, 0, h - 1));
-            else if (sy >= 0 && sy < h) source = static_cast<int>(sy);
-            if (source < 0) FillBackground(out, w);
-            else ShiftRow(Row(picture, source), out, w, horizontal, mode);
+    const std::size_t rowBytes = 3 * static_cast<std::size_t>(w);
+
+    if (preview.load()) {
+        // A preview writes the work image straight from the picture.
+        std::uint8_t* const target = OutputBits();
+        if (!target) return;
+        ParallelFor(0, h, [&](int begin, int end) {
+            for (int y = begin; y < end; ++y) {
+                std::uint8_t* out = target + static_cast<std::ptrdiff_t>(y) * pitch;
+                const int source = SourceRow(y, vertical, h, mode);
+                if (source < 0) FillBackground(out, w);
+                else ShiftRow(Row(picture, source), out, w, horizontal, mode);
+            }
+        });
+        return;
+    }
+
+    // In place, one pass: the rows are split into one block per core, and each block runs in the
+    // direction in which its rows are read before they are overwritten (downward shifts from the
+    // bottom up). The only rows that could be overwritten before they are read (those read across
+    // a block boundary, and wrapped rows read against the direction) are copied aside first, so a
+    // failed allocation still leaves the picture as it was.
+    const int blocks = std::max(1, std::min(ParallelThreadCount(), h));
+    auto blockBegin = [&](int b) { return static_cast<int>(static_cast<long long>(h) * b / blocks); };
+    auto blockOf = [&](int y) {
+        int b = blocks - 1;
+        while (y < blockBegin(b)) --b;
+        return b;
+    };
+    long long effective = vertical;
+    if (mode == 'w') {
+        effective = Wrap(vertical, h);
+        if (effective > h / 2) effective -= h;
+    }
+    const bool upward = effective > 0; // rows processed from the bottom of each block up
+    std::vector<int> slot;
+    std::vector<std::uint8_t> aside;
+    std::vector<std::uint8_t> rowScratch;
+    try {
+        slot.assign(static_cast<std::size_t>(h), -1);
+        int kept = 0;
+        for (int y = 0; y < h; ++y) {
+            const int r = SourceRow(y, vertical, h, mode);
+            if (r < 0 || r == y || slot[static_cast<std::size_t>(r)] >= 0) continue;
+            const bool overwrittenFirst = blockOf(r) != blockOf(y) || (upward ? r > y : r < y);
+            if (overwrittenFirst) slot[static_cast<std::size_t>(r)] = kept++;
+        }
+        aside.resize(rowBytes * static_cast<std::size_t>(kept));
+        rowScratch.resize(rowBytes * static_cast<std::size_t>(blocks));
+    } catch (const std::bad_alloc&) {
+        ReportFailure();
+        return;
+    }
+    for (int r = 0; r < h; ++r)
+        if (slot[static_cast<std::size_t>(r)] >= 0)
+            std::memcpy(aside.data() + rowBytes * static_cast<std::size_t>(slot[static_cast<std::size_t>(r)]), Row(picture, r), rowBytes);
+
+    ParallelFor(0, blocks, [&](int firstBlock, int endBlock) {
+        for (int b = firstBlock; b < endBlock; ++b) {
+            std::uint8_t* const temp = rowScratch.data() + rowBytes * static_cast<std::size_t>(b);
+            const int from = blockBegin(b);
+            const int to = blockBegin(b + 1);
+            for (int i = 0; i < to - from; ++i) {
+                const int y = upward ? to - 1 - i : from + i;
+                std::uint8_t* out = Row(picture, y);
+                const int source = SourceRow(y, vertical, h, mode);
+                if (source < 0) {
+                    FillBackground(out, w);
+                    continue;
+                }
+                const int kept = slot[static_cast<std::size_t>(source)];
+                const std::uint8_t* in = kept >= 0 ? aside.data() + rowBytes * static_cast<std::size_t>(kept) : Row(picture, source);
+                // The row may be its own source: shift from a copy.
+                std::memcpy(temp, in, rowBytes);
+                ShiftRow(temp, out, w, horizontal, mode);
+            }
         }
     });
-    if (toPicture) picture = std::move(shifted);
 }

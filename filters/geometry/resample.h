@@ -2,6 +2,7 @@
 
 #include "core/image.h"
 
+#include <cstddef>
 #include <cstdint>
 #include <vector>
 
@@ -23,5 +24,9 @@ CTaps MakeTaps(int sourceLength, int targetLength);
 // Fills `target` (already created at its new size) from `source`. False when a working buffer
 // could not be had; `target` is then incomplete.
 bool Resample(const CImage& source, CImage& target);
+
+// The whole-row loops built for AVX2 (resample_avx2.cpp), for processors that have it.
+void AccumulateRowAvx2(float* acc, const std::uint8_t* in, float weight, std::size_t n);
+void BlendRowsAvx2(const float* r0, const float* r1, float w0, float w1, std::uint8_t* out, std::size_t n);
 
 } // namespace orvex_geometry

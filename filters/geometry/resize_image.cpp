@@ -4,10 +4,13 @@
 #include "core/parallel.h"
 #include "filters/geometry/geometry_internal.h"
 #include "filters/geometry/resample.h"
+#include "filters/geometry/resample_rows.h"
 
 #include <algorithm>
+#include <array>
 #include <atomic>
 #include <cmath>
+#include <cstring>
 #include <new>
 #include <vector>
 
@@ -17,10 +20,23 @@ using orvex_geometry::Row;
 
 namespace {
 
-std::uint8_t ToByte(float v)
+using AccumulateFn = void (*)(float*, const std::uint8_t*, float, std::size_t);
+using BlendFn = void (*)(const float*, const float*, float, float, std::uint8_t*, std::size_t);
+
+AccumulateFn ChooseAccumulate()
 {
-    v = std::min(std::max(v + 0.5f, 0.0f), 255.0f);
-    return static_cast<std::uint8_t>(static_cast<int>(v));
+#if defined(ORVEX_HAVE_AVX2_RESAMPLE)
+    if (__builtin_cpu_supports("avx2")) return orvex_geometry::AccumulateRowAvx2;
+#endif
+    return AccumulateRow;
+}
+
+BlendFn ChooseBlend()
+{
+#if defined(ORVEX_HAVE_AVX2_RESAMPLE)
+    if (__builtin_cpu_supports("avx2")) return orvex_geometry::BlendRowsAvx2;
+#endif
+    return BlendRows;
 }
 
 // One row: `out[X]` = sum of the row's taps around X, three channels interleaved.
@@ -42,17 +58,44 @@ void ResampleRow(const float* in, std::uint8_t* out, const CTaps& taps, int targ
     }
 }
 
+// Byte values as floats: a table read is cheaper than a conversion per channel in the gathering
+// loop below, and gives the same numbers.
+const std::array<float, 256>& ByteFloats()
+{
+    static const std::array<float, 256> table = [] {
+        std::array<float, 256> t{};
+        for (int i = 0; i < 256; ++i) t[static_cast<std::size_t>(i)] = static_cast<float>(i);
+        return t;
+    }();
+    return table;
+}
+
 void ResampleRowToFloat(const std::uint8_t* in, float* out, const CTaps& taps, int targetWidth)
 {
+    const float* f = ByteFloats().data();
     const int span = taps.span;
+    const int* first = taps.first.data();
+    const float* weights = taps.weights.data();
+    if (span == 2) {
+        // Enlarging: two taps; the general loop below gives the same sums, only slower.
+        for (int x = 0; x < targetWidth; ++x) {
+            const float w0 = weights[2 * x];
+            const float w1 = weights[2 * x + 1];
+            const std::uint8_t* p = in + 3 * static_cast<std::ptrdiff_t>(first[x]);
+            out[3 * x] = 0.0f + w0 * f[p[0]] + w1 * f[p[3]];
+            out[3 * x + 1] = 0.0f + w0 * f[p[1]] + w1 * f[p[4]];
+            out[3 * x + 2] = 0.0f + w0 * f[p[2]] + w1 * f[p[5]];
+        }
+        return;
+    }
     for (int x = 0; x < targetWidth; ++x) {
-        const float* w = &taps.weights[static_cast<std::size_t>(x) * span];
-        const std::uint8_t* p = in + 3 * static_cast<std::ptrdiff_t>(taps.first[static_cast<std::size_t>(x)]);
+        const float* w = weights + static_cast<std::ptrdiff_t>(x) * span;
+        const std::uint8_t* p = in + 3 * static_cast<std::ptrdiff_t>(first[x]);
         float b = 0.0f, g = 0.0f, r = 0.0f;
         for (int k = 0; k < span; ++k) {
-            b += w[k] * p[3 * k];
-            g += w[k] * p[3 * k + 1];
-            r += w[k] * p[3 * k + 2];
+            b += w[k] * f[p[3 * k]];
+            g += w[k] * f[p[3 * k + 1]];
+            r += w[k] * f[p[3 * k + 2]];
         }
         out[3 * x] = b;
         out[3 * x + 1] = g;
@@ -128,6 +171,8 @@ bool Resample(const CImage& source, CImage& target)
         return false;
     }
     std::atomic<bool> ok{true};
+    static const AccumulateFn accumulate = ChooseAccumulate();
+    static const BlendFn blend = ChooseBlend();
     if (nh < h) {
         // Fewer rows: sum the source rows of each output row first (contiguous, vectorised), then
         // resample that one row across.
@@ -149,7 +194,7 @@ bool Resample(const CImage& source, CImage& target)
                     const float weight = wy[k];
                     if (weight == 0.0f) continue;
                     const std::uint8_t* in = Row(source, first + k);
-                    for (std::size_t i = 0; i < rowValues; ++i) acc[i] += weight * in[i];
+                    accumulate(acc, in, weight, rowValues);
                 }
                 ResampleRow(acc, Row(target, y), across, nw);
             }
@@ -184,11 +229,7 @@ bool Resample(const CImage& source, CImage& target)
                 }
                 std::uint8_t* out = Row(target, y);
                 if (span == 2) {
-                    const float w0 = wy[0];
-                    const float w1 = wy[1];
-                    const float* r0 = rows[0];
-                    const float* r1 = rows[1];
-                    for (std::size_t i = 0; i < rowValues; ++i) out[i] = ToByte(w0 * r0[i] + w1 * r1[i]);
+                    blend(rows[0], rows[1], wy[0], wy[1], out, rowValues);
                 } else {
                     for (std::size_t i = 0; i < rowValues; ++i) {
                         float v = 0.0f;
@@ -236,18 +277,24 @@ void CImageProcessor::ResizeImage(int newWidth, int newHeight, char method)
             ReportFailure();
             return;
         }
+        // Byte offsets of the source columns.
         for (int x = 0; x < newWidth; ++x)
-            columns[static_cast<std::size_t>(x)] = std::min(w - 1, static_cast<int>(static_cast<double>(rx) * x));
+            columns[static_cast<std::size_t>(x)] = 3 * std::min(w - 1, static_cast<int>(static_cast<double>(rx) * x));
+        // Pixels move as 4-byte words, each overwriting the first byte of the next (written after
+        // it); a word read takes the byte after its pixel, which ends the buffer only at the end of
+        // an unpadded top row.
+        const bool padded = static_cast<std::size_t>(3 * w) < picture.rowBytes();
         ParallelFor(0, newHeight, [&](int begin, int end) {
+            const int* column = columns.data();
+            const int last = newWidth - 1;
             for (int y = begin; y < end; ++y) {
-                const std::uint8_t* in = Row(picture, std::min(h - 1, static_cast<int>(static_cast<double>(ry) * y)));
+                const int sy = std::min(h - 1, static_cast<int>(static_cast<double>(ry) * y));
+                const std::uint8_t* in = Row(picture, sy);
                 std::uint8_t* out = Row(resized, y);
-                for (int x = 0; x < newWidth; ++x) {
-                    const std::uint8_t* p = in + 3 * columns[static_cast<std::size_t>(x)];
-                    out[3 * x] = p[0];
-                    out[3 * x + 1] = p[1];
-                    out[3 * x + 2] = p[2];
-                }
+                int x = 0;
+                if (padded || sy != 0)
+                    for (; x < last; ++x) std::memcpy(out + 3 * x, in + column[x], 4);
+                for (; x <= last; ++x) std::memcpy(out + 3 * x, in + column[x], 3);
             }
         });
     } else if (!orvex_geometry::Resample(picture, resized)) {

@@ -3,10 +3,14 @@
 #include "core/image_processor.h"
 #include "core/parallel.h"
 #include "filters/geometry/geometry_internal.h"
+#include "filters/geometry/rotate_kernel.h"
 
 #include <algorithm>
+#include <atomic>
+#include <bit>
 #include <cmath>
 #include <cstring>
+#include <new>
 #include <vector>
 
 using orvex_geometry::HasPixels;
@@ -23,25 +27,45 @@ void orvex_geometry::FillBackground(std::uint8_t* out, int count)
 
 namespace {
 
-// Reverses the order of the pixels of one row in place.
-void ReverseRow(std::uint8_t* row, int width)
+// Writes the pixels of `src` into `dst` in reverse order; the rows must not overlap. Inner pixels
+// move as 4-byte words written left to right, each word's last byte being overwritten by the next
+// pixel; the first and last pixels move as 3 bytes, so nothing outside either row is touched.
+void ReverseCopy(const std::uint8_t* src, std::uint8_t* dst, int width)
 {
-    std::uint8_t* a = row;
-    std::uint8_t* b = row + 3 * (width - 1);
-    while (a < b) {
-        for (int c = 0; c < 3; ++c) std::swap(a[c], b[c]);
-        a += 3;
-        b -= 3;
-    }
+    const std::uint8_t* in = src + 3 * (width - 1);
+    std::memcpy(dst, in, 3);
+    if (width == 1) return;
+    int i = 1;
+    for (in -= 3; i < width - 1; ++i, in -= 3) std::memcpy(dst + 3 * i, in, 4);
+    std::memcpy(dst + 3 * i, in, 3);
 }
 
-// Writes `to` reversed into `from`'s place and `from` reversed into `to`'s place; the rows differ.
-void SwapRowsReversed(std::uint8_t* from, std::uint8_t* to, int width)
+// Copies `count` pixels whose sources lie `step` bytes apart into consecutive pixels at `out`.
+// Four pixels travel as three 32-bit words; each 32-bit read takes one byte past its pixel, so
+// `wideReads` must be false when the last source pixel may end the buffer.
+void GatherPixels(std::uint8_t* out, const std::uint8_t* in, std::ptrdiff_t step, int count, bool wideReads)
 {
-    std::uint8_t* b = to + 3 * (width - 1);
-    for (int x = 0; x < width; ++x, b -= 3) {
-        std::uint8_t* a = from + 3 * x;
-        for (int c = 0; c < 3; ++c) std::swap(a[c], b[c]);
+    static_assert(std::endian::native == std::endian::little);
+    int i = 0;
+    if (wideReads) {
+        for (; i + 4 <= count; i += 4, in += 4 * step, out += 12) {
+            std::uint32_t a, b, c, d;
+            std::memcpy(&a, in, 4);
+            std::memcpy(&b, in + step, 4);
+            std::memcpy(&c, in + 2 * step, 4);
+            std::memcpy(&d, in + 3 * step, 4);
+            const std::uint32_t w0 = (a & 0xFFFFFFu) | (b << 24);
+            const std::uint32_t w1 = ((b >> 8) & 0xFFFFu) | (c << 16);
+            const std::uint32_t w2 = ((c >> 16) & 0xFFu) | (d << 8);
+            std::memcpy(out, &w0, 4);
+            std::memcpy(out + 4, &w1, 4);
+            std::memcpy(out + 8, &w2, 4);
+        }
+    }
+    for (; i < count; ++i, in += step, out += 3) {
+        out[0] = in[0];
+        out[1] = in[1];
+        out[2] = in[2];
     }
 }
 
@@ -57,35 +81,66 @@ void QuarterTurn(const CImage& source, CImage& target, bool clockwise)
     const int th = target.height(); // w
     const int tileRows = (th + kTile - 1) / kTile;
     const std::ptrdiff_t srcPitch = source.pitch();
+    // The source's last column, read from its top row, may end the buffer (the top row comes last
+    // in memory).
+    const bool padded = static_cast<std::size_t>(3 * w) < source.rowBytes();
+    using BandFn = void (*)(const CImage&, CImage&, bool, int, int, int);
+#if defined(ORVEX_HAVE_AVX2_ROTATION)
+    static const BandFn turnBand = __builtin_cpu_supports("avx2") ? orvex_geometry::TurnBandAvx2 : nullptr;
+#else
+    static const BandFn turnBand = nullptr;
+#endif
     ParallelFor(0, tileRows, [&](int firstTile, int endTile) {
         for (int tile = firstTile; tile < endTile; ++tile) {
             const int y0 = tile * kTile;
             const int y1 = std::min(th, y0 + kTile);
             for (int x0 = 0; x0 < tw; x0 += kTile) {
                 const int x1 = std::min(tw, x0 + kTile);
-                for (int y = y0; y < y1; ++y) {
-                    std::uint8_t* out = Row(target, y);
-                    const int sx = clockwise ? y : w - 1 - y;
-                    if (clockwise) {
-                        const std::uint8_t* in = Row(source, h - 1 - x0) + 3 * sx;
-                        for (int x = x0; x < x1; ++x, in -= srcPitch) {
-                            out[3 * x] = in[0];
-                            out[3 * x + 1] = in[1];
-                            out[3 * x + 2] = in[2];
-                        }
-                    } else {
-                        const std::uint8_t* in = Row(source, x0) + 3 * sx;
-                        for (int x = x0; x < x1; ++x, in += srcPitch) {
-                            out[3 * x] = in[0];
-                            out[3 * x + 1] = in[1];
-                            out[3 * x + 2] = in[2];
-                        }
+                for (int y = y0; y < y1;) {
+                    if (turnBand && y + 4 <= y1 && (clockwise ? y + 6 <= w : y >= 2)) {
+                        turnBand(source, target, clockwise, y, x0, x1);
+                        y += 4;
+                        continue;
                     }
+                    const int sx = clockwise ? y : w - 1 - y;
+                    const bool wide = padded || sx != w - 1;
+                    if (clockwise)
+                        GatherPixels(Row(target, y) + 3 * x0, Row(source, h - 1 - x0) + 3 * sx, -srcPitch, x1 - x0, wide);
+                    else
+                        GatherPixels(Row(target, y) + 3 * x0, Row(source, x0) + 3 * sx, srcPitch, x1 - x0, wide);
+                    ++y;
                 }
             }
         }
     });
 }
+
+} // namespace
+
+namespace {
+
+// One row of scratch for each block ParallelFor may run, taken before any pixel moves so that a
+// failed allocation leaves the picture as it was. Blocks take their rows in turn.
+class CRowScratch
+{
+public:
+    bool Allocate(int width, int rowsEach = 1)
+    {
+        m_bytes = 3 * static_cast<std::size_t>(width) * static_cast<std::size_t>(rowsEach);
+        try {
+            m_rows.resize(m_bytes * static_cast<std::size_t>(ParallelThreadCount()));
+            return true;
+        } catch (const std::bad_alloc&) {
+            return false;
+        }
+    }
+    std::uint8_t* Take() { return m_rows.data() + m_bytes * static_cast<std::size_t>(m_next.fetch_add(1)); }
+
+private:
+    std::vector<std::uint8_t> m_rows;
+    std::size_t m_bytes = 0;
+    std::atomic<int> m_next{0};
+};
 
 } // namespace
 
@@ -95,10 +150,27 @@ void CImageProcessor::Rotate180()
     if (!HasPixels(picture)) return;
     const int w = picture.width();
     const int h = picture.height();
-    ParallelFor(0, h / 2, [&](int begin, int end) {
-        for (int y = begin; y < end; ++y) SwapRowsReversed(Row(picture, y), Row(picture, h - 1 - y), w);
+    const std::size_t bytes = 3 * static_cast<std::size_t>(w);
+    CRowScratch scratch;
+    if (!scratch.Allocate(w, 2)) {
+        ReportFailure();
+        return;
+    }
+    // Rows y and h - 1 - y trade places, each reversed; an odd middle row is reversed on its own.
+    ParallelFor(0, (h + 1) / 2, [&](int begin, int end) {
+        std::uint8_t* const fromTop = scratch.Take();
+        std::uint8_t* const fromBottom = fromTop + bytes;
+        for (int y = begin; y < end; ++y) {
+            std::uint8_t* top = Row(picture, y);
+            std::uint8_t* bottom = Row(picture, h - 1 - y);
+            // Both reversals go through the cache-resident scratch; the picture rows then take
+            // plain block copies.
+            ReverseCopy(bottom, fromBottom, w);
+            ReverseCopy(top, fromTop, w);
+            std::memcpy(top, fromBottom, bytes);
+            if (top != bottom) std::memcpy(bottom, fromTop, bytes);
+        }
     });
-    if (h % 2) ReverseRow(Row(picture, h / 2), w);
 }
 
 void CImageProcessor::FlipHorizontal()
@@ -106,8 +178,19 @@ void CImageProcessor::FlipHorizontal()
     CImage& picture = *image();
     if (!HasPixels(picture)) return;
     const int w = picture.width();
+    const std::size_t bytes = 3 * static_cast<std::size_t>(w);
+    CRowScratch scratch;
+    if (!scratch.Allocate(w)) {
+        ReportFailure();
+        return;
+    }
     ParallelFor(0, picture.height(), [&](int begin, int end) {
-        for (int y = begin; y < end; ++y) ReverseRow(Row(picture, y), w);
+        std::uint8_t* const temp = scratch.Take();
+        for (int y = begin; y < end; ++y) {
+            std::uint8_t* row = Row(picture, y);
+            ReverseCopy(row, temp, w);
+            std::memcpy(row, temp, bytes);
+        }
     });
 }
 
@@ -150,83 +233,17 @@ void CImageProcessor::Rotate90CCW()
 
 namespace {
 
-// One output row of the arbitrary rotation. The arithmetic is the operation's definition: the
-// single-precision centre, sine and cosine enter double-precision products and sums, positions are
-// truncated toward zero, and each channel is the double-precision bilinear blend truncated to a
-// byte. A sample outside the source takes the background colour.
-struct CRotation
+using RowRenderer = void (*)(const orvex_geometry::CRotation&, std::uint8_t*, int, int, double);
+
+RowRenderer ChooseRenderer()
 {
-    const CImage* source;
-    int width;
-    int height;
-    float centreX;
-    float centreY;
-    float c;
-    float s;
-
-    void Sample(int x, int y, double out[3]) const
-    {
-        if (x < 0 || y < 0 || x >= width || y >= height) {
-            out[0] = CImageProcessor::kBackgroundBlue;
-            out[1] = CImageProcessor::kBackgroundGreen;
-            out[2] = CImageProcessor::kBackgroundRed;
-            return;
-        }
-        const std::uint8_t* p = Row(*source, y) + 3 * x;
-        out[0] = p[0];
-        out[1] = p[1];
-        out[2] = p[2];
-    }
-
-    void RenderRow(std::uint8_t* out, int outWidth, int xStart, double yr) const
-    {
-        const double cd = c;
-        const double sd = s;
-        const double cx = centreX;
-        const double cy = centreY;
-        const double ysPart = yr * cd;
-        const double xsPart = yr * sd;
-        const std::ptrdiff_t pitch = source->pitch();
-        for (int X = 0; X < outWidth; ++X, out += 3) {
-            const double xr = static_cast<double>(X + xStart);
-            const double xs = cx + xr * cd + xsPart;
-            const double ys = cy - xr * sd + ysPart;
-            if (xs <= -1.0 || ys <= -1.0 || xs >= width || ys >= height) {
-                out[0] = CImageProcessor::kBackgroundBlue;
-                out[1] = CImageProcessor::kBackgroundGreen;
-                out[2] = CImageProcessor::kBackgroundRed;
-                continue;
-            }
-            const int x0 = static_cast<int>(xs);
-            const int y0 = static_cast<int>(ys);
-            const double fx = std::fabs(xs - x0);
-            const double fy = std::fabs(ys - y0);
-            const double gx = 1.0 - fx;
-            const double gy = 1.0 - fy;
-            if (xs >= 0.0 && ys >= 0.0 && x0 + 1 < width && y0 + 1 < height) {
-                // All four samples inside: the common case, read straight from the rows.
-                const std::uint8_t* p0 = Row(*source, y0) + 3 * x0;
-                const std::uint8_t* p1 = p0 + pitch;
-                for (int ch = 0; ch < 3; ++ch) {
-                    const double v = (p0[ch] * gx + p0[ch + 3] * fx) * gy + (p1[ch] * gx + p1[ch + 3] * fx) * fy;
-                    out[ch] = static_cast<std::uint8_t>(static_cast<int>(v));
-                }
-                continue;
-            }
-            const int x1 = xs >= 0.0 ? x0 + 1 : x0 - 1;
-            const int y1 = ys >= 0.0 ? y0 + 1 : y0 - 1;
-            double p00[3], p10[3], p01[3], p11[3];
-            Sample(x0, y0, p00);
-            Sample(x1, y0, p10);
-            Sample(x0, y1, p01);
-            Sample(x1, y1, p11);
-            for (int ch = 0; ch < 3; ++ch) {
-                const double v = (p00[ch] * gx + p10[ch] * fx) * gy + (p01[ch] * gx + p11[ch] * fx) * fy;
-                out[ch] = static_cast<std::uint8_t>(static_cast<int>(v));
-            }
-        }
-    }
-};
+#if defined(ORVEX_HAVE_AVX2_ROTATION)
+    if (__builtin_cpu_supports("avx2")) return orvex_geometry::RenderRotatedRowAvx2;
+#endif
+    return [](const orvex_geometry::CRotation& r, std::uint8_t* out, int outWidth, int xStart, double yr) {
+        r.RenderRow(out, outWidth, xStart, yr);
+    };
+}
 
 } // namespace
 
@@ -269,11 +286,12 @@ void CImageProcessor::RotateArbitrary(float angle)
         ReportFailure();
         return;
     }
-    const CRotation rotation{&picture, w, h, static_cast<float>(hw), static_cast<float>(hh), c, s};
+    const orvex_geometry::CRotation rotation{&picture, w, h, static_cast<float>(hw), static_cast<float>(hh), c, s};
+    static const RowRenderer render = ChooseRenderer();
     const int xStart = -(nw / 2) + (nw % 2 == 0 ? 1 : 0);
     const int yStart = -(nh / 2) + (nh % 2 == 0 ? 1 : 0);
     ParallelFor(0, nh, [&](int begin, int end) {
-        for (int y = begin; y < end; ++y) rotation.RenderRow(Row(rotated, y), nw, xStart, static_cast<double>(y + yStart));
+        for (int y = begin; y < end; ++y) render(rotation, Row(rotated, y), nw, xStart, static_cast<double>(y + yStart));
     });
     picture = std::move(rotated);
 }

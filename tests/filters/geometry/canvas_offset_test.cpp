@@ -129,6 +129,19 @@ TEST(Offset, EveryModeMatchesThePerPixelDefinition)
     EXPECT_EQ(At(Applied(picture, [](CImageProcessor& e) { e.Offset(0, 1, 's'); }), 5, 1), At(picture, 5, 0));
 }
 
+TEST(Offset, InPlaceShiftsReadEveryRowBeforeItIsOverwritten)
+{
+    // Rows are shifted in place, block by block; every vertical shift across a tall picture in
+    // each mode checks the rows read across blocks and around the wrap.
+    const CImage picture = Noise(4, 61, 12);
+    for (char mode : std::string("srw"))
+        for (int dy = -65; dy <= 65; dy += (dy > -5 && dy < 5) ? 1 : 6) {
+            SCOPED_TRACE(std::string(1, mode) + " 1," + std::to_string(dy));
+            EXPECT_TRUE(SamePicture(Applied(picture, [=](CImageProcessor& e) { e.Offset(1, dy, mode); }),
+                                    ReferenceOffset(picture, 1, dy, mode)));
+        }
+}
+
 TEST(Offset, APreviewWritesOnlyTheWorkImage)
 {
     const CImage picture = Noise(9, 6, 2);

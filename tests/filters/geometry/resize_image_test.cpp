@@ -138,7 +138,6 @@ TEST(ImageSize, SizesThatCannotBeHadLeaveThePictureAndReportFailure)
         [](CImageProcessor& e) { e.ResizeImage(9, 9, 'b'); },  [](CImageProcessor& e) { e.ResizeImage(9, 9, 'n'); },
         [](CImageProcessor& e) { e.Rotate90CW(); },            [](CImageProcessor& e) { e.Rotate90CCW(); },
         [](CImageProcessor& e) { e.RotateArbitrary(10.0f); }, [](CImageProcessor& e) { e.CanvasSize(9, 2, 'C'); },
-        [](CImageProcessor& e) { e.Offset(1, 1, 'w'); },
     };
     for (const auto& op : ops) {
         engine.ClearFailure();

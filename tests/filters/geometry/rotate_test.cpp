@@ -121,7 +121,7 @@ TEST(ExactRotations, MatchTheirMappingsOnOddSizesAcrossTilesAndUndoThemselves)
 
 TEST(ArbitraryRotation, MatchesThePlainLoopOnEvenOddAndDegenerateSizes)
 {
-    for (const auto& [w, h] : {std::pair{1, 1}, {1, 5}, {6, 1}, {2, 3}, {17, 9}, {40, 31}, {64, 64}}) {
+    for (const auto& [w, h] : {std::pair{1, 1}, {1, 5}, {6, 1}, {2, 3}, {17, 9}, {40, 31}, {64, 64}, {121, 60}}) {
         const CImage picture = Noise(w, h, static_cast<std::uint32_t>(w * 31 + h));
         for (float angle : {12.5f, -12.5f, 45.0f, 90.0f, -135.7f, 180.0f, 0.001f, 359.0f, 1000.0f}) {
             SCOPED_TRACE(std::to_string(w) + "x" + std::to_string(h) + " by " + std::to_string(angle));

@@ -516,7 +516,7 @@ bool CMainFrame::eventFilter(QObject* watched, QEvent* event)
             }
             if (qobject_cast<QMenuBar*>(watched)) break;
             // Anything else clicked (a picture, a window's frame, the status bar): the page itself.
-            if (event->type() == QEvent::MouseButtonPress) HelpInstead(0);
+            if (event->type() != QEvent::MouseButtonRelease) HelpInstead(0);
             return true;
         }
         default: break;

@@ -490,7 +490,8 @@ bool CMainFrame::eventFilter(QObject* watched, QEvent* event)
     if (m_contextHelp) {
         switch (event->type()) {
         case QEvent::KeyPress:
-            if (static_cast<QKeyEvent*>(event)->key() == Qt::Key_Escape && !qobject_cast<QMenu*>(watched)) {
+            // An open menu takes its Escape itself.
+            if (static_cast<QKeyEvent*>(event)->key() == Qt::Key_Escape && !QApplication::activePopupWidget()) {
                 LeaveContextHelp();
                 return true;
             }

@@ -60,13 +60,13 @@ QHash<int, const char*> BuildHelp()
         {32854, "Reduces every channel to a chosen number of levels, giving flat areas of colour, with a live "
                 "preview."},
         {32826, "Removes the red glare that a flash leaves in eyes: pixels in strongly red surroundings get the mean "
-                "of their green and blue as red. Works on the whole picture; Escape stops it."},
+                "of their green and blue as red. Works on the whole picture."},
         {32853, "Not available yet: would show several variations of the picture to choose from."},
         // Image
         {32850, "Not available yet: would open a copy of the picture in a new document."},
         {32802, "Scales the picture to a new width and height, keeping its proportions if asked, with nearest "
                 "neighbour, bilinear or liquid resampling. Liquid resizing removes or repeats the paths of pixels "
-                "with least detail, so that edges and textures keep their shape; Escape stops it."},
+                "with least detail, so that edges and textures keep their shape."},
         {32803, "Changes the size of the picture area without scaling the picture. It is placed at one of nine "
                 "anchors; added area takes the background colour, area that no longer fits is cut off."},
         {32797, "Turns the picture upside down."},
@@ -78,23 +78,21 @@ QHash<int, const char*> BuildHelp()
         {32801, "Mirrors the picture top to bottom."},
         // Filter
         {32784, "Replaces every pixel by the mean of its 3 x 3 neighbourhood."},
-        {32785, "A light Gaussian blur (radius 0.75). Escape stops it."},
-        {32786, "A stronger Gaussian blur (radius 1.5). Escape stops it."},
+        {32785, "A light Gaussian blur (radius 0.75)."},
+        {32786, "A stronger Gaussian blur (radius 1.5)."},
         {32783, "Blurs with a Gaussian bell of the chosen radius. Large radii are computed in the frequency domain "
-                "and show progress; Escape stops them."},
+                "and show progress."},
         {32835, "Blurs with a flat disc of the chosen radius, like an out-of-focus lens: bright points become "
-                "discs. Escape stops it."},
-        {32788, "Smears the picture along a chosen angle, as a moving camera would. Escape stops it."},
+                "discs."},
+        {32788, "Smears the picture along a chosen angle, as a moving camera would."},
         {32816, "Edge-preserving smoothing: each pass pulls every pixel toward the means of the 2 x 2 blocks around "
-                "it, except where a block's contrast is high. The dialog asks for the number of passes; Escape "
-                "stops it and leaves the picture as it was."},
-        {32817, "Like Total variation, but keeps strong edges sharper while flattening low-contrast areas. Escape "
-                "stops it and leaves the picture as it was."},
+                "it, except where a block's contrast is high. The dialog asks for the number of passes."},
+        {32817, "Like Total variation, but keeps strong edges sharper while flattening low-contrast areas."},
         {32790, "Adds uniform or Gaussian noise of a chosen amount, in colour or the same on all channels, with a "
                 "live preview."},
         {32860, "Not available yet: would remove small specks while keeping edges."},
         {32791, "Replaces every channel value by the median of the square around it: removes specks and scratches "
-                "while keeping edges. Large radii take a while; Escape stops it."},
+                "while keeping edges. Large radii take a while."},
         {32842, "Not available yet: would smooth while keeping edges, weighting neighbours by their likeness."},
         {32862, "Not available yet: would group pixels of similar colour into flat patches."},
         {32863, "Not available yet: would overlay shifted copies of the picture."},
@@ -105,18 +103,16 @@ QHash<int, const char*> BuildHelp()
                 "rings. Click the thumbnail to place the light and choose its brightness."},
         {32814, "Makes edges crisper with a small sharpening kernel."},
         {32839, "Sharpens by adding back the difference between the picture and a blurred copy of the chosen "
-                "radius, scaled by the amount. Escape stops it."},
+                "radius, scaled by the amount."},
         {32841, "Draws the edges of the picture as dark lines on white."},
         {32867, "Inverts the channel values of 128 and above, as if the film had been exposed to light while "
                 "developing."},
         {32845, "Filters with your own 5 x 5 kernel, scale and offset, with a live preview; settings can be saved "
                 "to and loaded from .ocf files."},
         {32846, "Keeps the fine detail and removes the broad shading: the picture minus a blurred copy of the "
-                "chosen radius, around mid grey. Escape stops it."},
-        {32847, "Replaces every channel value by the largest in the square around it: light areas grow. Escape "
-                "stops it."},
-        {32848, "Replaces every channel value by the smallest in the square around it: dark areas grow. Escape "
-                "stops it."},
+                "chosen radius, around mid grey."},
+        {32847, "Replaces every channel value by the largest in the square around it: light areas grow."},
+        {32848, "Replaces every channel value by the smallest in the square around it: dark areas grow."},
         {32849, "Shifts the picture by whole pixels, filling the uncovered area with the background colour, the "
                 "repeated edge, or the part that was shifted out, with a live preview."},
         {32833, "Blackens every second row of the picture for a line-screen look."},

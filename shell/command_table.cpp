@@ -119,6 +119,7 @@ public:
     operator CCommand() const
     {
         CCommand c = m_c;
+        c.onWorker = m_c.sequence == CSequence::Worker || (m_viewHandler && m_run == sequence::CRun::Worker);
         if (m_viewHandler)
             c.handler = [handler = m_viewHandler, run = m_run](CCommandTarget& t) {
                 if (t.view) handler(*t.view, run);

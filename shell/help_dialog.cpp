@@ -70,8 +70,12 @@ QString CHelpDialog::PageHtml()
         QStringList keys;
         for (const QString& key : command.keys)
             keys << QKeySequence(key, QKeySequence::PortableText).toString(QKeySequence::NativeText).toHtmlEscaped();
+        QString description = CommandHelp(command.id);
+        if (command.onWorker)
+            description += QStringLiteral(" Its progress shows in the status bar; Escape stops it and leaves the "
+                                          "picture as it was.");
         html += Entry(command.id, PlainCaption(command.caption).toHtmlEscaped(), keys.join(QStringLiteral(", ")),
-                      CommandHelp(command.id));
+                      description);
     }
     if (!currentMenu.isEmpty()) html += QStringLiteral("</table>");
     return html;

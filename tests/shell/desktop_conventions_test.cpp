@@ -136,6 +136,13 @@ TEST_F(DesktopConventionsTest, TheHelpPageDescribesEveryCommand)
         EXPECT_TRUE(page.contains(QStringLiteral("name=\"cmd%1\"").arg(command.id)));
     }
     EXPECT_TRUE(page.contains(CommandHelp(kAutoLevels)));
+    // Commands whose operations show a progress bar run through the worker sequence, and say so.
+    for (int id : {32785, 32786, 32783, 32835, 32788, 32839, 32846}) {
+        ASSERT_NE(FindCommand(id), nullptr);
+        EXPECT_TRUE(FindCommand(id)->onWorker) << id;
+    }
+    EXPECT_FALSE(FindCommand(kInvert)->onWorker);
+    EXPECT_TRUE(page.contains(CommandHelp(32786) + " Its progress shows in the status bar; Escape stops it"));
     EXPECT_FALSE(CommandHelp(57616).isEmpty()) << "the recent files";
 }
 

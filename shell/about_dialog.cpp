@@ -18,7 +18,13 @@ CAboutDlg::CAboutDlg(QWidget* parent) : QDialog(parent)
 
     layout->addWidget(new QLabel(QStringLiteral("Orvex Version 1.0.30d"), this), 0, 1);
     layout->addWidget(new QLabel(QStringLiteral("A raster image editor with live previews."), this), 1, 1);
-    layout->addWidget(new QLabel(kWebSite, this), 2, 1);
+    auto* link = new QLabel(QStringLiteral("<a href=\"%1\">%1</a>").arg(kWebSite.toHtmlEscaped()), this);
+    link->setObjectName(QStringLiteral("webLink"));
+    link->setTextFormat(Qt::RichText);
+    link->setTextInteractionFlags(Qt::TextBrowserInteraction);
+    link->setOpenExternalLinks(true);
+    link->setCursor(Qt::PointingHandCursor);
+    layout->addWidget(link, 2, 1);
 
     auto* ok = new QPushButton(QStringLiteral("OK"), this);
     ok->setDefault(true);

@@ -3,7 +3,9 @@
 #include "shell/document_host.h"
 #include "shell/orvex_view.h"
 
+#include <QAction>
 #include <QCloseEvent>
+#include <QMenu>
 
 CChildFrame::CChildFrame(CDocumentHost& host, QWidget* parent)
     : QMdiSubWindow(parent,
@@ -15,6 +17,11 @@ CChildFrame::CChildFrame(CDocumentHost& host, QWidget* parent)
     setWidget(m_view);
     m_view->SetFrame(this);
     setWindowIcon(QIcon(QStringLiteral(":/orvex.svg")));
+    // The window menu's own Close key (Ctrl+W here) would make File > Close's key ambiguous, and
+    // neither would run.
+    if (QMenu* menu = systemMenu())
+        for (QAction* action : menu->actions())
+            if (action->shortcut() == QKeySequence(QKeySequence::Close)) action->setShortcut(QKeySequence());
 }
 
 QRect CChildFrame::NormalGeometry() const

@@ -133,6 +133,7 @@ public:
     operator CCommand() const
     {
         CCommand c = m_c;
+        c.onWorker = m_c.sequence == CSequence::Worker || (m_viewHandler && m_run == sequence::CRun::Worker);
         if (m_viewHandler)
             c.handler = [handler = m_viewHandler, run = m_run](CCommandTarget& t) {
                 if (t.view) handler(*t.view, run);
@@ -221,11 +222,11 @@ std::vector<CCommand> BuildTable()
         Row(57600, file, "&New\tCtrl+N").Keys({"Ctrl+N"}).Toolbar(11, "new").Prompt("Create a new document").NoDocumentMenu(),
         Row(57601, file, "&Open...\tCtrl+O").Keys({"Ctrl+O"}).Toolbar(12, "open").Prompt("Open an existing document")
             .NoDocumentMenu().Frame([](CMainFrame& f) { f.OnFileOpen(); }),
-        Row(57602, file, "&Close").Prompt("Close the active document").NoDocumentMenu()
+        Row(57602, file, "&Close").Keys({"Ctrl+W"}).Prompt("Close the active document").NoDocumentMenu()
             .FrameView([](CMainFrame& f, COrvexView& v) { f.CloseDocument(v); }),
         Row(57603, file, "&Save\tCtrl+S").Keys({"Ctrl+S"}).Toolbar(13, "save").Prompt("Save the active document")
             .FrameView([](CMainFrame& f, COrvexView& v) { f.Save(v); }),
-        Row(57604, file, "Save &As...").Prompt("Save the active document with a new name")
+        Row(57604, file, "Save &As...").Keys({"Ctrl+Shift+S"}).Prompt("Save the active document with a new name")
             .FrameView([](CMainFrame& f, COrvexView& v) { f.SaveAs(v); }),
         Separator(file),
         Row(57607, file, "&Print...\tCtrl+P").Keys({"Ctrl+P"}).Toolbar(31, "print").Prompt("Print the active document")
@@ -257,11 +258,11 @@ std::vector<CCommand> BuildTable()
         Row(59393, view, "&Status Bar").Prompt("Show or hide the status bar").NoDocumentMenu().Checkable()
             .Frame([](CMainFrame& f) { f.ToggleStatusBar(); }),
         Separator(view),
-        Row(32772, view, "&Zoom in").Keys({"Shift+Z"}).Toolbar(51, "zoom_in").Prompt("Zoom in on image")
+        Row(32772, view, "&Zoom in").Keys({"Shift+Z", "Ctrl++", "Ctrl+="}).Toolbar(51, "zoom_in").Prompt("Zoom in on image")
             .View(CSequence::View, [](COrvexView& v) { v.ZoomIn(); }),
-        Row(32773, view, "Zoom &out").Keys({"Shift+O"}).Toolbar(52, "zoom_out").Prompt("Zoom out on image")
+        Row(32773, view, "Zoom &out").Keys({"Shift+O", "Ctrl+-"}).Toolbar(52, "zoom_out").Prompt("Zoom out on image")
             .View(CSequence::View, [](COrvexView& v) { v.ZoomOut(); }),
-        Row(32774, view, "Zoom 100%").Toolbar(53, "zoom_100").Prompt("Zoom 100% on image")
+        Row(32774, view, "Zoom 100%").Keys({"Ctrl+0"}).Toolbar(53, "zoom_100").Prompt("Zoom 100% on image")
             .View(CSequence::View, [](COrvexView& v) { v.Zoom100(); }),
 
         Row(32876, adjust, "Auto Levels\tShift+Ctrl+L").Pending(kPending),
@@ -419,7 +420,7 @@ std::vector<CCommand> BuildTable()
             .NoDocumentMenu().Frame([](CMainFrame& f) { f.ShowAbout(); }),
         Row(57670, "", "Help").Keys({"F1"}).Prompt("Display help for the current task").Frame([](CMainFrame& f) { f.ShowHelp(); }),
         Row(57669, "", "Help").Keys({"Shift+F1"}).Toolbar(33, "help")
-            .Prompt("Display help for clicked on buttons, menus and windows").Frame([](CMainFrame& f) { f.ShowHelp(); }),
+            .Prompt("Display help for clicked on buttons, menus and windows").Frame([](CMainFrame& f) { f.EnterContextHelp(); }),
         // There are no split panes to move between.
         Row(57680, "", "Next Pane").Keys({"F6"}).Pending(kPending),
         Row(57681, "", "Previous Pane").Keys({"Shift+F6"}).Pending(kPending),

@@ -51,6 +51,8 @@ struct CCommand
     // Needs the active view; disabled while no document window is active.
     bool needsView = false;
     bool checkable = false;
+    // Runs on a worker thread: the windows keep painting and Escape cancels it.
+    bool onWorker = false;
     // Empty: the item is shown disabled.
     CCommandHandler handler;
 };

@@ -48,6 +48,7 @@ CChildFrame* CDocTemplate::CreateNewFrame(CDocumentHost& host)
     frame->show();
     // The view's first refresh: fit, window size, caption.
     frame->view()->Refresh();
+    m_frame->PlaceNewWindow(*frame);
     m_frame->mdiArea()->setActiveSubWindow(frame);
     m_frame->UpdateCommandStates();
     return frame;

@@ -8,12 +8,21 @@ CDocumentHost::~CDocumentHost() = default;
 
 void CDocumentHost::AddView(COrvexView* view)
 {
-    if (!m_views.contains(view)) m_views.append(view);
+    if (m_views.contains(view)) return;
+    m_views.append(view);
+    UpdateCaptions();
 }
 
 void CDocumentHost::RemoveView(COrvexView* view)
 {
-    if (m_views.removeAll(view) > 0 && m_views.isEmpty()) emit lastViewClosed(this);
+    if (m_views.removeAll(view) == 0) return;
+    if (m_views.isEmpty()) emit lastViewClosed(this);
+    else UpdateCaptions();
+}
+
+void CDocumentHost::UpdateCaptions()
+{
+    for (COrvexView* view : m_views) view->UpdateCaption();
 }
 
 void CDocumentHost::UpdateAllViews()

@@ -51,6 +51,9 @@ signals:
     void lastViewClosed(CDocumentHost* host);
 
 private:
+    // Window numbers in the captions follow the number of windows.
+    void UpdateCaptions();
+
     std::unique_ptr<COrvexDoc> m_doc;
     QList<COrvexView*> m_views;
     CPreviewRenderer* m_previewSource = nullptr;

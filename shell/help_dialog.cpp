@@ -1,5 +1,6 @@
 #include "shell/help_dialog.h"
 
+#include "shell/command_help.h"
 #include "shell/command_table.h"
 
 #include <QKeySequence>
@@ -15,6 +16,26 @@ CHelpDialog::CHelpDialog(QWidget* parent) : QDialog(parent), m_browser(new QText
     resize(640, 560);
 }
 
+namespace {
+
+// The recent-file entries share one description under the first entry's id.
+constexpr int kRecentFilesId = 57616;
+
+QString Entry(int id, const QString& caption, const QString& keys, const QString& description)
+{
+    return QStringLiteral("<tr><td valign=\"top\" width=\"30%\"><a name=\"cmd%1\"></a><b>%2</b>%3</td>"
+                          "<td valign=\"top\">%4</td></tr>")
+        .arg(id)
+        .arg(caption, keys.isEmpty() ? QString() : QStringLiteral("<br/>") + keys, description);
+}
+
+} // namespace
+
+void CHelpDialog::ShowCommand(int id)
+{
+    m_browser->scrollToAnchor(QStringLiteral("cmd%1").arg(id));
+}
+
 QString CHelpDialog::PageHtml()
 {
     QString html = QStringLiteral(
@@ -27,23 +48,34 @@ QString CHelpDialog::PageHtml()
         "the sliders; only OK changes the picture. Long filters show a bar in the status bar; the "
         "diffusion filters can be stopped with Escape.</p>"
         "<p>Hold Ctrl and turn the mouse wheel to zoom around the pointer; double-click a picture to fit "
-        "its window to it.</p>");
+        "its window to it. Shift+F1 or the toolbar's help button starts context help: the next command "
+        "you click shows its description below instead of running.</p>"
+        "<p>While a long operation runs, its bar shows in the status bar and the windows stay painted; "
+        "Escape stops it and leaves the picture as it was. Keys pressed and clicks made meanwhile are "
+        "ignored.</p>");
     QString currentMenu;
     for (const CCommand& command : CommandTable()) {
-        if (command.kind != CCommand::Kind::Command || !command.handler) continue;
+        if (command.kind == CCommand::Kind::Separator) continue;
         const QString menu = command.menu.isEmpty() ? QStringLiteral("Toolbar and keys")
                                                     : PlainCaption(command.menu).replace(QLatin1Char('/'), QStringLiteral(" &gt; "));
         if (menu != currentMenu) {
             if (!currentMenu.isEmpty()) html += QStringLiteral("</table>");
-            html += QStringLiteral("<h3>%1</h3><table cellspacing=\"4\">").arg(menu);
+            html += QStringLiteral("<h3>%1</h3><table cellspacing=\"4\" width=\"100%\">").arg(menu);
             currentMenu = menu;
+        }
+        if (command.kind == CCommand::Kind::RecentFiles) {
+            html += Entry(kRecentFilesId, QStringLiteral("Recent files"), QString(), CommandHelp(kRecentFilesId));
+            continue;
         }
         QStringList keys;
         for (const QString& key : command.keys)
             keys << QKeySequence(key, QKeySequence::PortableText).toString(QKeySequence::NativeText).toHtmlEscaped();
-        html += QStringLiteral("<tr><td>%1</td><td>%2</td><td><i>%3</i></td></tr>")
-                    .arg(PlainCaption(command.caption).toHtmlEscaped(), keys.join(QStringLiteral(", ")),
-                         command.prompt.toHtmlEscaped());
+        QString description = CommandHelp(command.id);
+        if (command.onWorker)
+            description += QStringLiteral(" Its progress shows in the status bar; Escape stops it and leaves the "
+                                          "picture as it was.");
+        html += Entry(command.id, PlainCaption(command.caption).toHtmlEscaped(), keys.join(QStringLiteral(", ")),
+                      description);
     }
     if (!currentMenu.isEmpty()) html += QStringLiteral("</table>");
     return html;

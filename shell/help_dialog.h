@@ -14,6 +14,8 @@ public:
     explicit CHelpDialog(QWidget* parent = nullptr);
 
     static QString PageHtml();
+    // Scrolls to the description of one command (a command id of the table).
+    void ShowCommand(int id);
     QTextBrowser* browser() const { return m_browser; }
 
 private:

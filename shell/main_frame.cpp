@@ -30,7 +30,10 @@
 #include <QPrinter>
 #include <QStatusBar>
 #include <QStatusTipEvent>
+#include <QStyle>
 #include <QToolBar>
+#include <QToolButton>
+#include <QMouseEvent>
 
 #include <algorithm>
 
@@ -41,6 +44,9 @@ static void InitResources()
 }
 
 namespace {
+// Help anchors for the entries that are not rows of the command table.
+constexpr int kRecentFilesId = 57616;
+constexpr int kWindowMenuId = 57650;
 const char* const kIndicatorTexts[3] = {"CAP", "NUM", "SCRL"};
 const Qt::Key kIndicatorKeys[3] = {Qt::Key_CapsLock, Qt::Key_NumLock, Qt::Key_ScrollLock};
 } // namespace
@@ -72,6 +78,7 @@ CMainFrame::CMainFrame(COrvexApp& app) : m_app(app), m_mdi(new QMdiArea(this))
 
 CMainFrame::~CMainFrame()
 {
+    LeaveContextHelp();
     qApp->removeEventFilter(this);
     // The document area closes its windows while this frame is being torn down.
     disconnect(m_mdi, nullptr, this, nullptr);
@@ -189,6 +196,7 @@ QList<QMenu*> CMainFrame::currentMenus() const
 
 void CMainFrame::Execute(int id)
 {
+    if (HelpInstead(id)) return;
     const CCommand* command = FindCommand(id);
     if (!command || !command->handler) return;
     CCommandTarget target{*this, activeView()};
@@ -223,7 +231,9 @@ void CMainFrame::RebuildRecentFiles()
     for (int i = 0; i < recent.entries().size(); ++i) {
         auto* action = new QAction(recent.MenuText(i), this);
         const QString path = recent.entries()[i];
-        connect(action, &QAction::triggered, this, [this, path] { m_app.OpenDocumentFile(path); });
+        connect(action, &QAction::triggered, this, [this, path] {
+            if (!HelpInstead(kRecentFilesId)) m_app.OpenDocumentFile(path);
+        });
         m_recentActions.append(action);
     }
     for (int m = 0; m < m_recentMenus.size(); ++m) {
@@ -326,9 +336,61 @@ void CMainFrame::NewWindow(COrvexView& view)
     m_app.docTemplate().CreateNewFrame(view.host());
 }
 
+int CMainFrame::CascadeStep() const
+{
+    return style()->pixelMetric(QStyle::PM_TitleBarHeight) + style()->pixelMetric(QStyle::PM_MdiSubWindowFrameWidth);
+}
+
+int CMainFrame::CaptionWidth(const QMdiSubWindow& window) const
+{
+    QFont font = QApplication::font("QMdiSubWindowTitleBar");
+    font.setBold(true);
+    const int titleBar = style()->pixelMetric(QStyle::PM_TitleBarHeight, nullptr, &window);
+    const int border = style()->pixelMetric(QStyle::PM_MdiSubWindowFrameWidth, nullptr, &window);
+    // The icon, the minimize and close buttons, and some air around the text.
+    return QFontMetrics(font).horizontalAdvance(window.windowTitle()) + 4 * titleBar + 2 * border + 12;
+}
+
+QRect CMainFrame::FitInWorkArea(QPoint position, QSize wanted) const
+{
+    const QSize area = m_mdi->viewport()->size();
+    if (area.isEmpty()) return {position, wanted};
+    QSize size = wanted.boundedTo(area);
+    if (position.x() + size.width() > area.width() || position.y() + size.height() > area.height()) {
+        const QSize shrunk(std::min(size.width(), area.width() - position.x()),
+                           std::min(size.height(), area.height() - position.y()));
+        if (shrunk.width() * 2 >= size.width() && shrunk.height() * 2 >= size.height()) size = shrunk;
+        else position = QPoint(0, 0);
+    }
+    return {position, size};
+}
+
+void CMainFrame::PlaceNewWindow(QMdiSubWindow& window)
+{
+    QPoint position(0, 0);
+    if (m_lastPlaced && m_lastPlaced != &window && m_lastPlaced->isVisible() && !m_lastPlaced->isMinimized())
+        position = m_lastPlaced->pos() + QPoint(CascadeStep(), CascadeStep());
+    const QSize wanted(std::max(window.width(), CaptionWidth(window)), window.height());
+    window.setGeometry(FitInWorkArea(position, wanted));
+    m_lastPlaced = &window;
+}
+
 void CMainFrame::Cascade()
 {
-    m_mdi->cascadeSubWindows();
+    // Each window keeps its size where the work area allows, the topmost ending up last.
+    const int step = CascadeStep();
+    QPoint position(0, 0);
+    QMdiSubWindow* last = nullptr;
+    for (QMdiSubWindow* window : m_mdi->subWindowList(QMdiArea::StackingOrder)) {
+        if (window->isMinimized() || !window->isVisible()) continue;
+        if (window->isMaximized()) window->showNormal();
+        QRect placed = FitInWorkArea(position, window->size());
+        window->setGeometry(placed);
+        window->raise();
+        position = placed.topLeft() + QPoint(step, step);
+        last = window;
+    }
+    if (last) m_lastPlaced = last;
 }
 
 void CMainFrame::Tile()
@@ -365,18 +427,54 @@ void CMainFrame::ListWindows(QMenu& menu)
         action->setCheckable(true);
         action->setChecked(window == m_mdi->currentSubWindow());
         connect(action, &QAction::triggered, this, [this, window = QPointer<QMdiSubWindow>(window)] {
-            if (window) m_mdi->setActiveSubWindow(window);
+            if (!HelpInstead(kWindowMenuId) && window) m_mdi->setActiveSubWindow(window);
         });
         m_windowActions.append(action);
     }
 }
 
-void CMainFrame::ShowHelp()
+void CMainFrame::ShowHelp(int id)
 {
     if (!m_help) m_help = new CHelpDialog(this);
     m_help->show();
     m_help->raise();
     m_help->activateWindow();
+    if (id != 0) m_help->ShowCommand(id);
+}
+
+void CMainFrame::EnterContextHelp()
+{
+    if (m_contextHelp) return;
+    m_contextHelp = true;
+    QApplication::setOverrideCursor(Qt::WhatsThisCursor);
+}
+
+void CMainFrame::LeaveContextHelp()
+{
+    if (!m_contextHelp) return;
+    m_contextHelp = false;
+    QApplication::restoreOverrideCursor();
+}
+
+bool CMainFrame::HelpInstead(int id)
+{
+    if (!m_contextHelp) return false;
+    LeaveContextHelp();
+    ShowHelp(id);
+    return true;
+}
+
+int CMainFrame::CommandAt(QObject* watched, const QPoint& position) const
+{
+    QAction* action = nullptr;
+    if (auto* menu = qobject_cast<QMenu*>(watched)) action = menu->actionAt(position);
+    else if (auto* button = qobject_cast<QToolButton*>(watched)) action = button->defaultAction();
+    if (!action) return 0;
+    if (m_recentActions.contains(action)) return kRecentFilesId;
+    if (m_windowActions.contains(action)) return kWindowMenuId;
+    for (auto it = m_actions.cbegin(); it != m_actions.cend(); ++it)
+        if (it.value() == action) return it.key();
+    return 0;
 }
 
 void CMainFrame::ShowAbout()
@@ -400,6 +498,42 @@ bool CMainFrame::event(QEvent* event)
 
 bool CMainFrame::eventFilter(QObject* watched, QEvent* event)
 {
+    if (m_contextHelp) {
+        switch (event->type()) {
+        case QEvent::KeyPress:
+            // An open menu takes its Escape itself.
+            if (static_cast<QKeyEvent*>(event)->key() == Qt::Key_Escape && !QApplication::activePopupWidget()) {
+                LeaveContextHelp();
+                return true;
+            }
+            break;
+        case QEvent::MouseButtonPress:
+        case QEvent::MouseButtonRelease:
+        case QEvent::MouseButtonDblClick: {
+            if (!watched->isWidgetType()) break;
+            const QPoint position = static_cast<QMouseEvent*>(event)->position().toPoint();
+            // Enabled menu items and buttons reach Execute, which shows their help; disabled ones
+            // would say nothing, so their help is shown here. Menus themselves still open.
+            if (qobject_cast<QMenu*>(watched) || qobject_cast<QToolButton*>(watched)) {
+                if (event->type() != QEvent::MouseButtonRelease) break;
+                const int id = CommandAt(watched, position);
+                QAction* action = qobject_cast<QMenu*>(watched) ? static_cast<QMenu*>(watched)->actionAt(position)
+                                                                 : static_cast<QToolButton*>(watched)->defaultAction();
+                if (id != 0 && action && !action->isEnabled()) {
+                    if (auto* menu = qobject_cast<QMenu*>(watched)) menu->close();
+                    HelpInstead(id);
+                    return true;
+                }
+                break;
+            }
+            if (qobject_cast<QMenuBar*>(watched)) break;
+            // Anything else clicked (a picture, a window's frame, the status bar): the page itself.
+            if (event->type() != QEvent::MouseButtonRelease) HelpInstead(0);
+            return true;
+        }
+        default: break;
+        }
+    }
     // The lock indicators follow the lock keys pressed while Orvex has the keyboard.
     // Key events reach the window first, once, before they travel through its widgets.
     if (event->type() == QEvent::KeyPress && watched == static_cast<QObject*>(windowHandle()) &&

@@ -15,6 +15,7 @@ class CProgressBar;
 class QAction;
 class QLabel;
 class QMdiArea;
+class QMdiSubWindow;
 class QMenu;
 class QPrinter;
 class QToolBar;
@@ -62,9 +63,17 @@ public:
     void NewWindow(COrvexView& view);
     void Cascade();
     void Tile();
+    // A new document window, already at the size its view asked for: the next cascade position,
+    // widened to show its whole caption, kept inside the work area.
+    void PlaceNewWindow(QMdiSubWindow& window);
     void ArrangeIcons();
-    void ShowHelp();
+    // The help page, at one command's description when `id` is not 0.
+    void ShowHelp(int id = 0);
     void ShowAbout();
+    // Context help: the next command chosen, by click, menu or key, shows its description
+    // instead of running. Escape, or a click outside the menus and buttons, ends it.
+    void EnterContextHelp();
+    bool inContextHelp() const { return m_contextHelp; }
 
 protected:
     bool event(QEvent* event) override;
@@ -81,6 +90,18 @@ private:
     void AfterSave(COrvexView& view);
     void ListWindows(QMenu& menu);
     QPrinter& printer();
+    void LeaveContextHelp();
+    // In context help: ends it and shows the description of `id`; true when it did.
+    bool HelpInstead(int id);
+    // The command behind a menu item or toolbar button, 0 when there is none.
+    int CommandAt(QObject* watched, const QPoint& position) const;
+    // How far each cascaded window sits below and right of the one before.
+    int CascadeStep() const;
+    // Narrowest window whose title bar shows `caption` whole with its buttons.
+    int CaptionWidth(const QMdiSubWindow& window) const;
+    // `wanted` at `position` where it fits the work area, shrunk to fit when that costs at most
+    // half of it, otherwise at the area's top left corner.
+    QRect FitInWorkArea(QPoint position, QSize wanted) const;
 
     COrvexApp& m_app;
     QMdiArea* m_mdi;
@@ -99,4 +120,6 @@ private:
     QList<QAction*> m_windowActions;
     std::unique_ptr<QPrinter> m_printer;
     QPointer<CHelpDialog> m_help;
+    QPointer<QMdiSubWindow> m_lastPlaced;
+    bool m_contextHelp = false;
 };

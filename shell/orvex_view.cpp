@@ -46,7 +46,12 @@ COrvexDoc& COrvexView::document() const
 QString COrvexView::Caption() const
 {
     const int percent = static_cast<int>(m_zoom * 100);
-    return document().title() + QString::asprintf(document().modified() ? "* @ %d" : " @ %d", percent) +
+    // Windows of one document are told apart by number: "photo.jpg:1", "photo.jpg:2".
+    QString name = document().title();
+    const QList<COrvexView*>& views = m_host.views();
+    if (views.size() > 1 && views.contains(const_cast<COrvexView*>(this)))
+        name += QLatin1Char(':') + QString::number(views.indexOf(const_cast<COrvexView*>(this)) + 1);
+    return name + QString::asprintf(document().modified() ? "* @ %d" : " @ %d", percent) +
            QStringLiteral("%");
 }
 
@@ -74,6 +79,11 @@ void COrvexView::Refresh()
     UpdateScrollBars();
     if (m_frame) m_frame->setWindowTitle(Caption());
     viewport()->update();
+}
+
+void COrvexView::UpdateCaption()
+{
+    if (m_frame) m_frame->setWindowTitle(Caption());
 }
 
 void COrvexView::ZoomIn()
@@ -144,7 +154,8 @@ void COrvexView::UpdateScrollBars()
 void COrvexView::resizeEvent(QResizeEvent* event)
 {
     QAbstractScrollArea::resizeEvent(event);
-    UpdateScrollBars();
+    // A worker may be giving the picture a new size; the bars follow once it is done.
+    if (!m_isFrozen) UpdateScrollBars();
 }
 
 void COrvexView::scrollContentsBy(int dx, int dy)

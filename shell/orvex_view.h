@@ -42,6 +42,8 @@ public:
 
     // First call: fits the zoom and sizes the frame. Every call: scroll sizes, caption, repaint.
     void Refresh();
+    // Writes the caption alone (another window of the document opened or closed).
+    void UpdateCaption();
     void ZoomIn();
     void ZoomOut();
     void Zoom100();

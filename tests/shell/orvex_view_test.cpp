@@ -40,6 +40,10 @@ TEST_F(OrvexViewTest, FirstRefreshFitsLargePicturesAndSizesTheWindow)
         {30000, 100, "fit.bmp @ 5%", 0, 0},
     };
     Start();
+    // A work area larger than the largest window, which would otherwise be kept inside it.
+    frame().showNormal();
+    frame().resize(1500, 1100);
+    QCoreApplication::processEvents();
     for (const FitCase& c : cases) {
         SCOPED_TRACE(testing::Message() << c.width << " x " << c.height);
         const QString path = WritePicture("fit.bmp", c.width, c.height);

@@ -287,6 +287,27 @@ TEST_F(ProgressWorkerTest, InputDuringARunNeverRunsACommandLater)
     EXPECT_EQ(doc.history().count(), 2) << "the operation alone was recorded";
 }
 
+TEST_F(ProgressWorkerTest, AGaussianBlurCancelledOnTheWorkerLeavesPictureAndHistory)
+{
+    Start({WritePicture("w.png", 120, 80, 3)});
+    COrvexDoc& doc = view()->document();
+    const CImage before = test_pictures::Copy(doc.picture());
+    // The blur does not look at the cancel flag: it finishes, and its result is thrown away.
+    PressEscapeWhen([] { return true; });
+    sequence::Direct(*view(), [](CImageProcessor& e) { e.GaussianBlur(20.0f, 1); }, sequence::CRun::Worker);
+    EXPECT_TRUE(test_pictures::SamePixels(doc.picture(), before));
+    EXPECT_EQ(doc.history().count(), 1);
+    EXPECT_FALSE(doc.modified());
+
+    // Left alone, the same run is recorded.
+    sequence::Direct(*view(), [](CImageProcessor& e) { e.GaussianBlur(20.0f, 1); }, sequence::CRun::Worker);
+    EXPECT_FALSE(test_pictures::SamePixels(doc.picture(), before));
+    EXPECT_EQ(doc.history().count(), 2);
+    EXPECT_TRUE(test_pictures::SamePixels(doc.picture(), test_pictures::Applied(before, [](CImageProcessor& e) {
+        e.GaussianBlur(20.0f, 1);
+    })));
+}
+
 TEST_F(ProgressWorkerTest, AnOperationThatReturnsAtOnceStillEndsTheLoop)
 {
     Start({WritePicture("w.png", 6, 6)});

@@ -276,9 +276,9 @@ std::vector<CCommand> BuildTable()
             .PreviewDialog([](COrvexView& v) { return std::make_unique<CBCDlg>(&v); }, &CBCDlg::Render),
         Row(32869, adjust, "Black && White...\tAlt+Shift+Ctrl+B").Keys({"Ctrl+Alt+Shift+B"})
             .PreviewDialog([](COrvexView& v) { return std::make_unique<CBWDlg>(&v); }, &CBWDlg::Render),
-        Row(32868, adjust, "Hue/Saturation\tCtrl+U").Keys({"Ctrl+U"})
+        Row(32868, adjust, "Hue/Saturation\tCtrl+U").Keys({"Ctrl+U"}).ShowsProgress()
             .PreviewDialog([](COrvexView& v) { return std::make_unique<CHueDlg>(&v); }, &CHueDlg::Render),
-        Row(32809, adjust, "Desaturate\tShift+Ctrl+U").Keys({"Ctrl+Shift+U"})
+        Row(32809, adjust, "Desaturate\tShift+Ctrl+U").Keys({"Ctrl+Shift+U"}).ShowsProgress()
             .Direct([](CImageProcessor& e) { e.HueSaturation(0.0f, 0.0f, 0.0f); }),
         Separator(adjust),
         Row(32793, adjust, "Invert\tCtrl+I").Keys({"Ctrl+I"}).Direct([](CImageProcessor& e) { e.Invert(); }),

@@ -66,17 +66,19 @@ private:
 
 // Splits [0, count) into a few consecutive runs so that progress can be shown between them from
 // the calling thread.
+// False when the caller asked to stop between runs.
 template <class Body>
-void InChunks(int count, int chunks, const std::function<void(double)>& progress, double from, double to,
-              const Body& body)
+bool InChunks(int count, int chunks, const CConvolution& how, double from, double to, const Body& body)
 {
     chunks = std::max(1, std::min(chunks, count));
     for (int c = 0; c < chunks; ++c) {
+        if (how.stop && how.stop()) return false;
         const int begin = static_cast<int>(static_cast<long long>(count) * c / chunks);
         const int end = static_cast<int>(static_cast<long long>(count) * (c + 1) / chunks);
         body(begin, end);
-        if (progress) progress(from + (to - from) * (c + 1) / chunks);
+        if (how.progress) how.progress(from + (to - from) * (c + 1) / chunks);
     }
+    return true;
 }
 
 fftw_complex* RowAsComplex(double* row)
@@ -427,7 +429,7 @@ bool Convolve(CImage& picture, const CPlanSet& plans, const CKernelSpectrum& ker
         const auto plane = [&](int p) { return planes.get() + planeSize * static_cast<std::size_t>(p); };
 
         // Rows: bytes to doubles, the real transform of each row, and the kept blocks into the plane.
-        InChunks(lengthY, kChunks, how.progress, base, base + span * 0.3, [&](int from, int to) {
+        const bool rowsDone = InChunks(lengthY, kChunks, how, base, base + span * 0.3, [&](int from, int to) {
             scratch.RunRows(from, to, [&](int r0, int r1, double* lines) {
                 for (int r = r0; r < r1; ++r) {
                     double* rows[3];
@@ -474,7 +476,8 @@ bool Convolve(CImage& picture, const CPlanSet& plans, const CKernelSpectrum& ker
         });
 
         // Columns: transform, multiply by the kernel's spectrum, transform back, block by block.
-        InChunks(keptCount, kChunks, how.progress, base + span * 0.3, base + span * 0.75, [&](int from, int to) {
+        if (!rowsDone) return true;
+        const bool columnsDone = InChunks(keptCount, kChunks, how, base + span * 0.3, base + span * 0.75, [&](int from, int to) {
             scratch.Run(from, to, [&](int i0, int i1, fftw_complex* work, double* spectrum) {
                 for (int i = i0; i < i1; ++i) {
                     const int b = kept[static_cast<std::size_t>(i)];
@@ -496,8 +499,9 @@ bool Convolve(CImage& picture, const CPlanSet& plans, const CKernelSpectrum& ker
             });
         });
 
+        if (!columnsDone) return true;
         // Rows back to samples, into the picture.
-        InChunks(h, kChunks, how.progress, base + span * 0.75, base + span, [&](int from, int to) {
+        const bool samplesDone = InChunks(h, kChunks, how, base + span * 0.75, base + span, [&](int from, int to) {
             scratch.RunRows(from, to, [&](int y0, int y1, double* lines) {
                 for (int y = y0; y < y1; ++y) {
                     const double* samples[3];
@@ -524,6 +528,7 @@ bool Convolve(CImage& picture, const CPlanSet& plans, const CKernelSpectrum& ker
                 }
             });
         });
+        if (!samplesDone) return true;
     }
     return true;
 }

@@ -110,6 +110,9 @@ struct CConvolution
     StoreMode store = StoreMode::Wrap;
     // Called on the calling thread with the fraction done, 0..1.
     std::function<void(double)> progress;
+    // Asked between runs of rows or columns; true abandons the convolution with the picture partly
+    // written, which only a cancelled run (whose picture is put back) or a stale preview may want.
+    std::function<bool()> stop;
 };
 
 // Convolves the picture's three channels in place with plans for the transform lengths. False

@@ -268,6 +268,7 @@ bool BlurPicture(const CImageProcessor& engine, CImage& picture, float radius, b
     how.channelsPerBatch = orvex_fft::ChannelsPerBatch(geometry);
     how.store = orvex_fft::StoreMode::Wrap;
     how.progress = [&](double fraction) { progress.Transforms(fraction); };
+    how.stop = [&bar] { return bar.StopRequested(); };
     return orvex_fft::Convolve(picture, *plans, *spectrum, how);
 }
 

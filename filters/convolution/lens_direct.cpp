@@ -290,6 +290,8 @@ bool DirectLens(const CImageProcessor& engine, CImage& picture, float radius)
         leave[j] = 3 * (reach - disc.halfWidth[j]);
     }
     for (int t = 0; t < tiles; ++t) {
+        // A cancelled run's picture is put back by its caller, so stopping between tiles is safe.
+        if (bar.StopRequested()) return true;
         const int t0 = t * tile;
         const int n = std::min(tile, sums - t0);
         const int rounded = (n + kGrain - 1) / kGrain * kGrain;

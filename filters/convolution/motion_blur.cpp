@@ -110,5 +110,6 @@ void CImageProcessor::MotionBlur(int angle, double radius)
     how.offsetY = geometry.offsetY;
     how.store = orvex_fft::StoreMode::ClampHigh;
     how.progress = [&](double fraction) { bar.Set(static_cast<int>(w * (0.5 + 5.31 * fraction))); };
+    how.stop = [&bar] { return bar.StopRequested(); };
     if (!orvex_fft::Convolve(picture, *plans, spectrum, how)) ReportFailure();
 }

@@ -27,8 +27,8 @@
 //   reach from where it entered them. The pass reads the energy map and writes almost nothing.
 // - The forward pass runs in bands of rows, one half of the row per core; each half also computes
 //   a margin of the other half that shrinks by a column per row, so the cores meet once per band.
-// - Each row keeps its own start offset, so removing or duplicating a seam pixel moves whichever
-//   side of the row is shorter.
+// - Each row keeps its own start offset, so removing or duplicating a seam's energy moves whichever
+//   side of the row is shorter; the removed seams' pixels are only closed up once per kGaps seams.
 namespace {
 
 constexpr int kCheckpoint = 32;

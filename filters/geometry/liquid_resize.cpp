@@ -84,14 +84,15 @@ private:
     std::size_t m_mapped = 0;
 };
 
-// Seams removed since the pixel rows were last closed up; closing up after every seam would move
-// a quarter of every row each time, once per kGaps seams moves it at most once.
+// Seams removed or inserted since the pixel rows were last settled; moving pixels after every seam
+// would move a quarter of every row each time, once per kGaps seams moves it at most once.
 constexpr int kGaps = 16;
 
 // Pixels (3 bytes) and energies of a picture laid out so that seams run across the rows: one seam
 // position per row. Rows hold up to `capacity` entries. The live energies of row y start at
-// `start[y]`; the live pixels start at `pixelStart[y]` but may still contain the pixels of the last
-// `gapCount` removed seams, whose positions in the row are listed in `gaps` in ascending order.
+// `start[y]` and are always in place. The pixels of row y start at `pixelStart[y]` but lag behind
+// by the last `gapCount` seams, whose slots in the row are listed in `gaps` in ascending order:
+// removed pixels still to be skipped or, while `duplicating`, pixels still to be repeated.
 struct SeamGrid
 {
     std::uint8_t* pixels = nullptr;
@@ -103,6 +104,7 @@ struct SeamGrid
     std::vector<int> pixelStart;
     std::vector<int> gaps; // kGaps per row
     int gapCount = 0;
+    bool duplicating = false;
 
     // Only while no gaps are open.
     std::uint8_t* PixelRow(int y) const { return pixels + (std::size_t(y) * capacity + pixelStart[y]) * 3; }
@@ -112,8 +114,20 @@ struct SeamGrid
     {
         int slot = pixelStart[y] + x;
         const int* g = gaps.data() + std::size_t(y) * kGaps;
-        for (int i = 0; i < gapCount && g[i] <= slot; ++i) ++slot;
+        if (duplicating) {
+            for (int i = 0; i < gapCount && slot > g[i]; ++i) --slot;
+        } else {
+            for (int i = 0; i < gapCount && g[i] <= slot; ++i) ++slot;
+        }
         return slot;
+    }
+    // Enters a seam's slot into row y's list, after any equal one.
+    void AddGap(int y, int slot)
+    {
+        int* g = gaps.data() + std::size_t(y) * kGaps;
+        int i = gapCount;
+        for (; i > 0 && g[i - 1] > slot; --i) g[i] = g[i - 1];
+        g[i] = slot;
     }
     const std::uint8_t* PixelAt(int y, int x) const
     {
@@ -291,16 +305,30 @@ void FindSeam(const SeamGrid& grid, SeamScratch& scratch)
     }
 }
 
-// Closes the gaps of the removed seams' pixels, moving each row's shorter side.
-void CloseGaps(SeamGrid& grid)
+// Brings every pixel row up to date with the seams listed in the grid.
+void SettlePixels(SeamGrid& grid)
 {
     const int count = grid.gapCount;
     if (count == 0) return;
     ParallelFor(0, grid.rows, [&](int begin, int end) {
         for (int y = begin; y < end; ++y) {
             std::uint8_t* row = grid.pixels + std::size_t(y) * grid.capacity * 3;
-            const int* g = grid.gaps.data() + std::size_t(y) * kGaps;
-            const int first = grid.pixelStart[y];
+            int* g = grid.gaps.data() + std::size_t(y) * kGaps;
+            int first = grid.pixelStart[y];
+            if (grid.duplicating) {
+                // The row grows to the right, each segment moving by the number of repeats before
+                // it. Seams are only inserted into a grid whose pixel rows start at slot 0 (fresh,
+                // or just transposed), so the grown row always fits.
+                const int stop = first + grid.length - count;
+                for (int i = count - 1; i >= 0; --i) {
+                    const int from = g[i] + 1;
+                    const int to = i + 1 < count ? g[i + 1] + 1 : stop;
+                    if (to > from) std::memmove(row + 3 * (from + i + 1), row + 3 * from, std::size_t(to - from) * 3);
+                    std::memcpy(row + 3 * (g[i] + i + 1), row + 3 * g[i], 3);
+                }
+                continue;
+            }
+            // Removed pixels: close up whichever side of the row is shorter.
             const int stop = first + grid.length + count;
             if (stop - g[0] <= g[count - 1] - first) {
                 for (int i = 0; i < count; ++i) {
@@ -323,6 +351,8 @@ void CloseGaps(SeamGrid& grid)
 
 void RemoveSeam(SeamGrid& grid, const std::vector<int>& seam)
 {
+    if (grid.duplicating) SettlePixels(grid);
+    grid.duplicating = false;
     const int n = grid.length;
     const int count = grid.gapCount;
     ParallelFor(0, grid.rows, [&](int begin, int end) {
@@ -335,11 +365,7 @@ void RemoveSeam(SeamGrid& grid, const std::vector<int>& seam)
             } else {
                 std::memmove(e + s, e + s + 1, std::size_t(n - 1 - s) * sizeof(std::int16_t));
             }
-            const int slot = grid.PixelSlot(y, s);
-            int* g = grid.gaps.data() + std::size_t(y) * kGaps;
-            int i = count;
-            for (; i > 0 && g[i - 1] > slot; --i) g[i] = g[i - 1];
-            g[i] = slot;
+            grid.AddGap(y, grid.PixelSlot(y, s));
         }
     });
     grid.length = n - 1;
@@ -354,12 +380,12 @@ void RemoveSeam(SeamGrid& grid, const std::vector<int>& seam)
             e[x] = EnergyAt(grid.PixelAt(y, x), x < length - 1 ? grid.PixelAt(y, x + 1) : nullptr,
                             last ? nullptr : grid.PixelAt(y + 1, x));
     }
-    if (grid.gapCount == kGaps) CloseGaps(grid);
+    if (grid.gapCount == kGaps) SettlePixels(grid);
 }
 
 // Makes room for one more entry at position s of a row of n entries of `size` bytes starting at
-// `first` (which moves when the left side is shifted), leaving entry s duplicated at s and s + 1.
-// Returns the row's new start pointer.
+// `first` (which moves when the left side is the one shifted), leaving entry s duplicated at s and
+// s + 1. Returns the row's new start pointer.
 std::uint8_t* Duplicate(std::uint8_t* rowBase, int& first, int n, int s, int capacity, std::size_t size)
 {
     std::uint8_t* p = rowBase + first * size;
@@ -375,11 +401,13 @@ std::uint8_t* Duplicate(std::uint8_t* rowBase, int& first, int n, int s, int cap
 
 void InsertSeam(SeamGrid& grid, const std::vector<int>& seam)
 {
+    if (!grid.duplicating) SettlePixels(grid);
+    grid.duplicating = true;
     const int n = grid.length;
     ParallelFor(0, grid.rows, [&](int begin, int end) {
         for (int y = begin; y < end; ++y) {
             const int s = seam[y];
-            Duplicate(grid.pixels + std::size_t(y) * grid.capacity * 3, grid.pixelStart[y], n, s, grid.capacity, 3);
+            grid.AddGap(y, grid.PixelSlot(y, s));
             auto* e = reinterpret_cast<std::int16_t*>(
                 Duplicate(reinterpret_cast<std::uint8_t*>(grid.energy + std::size_t(y) * grid.capacity), grid.start[y], n,
                           s, grid.capacity, sizeof(std::int16_t)));
@@ -389,6 +417,7 @@ void InsertSeam(SeamGrid& grid, const std::vector<int>& seam)
         }
     });
     grid.length = n + 1;
+    if (++grid.gapCount == kGaps) SettlePixels(grid);
 }
 
 // Writes the grid exchanged across its diagonal into `to` (whose buffers and capacity are set).
@@ -499,7 +528,7 @@ void CImageProcessor::LiquidResize(int newWidth, int newHeight)
     // The grid the seams of the current phase cross; the other one receives its transposition.
     SeamGrid* current = &normal;
     auto useGrid = [&](SeamGrid& wanted) {
-        CloseGaps(*current);
+        SettlePixels(*current);
         if (current == &wanted) return;
         Transpose(*current, wanted);
         current = &wanted;
@@ -531,7 +560,7 @@ void CImageProcessor::LiquidResize(int newWidth, int newHeight)
             if (!runSeam(true)) return;
     }
     if (bar.StopRequested()) return;
-    CloseGaps(*current);
+    SettlePixels(*current);
 
     std::uint8_t* const outBits = output.bits();
     const int outPitch = output.pitch();

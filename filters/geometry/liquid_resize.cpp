@@ -106,7 +106,7 @@ struct SeamGrid
     int gapCount = 0;
     bool duplicating = false;
 
-    // Only while no gaps are open.
+    // Only while the pixel rows are settled (no seams listed).
     std::uint8_t* PixelRow(int y) const { return pixels + (std::size_t(y) * capacity + pixelStart[y]) * 3; }
     std::int16_t* EnergyRow(int y) const { return energy + std::size_t(y) * capacity + start[y]; }
 
@@ -454,6 +454,10 @@ void Transpose(const SeamGrid& from, SeamGrid& to)
 
 } // namespace
 
+// Replaces the 24-bit picture by a newWidth x newHeight one carved or grown from it. All work
+// happens in scratch memory and the picture is replaced only at the very end, so a stop between
+// seams or a failed allocation (reported through ReportFailure) leaves it exactly as it was;
+// `committed` rises just before the replacement.
 void CImageProcessor::LiquidResize(int newWidth, int newHeight)
 {
     CImage* const picture = image();

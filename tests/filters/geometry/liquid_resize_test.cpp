@@ -288,6 +288,17 @@ TEST(LiquidResize, ReferenceTakesTheSeamsTheRulesGive)
     ASSERT_EQ(grow.seams.size(), 2u);
     EXPECT_EQ(grow.seams[0], std::vector<int>(3, 0));
     EXPECT_EQ(grow.seams[1], std::vector<int>(3, 2));
+
+    // The same across: the topmost row goes first, and growing repeats row 0, then row 2.
+    Reference lower;
+    lower.Run(Pack(test_pictures::Filled(4, 6, 10, 20, 30)), 4, 4);
+    ASSERT_EQ(lower.seams.size(), 2u);
+    for (const auto& seam : lower.seams) EXPECT_EQ(seam, std::vector<int>(4, 0));
+    Reference taller;
+    taller.Run(Pack(test_pictures::Filled(3, 5, 10, 20, 30)), 3, 7);
+    ASSERT_EQ(taller.seams.size(), 2u);
+    EXPECT_EQ(taller.seams[0], std::vector<int>(3, 0));
+    EXPECT_EQ(taller.seams[1], std::vector<int>(3, 2));
 }
 
 TEST(LiquidResize, UniformPictureStaysUniformAtTheNewSize)

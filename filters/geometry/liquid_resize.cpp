@@ -84,9 +84,15 @@ private:
     std::size_t m_mapped = 0;
 };
 
-// Seams removed or inserted since the pixel rows were last settled; moving pixels after every seam
-// would move a quarter of every row each time, once per kGaps seams moves it at most once.
+// Seams removed or inserted before the pixel rows are settled; moving pixels after every seam
+// would move a quarter of every row each time, once per kGaps seams moves it at most once. Short
+// rows list fewer, so that the lists stay a small fraction of the picture whatever its shape.
 constexpr int kGaps = 16;
+
+int GapLimit(int capacity)
+{
+    return std::clamp(capacity / 16, 1, kGaps);
+}
 
 // Pixels (3 bytes) and energies of a picture laid out so that seams run across the rows: one seam
 // position per row. Rows hold up to `capacity` entries. The live energies of row y start at
@@ -102,7 +108,8 @@ struct SeamGrid
     int length = 0;
     std::vector<int> start;
     std::vector<int> pixelStart;
-    std::vector<int> gaps; // kGaps per row
+    std::vector<int> gaps; // gapLimit per row
+    int gapLimit = 1;
     int gapCount = 0;
     bool duplicating = false;
 
@@ -113,7 +120,7 @@ struct SeamGrid
     int PixelSlot(int y, int x) const
     {
         int slot = pixelStart[y] + x;
-        const int* g = gaps.data() + std::size_t(y) * kGaps;
+        const int* g = gaps.data() + std::size_t(y) * gapLimit;
         if (duplicating) {
             for (int i = 0; i < gapCount && slot > g[i]; ++i) --slot;
         } else {
@@ -124,7 +131,7 @@ struct SeamGrid
     // Enters a seam's slot into row y's list, after any equal one.
     void AddGap(int y, int slot)
     {
-        int* g = gaps.data() + std::size_t(y) * kGaps;
+        int* g = gaps.data() + std::size_t(y) * gapLimit;
         int i = gapCount;
         for (; i > 0 && g[i - 1] > slot; --i) g[i] = g[i - 1];
         g[i] = slot;
@@ -164,6 +171,13 @@ void ComputeEnergy(const SeamGrid& grid)
     });
 }
 
+// Costs are 32-bit and wrap like 32-bit hardware sums (only a picture millions of rows tall gets
+// there); unsigned addition keeps that defined.
+inline std::int32_t AddCost(std::int32_t m, std::int16_t e)
+{
+    return static_cast<std::int32_t>(static_cast<std::uint32_t>(m) + static_cast<std::uint32_t>(std::int32_t(e)));
+}
+
 // out[x] = e[x] + min(prev[x - 1], prev[x], prev[x + 1]) for x in [lo, hi) of a row of n entries,
 // neighbours outside the row left out. Which neighbour wins a tie does not change the value, so the
 // interior is a plain three-way minimum that vectorises.
@@ -174,12 +188,12 @@ __attribute__((target_clones("avx2", "default"))) void CostRow(const std::int32_
     hi = std::min(hi, n);
     if (lo >= hi) return;
     if (n == 1) {
-        out[0] = prev[0] + e[0];
+        out[0] = AddCost(prev[0], e[0]);
         return;
     }
     int x = lo;
     if (x == 0) {
-        out[0] = std::min(prev[0], prev[1]) + e[0];
+        out[0] = AddCost(std::min(prev[0], prev[1]), e[0]);
         x = 1;
     }
     const int interiorEnd = std::min(hi, n - 1);
@@ -188,9 +202,9 @@ __attribute__((target_clones("avx2", "default"))) void CostRow(const std::int32_
         const std::int32_t b = prev[x];
         const std::int32_t c = prev[x + 1];
         const std::int32_t m = a < b ? a : b;
-        out[x] = (c < m ? c : m) + e[x];
+        out[x] = AddCost(c < m ? c : m, e[x]);
     }
-    if (hi == n) out[n - 1] = std::min(prev[n - 2], prev[n - 1]) + e[n - 1];
+    if (hi == n) out[n - 1] = AddCost(std::min(prev[n - 2], prev[n - 1]), e[n - 1]);
 }
 
 // The neighbour of `c` in a cost row that a seam steps to: straight on, else the lower index when
@@ -313,7 +327,7 @@ void SettlePixels(SeamGrid& grid)
     ParallelFor(0, grid.rows, [&](int begin, int end) {
         for (int y = begin; y < end; ++y) {
             std::uint8_t* row = grid.pixels + std::size_t(y) * grid.capacity * 3;
-            int* g = grid.gaps.data() + std::size_t(y) * kGaps;
+            int* g = grid.gaps.data() + std::size_t(y) * grid.gapLimit;
             int first = grid.pixelStart[y];
             if (grid.duplicating) {
                 // The row grows to the right, each segment moving by the number of repeats before
@@ -380,7 +394,7 @@ void RemoveSeam(SeamGrid& grid, const std::vector<int>& seam)
             e[x] = EnergyAt(grid.PixelAt(y, x), x < length - 1 ? grid.PixelAt(y, x + 1) : nullptr,
                             last ? nullptr : grid.PixelAt(y + 1, x));
     }
-    if (grid.gapCount == kGaps) SettlePixels(grid);
+    if (grid.gapCount == grid.gapLimit) SettlePixels(grid);
 }
 
 // Makes room for one more entry at position s of a row of n entries of `size` bytes starting at
@@ -417,7 +431,7 @@ void InsertSeam(SeamGrid& grid, const std::vector<int>& seam)
         }
     });
     grid.length = n + 1;
-    if (++grid.gapCount == kGaps) SettlePixels(grid);
+    if (++grid.gapCount == grid.gapLimit) SettlePixels(grid);
 }
 
 // Writes the grid exchanged across its diagonal into `to` (whose buffers and capacity are set).
@@ -485,20 +499,24 @@ void CImageProcessor::LiquidResize(int newWidth, int newHeight)
         bool had = pixelsA.Allocate(cells * 3) && energyA.Allocate(cells * sizeof(std::int16_t));
         if (horizontal) had = had && pixelsB.Allocate(cells * 3) && energyB.Allocate(cells * sizeof(std::int16_t));
         if (!had) throw std::bad_alloc();
-        const int longest = std::max(maxWidth, maxHeight);
+        // Normal rows are at most maxWidth long and maxHeight many; transposed ones the reverse.
+        const int rowCapacity = horizontal ? std::max(maxWidth, maxHeight) : maxWidth;
+        const int rowCount = horizontal ? std::max(maxWidth, maxHeight) : maxHeight;
         const std::size_t checkpointCells =
             std::max(std::size_t((maxHeight - 1) / kCheckpoint + 1) * maxWidth,
                      horizontal ? std::size_t((maxWidth - 1) / kCheckpoint + 1) * maxHeight : 0);
-        scratch.stride = longest;
+        scratch.stride = rowCapacity;
         scratch.checkpoints.reset(new std::int32_t[checkpointCells]);
-        scratch.rolling.reset(new std::int32_t[std::size_t(std::max(4, kCheckpoint)) * longest]);
-        scratch.edges.reset(new std::int32_t[std::size_t(2) * longest]);
-        scratch.seam.resize(std::size_t(longest));
-        const std::size_t longestSide = std::size_t(std::max(maxWidth, maxHeight));
+        scratch.rolling.reset(new std::int32_t[std::size_t(std::max(4, std::min(kCheckpoint, rowCount))) * rowCapacity]);
+        scratch.edges.reset(new std::int32_t[std::size_t(2) * rowCapacity]);
+        scratch.seam.resize(std::size_t(rowCount));
+        normal.gapLimit = GapLimit(maxWidth);
+        transposed.gapLimit = GapLimit(maxHeight);
         for (SeamGrid* grid : {&normal, &transposed}) {
-            grid->start.reserve(longestSide);
-            grid->pixelStart.reserve(longestSide);
-            grid->gaps.resize(longestSide * kGaps);
+            const std::size_t rows = std::size_t(grid == &normal ? maxHeight : horizontal ? maxWidth : 0);
+            grid->start.reserve(rows);
+            grid->pixelStart.reserve(rows);
+            grid->gaps.resize(rows * std::size_t(grid->gapLimit));
         }
     } catch (const std::bad_alloc&) {
         ReportFailure();

@@ -333,6 +333,8 @@ TEST(LiquidResize, DoublingAndSinglePixels)
     ExpectSameAsReference(test_pictures::Noise(1, 1, 5), 3, 2, "1x1 grows");
     ExpectSameAsReference(test_pictures::Noise(5, 1, 6), 2, 1, "one row");
     ExpectSameAsReference(test_pictures::Noise(1, 5, 7), 1, 9, "one column");
+    ExpectSameAsReference(test_pictures::Noise(1, 300, 8), 3, 290, "long column");
+    ExpectSameAsReference(test_pictures::Noise(300, 2, 9), 280, 3, "long row");
     const CImage one = Liquid(test_pictures::Noise(1, 1, 8), 2, 1);
     EXPECT_TRUE(test_pictures::SamePixels(one, [] {
         CImage source = test_pictures::Noise(1, 1, 8);

@@ -27,8 +27,8 @@
 //   reach from where it entered them. The pass reads the energy map and writes almost nothing.
 // - The forward pass runs in bands of rows, one half of the row per core; each half also computes
 //   a margin of the other half that shrinks by a column per row, so the cores meet once per band.
-// - Each row keeps its own start offset, so removing or duplicating a seam pixel moves whichever
-//   side of the row is shorter.
+// - Each row keeps its own start offset, so removing or duplicating a seam's energy moves whichever
+//   side of the row is shorter; the removed seams' pixels are only closed up once per kGaps seams.
 namespace {
 
 constexpr int kCheckpoint = 32;
@@ -84,14 +84,21 @@ private:
     std::size_t m_mapped = 0;
 };
 
-// Seams removed since the pixel rows were last closed up; closing up after every seam would move
-// a quarter of every row each time, once per kGaps seams moves it at most once.
+// Seams removed or inserted before the pixel rows are settled; moving pixels after every seam
+// would move a quarter of every row each time, once per kGaps seams moves it at most once. Short
+// rows list fewer, so that the lists stay a small fraction of the picture whatever its shape.
 constexpr int kGaps = 16;
+
+int GapLimit(int capacity)
+{
+    return std::clamp(capacity / 16, 1, kGaps);
+}
 
 // Pixels (3 bytes) and energies of a picture laid out so that seams run across the rows: one seam
 // position per row. Rows hold up to `capacity` entries. The live energies of row y start at
-// `start[y]`; the live pixels start at `pixelStart[y]` but may still contain the pixels of the last
-// `gapCount` removed seams, whose positions in the row are listed in `gaps` in ascending order.
+// `start[y]` and are always in place. The pixels of row y start at `pixelStart[y]` but lag behind
+// by the last `gapCount` seams, whose slots in the row are listed in `gaps` in ascending order:
+// removed pixels still to be skipped or, while `duplicating`, pixels still to be repeated.
 struct SeamGrid
 {
     std::uint8_t* pixels = nullptr;
@@ -101,19 +108,33 @@ struct SeamGrid
     int length = 0;
     std::vector<int> start;
     std::vector<int> pixelStart;
-    std::vector<int> gaps; // kGaps per row
+    std::vector<int> gaps; // gapLimit per row
+    int gapLimit = 1;
     int gapCount = 0;
+    bool duplicating = false;
 
-    // Only while no gaps are open.
+    // Only while the pixel rows are settled (no seams listed).
     std::uint8_t* PixelRow(int y) const { return pixels + (std::size_t(y) * capacity + pixelStart[y]) * 3; }
     std::int16_t* EnergyRow(int y) const { return energy + std::size_t(y) * capacity + start[y]; }
 
     int PixelSlot(int y, int x) const
     {
         int slot = pixelStart[y] + x;
-        const int* g = gaps.data() + std::size_t(y) * kGaps;
-        for (int i = 0; i < gapCount && g[i] <= slot; ++i) ++slot;
+        const int* g = gaps.data() + std::size_t(y) * gapLimit;
+        if (duplicating) {
+            for (int i = 0; i < gapCount && slot > g[i]; ++i) --slot;
+        } else {
+            for (int i = 0; i < gapCount && g[i] <= slot; ++i) ++slot;
+        }
         return slot;
+    }
+    // Enters a seam's slot into row y's list, after any equal one.
+    void AddGap(int y, int slot)
+    {
+        int* g = gaps.data() + std::size_t(y) * gapLimit;
+        int i = gapCount;
+        for (; i > 0 && g[i - 1] > slot; --i) g[i] = g[i - 1];
+        g[i] = slot;
     }
     const std::uint8_t* PixelAt(int y, int x) const
     {
@@ -150,6 +171,13 @@ void ComputeEnergy(const SeamGrid& grid)
     });
 }
 
+// Costs are 32-bit and wrap like 32-bit hardware sums (only a picture millions of rows tall gets
+// there); unsigned addition keeps that defined.
+inline std::int32_t AddCost(std::int32_t m, std::int16_t e)
+{
+    return static_cast<std::int32_t>(static_cast<std::uint32_t>(m) + static_cast<std::uint32_t>(std::int32_t(e)));
+}
+
 // out[x] = e[x] + min(prev[x - 1], prev[x], prev[x + 1]) for x in [lo, hi) of a row of n entries,
 // neighbours outside the row left out. Which neighbour wins a tie does not change the value, so the
 // interior is a plain three-way minimum that vectorises.
@@ -160,12 +188,12 @@ __attribute__((target_clones("avx2", "default"))) void CostRow(const std::int32_
     hi = std::min(hi, n);
     if (lo >= hi) return;
     if (n == 1) {
-        out[0] = prev[0] + e[0];
+        out[0] = AddCost(prev[0], e[0]);
         return;
     }
     int x = lo;
     if (x == 0) {
-        out[0] = std::min(prev[0], prev[1]) + e[0];
+        out[0] = AddCost(std::min(prev[0], prev[1]), e[0]);
         x = 1;
     }
     const int interiorEnd = std::min(hi, n - 1);
@@ -174,9 +202,9 @@ __attribute__((target_clones("avx2", "default"))) void CostRow(const std::int32_
         const std::int32_t b = prev[x];
         const std::int32_t c = prev[x + 1];
         const std::int32_t m = a < b ? a : b;
-        out[x] = (c < m ? c : m) + e[x];
+        out[x] = AddCost(c < m ? c : m, e[x]);
     }
-    if (hi == n) out[n - 1] = std::min(prev[n - 2], prev[n - 1]) + e[n - 1];
+    if (hi == n) out[n - 1] = AddCost(std::min(prev[n - 2], prev[n - 1]), e[n - 1]);
 }
 
 // The neighbour of `c` in a cost row that a seam steps to: straight on, else the lower index when
@@ -291,16 +319,30 @@ void FindSeam(const SeamGrid& grid, SeamScratch& scratch)
     }
 }
 
-// Closes the gaps of the removed seams' pixels, moving each row's shorter side.
-void CloseGaps(SeamGrid& grid)
+// Brings every pixel row up to date with the seams listed in the grid.
+void SettlePixels(SeamGrid& grid)
 {
     const int count = grid.gapCount;
     if (count == 0) return;
     ParallelFor(0, grid.rows, [&](int begin, int end) {
         for (int y = begin; y < end; ++y) {
             std::uint8_t* row = grid.pixels + std::size_t(y) * grid.capacity * 3;
-            const int* g = grid.gaps.data() + std::size_t(y) * kGaps;
-            const int first = grid.pixelStart[y];
+            int* g = grid.gaps.data() + std::size_t(y) * grid.gapLimit;
+            int first = grid.pixelStart[y];
+            if (grid.duplicating) {
+                // The row grows to the right, each segment moving by the number of repeats before
+                // it. Seams are only inserted into a grid whose pixel rows start at slot 0 (fresh,
+                // or just transposed), so the grown row always fits.
+                const int stop = first + grid.length - count;
+                for (int i = count - 1; i >= 0; --i) {
+                    const int from = g[i] + 1;
+                    const int to = i + 1 < count ? g[i + 1] + 1 : stop;
+                    if (to > from) std::memmove(row + 3 * (from + i + 1), row + 3 * from, std::size_t(to - from) * 3);
+                    std::memcpy(row + 3 * (g[i] + i + 1), row + 3 * g[i], 3);
+                }
+                continue;
+            }
+            // Removed pixels: close up whichever side of the row is shorter.
             const int stop = first + grid.length + count;
             if (stop - g[0] <= g[count - 1] - first) {
                 for (int i = 0; i < count; ++i) {
@@ -323,6 +365,8 @@ void CloseGaps(SeamGrid& grid)
 
 void RemoveSeam(SeamGrid& grid, const std::vector<int>& seam)
 {
+    if (grid.duplicating) SettlePixels(grid);
+    grid.duplicating = false;
     const int n = grid.length;
     const int count = grid.gapCount;
     ParallelFor(0, grid.rows, [&](int begin, int end) {
@@ -335,11 +379,7 @@ void RemoveSeam(SeamGrid& grid, const std::vector<int>& seam)
             } else {
                 std::memmove(e + s, e + s + 1, std::size_t(n - 1 - s) * sizeof(std::int16_t));
             }
-            const int slot = grid.PixelSlot(y, s);
-            int* g = grid.gaps.data() + std::size_t(y) * kGaps;
-            int i = count;
-            for (; i > 0 && g[i - 1] > slot; --i) g[i] = g[i - 1];
-            g[i] = slot;
+            grid.AddGap(y, grid.PixelSlot(y, s));
         }
     });
     grid.length = n - 1;
@@ -354,12 +394,12 @@ void RemoveSeam(SeamGrid& grid, const std::vector<int>& seam)
             e[x] = EnergyAt(grid.PixelAt(y, x), x < length - 1 ? grid.PixelAt(y, x + 1) : nullptr,
                             last ? nullptr : grid.PixelAt(y + 1, x));
     }
-    if (grid.gapCount == kGaps) CloseGaps(grid);
+    if (grid.gapCount == grid.gapLimit) SettlePixels(grid);
 }
 
 // Makes room for one more entry at position s of a row of n entries of `size` bytes starting at
-// `first` (which moves when the left side is shifted), leaving entry s duplicated at s and s + 1.
-// Returns the row's new start pointer.
+// `first` (which moves when the left side is the one shifted), leaving entry s duplicated at s and
+// s + 1. Returns the row's new start pointer.
 std::uint8_t* Duplicate(std::uint8_t* rowBase, int& first, int n, int s, int capacity, std::size_t size)
 {
     std::uint8_t* p = rowBase + first * size;
@@ -375,11 +415,13 @@ std::uint8_t* Duplicate(std::uint8_t* rowBase, int& first, int n, int s, int cap
 
 void InsertSeam(SeamGrid& grid, const std::vector<int>& seam)
 {
+    if (!grid.duplicating) SettlePixels(grid);
+    grid.duplicating = true;
     const int n = grid.length;
     ParallelFor(0, grid.rows, [&](int begin, int end) {
         for (int y = begin; y < end; ++y) {
             const int s = seam[y];
-            Duplicate(grid.pixels + std::size_t(y) * grid.capacity * 3, grid.pixelStart[y], n, s, grid.capacity, 3);
+            grid.AddGap(y, grid.PixelSlot(y, s));
             auto* e = reinterpret_cast<std::int16_t*>(
                 Duplicate(reinterpret_cast<std::uint8_t*>(grid.energy + std::size_t(y) * grid.capacity), grid.start[y], n,
                           s, grid.capacity, sizeof(std::int16_t)));
@@ -389,6 +431,7 @@ void InsertSeam(SeamGrid& grid, const std::vector<int>& seam)
         }
     });
     grid.length = n + 1;
+    if (++grid.gapCount == grid.gapLimit) SettlePixels(grid);
 }
 
 // Writes the grid exchanged across its diagonal into `to` (whose buffers and capacity are set).
@@ -425,6 +468,10 @@ void Transpose(const SeamGrid& from, SeamGrid& to)
 
 } // namespace
 
+// Replaces the 24-bit picture by a newWidth x newHeight one carved or grown from it. All work
+// happens in scratch memory and the picture is replaced only at the very end, so a stop between
+// seams or a failed allocation (reported through ReportFailure) leaves it exactly as it was;
+// `committed` rises just before the replacement.
 void CImageProcessor::LiquidResize(int newWidth, int newHeight)
 {
     CImage* const picture = image();
@@ -452,20 +499,24 @@ void CImageProcessor::LiquidResize(int newWidth, int newHeight)
         bool had = pixelsA.Allocate(cells * 3) && energyA.Allocate(cells * sizeof(std::int16_t));
         if (horizontal) had = had && pixelsB.Allocate(cells * 3) && energyB.Allocate(cells * sizeof(std::int16_t));
         if (!had) throw std::bad_alloc();
-        const int longest = std::max(maxWidth, maxHeight);
+        // Normal rows are at most maxWidth long and maxHeight many; transposed ones the reverse.
+        const int rowCapacity = horizontal ? std::max(maxWidth, maxHeight) : maxWidth;
+        const int rowCount = horizontal ? std::max(maxWidth, maxHeight) : maxHeight;
         const std::size_t checkpointCells =
             std::max(std::size_t((maxHeight - 1) / kCheckpoint + 1) * maxWidth,
                      horizontal ? std::size_t((maxWidth - 1) / kCheckpoint + 1) * maxHeight : 0);
-        scratch.stride = longest;
+        scratch.stride = rowCapacity;
         scratch.checkpoints.reset(new std::int32_t[checkpointCells]);
-        scratch.rolling.reset(new std::int32_t[std::size_t(std::max(4, kCheckpoint)) * longest]);
-        scratch.edges.reset(new std::int32_t[std::size_t(2) * longest]);
-        scratch.seam.resize(std::size_t(longest));
-        const std::size_t longestSide = std::size_t(std::max(maxWidth, maxHeight));
+        scratch.rolling.reset(new std::int32_t[std::size_t(std::max(4, std::min(kCheckpoint, rowCount))) * rowCapacity]);
+        scratch.edges.reset(new std::int32_t[std::size_t(2) * rowCapacity]);
+        scratch.seam.resize(std::size_t(rowCount));
+        normal.gapLimit = GapLimit(maxWidth);
+        transposed.gapLimit = GapLimit(maxHeight);
         for (SeamGrid* grid : {&normal, &transposed}) {
-            grid->start.reserve(longestSide);
-            grid->pixelStart.reserve(longestSide);
-            grid->gaps.resize(longestSide * kGaps);
+            const std::size_t rows = std::size_t(grid == &normal ? maxHeight : horizontal ? maxWidth : 0);
+            grid->start.reserve(rows);
+            grid->pixelStart.reserve(rows);
+            grid->gaps.resize(rows * std::size_t(grid->gapLimit));
         }
     } catch (const std::bad_alloc&) {
         ReportFailure();
@@ -499,7 +550,7 @@ void CImageProcessor::LiquidResize(int newWidth, int newHeight)
     // The grid the seams of the current phase cross; the other one receives its transposition.
     SeamGrid* current = &normal;
     auto useGrid = [&](SeamGrid& wanted) {
-        CloseGaps(*current);
+        SettlePixels(*current);
         if (current == &wanted) return;
         Transpose(*current, wanted);
         current = &wanted;
@@ -531,7 +582,7 @@ void CImageProcessor::LiquidResize(int newWidth, int newHeight)
             if (!runSeam(true)) return;
     }
     if (bar.StopRequested()) return;
-    CloseGaps(*current);
+    SettlePixels(*current);
 
     std::uint8_t* const outBits = output.bits();
     const int outPitch = output.pitch();

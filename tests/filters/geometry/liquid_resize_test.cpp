@@ -288,6 +288,17 @@ TEST(LiquidResize, ReferenceTakesTheSeamsTheRulesGive)
     ASSERT_EQ(grow.seams.size(), 2u);
     EXPECT_EQ(grow.seams[0], std::vector<int>(3, 0));
     EXPECT_EQ(grow.seams[1], std::vector<int>(3, 2));
+
+    // The same across: the topmost row goes first, and growing repeats row 0, then row 2.
+    Reference lower;
+    lower.Run(Pack(test_pictures::Filled(4, 6, 10, 20, 30)), 4, 4);
+    ASSERT_EQ(lower.seams.size(), 2u);
+    for (const auto& seam : lower.seams) EXPECT_EQ(seam, std::vector<int>(4, 0));
+    Reference taller;
+    taller.Run(Pack(test_pictures::Filled(3, 5, 10, 20, 30)), 3, 7);
+    ASSERT_EQ(taller.seams.size(), 2u);
+    EXPECT_EQ(taller.seams[0], std::vector<int>(3, 0));
+    EXPECT_EQ(taller.seams[1], std::vector<int>(3, 2));
 }
 
 TEST(LiquidResize, UniformPictureStaysUniformAtTheNewSize)
@@ -322,6 +333,8 @@ TEST(LiquidResize, DoublingAndSinglePixels)
     ExpectSameAsReference(test_pictures::Noise(1, 1, 5), 3, 2, "1x1 grows");
     ExpectSameAsReference(test_pictures::Noise(5, 1, 6), 2, 1, "one row");
     ExpectSameAsReference(test_pictures::Noise(1, 5, 7), 1, 9, "one column");
+    ExpectSameAsReference(test_pictures::Noise(1, 300, 8), 3, 290, "long column");
+    ExpectSameAsReference(test_pictures::Noise(300, 2, 9), 280, 3, "long row");
     const CImage one = Liquid(test_pictures::Noise(1, 1, 8), 2, 1);
     EXPECT_TRUE(test_pictures::SamePixels(one, [] {
         CImage source = test_pictures::Noise(1, 1, 8);

@@ -50,7 +50,7 @@ void CImageProcessor::MotionBlur(int angle, double radius)
             }
         for (auto& column : k)
             for (double& v : column) v /= sum;
-        orvex_convolution::Convolve3x3(*this, picture, k);
+        if (!orvex_convolution::Convolve3x3(*this, picture, k)) ReportFailure();
         return;
     }
 

@@ -8,6 +8,7 @@
 #include <filesystem>
 #include <map>
 #include <mutex>
+#include <new>
 #include <system_error>
 #include <thread>
 #include <utility>
@@ -369,7 +370,11 @@ CPlanSet::~CPlanSet()
 std::shared_ptr<const CPlanSet> PlansFor(int width, int height)
 {
     if (width < 2 || height < 2 || g_failPlanning.load()) return nullptr;
-    return Cache().Get(width, height);
+    try {
+        return Cache().Get(width, height);
+    } catch (const std::bad_alloc&) {
+        return nullptr; // the cache's own bookkeeping: the caller reports it like a failed plan
+    }
 }
 
 CConvolutionRunning::CConvolutionRunning()

@@ -9,6 +9,7 @@
 #include <cmath>
 #include <cstring>
 #include <memory>
+#include <new>
 
 namespace orvex_convolution {
 namespace {
@@ -224,7 +225,9 @@ bool LensSpectrum(const orvex_fft::CPlanSet& plans, const orvex_fft::CGeometry& 
 
 } // namespace
 
-bool BlurPicture(const CImageProcessor& engine, CImage& picture, float radius, bool gaussian)
+// Every picture-sized buffer is had without exceptions; what is left to throw is small bookkeeping,
+// all of it before the picture is touched.
+bool BlurPicture(const CImageProcessor& engine, CImage& picture, float radius, bool gaussian) try
 {
     if (picture.IsNull()) return true;
     const int w = picture.width();
@@ -275,6 +278,8 @@ bool BlurPicture(const CImageProcessor& engine, CImage& picture, float radius, b
     how.store = orvex_fft::StoreMode::Wrap;
     how.progress = [&](double fraction) { progress.Transforms(fraction); };
     return orvex_fft::Convolve(picture, *plans, *spectrum, how);
+} catch (const std::bad_alloc&) {
+    return false;
 }
 
 float BlurRadiusFromSlider(int position)

@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <new>
 
 namespace {
 
@@ -24,7 +25,9 @@ CDirection DirectionOf(int angle)
 
 } // namespace
 
-void CImageProcessor::MotionBlur(int angle, double radius)
+// The transform buffers are had without exceptions; the small bookkeeping that could still throw
+// comes before the picture is touched.
+void CImageProcessor::MotionBlur(int angle, double radius) try
 {
     CImage* target = image();
     if (!target || target->IsNull()) return;
@@ -111,4 +114,6 @@ void CImageProcessor::MotionBlur(int angle, double radius)
     how.store = orvex_fft::StoreMode::ClampHigh;
     how.progress = [&](double fraction) { bar.Set(static_cast<int>(w * (0.5 + 5.31 * fraction))); };
     if (!orvex_fft::Convolve(picture, *plans, spectrum, how)) ReportFailure();
+} catch (const std::bad_alloc&) {
+    ReportFailure();
 }

@@ -98,8 +98,9 @@ bool Convolve3x3(const CImageProcessor& engine, CImage& picture, const double (&
     // summing to 1, samples up to 255); outside this margin both truncate alike.
     constexpr float kMargin = 1.0f / 512.0f;
 
-    // Scratch for every thread, had before the first row is written.
-    const std::size_t perThread = static_cast<std::size_t>(bytes);
+    // Scratch for every thread, had before the first row is written, in whole cache lines so that
+    // no two threads write one line.
+    const std::size_t perThread = (static_cast<std::size_t>(bytes) + 63) / 64 * 64;
     const std::size_t threads = static_cast<std::size_t>(ParallelThreadCount());
     const auto marksBuffer = orvex_fft::AllocateArray<std::uint8_t>(perThread * threads);
     const auto columnsBuffer = orvex_fft::AllocateArray<float>(perThread * threads);

@@ -262,7 +262,8 @@ bool DirectLens(const CImageProcessor& engine, CImage& picture, float radius)
     const int together = differences.rows;
     // Each thread's scratch for one stretch, had before the picture is touched.
     const std::size_t threads = static_cast<std::size_t>(ParallelThreadCount());
-    const std::size_t inputCount = static_cast<std::size_t>(2 * reach + together);
+    // Whole cache lines per thread, so that no two threads write one line.
+    const std::size_t inputCount = (static_cast<std::size_t>(2 * reach + together) + 7) / 8 * 8;
     const std::size_t deltaCount = static_cast<std::size_t>(tile) * static_cast<std::size_t>(together);
     const auto inputBuffer = orvex_fft::AllocateArray<const std::int16_t*>(inputCount * threads);
     const auto deltaBuffer = orvex_fft::AllocateArray<std::int32_t>(deltaCount * threads);

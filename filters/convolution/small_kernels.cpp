@@ -156,7 +156,8 @@ void CImageProcessor::FindEdges()
     // All scratch is had before the picture is touched: per-thread maxima, the stretch factors
     // and, for the writing pass, each core's kept rows (below).
     const std::size_t threads = static_cast<std::size_t>(ParallelThreadCount());
-    const auto maxima = orvex_fft::AllocateArray<int>(count * threads);
+    const std::size_t perThread = (count + 15) / 16 * 16; // whole cache lines: no line shared by two threads
+    const auto maxima = orvex_fft::AllocateArray<int>(perThread * threads);
     const auto factors = orvex_fft::AllocateArray<float>(count);
     const auto keep = orvex_fft::AllocateArray<std::uint8_t>(static_cast<std::size_t>(bytes) * 2 * static_cast<std::size_t>(parts));
     if (!maxima || !factors || !keep) {
@@ -167,7 +168,7 @@ void CImageProcessor::FindEdges()
     std::array<int, 3> largest{};
     std::mutex largestMutex;
     ParallelFor(0, h - 1, [&](int y0, int y1) {
-        int* const local = maxima.get() + count * std::min(static_cast<std::size_t>(ParallelSlot()), threads - 1);
+        int* const local = maxima.get() + perThread * std::min(static_cast<std::size_t>(ParallelSlot()), threads - 1);
         std::fill(local, local + count, 0);
         for (int y = y0; y < y1; ++y) EdgeMaximaRow(RowOf(picture, y), RowOf(picture, y + 1), local, static_cast<int>(count));
         std::lock_guard lock(largestMutex);

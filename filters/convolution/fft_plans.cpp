@@ -216,7 +216,7 @@ public:
                 }
                 if (!result->measured && m_options.measureInBackground) {
                     m_queue.emplace_back(width, height);
-                    if (!m_worker.joinable()) m_worker = std::thread([this] { Work(); });
+                    StartWorker();
                     m_wake.notify_one();
                 }
             }
@@ -280,12 +280,24 @@ public:
             std::lock_guard lock(m_mutex);
             std::swap(spare, m_spare);
             m_lastUse = std::chrono::steady_clock::now();
-            if (!m_worker.joinable()) m_worker = std::thread([this] { Work(); });
+            StartWorker();
         }
         m_wake.notify_one();
     }
 
 private:
+    // Caller holds m_mutex. A thread that cannot be had now (the system's limit) is tried again by
+    // the next call: meanwhile sizes wait in the queue and the spare buffer is kept, which costs a
+    // blur nothing, whereas an exception here would end the process (one caller is a destructor).
+    void StartWorker() noexcept
+    {
+        if (m_worker.joinable()) return;
+        try {
+            m_worker = std::thread([this] { Work(); });
+        } catch (const std::exception&) { // std::system_error, or std::bad_alloc for its state
+        }
+    }
+
     void Work()
     {
         for (;;) {

@@ -9,7 +9,6 @@
 #include <cstdint>
 #include <cstring>
 #include <mutex>
-#include <vector>
 
 namespace {
 

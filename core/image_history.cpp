@@ -1,5 +1,7 @@
 #include "core/image_history.h"
 
+#include <new>
+
 std::unique_ptr<CImage> CImageHistory::TakeSpare(const CImage& like)
 {
     if (m_spare && m_spare->width() == like.width() && m_spare->height() == like.height() &&
@@ -23,15 +25,19 @@ bool CImageHistory::Push(const CImage& picture)
         --m_current;
     }
 
-    std::unique_ptr<CImage> copy = TakeSpare(picture);
-    while (!copy->CopyFrom(picture)) {
-        // Out of memory: older states are worth less than recording the newest one. The opened
-        // picture is never given up.
-        if (count() <= 1) return false;
-        m_snapshots.erase(m_snapshots.begin() + 1);
-        --m_current;
+    try {
+        std::unique_ptr<CImage> copy = TakeSpare(picture);
+        while (!copy->CopyFrom(picture)) {
+            // Out of memory: older states are worth less than recording the newest one. The opened
+            // picture is never given up.
+            if (count() <= 1) return false;
+            m_snapshots.erase(m_snapshots.begin() + 1);
+            --m_current;
+        }
+        m_snapshots.push_back(std::move(copy));
+    } catch (const std::bad_alloc&) {
+        return false; // the few bytes of a snapshot's record, not its pixels (those never throw)
     }
-    m_snapshots.push_back(std::move(copy));
     m_current = count() - 1;
     return true;
 }

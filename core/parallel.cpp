@@ -53,7 +53,7 @@ public:
         return limit > 0 ? std::min(all, limit) : all;
     }
 
-    bool TryRun(int begin, int end, const std::function<void(int, int)>& body)
+    bool TryRun(int begin, int end, const CBlockBody& body)
     {
         std::unique_lock busy(m_busy, std::try_to_lock);
         if (!busy.owns_lock()) return false;
@@ -124,7 +124,7 @@ private:
     std::mutex m_mutex;
     std::condition_variable m_wake;
     std::condition_variable m_done;
-    const std::function<void(int, int)>* m_body = nullptr;
+    const CBlockBody* m_body = nullptr;
     int m_begin = 0;
     long long m_span = 0;
     int m_blocks = 1;
@@ -158,7 +158,7 @@ bool InsideParallelBlock()
     return t_bodyDepth > 0;
 }
 
-void ParallelFor(int begin, int end, const std::function<void(int, int)>& body)
+void ParallelFor(int begin, int end, CBlockBody body)
 {
     if (begin >= end) return;
     if (end - begin == 1 || t_insideBlock || Pool().ThreadCount() == 1 || !Pool().TryRun(begin, end, body)) {

@@ -1,6 +1,27 @@
 #pragma once
 
 #include <functional>
+#include <memory>
+#include <type_traits>
+
+// What ParallelFor runs: a reference to the caller's callable, which outlives the call. Unlike a
+// std::function it never allocates, so an operation that starts a ParallelFor after it has begun
+// writing its picture cannot fail half way for want of a few bytes.
+class CBlockBody
+{
+public:
+    template <class F, class = std::enable_if_t<!std::is_same_v<std::decay_t<F>, CBlockBody>>>
+    CBlockBody(F&& body) noexcept // NOLINT: implicit, so that a lambda can be passed as it is
+        : m_body(const_cast<void*>(static_cast<const void*>(std::addressof(body)))),
+          m_call([](void* target, int from, int to) { (*static_cast<std::remove_reference_t<F>*>(target))(from, to); })
+    {
+    }
+    void operator()(int from, int to) const { m_call(m_body, from, to); }
+
+private:
+    void* m_body;
+    void (*m_call)(void*, int, int);
+};
 
 // Splits [begin, end) into several blocks per core, which the cores take one after another as
 // they get free, and runs `body(blockBegin, blockEnd)` on each; the calling thread takes part.
@@ -9,7 +30,7 @@
 // the range is split (per-block state must not carry into the result). If the shared workers are
 // already busy (a preview rendering and an interface-thread operation at the same time), the whole
 // range runs on the calling thread as one block.
-void ParallelFor(int begin, int end, const std::function<void(int, int)>& body);
+void ParallelFor(int begin, int end, CBlockBody body);
 
 // Number of threads ParallelFor spreads work over (at least 1).
 int ParallelThreadCount();

@@ -5,6 +5,7 @@
 #include "core/image.h"
 #include "core/image_processor.h"
 #include "core/parallel.h"
+#include "filters/convolution/fft_plans.h"
 
 #include <algorithm>
 #include <cstdint>
@@ -27,19 +28,21 @@ bool DirectLens(const CImageProcessor& engine, CImage& picture, float radius);
 // of their 3 x 3 neighbourhood, k[a + 1][b + 1] weighting column offset a and row offset b. The sum
 // is defined in extended precision, a outer and b inner; it is evaluated in single precision first
 // and again exactly wherever the single-precision sum lies too near an integer to decide the
-// truncation. Shows the " Gaussian blur:" bar, one step per column.
-void Convolve3x3(const CImageProcessor& engine, CImage& picture, const double (&k)[3][3]);
+// truncation. Shows the " Gaussian blur:" bar, one step per column. False, with the picture
+// untouched, when its scratch cannot be allocated.
+bool Convolve3x3(const CImageProcessor& engine, CImage& picture, const double (&k)[3][3]);
 
 // Runs fn(y, above, here, below, out) for every interior row y = 1 .. H - 2 of the picture, where
 // above/here/below are the unmodified rows y - 1, y, y + 1 (3 * W bytes each) and out is row y of
 // the picture itself, which fn overwrites. Rows are shared out over the cores; the input rows are
 // kept aside only as far as needed (a few rows per core, never a copy of the picture).
-// `progress(fraction)` is called on the calling thread between runs of rows.
+// `progress(fraction)` is called on the calling thread between runs of rows. False, with the
+// picture untouched, when the kept rows cannot be allocated.
 template <class RowFn>
-void ForEachInteriorRow(CImage& picture, const RowFn& fn, const std::function<void(double)>& progress = {})
+bool ForEachInteriorRow(CImage& picture, const RowFn& fn, const std::function<void(double)>& progress = {})
 {
     const int height = picture.height();
-    if (height < 3 || picture.width() < 1) return;
+    if (height < 3 || picture.width() < 1) return true;
     const std::size_t rowBytes = static_cast<std::size_t>(picture.width()) * 3;
     std::uint8_t* const top = picture.bits();
     const int pitch = picture.pitch();
@@ -49,9 +52,11 @@ void ForEachInteriorRow(CImage& picture, const RowFn& fn, const std::function<vo
     const int interior = height - 2;
     const int chunks = std::max(1, std::min(16, interior / std::max(1, 4 * parts)));
     // Per part: the row above its run, the row below it, and two rolling copies.
-    std::vector<std::uint8_t> keep(rowBytes * 4 * static_cast<std::size_t>(parts));
-    std::vector<std::uint8_t> carry(row(0), row(0) + rowBytes); // unmodified row above the chunk
-    const auto slot = [&](int part, int which) { return keep.data() + rowBytes * (4 * static_cast<std::size_t>(part) + which); };
+    const auto keep = orvex_fft::AllocateArray<std::uint8_t>(rowBytes * 4 * static_cast<std::size_t>(parts));
+    const auto carry = orvex_fft::AllocateArray<std::uint8_t>(rowBytes); // unmodified row above the chunk
+    if (!keep || !carry) return false;
+    std::memcpy(carry.get(), row(0), rowBytes);
+    const auto slot = [&](int part, int which) { return keep.get() + rowBytes * (4 * static_cast<std::size_t>(part) + which); };
 
     for (int chunk = 0; chunk < chunks; ++chunk) {
         const int first = 1 + static_cast<int>(static_cast<long long>(interior) * chunk / chunks);
@@ -61,10 +66,10 @@ void ForEachInteriorRow(CImage& picture, const RowFn& fn, const std::function<vo
             const int y0 = bound(part);
             const int y1 = bound(part + 1);
             if (y0 >= y1) continue;
-            std::memcpy(slot(part, 0), part == 0 ? carry.data() : row(y0 - 1), rowBytes);
+            std::memcpy(slot(part, 0), part == 0 ? carry.get() : row(y0 - 1), rowBytes);
             std::memcpy(slot(part, 1), row(y1), rowBytes);
         }
-        std::memcpy(carry.data(), row(end - 1), rowBytes);
+        std::memcpy(carry.get(), row(end - 1), rowBytes);
         ParallelFor(0, parts, [&](int p0, int p1) {
             for (int part = p0; part < p1; ++part) {
                 const int y0 = bound(part);
@@ -84,6 +89,7 @@ void ForEachInteriorRow(CImage& picture, const RowFn& fn, const std::function<vo
         });
         if (progress) progress(static_cast<double>(chunk + 1) / chunks);
     }
+    return true;
 }
 
 } // namespace orvex_convolution

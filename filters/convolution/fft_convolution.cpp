@@ -184,7 +184,7 @@ __attribute__((target_clones("avx2", "default"))) void StoreOne(const double* __
 
 } // namespace
 
-bool CSeparableSpectrum::Build(const CPlanSet& plans, const std::vector<double>& row, const std::vector<double>& column)
+bool CSeparableSpectrum::Build(const CPlanSet& plans, const double* row, const double* column)
 {
     const int w = plans.width;
     const int h = plans.height;
@@ -195,7 +195,7 @@ bool CSeparableSpectrum::Build(const CPlanSet& plans, const std::vector<double>&
     if (!m_rowSpectrum || !m_columnSpectrum || !line || !work) return false;
 
     std::fill(line.get(), line.get() + plans.rowStride, 0.0);
-    std::copy(row.begin(), row.begin() + w, line.get());
+    std::copy(row, row + w, line.get());
     fftw_execute_dft_r2c(plans.rowForward, line.get(), RowAsComplex(line.get()));
     for (int u = 0; u < plans.halfWidth; ++u) m_rowSpectrum[static_cast<std::size_t>(u)] = line[2 * static_cast<std::size_t>(u)];
 
@@ -216,15 +216,16 @@ void CSeparableSpectrum::Columns(const CPlanSet& plans, int u0, int count, doubl
     }
 }
 
-bool CRowsSpectrum::Build(const CPlanSet& plans, const std::vector<std::vector<double>>& rows)
+bool CRowsSpectrum::Build(const CPlanSet& plans, const double* rows, int count)
 {
-    m_rows = static_cast<int>(rows.size());
+    m_rows = count;
     m_rowSpectra = AllocateArray<double>(Count(std::max(m_rows, 1), plans.halfWidth));
     auto line = AllocateArray<double>(static_cast<std::size_t>(plans.rowStride));
     if (!m_rowSpectra || !line) return false;
     for (int j = 0; j < m_rows; ++j) {
         std::fill(line.get(), line.get() + plans.rowStride, 0.0);
-        std::copy(rows[static_cast<std::size_t>(j)].begin(), rows[static_cast<std::size_t>(j)].begin() + plans.width, line.get());
+        const double* row = rows + Count(j, plans.width);
+        std::copy(row, row + plans.width, line.get());
         fftw_execute_dft_r2c(plans.rowForward, line.get(), RowAsComplex(line.get()));
         double* spectrum = m_rowSpectra.get() + Count(j, plans.halfWidth);
         for (int u = 0; u < plans.halfWidth; ++u) spectrum[u] = line[2 * static_cast<std::size_t>(u)];
@@ -377,7 +378,10 @@ bool Convolve(CImage& picture, const CPlanSet& plans, const CKernelSpectrum& ker
     // (what they would add is of the order of the transforms' own rounding), so the planes hold
     // only the blocks that matter, packed.
     const int blocks = BlockCount(plans);
-    std::vector<char> negligible(static_cast<std::size_t>(blocks), 0);
+    const auto negligible = AllocateArray<char>(static_cast<std::size_t>(blocks));
+    const auto kept = AllocateArray<int>(static_cast<std::size_t>(blocks)); // blocks in the planes, in order
+    if (!negligible || !kept) return false;
+    std::fill(negligible.get(), negligible.get() + blocks, char(0));
     if (kernel.CheapColumns()) {
         double threshold = 0.0;
         scratch.Run(0, 1, [&](int, int, fftw_complex* work, double* spectrum) {
@@ -395,10 +399,9 @@ bool Convolve(CImage& picture, const CPlanSet& plans, const CKernelSpectrum& ker
             }
         });
     }
-    std::vector<int> kept; // blocks in the planes, in order
+    int keptCount = 0;
     for (int b = 0; b < blocks; ++b)
-        if (!negligible[static_cast<std::size_t>(b)]) kept.push_back(b);
-    const int keptCount = static_cast<int>(kept.size());
+        if (!negligible[static_cast<std::size_t>(b)]) kept[static_cast<std::size_t>(keptCount++)] = b;
     // Every block kept: rows are transformed in place in the planes, whose rows are then the full
     // half spectrum (the stride is at least the transform row's).
     const bool whole = keptCount == blocks;

@@ -37,7 +37,7 @@ class CSeparableSpectrum final : public CKernelSpectrum
 public:
     // `row` holds g over the row transform's length (displacement -i at Lx - i), `column` h over
     // the column transform's.
-    bool Build(const CPlanSet& plans, const std::vector<double>& row, const std::vector<double>& column);
+    bool Build(const CPlanSet& plans, const double* row, const double* column);
     void Columns(const CPlanSet& plans, int u0, int count, double* out, fftw_complex* work) const override;
     bool CheapColumns() const override { return true; }
 
@@ -52,8 +52,9 @@ private:
 class CRowsSpectrum final : public CKernelSpectrum
 {
 public:
-    // rows[j] holds kernel row j (j = 0 .. maxRow) over the row transform's length.
-    bool Build(const CPlanSet& plans, const std::vector<std::vector<double>>& rows);
+    // `rows` holds kernel rows j = 0 .. count - 1 (count = maxRow + 1), each over the row
+    // transform's length, one after another.
+    bool Build(const CPlanSet& plans, const double* rows, int count);
     void Columns(const CPlanSet& plans, int u0, int count, double* out, fftw_complex* work) const override;
 
 private:

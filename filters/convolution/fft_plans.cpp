@@ -8,6 +8,7 @@
 #include <filesystem>
 #include <map>
 #include <mutex>
+#include <new>
 #include <system_error>
 #include <thread>
 #include <utility>
@@ -215,7 +216,7 @@ public:
                 }
                 if (!result->measured && m_options.measureInBackground) {
                     m_queue.emplace_back(width, height);
-                    if (!m_worker.joinable()) m_worker = std::thread([this] { Work(); });
+                    StartWorker();
                     m_wake.notify_one();
                 }
             }
@@ -279,12 +280,24 @@ public:
             std::lock_guard lock(m_mutex);
             std::swap(spare, m_spare);
             m_lastUse = std::chrono::steady_clock::now();
-            if (!m_worker.joinable()) m_worker = std::thread([this] { Work(); });
+            StartWorker();
         }
         m_wake.notify_one();
     }
 
 private:
+    // Caller holds m_mutex. A thread that cannot be had now (the system's limit) is tried again by
+    // the next call: meanwhile sizes wait in the queue and the spare buffer is kept, which costs a
+    // blur nothing, whereas an exception here would end the process (one caller is a destructor).
+    void StartWorker() noexcept
+    {
+        if (m_worker.joinable()) return;
+        try {
+            m_worker = std::thread([this] { Work(); });
+        } catch (const std::exception&) { // std::system_error, or std::bad_alloc for its state
+        }
+    }
+
     void Work()
     {
         for (;;) {
@@ -369,7 +382,11 @@ CPlanSet::~CPlanSet()
 std::shared_ptr<const CPlanSet> PlansFor(int width, int height)
 {
     if (width < 2 || height < 2 || g_failPlanning.load()) return nullptr;
-    return Cache().Get(width, height);
+    try {
+        return Cache().Get(width, height);
+    } catch (const std::bad_alloc&) {
+        return nullptr; // the cache's own bookkeeping: the caller reports it like a failed plan
+    }
 }
 
 CConvolutionRunning::CConvolutionRunning()

@@ -9,7 +9,7 @@
 #include <cmath>
 #include <cstring>
 #include <memory>
-#include <vector>
+#include <new>
 
 namespace orvex_convolution {
 namespace {
@@ -82,11 +82,11 @@ bool SeparableFactors(const double (&k)[3][3], float (&u)[3])
 
 } // namespace
 
-void Convolve3x3(const CImageProcessor& engine, CImage& picture, const double (&k)[3][3])
+bool Convolve3x3(const CImageProcessor& engine, CImage& picture, const double (&k)[3][3])
 {
     const int width = picture.width();
     CImageProcessor::ProgressScope bar(engine, " Gaussian blur:", width - 2);
-    if (width < 3 || picture.height() < 3) return;
+    if (width < 3 || picture.height() < 3) return true;
 
     float kf[3][3];
     for (int a = 0; a < 3; ++a)
@@ -98,29 +98,34 @@ void Convolve3x3(const CImageProcessor& engine, CImage& picture, const double (&
     // summing to 1, samples up to 255); outside this margin both truncate alike.
     constexpr float kMargin = 1.0f / 512.0f;
 
-    ForEachInteriorRow(
+    // Scratch for every thread, had before the first row is written, in whole cache lines so that
+    // no two threads write one line.
+    const std::size_t perThread = (static_cast<std::size_t>(bytes) + 63) / 64 * 64;
+    const std::size_t threads = static_cast<std::size_t>(ParallelThreadCount());
+    const auto marksBuffer = orvex_fft::AllocateArray<std::uint8_t>(perThread * threads);
+    const auto columnsBuffer = orvex_fft::AllocateArray<float>(perThread * threads);
+    if (!marksBuffer || !columnsBuffer) return false;
+
+    return ForEachInteriorRow(
         picture,
         [&](int, const std::uint8_t* above, const std::uint8_t* here, const std::uint8_t* below, std::uint8_t* out) {
-            thread_local std::vector<std::uint8_t> marks;
-            thread_local std::vector<float> columns;
-            if (marks.size() < static_cast<std::size_t>(bytes)) {
-                marks.resize(static_cast<std::size_t>(bytes));
-                columns.resize(static_cast<std::size_t>(bytes));
-            }
-            if (separable) Row3x3Separable(above, here, below, bytes, u, kMargin, columns.data(), out, marks.data());
-            else Row3x3(above, here, below, bytes, kf, kMargin, out, marks.data());
+            const std::size_t slot = std::min(static_cast<std::size_t>(ParallelSlot()), threads - 1);
+            std::uint8_t* const marks = marksBuffer.get() + perThread * slot;
+            float* const columns = columnsBuffer.get() + perThread * slot;
+            if (separable) Row3x3Separable(above, here, below, bytes, u, kMargin, columns, out, marks);
+            else Row3x3(above, here, below, bytes, kf, kMargin, out, marks);
             const std::uint8_t* rows[3] = {above, here, below};
             // Marks are rare: skip them eight at a time.
             for (int i = 3; i < bytes - 3; ++i) {
                 if (i + 8 <= bytes - 3) {
                     std::uint64_t word;
-                    std::memcpy(&word, marks.data() + i, sizeof word);
+                    std::memcpy(&word, marks + i, sizeof word);
                     if (word == 0) {
                         i += 7;
                         continue;
                     }
                 }
-                if (!marks[static_cast<std::size_t>(i)]) continue;
+                if (!marks[i]) continue;
                 long double exact = 0.0L;
                 for (int a = 0; a < 3; ++a)
                     for (int b = 0; b < 3; ++b)
@@ -173,8 +178,11 @@ bool GaussianSpectrum(const orvex_fft::CPlanSet& plans, const orvex_fft::CGeomet
     const double norm = 0.5 / (g2 * 3.1415926);
     // exp(-(i^2 + j^2) c) = exp(-i^2 c) exp(-j^2 c), and the cut-off |i| < W/2, |j| < H/2 is a
     // rectangle, so the bell is the product of two 1-D bells and so is its spectrum.
-    std::vector<double> row(static_cast<std::size_t>(lx), 0.0);
-    std::vector<double> column(static_cast<std::size_t>(ly), 0.0);
+    const auto row = orvex_fft::AllocateArray<double>(static_cast<std::size_t>(lx));
+    const auto column = orvex_fft::AllocateArray<double>(static_cast<std::size_t>(ly));
+    if (!row || !column) return false;
+    std::fill(row.get(), row.get() + lx, 0.0);
+    std::fill(column.get(), column.get() + ly, 0.0);
     for (int i = 0; i <= LimitX(g); ++i) {
         const double v = std::exp(-static_cast<double>(static_cast<long long>(i) * i) * c) * norm;
         row[static_cast<std::size_t>(i)] = v;
@@ -185,7 +193,7 @@ bool GaussianSpectrum(const orvex_fft::CPlanSet& plans, const orvex_fft::CGeomet
         column[static_cast<std::size_t>(j)] = v;
         if (j != 0) column[static_cast<std::size_t>(ly - j)] = v;
     }
-    return spectrum.Build(plans, row, column);
+    return spectrum.Build(plans, row.get(), column.get());
 }
 
 bool LensSpectrum(const orvex_fft::CPlanSet& plans, const orvex_fft::CGeometry& g, float radius,
@@ -194,30 +202,33 @@ bool LensSpectrum(const orvex_fft::CPlanSet& plans, const orvex_fft::CGeometry& 
     const int lx = plans.width;
     // Displacements (i, j), |i| < W/2, |j| < H/2, with sqrt(i^2 + j^2) <= radius; the margins, if
     // any, reach the whole disc.
-    std::vector<std::vector<double>> rows;
+    // Row j has a cell (its centre, at distance exactly j) when j <= radius, and so has every row
+    // above it.
+    int count = 0;
+    while (count <= LimitY(g) && static_cast<double>(count) <= static_cast<double>(radius)) ++count;
+    const auto rows = orvex_fft::AllocateArray<double>(static_cast<std::size_t>(count) * static_cast<std::size_t>(lx));
+    if (!rows) return false;
+    std::fill(rows.get(), rows.get() + static_cast<std::size_t>(count) * static_cast<std::size_t>(lx), 0.0);
     double sum = 0.0;
-    for (int j = 0; j <= LimitY(g); ++j) {
-        std::vector<double> row(static_cast<std::size_t>(lx), 0.0);
-        bool any = false;
+    for (int j = 0; j < count; ++j) {
+        double* const row = rows.get() + static_cast<std::size_t>(j) * static_cast<std::size_t>(lx);
         for (int i = 0; i <= LimitX(g); ++i) {
             const long long d2 = static_cast<long long>(i) * i + static_cast<long long>(j) * j;
             if (!(std::sqrt(static_cast<double>(d2)) <= static_cast<double>(radius))) break;
-            any = true;
-            row[static_cast<std::size_t>(i)] = 1.0;
-            if (i != 0) row[static_cast<std::size_t>(lx - i)] = 1.0;
+            row[i] = 1.0;
+            if (i != 0) row[lx - i] = 1.0;
             sum += (i != 0 ? 2.0 : 1.0) * (j != 0 ? 2.0 : 1.0);
         }
-        if (!any) break;
-        rows.push_back(std::move(row));
     }
-    for (auto& row : rows)
-        for (double& v : row) v /= sum;
-    return spectrum.Build(plans, rows);
+    for (std::size_t k = 0; k < static_cast<std::size_t>(count) * static_cast<std::size_t>(lx); ++k) rows[k] /= sum;
+    return spectrum.Build(plans, rows.get(), count);
 }
 
 } // namespace
 
-bool BlurPicture(const CImageProcessor& engine, CImage& picture, float radius, bool gaussian)
+// Every picture-sized buffer is had without exceptions; what is left to throw is small bookkeeping,
+// all of it before the picture is touched.
+bool BlurPicture(const CImageProcessor& engine, CImage& picture, float radius, bool gaussian) try
 {
     if (picture.IsNull()) return true;
     const int w = picture.width();
@@ -233,8 +244,7 @@ bool BlurPicture(const CImageProcessor& engine, CImage& picture, float radius, b
             }
         for (auto& column : k)
             for (double& v : column) v /= sum;
-        Convolve3x3(engine, picture, k);
-        return true;
+        return Convolve3x3(engine, picture, k);
     }
 
     // Under 2 pixels in a direction the kernel would have no cell at all.
@@ -270,6 +280,8 @@ bool BlurPicture(const CImageProcessor& engine, CImage& picture, float radius, b
     how.progress = [&](double fraction) { progress.Transforms(fraction); };
     how.stop = [&bar] { return bar.StopRequested(); };
     return orvex_fft::Convolve(picture, *plans, *spectrum, how);
+} catch (const std::bad_alloc&) {
+    return false;
 }
 
 float BlurRadiusFromSlider(int position)

@@ -255,7 +255,20 @@ bool DirectLens(const CImageProcessor& engine, CImage& picture, float radius)
     const int sums = 3 * (w + 2 * reach); // samples of pixels -2R .. W-1
     const orvex_fft::CPlaneBuffer rowsBuffer(stride * static_cast<std::size_t>(h) * sizeof(std::int16_t));
     const orvex_fft::CPlaneBuffer carryBuffer(static_cast<std::size_t>(h) * 3 * sizeof(std::int32_t));
-    if (!rowsBuffer || !carryBuffer) return false;
+    // Stretches short enough that the read windows of every disc row stay in the core's
+    // second-level cache while the rows below reuse them; whole pixels, whole chunks.
+    const int tile = std::clamp(262144 / (2 * reach + 1) / (3 * kGrain), 1, 26) * 3 * kGrain;
+    const CDifferences& differences = Kernel();
+    const int together = differences.rows;
+    // Each thread's scratch for one stretch, had before the picture is touched.
+    const std::size_t threads = static_cast<std::size_t>(ParallelThreadCount());
+    // Whole cache lines per thread, so that no two threads write one line.
+    const std::size_t inputCount = (static_cast<std::size_t>(2 * reach + together) + 7) / 8 * 8;
+    const std::size_t deltaCount = static_cast<std::size_t>(tile) * static_cast<std::size_t>(together);
+    const auto inputBuffer = orvex_fft::AllocateArray<const std::int16_t*>(inputCount * threads);
+    const auto deltaBuffer = orvex_fft::AllocateArray<std::int32_t>(deltaCount * threads);
+    const auto meansBuffer = orvex_fft::AllocateArray<std::uint8_t>(static_cast<std::size_t>(tile) * threads);
+    if (!rowsBuffer || !carryBuffer || !inputBuffer || !deltaBuffer || !meansBuffer) return false;
     auto* const padded = static_cast<std::int16_t*>(rowsBuffer.raw());
     auto* const carry = static_cast<std::int32_t*>(carryBuffer.raw());
     const orvex_fft::CConvolutionRunning inUse; // keeps background measuring off the cores meanwhile
@@ -278,11 +291,6 @@ bool DirectLens(const CImageProcessor& engine, CImage& picture, float radius)
     });
     bar.Set(w / 2);
 
-    // Stretches short enough that the read windows of every disc row stay in the core's
-    // second-level cache while the rows below reuse them; whole pixels, whole chunks.
-    const int tile = std::clamp(262144 / (2 * reach + 1) / (3 * kGrain), 1, 26) * 3 * kGrain;
-    const CDifferences& differences = Kernel();
-    const int together = differences.rows;
     const int tiles = (sums + tile - 1) / tile;
     std::vector<int> enter(disc.halfWidth.size()), leave(disc.halfWidth.size());
     for (std::size_t j = 0; j < disc.halfWidth.size(); ++j) {
@@ -298,22 +306,23 @@ bool DirectLens(const CImageProcessor& engine, CImage& picture, float radius)
         // Output samples of this stretch begin at `from` (the first stretches cover the margin).
         const int from = std::clamp(start - t0, 0, n);
         ParallelFor(0, h, [&](int y0, int y1) {
-            std::vector<const std::int16_t*> input(static_cast<std::size_t>(2 * reach + together));
-            std::vector<std::int32_t> delta(static_cast<std::size_t>(rounded) * static_cast<std::size_t>(together));
-            std::vector<std::uint8_t> means(static_cast<std::size_t>(rounded));
+            const std::size_t slot = std::min(static_cast<std::size_t>(ParallelSlot()), threads - 1);
+            const std::int16_t** const input = inputBuffer.get() + inputCount * slot;
+            std::int32_t* const delta = deltaBuffer.get() + deltaCount * slot;
+            std::uint8_t* const means = meansBuffer.get() + static_cast<std::size_t>(tile) * slot;
             for (int y = y0; y < y1;) {
                 const bool all = y + together <= y1;
                 const int made = all ? together : 1;
                 for (int i = 0; i < 2 * reach + made; ++i)
-                    input[static_cast<std::size_t>(i)] = padded + stride * static_cast<std::size_t>(((y - reach + i) % h + h) % h) + t0;
-                differences.run(input.data(), enter.data(), leave.data(), reach, all, rounded, delta.data());
+                    input[i] = padded + stride * static_cast<std::size_t>(((y - reach + i) % h + h) % h) + t0;
+                differences.run(input, enter.data(), leave.data(), reach, all, rounded, delta);
                 for (int b = 0; b < made; ++b, ++y) {
                     std::int32_t* d = carry + 3 * static_cast<std::size_t>(y);
                     std::int32_t sums3[3] = {d[0], d[1], d[2]};
-                    differences.means(delta.data() + static_cast<std::size_t>(b) * static_cast<std::size_t>(rounded), rounded,
-                                      sums3, disc.cells, means.data());
+                    differences.means(delta + static_cast<std::size_t>(b) * static_cast<std::size_t>(rounded), rounded,
+                                      sums3, disc.cells, means);
                     std::copy(sums3, sums3 + 3, d);
-                    std::copy(means.data() + from, means.data() + n, top + static_cast<std::ptrdiff_t>(y) * pitch + (t0 + from - start));
+                    std::copy(means + from, means + n, top + static_cast<std::ptrdiff_t>(y) * pitch + (t0 + from - start));
                 }
             }
         });

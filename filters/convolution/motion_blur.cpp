@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <new>
 
 namespace {
 
@@ -24,7 +25,9 @@ CDirection DirectionOf(int angle)
 
 } // namespace
 
-void CImageProcessor::MotionBlur(int angle, double radius)
+// The transform buffers are had without exceptions; the small bookkeeping that could still throw
+// comes before the picture is touched.
+void CImageProcessor::MotionBlur(int angle, double radius) try
 {
     CImage* target = image();
     if (!target || target->IsNull()) return;
@@ -50,7 +53,7 @@ void CImageProcessor::MotionBlur(int angle, double radius)
             }
         for (auto& column : k)
             for (double& v : column) v /= sum;
-        orvex_convolution::Convolve3x3(*this, picture, k);
+        if (!orvex_convolution::Convolve3x3(*this, picture, k)) ReportFailure();
         return;
     }
 
@@ -112,4 +115,6 @@ void CImageProcessor::MotionBlur(int angle, double radius)
     how.progress = [&](double fraction) { bar.Set(static_cast<int>(w * (0.5 + 5.31 * fraction))); };
     how.stop = [&bar] { return bar.StopRequested(); };
     if (!orvex_fft::Convolve(picture, *plans, spectrum, how)) ReportFailure();
+} catch (const std::bad_alloc&) {
+    ReportFailure();
 }

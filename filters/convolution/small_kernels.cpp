@@ -9,7 +9,6 @@
 #include <cstdint>
 #include <cstring>
 #include <mutex>
-#include <vector>
 
 namespace {
 
@@ -131,10 +130,11 @@ void CImageProcessor::Sharpen()
     CImage* target = image();
     if (!target || target->IsNull() || target->width() < 3) return;
     const int bytes = target->width() * 3;
-    orvex_convolution::ForEachInteriorRow(
+    const bool done = orvex_convolution::ForEachInteriorRow(
         *target, [bytes](int, const std::uint8_t* above, const std::uint8_t* here, const std::uint8_t* below, std::uint8_t* out) {
             SharpenRow(above, here, below, out, bytes);
         });
+    if (!done) ReportFailure();
 }
 
 void CImageProcessor::FindEdges()
@@ -149,45 +149,57 @@ void CImageProcessor::FindEdges()
     // A stored edge value is min(trunc(sqrt(dx^2 + dy^2)), 255), which grows with dx^2 + dy^2: the
     // channel maxima come from the largest squared differences, found in a first pass that only
     // reads, so that the second pass can compute, stretch and write each byte once.
-    const int count = bytes - 3; // every byte but the last column's
+    const std::size_t count = static_cast<std::size_t>(bytes - 3); // every byte but the last column's
+    const int rows = h - 1;
+    const int parts = std::max(1, std::min(ParallelThreadCount(), rows));
+    // All scratch is had before the picture is touched: per-thread maxima, the stretch factors
+    // and, for the writing pass, each core's kept rows (below).
+    const std::size_t threads = static_cast<std::size_t>(ParallelThreadCount());
+    const std::size_t perThread = (count + 15) / 16 * 16; // whole cache lines: no line shared by two threads
+    const auto maxima = orvex_fft::AllocateArray<int>(perThread * threads);
+    const auto factors = orvex_fft::AllocateArray<float>(count);
+    const auto keep = orvex_fft::AllocateArray<std::uint8_t>(static_cast<std::size_t>(bytes) * 2 * static_cast<std::size_t>(parts));
+    if (!maxima || !factors || !keep) {
+        ReportFailure();
+        return;
+    }
+
     std::array<int, 3> largest{};
     std::mutex largestMutex;
     ParallelFor(0, h - 1, [&](int y0, int y1) {
-        std::vector<int> local(static_cast<std::size_t>(std::max(count, 0)), 0);
-        for (int y = y0; y < y1; ++y) EdgeMaximaRow(RowOf(picture, y), RowOf(picture, y + 1), local.data(), count);
+        int* const local = maxima.get() + perThread * std::min(static_cast<std::size_t>(ParallelSlot()), threads - 1);
+        std::fill(local, local + count, 0);
+        for (int y = y0; y < y1; ++y) EdgeMaximaRow(RowOf(picture, y), RowOf(picture, y + 1), local, static_cast<int>(count));
         std::lock_guard lock(largestMutex);
-        for (int i = 0; i < count; ++i) largest[static_cast<std::size_t>(i % 3)] = std::max(largest[static_cast<std::size_t>(i % 3)], local[static_cast<std::size_t>(i)]);
+        for (std::size_t i = 0; i < count; ++i) largest[i % 3] = std::max(largest[i % 3], local[i]);
     });
 
     // A channel without edges keeps its zeros: 255 / 0 is never taken.
-    std::vector<float> factors(static_cast<std::size_t>(std::max(count, 0)), 0.0f);
+    std::fill(factors.get(), factors.get() + count, 0.0f);
     for (std::size_t c = 0; c < 3; ++c) {
         const float maximum = static_cast<float>(std::min(static_cast<int>(std::sqrt(static_cast<float>(largest[c]))), 255));
         if (maximum == 0.0f) continue;
         const float factor = 255.0f / maximum;
-        for (std::size_t i = c; i < factors.size(); i += 3) factors[i] = factor;
+        for (std::size_t i = c; i < count; i += 3) factors[i] = factor;
     }
 
     // Row y reads rows y and y + 1 as they were: each core's run of rows keeps the unmodified row
     // below its run, and a copy of the row it is writing.
-    const int rows = h - 1;
-    const int parts = std::max(1, std::min(ParallelThreadCount(), rows));
-    std::vector<std::uint8_t> keep(static_cast<std::size_t>(bytes) * 2 * static_cast<std::size_t>(parts));
     const auto bound = [&](int part) { return static_cast<int>(static_cast<long long>(rows) * part / parts); };
     for (int part = 0; part < parts && rows > 0; ++part)
-        std::memcpy(keep.data() + static_cast<std::size_t>(bytes) * (2 * static_cast<std::size_t>(part)), RowOf(picture, bound(part + 1)),
+        std::memcpy(keep.get() + static_cast<std::size_t>(bytes) * (2 * static_cast<std::size_t>(part)), RowOf(picture, bound(part + 1)),
                     static_cast<std::size_t>(bytes));
     if (rows > 0) {
         ParallelFor(0, parts, [&](int p0, int p1) {
             for (int part = p0; part < p1; ++part) {
-                const std::uint8_t* kept = keep.data() + static_cast<std::size_t>(bytes) * (2 * static_cast<std::size_t>(part));
-                std::uint8_t* here = keep.data() + static_cast<std::size_t>(bytes) * (2 * static_cast<std::size_t>(part) + 1);
+                const std::uint8_t* kept = keep.get() + static_cast<std::size_t>(bytes) * (2 * static_cast<std::size_t>(part));
+                std::uint8_t* here = keep.get() + static_cast<std::size_t>(bytes) * (2 * static_cast<std::size_t>(part) + 1);
                 const int y1 = bound(part + 1);
                 for (int y = bound(part); y < y1; ++y) {
                     std::uint8_t* out = RowOf(picture, y);
                     const std::uint8_t* below = y + 1 < y1 ? RowOf(picture, y + 1) : kept;
                     std::memcpy(here, out, static_cast<std::size_t>(bytes));
-                    EdgeRow(here, below, factors.data(), out, count);
+                    EdgeRow(here, below, factors.get(), out, static_cast<int>(count));
                     out[bytes - 3] = out[bytes - 2] = out[bytes - 1] = 0;
                 }
             }

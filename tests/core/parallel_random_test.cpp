@@ -3,8 +3,10 @@
 
 #include <gtest/gtest.h>
 
+#include <array>
 #include <atomic>
 #include <chrono>
+#include <functional>
 #include <thread>
 #include <vector>
 
@@ -17,6 +19,26 @@ TEST(ParallelFor, CoversEveryIndexExactlyOnce)
         });
         for (int i = 0; i < n; ++i) EXPECT_EQ(hits[static_cast<std::size_t>(i)].load(), 1) << "n=" << n << " i=" << i;
     }
+}
+
+TEST(ParallelFor, RunsTheCallersOwnBodyWhateverItsKind)
+{
+    // The body is referred to, not copied (so starting a run never allocates): a large capture, a
+    // named body and a std::function all run as themselves.
+    std::array<int, 64> big{};
+    big[63] = 1;
+    std::atomic<long long> total{0};
+    ParallelFor(0, 1000, [big, &total](int b, int e) { total += static_cast<long long>(e - b) * big[63]; });
+    EXPECT_EQ(total.load(), 1000);
+
+    std::atomic<int> calls{0};
+    const auto counting = [&calls](int, int) { ++calls; };
+    ParallelFor(0, 1000, counting);
+    EXPECT_EQ(calls.load(), orvex_testing::LastParallelBlockCount());
+
+    const std::function<void(int, int)> wrapped = [&total](int b, int e) { total -= e - b; };
+    ParallelFor(0, 1000, wrapped);
+    EXPECT_EQ(total.load(), 0);
 }
 
 TEST(ParallelFor, CallersOnSeveralThreadsAllComplete)

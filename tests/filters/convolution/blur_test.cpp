@@ -366,7 +366,11 @@ TEST_F(BlurTest, FailuresLeaveThePictureAndAreReported)
     const std::function<void(CImageProcessor&)> ops[] = {
         [](CImageProcessor& e) { e.GaussianBlur(6.0f, 1); }, [](CImageProcessor& e) { e.GaussianBlur(6.0f, 0); },
         [](CImageProcessor& e) { e.MotionBlur(20, 6.0); }, [](CImageProcessor& e) { e.HighPass(6.0f); },
-        [](CImageProcessor& e) { e.GaussianBlur(3.0f, 0); }}; // a disc summed directly
+        [](CImageProcessor& e) { e.GaussianBlur(3.0f, 0); }, // a disc summed directly
+        // The 3 x 3 paths and the small kernels keep per-thread rows and sums aside.
+        [](CImageProcessor& e) { e.GaussianBlur(1.5f, 1); }, [](CImageProcessor& e) { e.GaussianBlur(2.0f, 0); },
+        [](CImageProcessor& e) { e.MotionBlur(30, 1.5); }, [](CImageProcessor& e) { e.UnsharpMask(1.0f, 2.0f); },
+        [](CImageProcessor& e) { e.Sharpen(); }, [](CImageProcessor& e) { e.FindEdges(); }};
     for (const auto& op : ops) {
         const CImage expected = Apply(picture, op);
         int allowed = 0;

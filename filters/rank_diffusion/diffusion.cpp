@@ -238,7 +238,10 @@ void Diffuse(CImageProcessor& engine, CImage* target, int iterations, ord::CShri
             ord::DiffusionColumns(src, dst, width, height, x0, x1, shrink, scratch.as<double>(), columnStart);
         });
         if (outOfMemory.load()) return fail();
-        if (stopped.load()) return;
+        // The other core may have taken every column of the pass, so the owner catches up with the
+        // progress and the stop request here rather than trusting its own column starts alone.
+        bar.Set(columnsStarted.load());
+        if (stop()) return;
         ord::FillSideFrame(dst, width, height);
     }
 

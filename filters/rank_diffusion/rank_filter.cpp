@@ -404,7 +404,9 @@ void CImageProcessor::RankFilter(int radius, int mode)
         ReportFailure();
         return;
     }
-    if (!completed) return;
+    // Asked once more on this thread: the other core may have claimed every unit, so the scope's own
+    // stop request was never looked at.
+    if (!completed || run.Stopped()) return;
     committed.store(1);
     picture.SwapWith(result);
 }

@@ -89,7 +89,7 @@ bool ExactPalette(const CImage& picture, std::vector<GifColorType>& colours, Gif
 // palette entry is the exact mean of its box. A few rounds of k-means over the cells then move the
 // entries to the means of the colours nearest to them. Every pixel finally takes its nearest entry
 // (ties to the lower index), found among the few entries that can be nearest anywhere in its
-// 8 x 8 x 8 cell of colour space.
+// histogram cell.
 
 constexpr int kHistBits = 6;
 constexpr int kHistCells = 1 << (3 * kHistBits);
@@ -164,44 +164,41 @@ bool SplitBox(CCell* cells, CBox& box, CBox& second)
     return true;
 }
 
-int Distance(const int a[3], const std::uint8_t* p)
-{
-    const int dr = a[0] - p[2], dg = a[1] - p[1], db = a[2] - p[0];
-    return dr * dr + dg * dg + db * db;
-}
-
-// For every 8 x 8 x 8 cell of colour space, the palette entries that can be nearest to some colour
-// in it: those whose nearest possible distance is no more than the smallest farthest distance.
+// For every histogram cell that holds colours, the palette entries that can be nearest to some
+// colour in it: those whose nearest possible distance is no more than the smallest farthest one.
 struct CCandidates
 {
     std::vector<std::uint32_t> start; // per cell, into `entries`; one more at the end
     std::vector<std::uint8_t> entries;
 };
 
-void BuildCandidates(const std::vector<GifColorType>& palette, CCandidates& out)
+void BuildCandidates(const std::vector<GifColorType>& palette, const std::uint32_t* counts, CCandidates& out)
 {
-    out.start.assign(32768 + 1, 0);
+    constexpr int kSide = 1 << (8 - kHistBits);
+    out.start.assign(std::size_t(kHistCells) + 1, 0);
     out.entries.clear();
-    std::vector<int> nearest(palette.size()), farthest(palette.size());
-    for (int cell = 0; cell < 32768; ++cell) {
-        const int lo[3] = {(cell >> 10) * 8, ((cell >> 5) & 31) * 8, (cell & 31) * 8};
-        int bound = 1 << 30;
-        for (std::size_t k = 0; k < palette.size(); ++k) {
-            const int v[3] = {palette[k].Red, palette[k].Green, palette[k].Blue};
-            int dmin = 0, dmax = 0;
-            for (int c = 0; c < 3; ++c) {
-                const int below = lo[c] - v[c], above = v[c] - (lo[c] + 7);
-                const int d = below > 0 ? below : (above > 0 ? above : 0);
-                dmin += d * d;
-                const int far = std::max(std::abs(v[c] - lo[c]), std::abs(v[c] - (lo[c] + 7)));
-                dmax += far * far;
+    std::vector<int> nearest(palette.size());
+    for (int cell = 0; cell < kHistCells; ++cell) {
+        if (counts[cell] != 0) {
+            const int lo[3] = {(cell >> (2 * kHistBits)) * kSide, ((cell >> kHistBits) & ((1 << kHistBits) - 1)) * kSide,
+                               (cell & ((1 << kHistBits) - 1)) * kSide};
+            int bound = 1 << 30;
+            for (std::size_t k = 0; k < palette.size(); ++k) {
+                const int v[3] = {palette[k].Red, palette[k].Green, palette[k].Blue};
+                int dmin = 0, dmax = 0;
+                for (int c = 0; c < 3; ++c) {
+                    const int below = lo[c] - v[c], above = v[c] - (lo[c] + kSide - 1);
+                    const int d = below > 0 ? below : (above > 0 ? above : 0);
+                    dmin += d * d;
+                    const int far = std::max(std::abs(v[c] - lo[c]), std::abs(v[c] - (lo[c] + kSide - 1)));
+                    dmax += far * far;
+                }
+                nearest[k] = dmin;
+                bound = std::min(bound, dmax);
             }
-            nearest[k] = dmin;
-            farthest[k] = dmax;
-            bound = std::min(bound, dmax);
+            for (std::size_t k = 0; k < palette.size(); ++k)
+                if (nearest[k] <= bound) out.entries.push_back(static_cast<std::uint8_t>(k));
         }
-        for (std::size_t k = 0; k < palette.size(); ++k)
-            if (nearest[k] <= bound) out.entries.push_back(static_cast<std::uint8_t>(k));
         out.start[std::size_t(cell) + 1] = static_cast<std::uint32_t>(out.entries.size());
     }
 }
@@ -292,25 +289,39 @@ bool QuantisedPalette(const CImage& picture, std::vector<GifColorType>& palette,
 
     // Every pixel to its nearest entry.
     CCandidates candidates;
-    BuildCandidates(palette, candidates);
+    BuildCandidates(palette, counts.data(), candidates);
     std::vector<int> entries(palette.size() * 3);
     for (std::size_t k = 0; k < palette.size(); ++k) {
         entries[k * 3] = palette[k].Red;
         entries[k * 3 + 1] = palette[k].Green;
         entries[k * 3 + 2] = palette[k].Blue;
     }
+    // Plain pointers: the index stores are char-typed and would otherwise force every container
+    // to be re-read after each pixel.
+    const std::uint32_t* const start = candidates.start.data();
+    const std::uint8_t* const lists = candidates.entries.data();
+    const int* const entry = entries.data();
     ParallelFor(0, h, [&](int y0, int y1) {
         for (int y = y0; y < y1; ++y) {
             const std::uint8_t* p = Row(picture, y);
-            GifByteType* out = indexes + std::size_t(y) * std::size_t(w);
+            GifByteType* const out = indexes + std::size_t(y) * std::size_t(w);
             for (int x = 0; x < w; ++x, p += 3) {
-                const unsigned cell = (unsigned(p[2] >> 3) << 10) | (unsigned(p[1] >> 3) << 5) | unsigned(p[0] >> 3);
-                const std::uint8_t* k = candidates.entries.data() + candidates.start[cell];
-                const std::uint8_t* kEnd = candidates.entries.data() + candidates.start[cell + 1];
-                int best = *k, bestDistance = Distance(&entries[std::size_t(*k) * 3], p);
-                for (++k; k < kEnd; ++k) {
-                    const int d = Distance(&entries[std::size_t(*k) * 3], p);
-                    if (d < bestDistance) bestDistance = d, best = *k;
+                const unsigned cell = (unsigned(p[2] >> kShift) << (2 * kHistBits)) | (unsigned(p[1] >> kShift) << kHistBits) |
+                                      unsigned(p[0] >> kShift);
+                const std::uint8_t* k = lists + start[cell];
+                const std::uint8_t* const kEnd = lists + start[cell + 1];
+                // Distance and index in one key: the smallest key is the nearest entry, the lower
+                // index among equals, chosen without a branch to mispredict.
+                int best = *k;
+                if (kEnd - k > 1) {
+                    const int r = p[2], g = p[1], b = p[0];
+                    int bestKey = 0x7FFFFFFF;
+                    for (; k < kEnd; ++k) {
+                        const int* e = entry + 3 * *k;
+                        const int d = (e[0] - r) * (e[0] - r) + (e[1] - g) * (e[1] - g) + (e[2] - b) * (e[2] - b);
+                        bestKey = std::min(bestKey, (d << 8) | *k);
+                    }
+                    best = bestKey & 0xFF;
                 }
                 out[x] = static_cast<GifByteType>(best);
             }
@@ -346,10 +357,11 @@ bool Write(const CImage& picture, QIODevice& device, QString* reason)
         colours.clear();
         if (!QuantisedPalette(picture, colours, indexes.data())) return fail(noMemory);
     }
-    // A colour map holds a power of two entries, at least 2.
+    // A colour map holds a power of two entries, at least 2; the spare ones repeat the first colour
+    // rather than add one no pixel was given.
     int bits = 1;
     while ((1 << bits) < static_cast<int>(colours.size())) ++bits;
-    colours.resize(std::size_t(1) << bits, GifColorType{0, 0, 0});
+    colours.resize(std::size_t(1) << bits, colours.front());
 
     int error = 0;
     std::unique_ptr<GifFileType, GifCloser> gif(EGifOpen(&device, WriteToDevice, &error));

@@ -140,6 +140,15 @@ TEST(HostileFiles, BombsInEveryHeaderFormAreRefusedAtOnce)
         ExpectQuickRefusal(gif, tooSmall);
     }
     {
+        SCOPED_TRACE("progressive JPEG of 37 KB whose frame claims 16384 x 16384");
+        QByteArray jpeg = ReadAll("jpeg/jpeg-decoder/crashtest/subtract-with-overflow.jpg");
+        const qsizetype frame = jpeg.indexOf("\xFF\xC2");
+        ASSERT_GT(frame, 0);
+        jpeg.replace(frame + 5, 4, QByteArray("\x40\x00\x40\x00", 4));
+        ExpectQuickRefusal(jpeg, "the file is too small for the 16384 x 16384 pixels it claims");
+        ExpectQuickRefusal(jpeg.left(27000), "the file is too small for the 16384 x 16384 pixels it claims");
+    }
+    {
         SCOPED_TRACE("a small screen-only GIF still opens white");
         CImage picture;
         const Outcome out = Load(GifHeader(300, 200) + "\x3B", picture);

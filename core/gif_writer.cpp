@@ -175,32 +175,46 @@ struct CCandidates
 void BuildCandidates(const std::vector<GifColorType>& palette, const std::uint32_t* counts, CCandidates& out)
 {
     constexpr int kSide = 1 << (8 - kHistBits);
-    out.start.assign(std::size_t(kHistCells) + 1, 0);
-    out.entries.clear();
-    std::vector<int> nearest(palette.size());
-    for (int cell = 0; cell < kHistCells; ++cell) {
-        if (counts[cell] != 0) {
-            const int lo[3] = {(cell >> (2 * kHistBits)) * kSide, ((cell >> kHistBits) & ((1 << kHistBits) - 1)) * kSide,
-                               (cell & ((1 << kHistBits) - 1)) * kSide};
-            int bound = 1 << 30;
-            for (std::size_t k = 0; k < palette.size(); ++k) {
-                const int v[3] = {palette[k].Red, palette[k].Green, palette[k].Blue};
-                int dmin = 0, dmax = 0;
-                for (int c = 0; c < 3; ++c) {
-                    const int below = lo[c] - v[c], above = v[c] - (lo[c] + kSide - 1);
-                    const int d = below > 0 ? below : (above > 0 ? above : 0);
-                    dmin += d * d;
-                    const int far = std::max(std::abs(v[c] - lo[c]), std::abs(v[c] - (lo[c] + kSide - 1)));
-                    dmax += far * far;
+    // Each part of the cells collects its lists on its own; they are joined in cell order after.
+    const int parts = ParallelThreadCount();
+    std::vector<std::vector<std::uint8_t>> partEntries(static_cast<std::size_t>(parts));
+    std::vector<std::uint16_t> lengths(kHistCells, 0);
+    ParallelFor(0, parts, [&](int p0, int p1) {
+        std::vector<int> nearest(palette.size());
+        for (int part = p0; part < p1; ++part) {
+            std::vector<std::uint8_t>& entries = partEntries[std::size_t(part)];
+            const int first = int(std::int64_t(kHistCells) * part / parts);
+            const int last = int(std::int64_t(kHistCells) * (part + 1) / parts);
+            for (int cell = first; cell < last; ++cell) {
+                if (counts[cell] == 0) continue;
+                const int lo[3] = {(cell >> (2 * kHistBits)) * kSide, ((cell >> kHistBits) & ((1 << kHistBits) - 1)) * kSide,
+                                   (cell & ((1 << kHistBits) - 1)) * kSide};
+                int bound = 1 << 30;
+                for (std::size_t k = 0; k < palette.size(); ++k) {
+                    const int v[3] = {palette[k].Red, palette[k].Green, palette[k].Blue};
+                    int dmin = 0, dmax = 0;
+                    for (int c = 0; c < 3; ++c) {
+                        const int below = lo[c] - v[c], above = v[c] - (lo[c] + kSide - 1);
+                        const int d = below > 0 ? below : (above > 0 ? above : 0);
+                        dmin += d * d;
+                        const int far = std::max(std::abs(v[c] - lo[c]), std::abs(v[c] - (lo[c] + kSide - 1)));
+                        dmax += far * far;
+                    }
+                    nearest[k] = dmin;
+                    bound = std::min(bound, dmax);
                 }
-                nearest[k] = dmin;
-                bound = std::min(bound, dmax);
+                const std::size_t before = entries.size();
+                for (std::size_t k = 0; k < palette.size(); ++k)
+                    if (nearest[k] <= bound) entries.push_back(static_cast<std::uint8_t>(k));
+                lengths[std::size_t(cell)] = static_cast<std::uint16_t>(entries.size() - before);
             }
-            for (std::size_t k = 0; k < palette.size(); ++k)
-                if (nearest[k] <= bound) out.entries.push_back(static_cast<std::uint8_t>(k));
         }
-        out.start[std::size_t(cell) + 1] = static_cast<std::uint32_t>(out.entries.size());
-    }
+    });
+    out.start.assign(std::size_t(kHistCells) + 1, 0);
+    for (int cell = 0; cell < kHistCells; ++cell) out.start[std::size_t(cell) + 1] = out.start[std::size_t(cell)] + lengths[std::size_t(cell)];
+    out.entries.clear();
+    out.entries.reserve(out.start.back());
+    for (const auto& entries : partEntries) out.entries.insert(out.entries.end(), entries.begin(), entries.end());
 }
 
 bool QuantisedPalette(const CImage& picture, std::vector<GifColorType>& palette, GifByteType* indexes)
@@ -208,24 +222,43 @@ bool QuantisedPalette(const CImage& picture, std::vector<GifColorType>& palette,
     const int w = picture.width();
     const int h = picture.height();
 
-    // Histogram with exact sums per cell.
-    CBuffer<std::uint32_t> counts(kHistCells, true);
-    CBuffer<std::uint64_t> sums(std::size_t(kHistCells) * 4, true); // red, green, blue, squares
-    if (!counts || !sums) return false;
-    constexpr int kShift = 8 - kHistBits;
-    for (int y = 0; y < h; ++y) {
-        const std::uint8_t* p = Row(picture, y);
-        for (int x = 0; x < w; ++x, p += 3) {
-            const unsigned cell = (unsigned(p[2] >> kShift) << (2 * kHistBits)) | (unsigned(p[1] >> kShift) << kHistBits) |
-                                  unsigned(p[0] >> kShift);
-            ++counts[cell];
-            std::uint64_t* s = &sums[std::size_t(cell) * 4];
-            s[0] += p[2];
-            s[1] += p[1];
-            s[2] += p[0];
-            s[3] += unsigned(p[2]) * p[2] + unsigned(p[1]) * p[1] + unsigned(p[0]) * p[0];
-        }
+    // Histogram with exact sums per cell, one per band of rows (integer sums: the total does not
+    // depend on how the rows were split).
+    const int bands = ParallelThreadCount();
+    std::vector<std::unique_ptr<CBuffer<std::uint32_t>>> bandCounts;
+    std::vector<std::unique_ptr<CBuffer<std::uint64_t>>> bandSums; // red, green, blue, squares
+    for (int b = 0; b < bands; ++b) {
+        bandCounts.push_back(std::make_unique<CBuffer<std::uint32_t>>(kHistCells, true));
+        bandSums.push_back(std::make_unique<CBuffer<std::uint64_t>>(std::size_t(kHistCells) * 4, true));
+        if (!*bandCounts.back() || !*bandSums.back()) return false;
     }
+    constexpr int kShift = 8 - kHistBits;
+    ParallelFor(0, bands, [&](int b0, int b1) {
+        for (int b = b0; b < b1; ++b) {
+            std::uint32_t* const count = bandCounts[std::size_t(b)]->data();
+            std::uint64_t* const sum = bandSums[std::size_t(b)]->data();
+            for (int y = int(std::int64_t(h) * b / bands); y < int(std::int64_t(h) * (b + 1) / bands); ++y) {
+                const std::uint8_t* p = Row(picture, y);
+                for (int x = 0; x < w; ++x, p += 3) {
+                    const unsigned cell = (unsigned(p[2] >> kShift) << (2 * kHistBits)) |
+                                          (unsigned(p[1] >> kShift) << kHistBits) | unsigned(p[0] >> kShift);
+                    ++count[cell];
+                    std::uint64_t* s = sum + std::size_t(cell) * 4;
+                    s[0] += p[2];
+                    s[1] += p[1];
+                    s[2] += p[0];
+                    s[3] += unsigned(p[2]) * p[2] + unsigned(p[1]) * p[1] + unsigned(p[0]) * p[0];
+                }
+            }
+        }
+    });
+    CBuffer<std::uint32_t>& counts = *bandCounts[0];
+    CBuffer<std::uint64_t>& sums = *bandSums[0];
+    for (int b = 1; b < bands; ++b)
+        for (std::size_t i = 0; i < std::size_t(kHistCells); ++i) {
+            counts[i] += (*bandCounts[std::size_t(b)])[i];
+            for (std::size_t c = 0; c < 4; ++c) sums[i * 4 + c] += (*bandSums[std::size_t(b)])[i * 4 + c];
+        }
     std::vector<CCell> cells;
     for (int i = 0; i < kHistCells; ++i) {
         if (counts[std::size_t(i)] == 0) continue;

@@ -157,6 +157,8 @@ bool Try(const QByteArray& input, const Options& options, qint64* slowest)
 int main(int argc, char** argv)
 {
     QCoreApplication app(argc, argv);
+    // Decoders complain about every broken input; thousands of such lines would bury the result.
+    qInstallMessageHandler([](QtMsgType, const QMessageLogContext&, const QString&) {});
     Options options;
     options.seed = std::uint64_t(std::chrono::system_clock::now().time_since_epoch().count());
     if (!ParseOptions(argc, argv, options)) {

@@ -35,12 +35,6 @@ private:
     T* m_data;
 };
 
-int WriteToDevice(GifFileType* gif, const GifByteType* bytes, int length)
-{
-    auto* device = static_cast<QIODevice*>(gif->UserData);
-    return static_cast<int>(device->write(reinterpret_cast<const char*>(bytes), length));
-}
-
 const std::uint8_t* Row(const CImage& picture, int y)
 {
     return picture.bits() + std::ptrdiff_t(y) * picture.pitch();
@@ -363,13 +357,138 @@ bool QuantisedPalette(const CImage& picture, std::vector<GifColorType>& palette,
     return true;
 }
 
-struct GifCloser
+// ---- File ----------------------------------------------------------------------------------------
+
+// Collects the file's bytes and hands them to the device in large pieces.
+class COutput
 {
-    void operator()(GifFileType* gif) const
+public:
+    explicit COutput(QIODevice& device) : m_device(device) { m_bytes.reserve(kChunk + 512); }
+    void Put(std::uint8_t byte) { m_bytes.push_back(static_cast<char>(byte)); }
+    void Put16(int value)
     {
-        int error = 0;
-        EGifCloseFile(gif, &error);
+        Put(static_cast<std::uint8_t>(value & 0xFF));
+        Put(static_cast<std::uint8_t>((value >> 8) & 0xFF));
     }
+    void Put(const char* bytes, std::size_t count) { m_bytes.insert(m_bytes.end(), bytes, bytes + count); }
+    bool FlushIfFull() { return m_bytes.size() < kChunk || Flush(); }
+    bool Flush()
+    {
+        const bool ok = m_device.write(m_bytes.data(), qint64(m_bytes.size())) == qint64(m_bytes.size());
+        m_bytes.clear();
+        return ok;
+    }
+
+private:
+    static constexpr std::size_t kChunk = 1 << 16;
+    QIODevice& m_device;
+    std::vector<char> m_bytes;
+};
+
+// GIF's variable-length LZW: codes packed least significant bit first into data sub-blocks of at
+// most 255 bytes. The code table is an open hash of (prefix code, pixel) keys, emptied with every
+// clear code; the code width grows and the table is cleared at the same points as in giflib, so
+// the stream is the one that library writes.
+class CLzwEncoder
+{
+public:
+    CLzwEncoder(COutput& out, int minCodeSize)
+        : m_out(out), m_minCodeSize(minCodeSize), m_clear(1 << minCodeSize), m_end(m_clear + 1)
+    {
+        Reset();
+        Emit(m_clear);
+    }
+
+    bool Add(const GifByteType* pixels, std::size_t count)
+    {
+        std::size_t i = 0;
+        if (m_current < 0 && count > 0) m_current = pixels[i++];
+        for (; i < count; ++i) {
+            const std::uint32_t key = (std::uint32_t(m_current) << 8) | pixels[i];
+            std::uint32_t slot = (key * 2654435761u) >> (32 - kHashBits);
+            int found = -1;
+            while (m_keys[slot] != kEmpty) {
+                if (m_keys[slot] == key) {
+                    found = m_codes[slot];
+                    break;
+                }
+                slot = (slot + 1) & (kHashSize - 1);
+            }
+            if (found >= 0) {
+                m_current = found;
+                continue;
+            }
+            Emit(m_current);
+            m_current = pixels[i];
+            if (m_next >= kMaxCode) {
+                Emit(m_clear);
+                Reset();
+            } else {
+                m_keys[slot] = key;
+                m_codes[slot] = static_cast<std::uint16_t>(m_next++);
+            }
+            if (!m_out.FlushIfFull()) return false;
+        }
+        return true;
+    }
+
+    bool Finish()
+    {
+        if (m_current >= 0) Emit(m_current);
+        Emit(m_end);
+        if (m_bitCount > 0) Byte(static_cast<std::uint8_t>(m_bits));
+        if (m_blockLength > 0) EndBlock();
+        m_out.Put(0); // no more sub-blocks
+        return m_out.Flush();
+    }
+
+private:
+    static constexpr int kMaxCode = 4095;
+    static constexpr int kHashBits = 14;
+    static constexpr std::uint32_t kHashSize = 1u << kHashBits;
+    static constexpr std::uint32_t kEmpty = 0xFFFFFFFFu;
+
+    void Reset()
+    {
+        std::fill(std::begin(m_keys), std::end(m_keys), kEmpty);
+        m_next = m_end + 1;
+        m_width = m_minCodeSize + 1;
+    }
+
+    void Emit(int code)
+    {
+        m_bits |= std::uint64_t(code) << m_bitCount;
+        m_bitCount += m_width;
+        while (m_bitCount >= 8) {
+            Byte(static_cast<std::uint8_t>(m_bits));
+            m_bits >>= 8;
+            m_bitCount -= 8;
+        }
+        if (m_next >= (1 << m_width) && m_width < 12) ++m_width;
+    }
+
+    void Byte(std::uint8_t byte)
+    {
+        m_block[m_blockLength++] = static_cast<char>(byte);
+        if (m_blockLength == 255) EndBlock();
+    }
+
+    void EndBlock()
+    {
+        m_out.Put(static_cast<std::uint8_t>(m_blockLength));
+        m_out.Put(m_block, m_blockLength);
+        m_blockLength = 0;
+    }
+
+    COutput& m_out;
+    const int m_minCodeSize, m_clear, m_end;
+    int m_next = 0, m_width = 0, m_current = -1;
+    std::uint64_t m_bits = 0;
+    int m_bitCount = 0;
+    char m_block[255] = {};
+    std::size_t m_blockLength = 0;
+    std::uint32_t m_keys[kHashSize];
+    std::uint16_t m_codes[kHashSize];
 };
 
 bool Write(const CImage& picture, QIODevice& device, QString* reason)
@@ -396,20 +515,33 @@ bool Write(const CImage& picture, QIODevice& device, QString* reason)
     while ((1 << bits) < static_cast<int>(colours.size())) ++bits;
     colours.resize(std::size_t(1) << bits, colours.front());
 
-    int error = 0;
-    std::unique_ptr<GifFileType, GifCloser> gif(EGifOpen(&device, WriteToDevice, &error));
-    if (!gif) return fail(QString::fromUtf8(GifErrorString(error)));
-    ColorMapObject* map = GifMakeMapObject(1 << bits, colours.data());
-    if (!map) return fail(noMemory);
-    EGifSetGifVersion(gif.get(), false);
-    bool ok = EGifPutScreenDesc(gif.get(), picture.width(), picture.height(), bits, 0, map) == GIF_OK &&
-              EGifPutImageDesc(gif.get(), 0, 0, picture.width(), picture.height(), false, nullptr) == GIF_OK;
-    for (int y = 0; ok && y < picture.height(); ++y)
-        ok = EGifPutLine(gif.get(), indexes.data() + std::size_t(y) * std::size_t(picture.width()), picture.width()) == GIF_OK;
-    GifFreeMapObject(map);
-    if (!ok) return fail(QString::fromUtf8(GifErrorString(gif->Error)));
-    GifFileType* raw = gif.release();
-    if (EGifCloseFile(raw, &error) != GIF_OK) return fail(QString::fromUtf8(GifErrorString(error)));
+    // Header, logical screen with the global colour map, one image descriptor, the picture's
+    // codes, trailer.
+    COutput out(device);
+    out.Put("GIF87a", 6);
+    out.Put16(picture.width());
+    out.Put16(picture.height());
+    out.Put(static_cast<std::uint8_t>(0x80 | ((bits - 1) << 4) | (bits - 1)));
+    out.Put(0); // background colour
+    out.Put(0); // pixel aspect ratio
+    for (const GifColorType& c : colours) {
+        out.Put(c.Red);
+        out.Put(c.Green);
+        out.Put(c.Blue);
+    }
+    out.Put(0x2C);
+    out.Put16(0);
+    out.Put16(0);
+    out.Put16(picture.width());
+    out.Put16(picture.height());
+    out.Put(0); // no local colour map, not interlaced
+    const int minCodeSize = std::max(bits, 2);
+    out.Put(static_cast<std::uint8_t>(minCodeSize));
+    auto encoder = std::make_unique<CLzwEncoder>(out, minCodeSize);
+    bool ok = encoder->Add(indexes.data(), std::size_t(picture.width()) * std::size_t(picture.height())) && encoder->Finish();
+    out.Put(0x3B);
+    ok = ok && out.Flush();
+    if (!ok) return fail(device.errorString().isEmpty() ? QStringLiteral("the file could not be written") : device.errorString());
     return true;
 }
 

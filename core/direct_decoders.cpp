@@ -2,6 +2,7 @@
 
 #include "core/file_guards.h"
 
+#include <algorithm>
 #include <csetjmp>
 #include <cstdio>
 #include <cstring>
@@ -131,6 +132,18 @@ bool JpegReadPixels(jpeg_decompress_struct* cinfo, JpegErrors* errors, CImage* p
     return true;
 }
 
+// Huffman coding spends at least one bit on every 8 x 8 block of every component (its DC value), so
+// a file shorter than that cannot hold the picture it declares: libjpeg would make up the rest,
+// spending time and memory on data that is not there. Arithmetic coding can spend less.
+bool HoldsEveryBlock(const jpeg_decompress_struct& cinfo, std::size_t size)
+{
+    if (cinfo.arith_code) return true;
+    std::uint64_t fewest = ~std::uint64_t(0);
+    for (int c = 0; c < cinfo.num_components; ++c)
+        fewest = std::min(fewest, std::uint64_t(cinfo.comp_info[c].width_in_blocks) * cinfo.comp_info[c].height_in_blocks);
+    return fewest / 8 <= size;
+}
+
 // Turns the picture as stored into the picture as meant to be seen (EXIF orientation 2..8).
 bool ApplyOrientation(CImage& picture, int orientation)
 {
@@ -231,6 +244,10 @@ DirectResult DecodeJpegDirect(const std::uint8_t* data, std::size_t size, CImage
     } else {
         result = CheckSize(cinfo.image_width, cinfo.image_height, size, reason);
         if (result == DirectResult::NotHandled) result = Refuse(reason, "the file claims an invalid picture size");
+        if (result == DirectResult::Decoded && !HoldsEveryBlock(cinfo, size)) {
+            const std::string claimed = std::to_string(cinfo.image_width) + " x " + std::to_string(cinfo.image_height);
+            result = Refuse(reason, ("the file is too small for the " + claimed + " pixels it claims").c_str());
+        }
     }
     if (result == DirectResult::Decoded) {
         // Saved markers live in libjpeg's per-picture memory, which finishing the decode frees.

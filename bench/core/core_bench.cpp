@@ -4,6 +4,7 @@
 #include "core/image_history.h"
 #include "core/picture_codec.h"
 
+#include <QBuffer>
 #include <QCoreApplication>
 #include <QDir>
 #include <QImage>
@@ -12,6 +13,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <jpeglib.h>
 #include <png.h>
@@ -169,8 +171,25 @@ void BM_Undo(benchmark::State& state)
     state.SetBytesProcessed(std::int64_t(state.iterations()) * 2 * std::int64_t(picture.bufferBytes()));
 }
 
+// Saving as GIF: colour reduction, mapping and LZW. ORVEX_BENCH_PHOTO names a real photo to use
+// instead of the synthetic one (whose colours are unusually easy).
+void BM_SaveGif(benchmark::State& state)
+{
+    const char* photo = std::getenv("ORVEX_BENCH_PHOTO");
+    CImage picture;
+    if (!LoadPicture(photo ? QString::fromLocal8Bit(photo) : BenchFile("jpg"), picture)) state.SkipWithError("load failed");
+    for (auto _ : state) {
+        QByteArray bytes;
+        QBuffer buffer(&bytes);
+        buffer.open(QIODevice::WriteOnly);
+        if (!EncodePicture(picture, "gif", buffer)) state.SkipWithError("save failed");
+        benchmark::DoNotOptimize(bytes.data());
+    }
+}
+
 } // namespace
 
+BENCHMARK(BM_SaveGif)->Unit(benchmark::kMillisecond)->MinTime(3)->UseRealTime();
 BENCHMARK(BM_OpenJpeg)->Unit(benchmark::kMillisecond)->MinTime(2);
 BENCHMARK(BM_LibjpegTurboDecode)->Unit(benchmark::kMillisecond)->MinTime(2);
 BENCHMARK(BM_OpenPng)->Unit(benchmark::kMillisecond)->MinTime(2);

@@ -1,16 +1,17 @@
 #include "core/picture_codec.h"
 
+#include "core/bmp_decoder.h"
 #include "core/direct_decoders.h"
 #include "core/file_guards.h"
 #include "core/gif_writer.h"
 #include "core/parallel.h"
+#include "core/picture_save.h"
 
 #include <QBuffer>
 #include <QFile>
 #include <QFileInfo>
 #include <QImageReader>
 #include <QImageWriter>
-#include <QSaveFile>
 
 #include <cstring>
 
@@ -179,6 +180,8 @@ bool LoadPicture(const QString& path, CImage& picture, QString* reason)
         direct = DecodePngDirect(data, size, picture, &directReason);
     } else if (size >= 3 && std::memcmp(data, kJpeg, 3) == 0) {
         direct = DecodeJpegDirect(data, size, picture, &directReason);
+    } else if (size >= 2 && data[0] == 'B' && data[1] == 'M') {
+        direct = DecodeBmpDirect(data, size, picture, &directReason);
     }
     if (direct == DirectResult::Decoded) return true;
     if (direct == DirectResult::Refused) return Fail(reason, QString::fromStdString(directReason));
@@ -223,35 +226,5 @@ bool LoadPicture(const QString& path, CImage& picture, QString* reason)
 
 bool SavePicture(const CImage& picture, const QString& path, QString* reason)
 {
-    if (picture.IsNull()) return Fail(reason, QStringLiteral("there is no picture to save"));
-    const CEncoder* encoder = EncoderForPath(path);
-    if (!encoder) return Fail(reason, QStringLiteral("no picture format is known for this file name's extension"));
-
-    // Written aside and renamed over the target only when complete.
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly)) return Fail(reason, file.errorString());
-    bool ok = false;
-    QString why;
-    if (encoder->format == "gif") {
-        ok = WriteGif(picture, file, &why);
-    } else {
-        const QImage image = PictureToQImage(picture);
-        if (image.isNull()) {
-            why = QStringLiteral("not enough memory");
-        } else {
-            QImageWriter writer(&file, encoder->format);
-            ok = writer.write(image);
-            if (!ok) why = writer.errorString();
-        }
-    }
-    if (ok && file.error() != QFileDevice::NoError) {
-        ok = false;
-        why = file.errorString();
-    }
-    if (!ok) {
-        file.cancelWriting();
-        return Fail(reason, why);
-    }
-    if (!file.commit()) return Fail(reason, file.errorString());
-    return true;
+    return SavePictureWith(picture, path, CSaveOptions{}, nullptr, reason);
 }

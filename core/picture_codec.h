@@ -31,9 +31,10 @@ const CEncoder* EncoderForPath(const QString& path);
 // broken (bad chunk lengths or checksums, truncation), are refused before large allocations.
 bool LoadPicture(const QString& path, CImage& picture, QString* reason = nullptr);
 
-// Encodes `picture` at `path` with the encoder the extension selects, default settings. The file is
-// written under a temporary name in the same folder and renamed over `path` only once complete, so
-// a failed save leaves an existing file as it was.
+// Encodes `picture` at `path` with the encoder the extension selects, default settings (JPEG at
+// quality 92) and no metadata; `SavePictureWith` (core/picture_save.h) takes options and tags. The
+// file is written under a temporary name in the same folder and renamed over `path` only once
+// complete, so a failed save leaves an existing file as it was.
 bool SavePicture(const CImage& picture, const QString& path, QString* reason = nullptr);
 
 // The picture's pixel memory seen as a QImage without copying. Rows are in memory order, which is

@@ -30,7 +30,7 @@ void UseFilters(QFileDialog& dialog)
 
 QStringList CDocumentUi::Filters()
 {
-    return {COrvexDoc::kFileFilter, COrvexDoc::kAllFilesFilter};
+    return {COrvexDoc::kFileFilter, COrvexDoc::kTiffFilter, COrvexDoc::kWebpFilter, COrvexDoc::kAllFilesFilter};
 }
 
 void CDocumentUi::ShowMessage(const QString& caption, const QString& text, Icon icon)

@@ -15,6 +15,7 @@ public:
 
     // The open dialog of File > Open, with the same filters; empty when cancelled.
     static QStringList AskOpenPaths(QWidget* parent);
-    // "Supported Files (*.jpg; *.bmp; *.gif; *.png)" and "All Files (*.*)".
+    // "Supported Files (*.jpg; *.bmp; *.gif; *.png)", "TIFF (*.tif *.tiff)", "WebP (*.webp)" and
+    // "All Files (*.*)".
     static QStringList Filters();
 };

@@ -119,7 +119,7 @@ TEST_F(CliTest, InformationalCommands)
     EXPECT_NE(r.out.find("Invert"), std::string::npos);
     r = Cli({"--help"});
     EXPECT_EQ(r.code, kExitOk);
-    EXPECT_NE(r.out.find("orvex-cli [--seed N] [--quiet] INPUT OUTPUT [OPERATION ...]"), std::string::npos);
+    EXPECT_NE(r.out.find("orvex-cli [--seed N] [--quality N] [--strip] [--quiet] INPUT OUTPUT [OPERATION ...]"), std::string::npos);
     r = Cli({"--version"});
     EXPECT_EQ(r.code, kExitOk);
     EXPECT_EQ(r.out.rfind("orvex-cli ", 0), 0u);

@@ -11,6 +11,7 @@ struct CSaveOptions
 {
     CJpegOptions jpeg;            // JPEG, and the quality of lossy WebP
     bool removeMetadata = false;  // write no EXIF, XMP or IPTC (the colour profile stays)
+    bool chosen = false;          // picked by the user in Save As (not the defaults)
 };
 
 // Encodes `picture` at `path` with the encoder the extension selects. JPEG, PNG, TIFF and WebP

@@ -1,10 +1,13 @@
 #include "shell/document_ui.h"
 
+#include "shell/save_options_dlg.h"
+
 #include <QComboBox>
 #include <QFileDialog>
 #include <QFileSystemModel>
 #include <QFileInfo>
 #include <QMessageBox>
+#include <QSettings>
 
 namespace {
 
@@ -61,6 +64,13 @@ QString CDocumentUi::AskSavePath(const QString& suggestedPath)
     if (!suggestedPath.isEmpty()) dialog.selectFile(suggestedPath);
     if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return {};
     return dialog.selectedFiles().front();
+}
+
+bool CDocumentUi::AskSaveOptions(const QString& path, const CImage& picture, const CPictureMetadata& metadata,
+                                 CSaveOptions& options)
+{
+    QSettings settings(QSettings::NativeFormat, QSettings::UserScope, QStringLiteral("Orvex"), QStringLiteral("Orvex"));
+    return CSaveOptionsDlg::Ask(path, picture, metadata, options, settings);
 }
 
 QStringList CDocumentUi::AskOpenPaths(QWidget* parent)

@@ -12,6 +12,8 @@ public:
     void ShowMessage(const QString& caption, const QString& text, Icon icon) override;
     Answer AskYesNoCancel(const QString& caption, const QString& text) override;
     QString AskSavePath(const QString& suggestedPath) override;
+    bool AskSaveOptions(const QString& path, const CImage& picture, const CPictureMetadata& metadata,
+                        CSaveOptions& options) override;
 
     // The open dialog of File > Open, with the same filters; empty when cancelled.
     static QStringList AskOpenPaths(QWidget* parent);

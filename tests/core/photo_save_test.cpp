@@ -372,3 +372,50 @@ TEST_F(PhotoSave, FailedSaveWithMetadataKeepsTheExistingFile)
     CPictureMetadata none;
     EXPECT_TRUE(LoadPictureAndMetadata(Path("odd.png"), picture, none));
 }
+
+namespace {
+
+// Save As answered from a script: a path, then the options step.
+class COptionsUi : public IDocumentUi
+{
+public:
+    QString path;
+    bool accept = true;
+    int quality = 50;
+    int asked = 0;
+    void ShowMessage(const QString&, const QString&, Icon) override {}
+    Answer AskYesNoCancel(const QString&, const QString&) override { return Answer::No; }
+    QString AskSavePath(const QString&) override { return path; }
+    bool AskSaveOptions(const QString&, const CImage&, const CPictureMetadata&, CSaveOptions& options) override
+    {
+        ++asked;
+        options.jpeg.quality = quality;
+        return accept;
+    }
+};
+
+} // namespace
+
+TEST_F(PhotoSave, SaveAsOptionsStayWithTheDocumentForLaterSaves)
+{
+    ASSERT_TRUE(SavePicture(PhotoLike(64, 64), Path("start.jpg")));
+    COptionsUi ui;
+    COrvexDoc doc(&ui);
+    ASSERT_TRUE(doc.Open(Path("start.jpg")));
+    ui.path = Path("cancelled.jpg");
+    ui.accept = false;
+    EXPECT_FALSE(doc.SaveAs());
+    EXPECT_FALSE(QFile::exists(Path("cancelled.jpg")));
+    EXPECT_EQ(doc.saveOptions().jpeg.quality, 92);
+
+    ui.path = Path("chosen.jpg");
+    ui.accept = true;
+    ASSERT_TRUE(doc.SaveAs());
+    EXPECT_EQ(LumaSampling(ReadAll(Path("chosen.jpg"))), std::make_pair(2, 2));
+    // File > Save asks nothing and keeps quality 50.
+    doc.engine().Invert();
+    ASSERT_TRUE(doc.CommitChange());
+    ASSERT_TRUE(doc.SaveToCurrentPath());
+    EXPECT_EQ(ui.asked, 2);
+    EXPECT_EQ(LumaSampling(ReadAll(Path("chosen.jpg"))), std::make_pair(2, 2));
+}

@@ -1,3 +1,4 @@
+#include "core/colour_profile.h"
 #include "core/jpeg_encoder.h"
 #include "core/orvex_doc.h"
 #include "core/picture_codec.h"
@@ -15,6 +16,7 @@
 #include <gtest/gtest.h>
 #include <lcms2.h>
 
+#include <array>
 #include <cmath>
 #include <map>
 
@@ -418,4 +420,56 @@ TEST_F(PhotoSave, SaveAsOptionsStayWithTheDocumentForLaterSaves)
     ASSERT_TRUE(doc.SaveToCurrentPath());
     EXPECT_EQ(ui.asked, 2);
     EXPECT_EQ(LumaSampling(ReadAll(Path("chosen.jpg"))), std::make_pair(2, 2));
+}
+
+TEST_F(PhotoSave, DisplayP3PixelsAreShownAsTheirSrgbEquivalent)
+{
+    // A patch chart: greys, skin and sky tones, and the saturated corners of the P3 gamut.
+    std::vector<std::array<int, 3>> patches;
+    for (int v : {0, 30, 60, 90, 128, 160, 200, 230, 255}) patches.push_back({v, v, v});
+    for (const auto& c : {std::array{226, 170, 140}, std::array{90, 140, 200}, std::array{60, 120, 60},
+                          std::array{200, 60, 50}, std::array{240, 220, 80}, std::array{120, 80, 160},
+                          std::array{255, 0, 0}, std::array{0, 255, 0}, std::array{0, 0, 255},
+                          std::array{255, 255, 0}, std::array{0, 255, 255}, std::array{255, 0, 255}})
+        patches.push_back(c);
+    QImage shown(int(patches.size()), 1, QImage::Format_RGB32);
+    for (std::size_t i = 0; i < patches.size(); ++i)
+        shown.setPixel(int(i), 0, qRgb(patches[i][0], patches[i][1], patches[i][2]));
+    const std::vector<std::uint8_t> p3 = DisplayP3Profile();
+    ConvertToSrgb(shown, p3);
+
+    // Reference: the same conversion in double precision, clipped to the sRGB cube as a display
+    // clips it, compared in CIELAB with the CIEDE2000 difference.
+    cmsHPROFILE in = cmsOpenProfileFromMem(p3.data(), cmsUInt32Number(p3.size()));
+    cmsHPROFILE srgb = cmsCreate_sRGBProfile();
+    cmsHPROFILE lab = cmsCreateLab4Profile(nullptr);
+    cmsHTRANSFORM reference = cmsCreateTransform(in, TYPE_RGB_DBL, srgb, TYPE_RGB_DBL, INTENT_RELATIVE_COLORIMETRIC, cmsFLAGS_NOOPTIMIZE);
+    cmsHTRANSFORM toLab = cmsCreateTransform(srgb, TYPE_RGB_DBL, lab, TYPE_Lab_DBL, INTENT_RELATIVE_COLORIMETRIC, cmsFLAGS_NOOPTIMIZE);
+    for (std::size_t i = 0; i < patches.size(); ++i) {
+        double rgb[3] = {patches[i][0] / 255.0, patches[i][1] / 255.0, patches[i][2] / 255.0}, expected[3];
+        cmsDoTransform(reference, rgb, expected, 1);
+        for (double& v : expected) v = std::clamp(v, 0.0, 1.0);
+        const QRgb got = shown.pixel(int(i), 0);
+        const double actual[3] = {qRed(got) / 255.0, qGreen(got) / 255.0, qBlue(got) / 255.0};
+        cmsCIELab a, b;
+        cmsDoTransform(toLab, expected, &a, 1);
+        cmsDoTransform(toLab, actual, &b, 1);
+        EXPECT_LT(cmsCIE2000DeltaE(&a, &b, 1, 1, 1), 1.0) << "patch " << i;
+        EXPECT_EQ(qAlpha(got), 255);
+    }
+    // P3's (200, 60, 50) is a redder red than sRGB's: the conversion did something.
+    EXPECT_GT(qRed(shown.pixel(12, 0)), 200);
+    cmsDeleteTransform(reference);
+    cmsDeleteTransform(toLab);
+    cmsCloseProfile(in);
+    cmsCloseProfile(srgb);
+    cmsCloseProfile(lab);
+
+    // Untagged pictures and profiles that are not RGB are shown as they are.
+    QImage untouched(3, 1, QImage::Format_RGB32);
+    untouched.fill(qRgb(200, 60, 50));
+    const QImage before = untouched;
+    ConvertToSrgb(untouched, {});
+    ConvertToSrgb(untouched, std::vector<std::uint8_t>(200, 7));
+    EXPECT_EQ(untouched, before);
 }

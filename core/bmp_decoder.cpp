@@ -17,6 +17,14 @@ std::uint16_t U16(const std::uint8_t* p)
     return static_cast<std::uint16_t>(p[0] | p[1] << 8);
 }
 
+void PutU32(std::uint8_t* p, std::uint32_t v)
+{
+    p[0] = std::uint8_t(v);
+    p[1] = std::uint8_t(v >> 8);
+    p[2] = std::uint8_t(v >> 16);
+    p[3] = std::uint8_t(v >> 24);
+}
+
 } // namespace
 
 DirectResult DecodeBmpDirect(const std::uint8_t* data, std::size_t size, CImage& picture, std::string* reason)
@@ -56,4 +64,24 @@ DirectResult DecodeBmpDirect(const std::uint8_t* data, std::size_t size, CImage&
     });
     picture = std::move(decoded);
     return DirectResult::Decoded;
+}
+
+bool WriteBmp(const CImage& picture, QIODevice& device)
+{
+    if (picture.IsNull() || picture.bitsPerPixel() != 24) return false;
+    const std::size_t pixelBytes = picture.bufferBytes();
+    std::uint8_t header[54] = {'B', 'M'};
+    PutU32(header + 2, static_cast<std::uint32_t>(54 + pixelBytes));
+    PutU32(header + 10, 54);
+    PutU32(header + 14, 40);
+    PutU32(header + 18, static_cast<std::uint32_t>(picture.width()));
+    PutU32(header + 22, static_cast<std::uint32_t>(picture.height())); // positive: bottom-up rows
+    header[26] = 1;                                                     // planes
+    header[28] = 24;                                                    // bits per pixel
+    PutU32(header + 34, static_cast<std::uint32_t>(pixelBytes));
+    PutU32(header + 38, 3780); // 96 dots per inch, as the toolkit's writer puts it
+    PutU32(header + 42, 3780);
+    if (device.write(reinterpret_cast<const char*>(header), sizeof header) != qint64(sizeof header)) return false;
+    // The buffer holds exactly the file's pixel array: bottom row first, rows padded to 4 bytes.
+    return device.write(reinterpret_cast<const char*>(picture.bufferStart()), qint64(pixelBytes)) == qint64(pixelBytes);
 }

@@ -2,7 +2,13 @@
 
 #include "core/direct_decoders.h"
 
+#include <QIODevice>
+
 // Uncompressed 24-bit BMP is stored exactly as the picture keeps its pixels (bottom-up blue-green-
 // red rows padded to 4 bytes), so the pixel array is copied as it stands. Every other BMP (palettes,
 // bit fields, RLE, 32-bit, top-down...) is left to the general reader.
 DirectResult DecodeBmpDirect(const std::uint8_t* data, std::size_t size, CImage& picture, std::string* reason);
+
+// Writes the picture as an uncompressed 24-bit BMP: the headers, then the picture's own rows as they
+// lie in memory. False when the device refuses the bytes.
+bool WriteBmp(const CImage& picture, QIODevice& device);

@@ -1,5 +1,6 @@
 #include "core/picture_save.h"
 
+#include "core/bmp_decoder.h"
 #include "core/gif_writer.h"
 #include "core/picture_codec.h"
 #include "core/png_encoder.h"
@@ -130,6 +131,8 @@ bool SavePictureWith(const CImage& picture, const QString& path, const CSaveOpti
              static_cast<qint64>(bytes.size());
     } else if (format == "gif") {
         ok = WriteGif(picture, file, &why);
+    } else if (format == "bmp") {
+        ok = WriteBmp(picture, file);
     } else {
         const QImage image = PictureToQImage(picture);
         if (image.isNull()) {

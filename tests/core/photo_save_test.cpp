@@ -7,6 +7,7 @@
 #include "core/png_encoder.h"
 #include "tests/test_pictures.h"
 
+#include <QDir>
 #include <QFile>
 #include <QImage>
 #include <QImageReader>
@@ -472,4 +473,36 @@ TEST_F(PhotoSave, DisplayP3PixelsAreShownAsTheirSrgbEquivalent)
     ConvertToSrgb(untouched, {});
     ConvertToSrgb(untouched, std::vector<std::uint8_t>(200, 7));
     EXPECT_EQ(untouched, before);
+}
+
+TEST_F(PhotoSave, BmpRowsGoStraightInAndOutAndAgreeWithTheGeneralReader)
+{
+    for (const auto& [w, h] : {std::pair{1, 1}, std::pair{3, 5}, std::pair{6, 2}, std::pair{33, 17}}) {
+        const CImage picture = Noise(w, h, std::uint32_t(w * 3 + h));
+        const QString path = Path(QStringLiteral("n%1x%2.bmp").arg(w).arg(h));
+        ASSERT_TRUE(SavePicture(picture, path));
+        CImage viaToolkit;
+        ASSERT_TRUE(PictureFromQImage(QImage(path), viaToolkit)) << w << "x" << h;
+        EXPECT_TRUE(SamePixels(viaToolkit, picture)) << w << "x" << h;
+        CImage direct;
+        ASSERT_TRUE(LoadPicture(path, direct));
+        EXPECT_TRUE(SamePixels(direct, picture)) << w << "x" << h;
+    }
+    // Every BMP of the corpus that opens gives the pixels the toolkit's reader gives.
+    int compared = 0;
+    QFileInfoList files;
+    for (const char* kind : {"g", "q"})
+        files += QDir(QString::fromStdString(TestDataDir() + "/bmp/bmpsuite/" + kind)).entryInfoList({"*.bmp"}, QDir::Files);
+    for (const QFileInfo& file : files) {
+        CImage ours;
+        if (!LoadPicture(file.filePath(), ours)) continue;
+        QImageReader reader(file.filePath());
+        const QImage theirs = reader.read();
+        if (theirs.isNull()) continue;
+        CImage expected;
+        ASSERT_TRUE(PictureFromQImage(theirs, expected));
+        EXPECT_TRUE(SamePixels(ours, expected)) << file.fileName().toStdString();
+        ++compared;
+    }
+    EXPECT_GT(compared, 5);
 }

@@ -4,7 +4,8 @@
 
 #include <lcms2.h>
 
-#include <map>
+#include <string>
+#include <unordered_map>
 #include <memory>
 #include <mutex>
 
@@ -24,9 +25,10 @@ using Transform = std::unique_ptr<void, TransformDeleter>;
 cmsHTRANSFORM TransformFor(const std::vector<std::uint8_t>& icc)
 {
     static std::mutex lock;
-    static std::map<std::vector<std::uint8_t>, Transform> transforms;
+    static std::unordered_map<std::string, Transform> transforms;
     const std::lock_guard<std::mutex> guard(lock);
-    const auto found = transforms.find(icc);
+    std::string key(reinterpret_cast<const char*>(icc.data()), icc.size());
+    const auto found = transforms.find(key);
     if (found != transforms.end()) return static_cast<cmsHTRANSFORM>(found->second.get());
 
     cmsHTRANSFORM transform = nullptr;
@@ -41,7 +43,7 @@ cmsHTRANSFORM TransformFor(const std::vector<std::uint8_t>& icc)
         cmsCloseProfile(input);
     }
     // A profile that gives no transform is remembered too, so it is not parsed again every paint.
-    transforms.emplace(icc, Transform(transform));
+    transforms.emplace(std::move(key), Transform(transform));
     return transform;
 }
 

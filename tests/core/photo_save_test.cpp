@@ -8,6 +8,7 @@
 #include "tests/test_pictures.h"
 
 #include <QDir>
+#include <QDirIterator>
 #include <QFile>
 #include <QImage>
 #include <QImageReader>
@@ -505,4 +506,23 @@ TEST_F(PhotoSave, BmpRowsGoStraightInAndOutAndAgreeWithTheGeneralReader)
         ++compared;
     }
     EXPECT_GT(compared, 5);
+}
+
+TEST_F(PhotoSave, MetadataOfEveryCorpusFileReadsWithoutHarm)
+{
+    // Broken, truncated and hostile files included: reading what they carry never crashes, and a
+    // file that opens can be saved again with whatever was read.
+    int files = 0;
+    for (const QString& format : {QStringLiteral("jpeg"), QStringLiteral("png"), QStringLiteral("gif"), QStringLiteral("bmp")}) {
+        QDirIterator it(QString::fromStdString(TestDataDir()) + "/" + format, QDir::Files, QDirIterator::Subdirectories);
+        while (it.hasNext()) {
+            const QString path = it.next();
+            CImage picture;
+            CPictureMetadata metadata = CPictureMetadata::Read(path);
+            if (LoadPictureAndMetadata(path, picture, metadata) && picture.width() * picture.height() < 4000000 && !metadata.IsEmpty())
+                SavePictureWith(picture, Path("again.jpg"), CSaveOptions{}, &metadata);
+            ++files;
+        }
+    }
+    EXPECT_GT(files, 400);
 }

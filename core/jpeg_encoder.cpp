@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <initializer_list>
+#include <thread>
 #include <csetjmp>
 #include <cstdio>
 #include <cstdlib>
@@ -81,7 +82,8 @@ void TermDestination(j_compress_ptr cinfo)
 // The libjpeg calls live in their own function so that nothing with a destructor sits between the
 // setjmp and the longjmp.
 bool Compress(jpeg_compress_struct* cinfo, JpegErrors* errors, const CImage& picture, const CJpegOptions& options,
-              const std::vector<std::uint8_t>& icc, int firstRow, int rowCount, VectorDestination* dest)
+              const std::vector<std::uint8_t>& icc, int firstRow, int rowCount, VectorDestination* dest,
+              const std::function<void(double)>* progress)
 {
     if (setjmp(errors->jump)) return false;
     cinfo->dest = &dest->manager;
@@ -114,6 +116,7 @@ bool Compress(jpeg_compress_struct* cinfo, JpegErrors* errors, const CImage& pic
         for (; count < 16 && cinfo->next_scanline + count < cinfo->image_height; ++count)
             rows[count] = const_cast<JSAMPROW>(top + std::ptrdiff_t(cinfo->next_scanline + count) * pitch);
         jpeg_write_scanlines(cinfo, rows, count);
+        if (progress && *progress && (cinfo->next_scanline & 255) < 16) (*progress)(double(cinfo->next_scanline) / rowCount);
     }
     jpeg_finish_compress(cinfo);
     return true;
@@ -121,7 +124,8 @@ bool Compress(jpeg_compress_struct* cinfo, JpegErrors* errors, const CImage& pic
 
 // Encodes rows [firstRow, firstRow + rowCount) as a JPEG of their own.
 bool EncodeStrip(const CImage& picture, const CJpegOptions& options, const std::vector<std::uint8_t>& icc, int firstRow,
-                 int rowCount, std::vector<std::uint8_t>& out, std::string* reason)
+                 int rowCount, std::vector<std::uint8_t>& out, std::string* reason,
+                 const std::function<void(double)>* progress = nullptr)
 {
     jpeg_compress_struct cinfo{};
     JpegErrors errors{};
@@ -134,7 +138,7 @@ bool EncodeStrip(const CImage& picture, const CJpegOptions& options, const std::
     dest.manager.empty_output_buffer = EmptyOutput;
     dest.manager.term_destination = TermDestination;
     dest.out = &out;
-    const bool ok = Compress(&cinfo, &errors, picture, options, icc, firstRow, rowCount, &dest);
+    const bool ok = Compress(&cinfo, &errors, picture, options, icc, firstRow, rowCount, &dest, progress);
     jpeg_destroy_compress(&cinfo);
     if (!ok && reason) *reason = errors.message[0] ? errors.message : "the JPEG encoder failed";
     return ok;
@@ -170,7 +174,7 @@ ChromaSubsampling
 }
 
 bool EncodeJpeg(const CImage& picture, const CJpegOptions& options, const std::vector<std::uint8_t>& icc,
-                std::vector<std::uint8_t>& out, std::string* reason)
+                std::vector<std::uint8_t>& out, std::string* reason, const std::function<void(double)>& progress)
 {
     const auto fail = [reason](const char* text) {
         if (reason) *reason = text;
@@ -185,7 +189,7 @@ bool EncodeJpeg(const CImage& picture, const CJpegOptions& options, const std::v
     const int mcuRows = (picture.height() + mcuHeight - 1) / mcuHeight;
     const int wanted = options.strips > 0 ? options.strips : std::min(ParallelThreadCount(), mcuRows / 16);
     const int strips = options.progressive ? 1 : std::clamp(std::min(wanted, mcuRows), 1, 64);
-    if (strips == 1) return EncodeStrip(picture, options, icc, 0, picture.height(), out, reason);
+    if (strips == 1) return EncodeStrip(picture, options, icc, 0, picture.height(), out, reason, &progress);
 
     std::vector<std::vector<std::uint8_t>> parts;
     std::vector<int> firstMcuRow;
@@ -201,12 +205,15 @@ bool EncodeJpeg(const CImage& picture, const CJpegOptions& options, const std::v
     }
     for (int k = 0; k <= strips; ++k) firstMcuRow[std::size_t(k)] = int(std::int64_t(mcuRows) * k / strips);
     const std::vector<std::uint8_t> noProfile;
+    // The calling thread takes the first block, so the first strip reports how far the work is.
+    const std::thread::id caller = std::this_thread::get_id();
     ParallelFor(0, strips, [&](int b, int e) {
         for (int k = b; k < e; ++k) {
+            const bool reports = k == 0 && std::this_thread::get_id() == caller;
             const int first = firstMcuRow[std::size_t(k)] * mcuHeight;
             const int end = std::min(picture.height(), firstMcuRow[std::size_t(k) + 1] * mcuHeight);
             ok[std::size_t(k)] = EncodeStrip(picture, options, k == 0 ? icc : noProfile, first, end - first,
-                                             parts[std::size_t(k)], &why[std::size_t(k)]);
+                                             parts[std::size_t(k)], &why[std::size_t(k)], reports ? &progress : nullptr);
         }
     });
     for (int k = 0; k < strips; ++k)

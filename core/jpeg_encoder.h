@@ -3,6 +3,7 @@
 #include "core/image.h"
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -31,5 +32,7 @@ ChromaSubsampling EffectiveSubsampling(const CJpegOptions& options);
 // Encodes the whole picture, baseline files in strips on every core (with a restart marker after
 // each row of blocks, so the file does not depend on the number of cores). `iccProfile`, when not empty, is embedded as APP2 ICC_PROFILE markers.
 // False (with `reason`) when the picture is empty or memory runs out; `out` is then unspecified.
+// `progress`, when given, is called on the calling thread with the fraction done (0..1).
 bool EncodeJpeg(const CImage& picture, const CJpegOptions& options, const std::vector<std::uint8_t>& iccProfile,
-                std::vector<std::uint8_t>& out, std::string* reason);
+                std::vector<std::uint8_t>& out, std::string* reason,
+                const std::function<void(double)>& progress = nullptr);

@@ -39,7 +39,7 @@ bool COrvexDoc::Open(const QString& path)
 
 bool COrvexDoc::Save(const QString& path)
 {
-    if (!SavePictureWith(m_picture, path, m_saveOptions, &m_metadata, &m_lastError)) {
+    if (!SavePictureWith(m_picture, path, m_saveOptions, &m_metadata, &m_lastError, m_engine.progressSink())) {
         Show(QStringLiteral("Save Error"), QStringLiteral("Can not save %1").arg(path), IDocumentUi::Icon::Warning);
         return false;
     }

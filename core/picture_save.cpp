@@ -10,6 +10,8 @@
 #include <QImageWriter>
 #include <QSaveFile>
 
+#include <algorithm>
+#include <functional>
 #include <new>
 
 namespace {
@@ -76,16 +78,17 @@ bool EncodeWithQt(const CImage& picture, const QByteArray& format, const CSaveOp
 
 // Encodes into memory in `format`, with the tags and profile of `metadata` when given.
 bool EncodeFile(const CImage& picture, const QByteArray& format, const CSaveOptions& options,
-                const CPictureMetadata* metadata, std::vector<std::uint8_t>& file, QString* reason)
+                const CPictureMetadata* metadata, std::vector<std::uint8_t>& file, QString* reason,
+                const std::function<void(double)>& progress = nullptr)
 {
     const std::vector<std::uint8_t>& icc = metadata ? metadata->iccProfile() : NoProfile();
     std::string why;
     bool iccWritten = false;
     if (format == "jpeg") {
-        if (!EncodeJpeg(picture, options.jpeg, icc, file, &why)) return Fail(reason, QString::fromStdString(why));
+        if (!EncodeJpeg(picture, options.jpeg, icc, file, &why, progress)) return Fail(reason, QString::fromStdString(why));
         iccWritten = true;
     } else if (format == "png") {
-        if (!EncodePng(picture, CPngOptions{}, icc, file, &why)) return Fail(reason, QString::fromStdString(why));
+        if (!EncodePng(picture, CPngOptions{}, icc, file, &why, progress)) return Fail(reason, QString::fromStdString(why));
         iccWritten = true;
     } else if (!EncodeWithQt(picture, format, options, icc, file, &iccWritten, reason)) {
         return false;
@@ -97,6 +100,40 @@ bool EncodeFile(const CImage& picture, const QByteArray& format, const CSaveOpti
     return true;
 }
 
+// The status-bar bar of a save, for the saves that take long enough to want one.
+class CSaveProgress
+{
+public:
+    CSaveProgress(IProgress* sink, const CImage& picture, const QByteArray& format, const CSaveOptions& options)
+    {
+        const std::int64_t pixels = std::int64_t(picture.width()) * picture.height();
+        const bool quick = format == "bmp" || (format == "jpeg" && !options.jpeg.progressive);
+        if (sink && pixels >= 8'000'000 && !quick) {
+            m_sink = sink;
+            m_sink->Begin(" Saving:", 100);
+        }
+    }
+    ~CSaveProgress()
+    {
+        if (m_sink) m_sink->End();
+    }
+    CSaveProgress(const CSaveProgress&) = delete;
+    CSaveProgress& operator=(const CSaveProgress&) = delete;
+
+    std::function<void(double)> Reporter()
+    {
+        if (!m_sink) return nullptr;
+        return [this](double done) {
+            const int position = std::clamp(static_cast<int>(done * 100), 0, 100);
+            if (position != m_position) m_sink->SetPosition(m_position = position);
+        };
+    }
+
+private:
+    IProgress* m_sink = nullptr;
+    int m_position = -1;
+};
+
 } // namespace
 
 bool EncodeJpegFile(const CImage& picture, const CSaveOptions& options, const CPictureMetadata* metadata,
@@ -107,7 +144,7 @@ bool EncodeJpegFile(const CImage& picture, const CSaveOptions& options, const CP
 }
 
 bool SavePictureWith(const CImage& picture, const QString& path, const CSaveOptions& options,
-                     const CPictureMetadata* metadata, QString* reason)
+                     const CPictureMetadata* metadata, QString* reason, IProgress* progress)
 {
     if (picture.IsNull()) return Fail(reason, QStringLiteral("there is no picture to save"));
     const CEncoder* encoder = EncoderForPath(path);
@@ -115,11 +152,12 @@ bool SavePictureWith(const CImage& picture, const QString& path, const CSaveOpti
     const QByteArray& format = encoder->format;
 
     // Encoded first and written aside; renamed over the target only when complete.
+    CSaveProgress bar(progress, picture, format, options);
     std::vector<std::uint8_t> bytes;
     const bool inMemory = format == "jpeg" || format == "png" || CarriesMetadata(format);
     if (inMemory) {
         CPictureMetadata stripped;
-        if (!EncodeFile(picture, format, options, Usable(format, options, metadata, stripped), bytes, reason))
+        if (!EncodeFile(picture, format, options, Usable(format, options, metadata, stripped), bytes, reason, bar.Reporter()))
             return false;
     }
     QSaveFile file(path);

@@ -13,6 +13,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <new>
+#include <thread>
 
 namespace {
 
@@ -159,7 +160,8 @@ struct Piece
 };
 
 // Deflates the filtered rows [firstRow, endRow) as raw deflate data. `last` ends the stream.
-bool DeflatePiece(const CImage& picture, Piece& piece, int level, int strategy, bool last)
+bool DeflatePiece(const CImage& picture, Piece& piece, int level, int strategy, bool last,
+                  const std::function<void(double)>* progress)
 {
     const std::size_t n = std::size_t(picture.width()) * 3;
     std::vector<std::uint8_t> rows[2], filtered, scratch;
@@ -205,6 +207,8 @@ bool DeflatePiece(const CImage& picture, Piece& piece, int level, int strategy, 
         RowRgb(picture, y, rows[cur].data());
         FilterRow(rows[cur].data(), rows[cur ^ 1].data(), n, filtered.data(), scratch.data());
         cur ^= 1;
+        if (progress && *progress && ((y - piece.firstRow) & 63) == 0)
+            (*progress)(double(y - piece.firstRow) / (piece.endRow - piece.firstRow));
         piece.adler = adler32(piece.adler, filtered.data(), static_cast<uInt>(n + 1));
         piece.length += n + 1;
         z.next_in = filtered.data();
@@ -287,7 +291,7 @@ int ChooseStrategy(const CImage& picture, int level)
 } // namespace
 
 bool EncodePng(const CImage& picture, const CPngOptions& options, const std::vector<std::uint8_t>& iccProfile,
-               std::vector<std::uint8_t>& out, std::string* reason)
+               std::vector<std::uint8_t>& out, std::string* reason, const std::function<void(double)>& progress)
 {
     auto fail = [reason](const char* text) {
         if (reason) *reason = text;
@@ -313,8 +317,13 @@ bool EncodePng(const CImage& picture, const CPngOptions& options, const std::vec
         pieces[std::size_t(i)].firstRow = int(std::int64_t(h) * i / count);
         pieces[std::size_t(i)].endRow = int(std::int64_t(h) * (i + 1) / count);
     }
+    // The calling thread takes the first block, so the first piece reports how far the work is.
+    const std::thread::id caller = std::this_thread::get_id();
     ParallelFor(0, count, [&](int b, int e) {
-        for (int i = b; i < e; ++i) pieces[std::size_t(i)].ok = DeflatePiece(picture, pieces[std::size_t(i)], level, strategy, i + 1 == count);
+        const bool reports = b == 0 && std::this_thread::get_id() == caller;
+        for (int i = b; i < e; ++i)
+            pieces[std::size_t(i)].ok = DeflatePiece(picture, pieces[std::size_t(i)], level, strategy, i + 1 == count,
+                                                     reports && i == 0 ? &progress : nullptr);
     });
     for (const Piece& p : pieces)
         if (!p.ok) return fail("not enough memory");

@@ -3,6 +3,7 @@
 #include "core/image.h"
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -20,5 +21,7 @@ struct CPngOptions
 };
 
 // Encodes the whole picture as an 8-bit RGB PNG; `iccProfile`, when not empty, goes into iCCP.
+// `progress`, when given, is called on the calling thread with the fraction done (0..1).
 bool EncodePng(const CImage& picture, const CPngOptions& options, const std::vector<std::uint8_t>& iccProfile,
-               std::vector<std::uint8_t>& out, std::string* reason);
+               std::vector<std::uint8_t>& out, std::string* reason,
+               const std::function<void(double)>& progress = nullptr);

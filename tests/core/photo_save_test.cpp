@@ -526,3 +526,40 @@ TEST_F(PhotoSave, MetadataOfEveryCorpusFileReadsWithoutHarm)
     }
     EXPECT_GT(files, 400);
 }
+
+namespace {
+
+class CRecordedProgress : public IProgress
+{
+public:
+    std::vector<std::string> labels;
+    std::vector<int> positions;
+    int ends = 0;
+    void Begin(std::string_view label, int range) override
+    {
+        labels.emplace_back(label);
+        EXPECT_EQ(range, 100);
+    }
+    void SetPosition(int position) override { positions.push_back(position); }
+    void End() override { ++ends; }
+};
+
+} // namespace
+
+TEST_F(PhotoSave, LargeSlowSavesShowProgressSmallOnesDoNot)
+{
+    const CImage large = Filled(3000, 2700, 10, 200, 90);
+    CRecordedProgress progress;
+    ASSERT_TRUE(SavePictureWith(large, Path("large.png"), CSaveOptions{}, nullptr, nullptr, &progress));
+    EXPECT_EQ(progress.labels, std::vector<std::string>{" Saving:"});
+    EXPECT_EQ(progress.ends, 1);
+    ASSERT_FALSE(progress.positions.empty());
+    EXPECT_TRUE(std::is_sorted(progress.positions.begin(), progress.positions.end()));
+    EXPECT_LE(progress.positions.back(), 100);
+
+    CRecordedProgress quiet;
+    ASSERT_TRUE(SavePictureWith(PhotoLike(64, 64), Path("small.png"), CSaveOptions{}, nullptr, nullptr, &quiet));
+    ASSERT_TRUE(SavePictureWith(large, Path("large.jpg"), CSaveOptions{}, nullptr, nullptr, &quiet));
+    EXPECT_TRUE(quiet.labels.empty());
+    EXPECT_EQ(quiet.ends, 0);
+}

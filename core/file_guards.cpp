@@ -33,6 +33,8 @@ bool IsPng(const std::uint8_t* d, std::size_t n) { return StartsWith(d, n, "\x89
 bool IsJpeg(const std::uint8_t* d, std::size_t n) { return StartsWith(d, n, "\xFF\xD8\xFF", 3); }
 bool IsGif(const std::uint8_t* d, std::size_t n) { return StartsWith(d, n, "GIF87a", 6) || StartsWith(d, n, "GIF89a", 6); }
 bool IsBmp(const std::uint8_t* d, std::size_t n) { return StartsWith(d, n, "BM", 2); }
+bool IsTiff(const std::uint8_t* d, std::size_t n) { return StartsWith(d, n, "II*\0", 4) || StartsWith(d, n, "MM\0*", 4); }
+bool IsWebp(const std::uint8_t* d, std::size_t n) { return n >= 12 && StartsWith(d, n, "RIFF", 4) && std::memcmp(d + 8, "WEBP", 4) == 0; }
 
 struct CDecoderKind
 {
@@ -45,6 +47,9 @@ const CDecoderKind kDecoders[] = {
     {"png", IsPng},
     {"bmp", IsBmp},
     {"gif", IsGif},
+    // Offered by the file dialogs for photographs; their decoders check sizes through the reader.
+    {"tiff", IsTiff},
+    {"webp", IsWebp},
 };
 
 bool Fail(QString* reason, const char* text)

@@ -12,9 +12,8 @@
 
 // The decoders we run, picked by the file's first bytes (never by its name). Files of any other
 // kind are refused: every extra decoder is attack surface nobody tests. To offer a format, add a
-// row to the table in file_guards.cpp (TIFF: "II*\0" / "MM\0*"; WebP: "RIFF....WEBP") and give it
-// a structure check here if its decoder needs one.
-// Returns the reader's format name ("jpeg", "png", "bmp", "gif") or null.
+// row to the table in file_guards.cpp and give it a structure check here if its decoder needs one.
+// Returns the reader's format name ("jpeg", "png", "bmp", "gif", "tiff", "webp") or null.
 const char* DetectPictureFormat(const std::uint8_t* data, std::size_t size);
 
 // The reason a declared size is refused: more pixels than a picture may have, or more than a file

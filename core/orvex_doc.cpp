@@ -19,7 +19,8 @@ QString COrvexDoc::title() const
 bool COrvexDoc::Open(const QString& path)
 {
     CImage loaded;
-    if (!LoadPicture(path, loaded, &m_lastError)) {
+    CPictureMetadata metadata;
+    if (!LoadPictureAndMetadata(path, loaded, metadata, &m_lastError)) {
         Show(kAppTitle, QStringLiteral("Load failed"), IDocumentUi::Icon::Warning);
         return false;
     }
@@ -30,6 +31,7 @@ bool COrvexDoc::Open(const QString& path)
         Show(kAppTitle, QStringLiteral("Load failed"), IDocumentUi::Icon::Warning);
         return false;
     }
+    m_metadata = std::move(metadata);
     m_modified = 0;
     m_pathName = QFileInfo(path).absoluteFilePath();
     return true;
@@ -37,7 +39,7 @@ bool COrvexDoc::Open(const QString& path)
 
 bool COrvexDoc::Save(const QString& path)
 {
-    if (!SavePicture(m_picture, path, &m_lastError)) {
+    if (!SavePictureWith(m_picture, path, m_saveOptions, &m_metadata, &m_lastError, m_engine.progressSink())) {
         Show(QStringLiteral("Save Error"), QStringLiteral("Can not save %1").arg(path), IDocumentUi::Icon::Warning);
         return false;
     }
@@ -50,7 +52,13 @@ bool COrvexDoc::SaveAs()
 {
     const QString path = m_ui ? m_ui->AskSavePath(m_pathName) : QString();
     if (path.isEmpty()) return false;
-    return Save(path);
+    CSaveOptions options = m_saveOptions;
+    if (!m_ui->AskSaveOptions(path, m_picture, m_metadata, options)) return false;
+    const CSaveOptions previous = m_saveOptions;
+    m_saveOptions = options;
+    if (Save(path)) return true;
+    m_saveOptions = previous;
+    return false;
 }
 
 bool COrvexDoc::SaveToCurrentPath()

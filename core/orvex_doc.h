@@ -3,6 +3,8 @@
 #include "core/image.h"
 #include "core/image_history.h"
 #include "core/image_processor.h"
+#include "core/picture_metadata.h"
+#include "core/picture_save.h"
 
 #include <QString>
 
@@ -23,6 +25,15 @@ public:
     virtual Answer AskYesNoCancel(const QString& caption, const QString& text) = 0;
     // The Save As dialog; an empty result means the user cancelled.
     virtual QString AskSavePath(const QString& suggestedPath) = 0;
+    // The options step of Save As, after the path: quality and subsampling for JPEG, whether to
+    // remove the metadata. `options` comes in with the document's last choice; false cancels the
+    // save. Without a screen nothing is asked.
+    virtual bool AskSaveOptions(const QString& path, const CImage& picture, const CPictureMetadata& metadata,
+                                CSaveOptions& options)
+    {
+        (void)path, (void)picture, (void)metadata, (void)options;
+        return true;
+    }
 };
 
 // One open picture file: the picture, the engine bound to it, the undo history and the program's own
@@ -32,6 +43,8 @@ class COrvexDoc
 public:
     static inline const QString kAppTitle = QStringLiteral("Orvex");
     static inline const QString kFileFilter = QStringLiteral("Supported Files (*.jpg; *.bmp; *.gif; *.png)");
+    static inline const QString kTiffFilter = QStringLiteral("TIFF (*.tif *.tiff)");
+    static inline const QString kWebpFilter = QStringLiteral("WebP (*.webp)");
     static inline const QString kAllFilesFilter = QStringLiteral("All Files (*.*)");
 
     explicit COrvexDoc(IDocumentUi* ui = nullptr);
@@ -73,6 +86,12 @@ public:
     bool modified() const { return m_modified != 0; }
     void SetModified(bool modified) { m_modified = modified ? 1 : 0; }
 
+    // What the opened file carried besides its pixels, written back on every save.
+    const CPictureMetadata& metadata() const { return m_metadata; }
+    // How the document is saved: the last choice of Save As, used silently by File > Save.
+    const CSaveOptions& saveOptions() const { return m_saveOptions; }
+    void SetSaveOptions(const CSaveOptions& options) { m_saveOptions = options; }
+
     QString pathName() const { return m_pathName; }
     // The file name shown in captions ("photo.jpg").
     QString title() const;
@@ -88,6 +107,9 @@ private:
     CImageProcessor m_engine{&m_picture};
     CImageHistory m_history;
     std::uint8_t m_modified = 0;
+
+    CPictureMetadata m_metadata;
+    CSaveOptions m_saveOptions;
 
     IDocumentUi* m_ui;
     QString m_pathName;

@@ -1,16 +1,17 @@
 #include "core/picture_codec.h"
 
+#include "core/bmp_decoder.h"
 #include "core/direct_decoders.h"
 #include "core/file_guards.h"
 #include "core/gif_writer.h"
 #include "core/parallel.h"
+#include "core/picture_save.h"
 
 #include <QBuffer>
 #include <QFile>
 #include <QFileInfo>
 #include <QImageReader>
 #include <QImageWriter>
-#include <QSaveFile>
 
 #include <cstring>
 #include <new>
@@ -111,7 +112,6 @@ const std::vector<CEncoder>& Encoders()
             {"png", "PNG", "*.png"},
             {"tiff", "TIFF", "*.tif;*.tiff"},
             {"webp", "WebP", "*.webp"},
-            {"ppm", "PPM", "*.ppm"},
         };
         const QList<QByteArray> writable = QImageWriter::supportedImageFormats();
         std::vector<CEncoder> list;
@@ -229,7 +229,7 @@ bool LoadPictureFromMemory(const std::uint8_t* data, std::size_t size, CImage& p
     if (size == 0) return Fail(reason, QStringLiteral("the file is empty"));
     const auto fileBytes = static_cast<qint64>(size);
     const char* format = DetectPictureFormat(data, size);
-    if (!format) return Fail(reason, QStringLiteral("the file is not a JPEG, PNG, BMP or GIF picture"));
+    if (!format) return Fail(reason, QStringLiteral("the file is not a JPEG, PNG, BMP, GIF, TIFF or WebP picture"));
     const QByteArray kind(format);
 
     // Every declared size and the file's structure are checked before a decoder allocates.
@@ -245,6 +245,7 @@ bool LoadPictureFromMemory(const std::uint8_t* data, std::size_t size, CImage& p
         direct = DecodeJpegDirect(data, size, picture, &directReason);
     } else if (kind == "bmp") {
         if (!CheckBmpStructure(data, size, reason)) return false;
+        direct = DecodeBmpDirect(data, size, picture, &directReason);
     } else if (kind == "gif") {
         if (!CheckGifStructure(data, size, reason)) return false;
     }
@@ -283,16 +284,23 @@ bool LoadPictureFromMemory(const std::uint8_t* data, std::size_t size, CImage& p
     return true;
 }
 
-bool EncodePicture(const CImage& picture, const QByteArray& format, QIODevice& device, QString* reason)
+bool CheckEncodableSize(const CImage& picture, const QByteArray& format, QString* reason)
 {
-    if (picture.IsNull()) return Fail(reason, QStringLiteral("there is no picture to save"));
-    // Limits of the libraries behind the writers, said plainly instead of their "Unknown error".
+    // Limits of the libraries behind the readers and writers, said plainly instead of their
+    // "Unknown error".
     if (format == "png" && (picture.width() > kPngMaxSide || picture.height() > kPngMaxSide))
         return Fail(reason, QStringLiteral("PNG files are limited to %1 pixels a side (this picture is %2)")
                                 .arg(kPngMaxSide).arg(SizeText(picture.width(), picture.height())));
     if (format == "jpeg" && (picture.width() > kJpegMaxSide || picture.height() > kJpegMaxSide))
         return Fail(reason, QStringLiteral("JPEG files are limited to %1 pixels a side (this picture is %2)")
                                 .arg(kJpegMaxSide).arg(SizeText(picture.width(), picture.height())));
+    return true;
+}
+
+bool EncodePicture(const CImage& picture, const QByteArray& format, QIODevice& device, QString* reason)
+{
+    if (picture.IsNull()) return Fail(reason, QStringLiteral("there is no picture to save"));
+    if (!CheckEncodableSize(picture, format, reason)) return false;
 
     bool ok = false;
     QString why;
@@ -328,17 +336,5 @@ bool EncodePicture(const CImage& picture, const QByteArray& format, QIODevice& d
 
 bool SavePicture(const CImage& picture, const QString& path, QString* reason)
 {
-    if (picture.IsNull()) return Fail(reason, QStringLiteral("there is no picture to save"));
-    const CEncoder* encoder = EncoderForPath(path);
-    if (!encoder) return Fail(reason, QStringLiteral("no picture format is known for this file name's extension"));
-
-    // Written aside and renamed over the target only when complete.
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly)) return Fail(reason, file.errorString());
-    if (!EncodePicture(picture, encoder->format, file, reason)) {
-        file.cancelWriting();
-        return false;
-    }
-    if (!file.commit()) return Fail(reason, file.errorString());
-    return true;
+    return SavePictureWith(picture, path, CSaveOptions{}, nullptr, reason);
 }

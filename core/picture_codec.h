@@ -27,7 +27,7 @@ const CEncoder* EncoderForPath(const QString& path);
 
 // Decodes `path` into `picture` as 24-bit blue-green-red: palettes expanded, alpha composited over
 // white, EXIF orientation applied. On failure `picture` is untouched, `reason` says why, and the
-// result is false. Only JPEG, PNG, BMP and GIF content is decoded, whatever the file's name. Files
+// result is false. Only JPEG, PNG, BMP, GIF, TIFF and WebP content is decoded, whatever the file's name. Files
 // that claim more than CImage::kMaxPixels pixels, more than their size can hold, or whose structure
 // is broken (bad chunk lengths or checksums, truncation), are refused before large allocations.
 bool LoadPicture(const QString& path, CImage& picture, QString* reason = nullptr);
@@ -35,13 +35,18 @@ bool LoadPicture(const QString& path, CImage& picture, QString* reason = nullptr
 // The same for a file's bytes already in memory (`size` bytes at `data`).
 bool LoadPictureFromMemory(const std::uint8_t* data, std::size_t size, CImage& picture, QString* reason = nullptr);
 
-// Encodes `picture` at `path` with the encoder the extension selects, default settings. The file is
-// written under a temporary name in the same folder and renamed over `path` only once complete, so
-// a failed save leaves an existing file as it was.
+// Encodes `picture` at `path` with the encoder the extension selects, default settings (JPEG at
+// quality 92) and no metadata; `SavePictureWith` (core/picture_save.h) takes options and tags. The
+// file is written under a temporary name in the same folder and renamed over `path` only once
+// complete, so a failed save leaves an existing file as it was.
 bool SavePicture(const CImage& picture, const QString& path, QString* reason = nullptr);
 
-// The encoding step of SavePicture: writes `picture` to `device` in `format` (an encoder's format
-// name). A failure of the device itself (a full disk) is reported with the device's own reason.
+// False, with the reason, when `format`'s library cannot hold a picture of this size.
+bool CheckEncodableSize(const CImage& picture, const QByteArray& format, QString* reason = nullptr);
+
+// The encoding step of SavePicture for formats without options or tags: writes `picture` to
+// `device` in `format` (an encoder's format name). A failure of the device itself (a full disk) is
+// reported with the device's own reason.
 bool EncodePicture(const CImage& picture, const QByteArray& format, QIODevice& device, QString* reason = nullptr);
 
 // The picture's pixel memory seen as a QImage without copying. Rows are in memory order, which is

@@ -1,5 +1,7 @@
 #include "shell/document_ui.h"
 
+#include "shell/save_options_dlg.h"
+
 #include <QComboBox>
 #include <QFileDialog>
 #include <QFileSystemModel>
@@ -7,6 +9,7 @@
 #include <QFontMetrics>
 #include <QGridLayout>
 #include <QMessageBox>
+#include <QSettings>
 #include <QSpacerItem>
 
 #include <algorithm>
@@ -47,7 +50,7 @@ void WideEnoughForCaption(QMessageBox& box)
 
 QStringList CDocumentUi::Filters()
 {
-    return {COrvexDoc::kFileFilter, COrvexDoc::kAllFilesFilter};
+    return {COrvexDoc::kFileFilter, COrvexDoc::kTiffFilter, COrvexDoc::kWebpFilter, COrvexDoc::kAllFilesFilter};
 }
 
 void CDocumentUi::ShowMessage(const QString& caption, const QString& text, Icon icon)
@@ -81,6 +84,13 @@ QString CDocumentUi::AskSavePath(const QString& suggestedPath)
     if (!suggestedPath.isEmpty()) dialog.selectFile(suggestedPath);
     if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return {};
     return dialog.selectedFiles().front();
+}
+
+bool CDocumentUi::AskSaveOptions(const QString& path, const CImage& picture, const CPictureMetadata& metadata,
+                                 CSaveOptions& options)
+{
+    QSettings settings(QSettings::NativeFormat, QSettings::UserScope, QStringLiteral("Orvex"), QStringLiteral("Orvex"));
+    return CSaveOptionsDlg::Ask(path, picture, metadata, options, settings);
 }
 
 QStringList CDocumentUi::AskOpenPaths(QWidget* parent, const QString& folder)

@@ -16,11 +16,14 @@ public:
     void ShowMessage(const QString& caption, const QString& text, Icon icon) override;
     Answer AskYesNoCancel(const QString& caption, const QString& text) override;
     QString AskSavePath(const QString& suggestedPath) override;
+    bool AskSaveOptions(const QString& path, const CImage& picture, const CPictureMetadata& metadata,
+                        CSaveOptions& options) override;
 
     // The open dialog of File > Open, with the same filters, showing `folder` first; empty when
     // cancelled.
     static QStringList AskOpenPaths(QWidget* parent, const QString& folder = QString());
-    // "Supported Files (*.jpg; *.bmp; *.gif; *.png)" and "All Files (*.*)".
+    // "Supported Files (*.jpg; *.bmp; *.gif; *.png)", "TIFF (*.tif *.tiff)", "WebP (*.webp)" and
+    // "All Files (*.*)".
     static QStringList Filters();
 
 private:

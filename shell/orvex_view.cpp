@@ -1,5 +1,6 @@
 #include "shell/orvex_view.h"
 
+#include "core/colour_profile.h"
 #include "core/picture_codec.h"
 #include "dialogs/preview_renderer.h"
 #include "shell/child_frame.h"
@@ -211,6 +212,7 @@ void COrvexView::DrawPicture(QPainter& painter, const CImage& source, const QRec
         const int ch = std::clamp(static_cast<int>(pictureRect.height() * ratio), 1, source.height());
         if (!m_cacheValid || m_cacheZoom != m_zoom || m_cacheRatio != ratio || m_cache.size() != QSize(cw, ch)) {
             m_cache = ScalePictureDown(source, cw, ch);
+            ConvertToSrgb(m_cache, document().metadata().iccProfile());
             m_cacheValid = !m_cache.isNull();
             m_cacheZoom = m_zoom;
             m_cacheRatio = ratio;
@@ -231,8 +233,9 @@ void COrvexView::DrawPicture(QPainter& painter, const CImage& source, const QRec
     const int sy0 = local.top() / z;
     const int sx1 = std::min(source.width(), (local.right() + z) / z);
     const int sy1 = std::min(source.height(), (local.bottom() + z) / z);
-    const QImage part = ExtractPictureRegion(source, QRect(sx0, sy0, sx1 - sx0, sy1 - sy0));
+    QImage part = ExtractPictureRegion(source, QRect(sx0, sy0, sx1 - sx0, sy1 - sy0));
     if (part.isNull()) return;
+    ConvertToSrgb(part, document().metadata().iccProfile());
     painter.setRenderHint(QPainter::SmoothPixmapTransform, false);
     painter.drawImage(QRect(pictureRect.x() + sx0 * z, pictureRect.y() + sy0 * z, part.width() * z, part.height() * z),
                       part);

@@ -73,6 +73,10 @@ TEST_F(CliTest, UsageErrorsNameTheProblemAndWriteNothing)
         {{"--seed", input, out}, "invalid seed"},
         {{"--seed"}, "--seed needs a number"},
         {{"--frobnicate", input, out}, "unknown option"},
+        {{"--quality", "0", input, out}, "invalid quality '0'"},
+        {{"--quality", "101", input, out}, "invalid quality '101'"},
+        {{"--quality", "9x", input, out}, "invalid quality '9x'"},
+        {{"--quality"}, "--quality needs a number"},
     };
     for (const auto& c : cases) {
         const CliRun r = Cli(c.args);
@@ -119,8 +123,41 @@ TEST_F(CliTest, InformationalCommands)
     EXPECT_NE(r.out.find("Invert"), std::string::npos);
     r = Cli({"--help"});
     EXPECT_EQ(r.code, kExitOk);
-    EXPECT_NE(r.out.find("orvex-cli [--seed N] [--quiet] INPUT OUTPUT [OPERATION ...]"), std::string::npos);
+    EXPECT_NE(r.out.find("orvex-cli [--seed N] [--quality N] [--strip] [--quiet] INPUT OUTPUT [OPERATION ...]"), std::string::npos);
     r = Cli({"--version"});
     EXPECT_EQ(r.code, kExitOk);
     EXPECT_EQ(r.out.rfind("orvex-cli ", 0), 0u);
+}
+
+TEST_F(CliTest, QualityAndStripReachTheSavedFile)
+{
+    // A photo-sized smooth picture with a tag, through PNG so that it carries EXIF.
+    const std::string tagged = Out("tagged.jpg");
+    ASSERT_EQ(Cli({input, tagged}).code, kExitOk);
+    QFile file(QString::fromStdString(tagged));
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    QByteArray bytes = file.readAll();
+    file.close();
+    // An APP1 EXIF segment naming a camera, spliced in after SOI.
+    const QByteArray tiff = QByteArray("II*\0\x08\0\0\0\x01\0\x0f\x01\x02\0\x05\0\0\0\x1a\0\0\0\0\0\0\0Cam1\0", 31);
+    QByteArray app1 = QByteArray("\xff\xe1", 2);
+    const int length = 2 + 6 + int(tiff.size());
+    app1.append(char(length >> 8)).append(char(length & 0xff)).append(QByteArray("Exif\0\0", 6)).append(tiff);
+    bytes.insert(2, app1);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write(bytes);
+    file.close();
+
+    const std::string kept = Out("kept.jpg"), stripped = Out("stripped.jpg"), low = Out("low.jpg");
+    ASSERT_EQ(Cli({tagged, kept}).code, kExitOk);
+    ASSERT_EQ(Cli({"--strip", tagged, stripped}).code, kExitOk);
+    ASSERT_EQ(Cli({"--quality", "10", tagged, low}).code, kExitOk);
+    const auto read = [](const std::string& path) {
+        QFile f(QString::fromStdString(path));
+        return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+    };
+    EXPECT_TRUE(read(kept).contains("Cam1"));
+    EXPECT_FALSE(read(stripped).contains("Cam1"));
+    EXPECT_FALSE(read(stripped).contains("Exif"));
+    EXPECT_LT(read(low).size(), read(kept).size());
 }

@@ -84,7 +84,8 @@ TEST_F(MainFrameTest, OpenDialogShowsTheFilterAsWrittenAndStillListsThePictures)
         static_cast<QDialog*>(dialog)->accept();
     });
     Run(kOpen);
-    EXPECT_EQ(filters, (QStringList{"Supported Files (*.jpg; *.bmp; *.gif; *.png)", "All Files (*.*)"}));
+    EXPECT_EQ(filters, (QStringList{"Supported Files (*.jpg; *.bmp; *.gif; *.png)", "TIFF (*.tif *.tiff)", "WebP (*.webp)",
+                                    "All Files (*.*)"}));
     // Taken literally the patterns would end in ";" and hide every picture.
     EXPECT_EQ(patterns, (QStringList{"*.jpg", "*.bmp", "*.gif", "*.png"}));
     EXPECT_EQ(windowCount(), 1);

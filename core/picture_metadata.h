@@ -1,0 +1,64 @@
+#pragma once
+
+#include "core/image.h"
+
+#include <QString>
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+// What a photograph carries besides its pixels: EXIF (camera, date, GPS...), XMP, IPTC and the
+// embedded colour profile. Read when a file is opened and written back when it is saved, so that
+// opening, editing and saving a photograph loses nothing but what the edit made untrue.
+class CPictureMetadata
+{
+public:
+    CPictureMetadata();
+    ~CPictureMetadata();
+    CPictureMetadata(const CPictureMetadata&);
+    CPictureMetadata& operator=(const CPictureMetadata&);
+    CPictureMetadata(CPictureMetadata&&) noexcept;
+    CPictureMetadata& operator=(CPictureMetadata&&) noexcept;
+
+    // Reads the metadata of the file at `path`. A file without any, or one the reader does not
+    // understand, leaves the object empty: metadata never makes opening fail.
+    static CPictureMetadata Read(const QString& path);
+
+    // True when there is no EXIF, XMP or IPTC (the colour profile aside).
+    bool HasNoTags() const;
+    bool IsEmpty() const { return HasNoTags() && m_icc.empty(); }
+
+    // The EXIF orientation, 1..8; 1 when absent or out of range.
+    int orientation() const;
+
+    // The embedded ICC profile, byte for byte; empty when untagged.
+    const std::vector<std::uint8_t>& iccProfile() const { return m_icc; }
+    void SetIccProfile(std::vector<std::uint8_t> icc) { m_icc = std::move(icc); }
+
+    // Drops EXIF, XMP and IPTC (GPS, camera, names, dates); the colour profile stays, since it
+    // tells how the pixel values are meant to look and identifies nobody.
+    void StripTags();
+
+    // Rewrites the encoded file in `file` (JPEG, PNG, TIFF or WebP) so that it carries these tags
+    // describing a `width` x `height` upright picture: orientation 1, the pixel dimensions updated,
+    // any embedded thumbnail dropped since it shows the old pixels. With `withIcc` the colour
+    // profile is embedded too (for the writers that cannot do it themselves). False with `reason`
+    // when the file cannot be rewritten; `file` is then unchanged.
+    bool WriteInto(std::vector<std::uint8_t>& file, int width, int height, bool withIcc, std::string* reason) const;
+
+private:
+    struct Tags;
+    std::unique_ptr<Tags> m_tags; // null when the file had none
+    std::vector<std::uint8_t> m_icc;
+};
+
+// Decodes the file at `path` (LoadPicture) and reads its metadata. The picture comes out upright:
+// where the format's reader does not apply the EXIF orientation itself (PNG, WebP), it is applied
+// here. On failure `picture` and `metadata` are untouched.
+bool LoadPictureAndMetadata(const QString& path, CImage& picture, CPictureMetadata& metadata, QString* reason = nullptr);
+
+// Turns a picture stored in EXIF orientation `orientation` (2..8) upright; 1 and anything out of
+// range leave it as it is. False when memory runs out; the picture is then unchanged.
+bool ApplyOrientation(CImage& picture, int orientation);

@@ -1,0 +1,29 @@
+#pragma once
+
+#include "core/image.h"
+#include "core/jpeg_encoder.h"
+#include "core/picture_metadata.h"
+#include "core/progress.h"
+
+#include <QString>
+
+// How a picture is to be written, beyond the format its file name selects.
+struct CSaveOptions
+{
+    CJpegOptions jpeg;            // JPEG, and the quality of lossy WebP
+    bool removeMetadata = false;  // write no EXIF, XMP or IPTC (the colour profile stays)
+    bool chosen = false;          // picked by the user in Save As (not the defaults)
+};
+
+// Encodes `picture` at `path` with the encoder the extension selects. JPEG, PNG, TIFF and WebP
+// carry `metadata` (when given and not removed) describing the upright picture as saved; BMP and GIF
+// carry none. The file is written under a temporary name in the same folder and renamed over
+// `path` only once complete, so a failed save leaves an existing file as it was. Saves that take a
+// while (large pictures in the slower formats) show how far they are on `progress`.
+bool SavePictureWith(const CImage& picture, const QString& path, const CSaveOptions& options,
+                     const CPictureMetadata* metadata, QString* reason = nullptr, IProgress* progress = nullptr);
+
+// The bytes `SavePictureWith` would write for a JPEG, without touching the disk: the options step of
+// Save As uses it to tell the file size a quality gives.
+bool EncodeJpegFile(const CImage& picture, const CSaveOptions& options, const CPictureMetadata* metadata,
+                    std::vector<std::uint8_t>& file, QString* reason = nullptr);

@@ -1,0 +1,565 @@
+#include "core/colour_profile.h"
+#include "core/jpeg_encoder.h"
+#include "core/orvex_doc.h"
+#include "core/picture_codec.h"
+#include "core/picture_metadata.h"
+#include "core/picture_save.h"
+#include "core/png_encoder.h"
+#include "tests/test_pictures.h"
+
+#include <QDir>
+#include <QDirIterator>
+#include <QFile>
+#include <QImage>
+#include <QImageReader>
+#include <QTemporaryDir>
+
+#include <exiv2/exiv2.hpp>
+#include <gtest/gtest.h>
+#include <lcms2.h>
+
+#include <array>
+#include <cmath>
+#include <map>
+
+using namespace test_pictures;
+
+namespace {
+
+// Smooth shading with some fine texture: what a photograph looks like to an encoder.
+CImage PhotoLike(int width, int height)
+{
+    CImage image;
+    image.Create(width, height, 24);
+    for (int y = 0; y < height; ++y)
+        for (int x = 0; x < width; ++x) {
+            const double u = double(x) / width, v = double(y) / height;
+            const double texture = 12 * std::sin(x * 0.9) * std::cos(y * 0.7);
+            std::uint8_t* p = Pixel(image, x, y);
+            p[0] = static_cast<std::uint8_t>(std::clamp(60 + 120 * v + texture, 0.0, 255.0));
+            p[1] = static_cast<std::uint8_t>(std::clamp(40 + 150 * u * v + texture, 0.0, 255.0));
+            p[2] = static_cast<std::uint8_t>(std::clamp(200 - 140 * u + texture, 0.0, 255.0));
+        }
+    return image;
+}
+
+double Psnr(const CImage& a, const CImage& b)
+{
+    double sum = 0;
+    for (int y = 0; y < a.height(); ++y)
+        for (int i = 0; i < a.width() * 3; ++i) {
+            const double d = double(Pixel(a, 0, y)[i]) - Pixel(b, 0, y)[i];
+            sum += d * d;
+        }
+    const double mse = sum / (double(a.width()) * a.height() * 3);
+    return mse == 0 ? 99 : 10 * std::log10(255.0 * 255.0 / mse);
+}
+
+std::vector<std::uint8_t> ReadAll(const QString& path)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly)) return {};
+    const QByteArray bytes = file.readAll();
+    return {bytes.begin(), bytes.end()};
+}
+
+void WriteAll(const QString& path, const std::vector<std::uint8_t>& bytes)
+{
+    QFile file(path);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write(reinterpret_cast<const char*>(bytes.data()), qint64(bytes.size()));
+}
+
+// The horizontal and vertical sampling factors of the first component, from the frame header.
+std::pair<int, int> LumaSampling(const std::vector<std::uint8_t>& jpeg)
+{
+    for (std::size_t i = 2; i + 12 < jpeg.size(); ++i)
+        if (jpeg[i] == 0xFF && (jpeg[i + 1] == 0xC0 || jpeg[i + 1] == 0xC2)) return {jpeg[i + 11] >> 4, jpeg[i + 11] & 15};
+    return {0, 0};
+}
+
+// A matrix/curve profile with the Display P3 primaries, made as a colour-managed application would.
+std::vector<std::uint8_t> DisplayP3Profile()
+{
+    const cmsCIExyY d65 = {0.3127, 0.3290, 1.0};
+    const cmsCIExyYTRIPLE p3 = {{0.680, 0.320, 1.0}, {0.265, 0.690, 1.0}, {0.150, 0.060, 1.0}};
+    const double params[5] = {2.4, 1 / 1.055, 0.055 / 1.055, 1 / 12.92, 0.04045};
+    cmsToneCurve* curve = cmsBuildParametricToneCurve(nullptr, 4, params);
+    cmsToneCurve* curves[3] = {curve, curve, curve};
+    cmsHPROFILE profile = cmsCreateRGBProfile(&d65, &p3, curves);
+    cmsUInt32Number size = 0;
+    cmsSaveProfileToMem(profile, nullptr, &size);
+    std::vector<std::uint8_t> bytes(size);
+    cmsSaveProfileToMem(profile, bytes.data(), &size);
+    cmsCloseProfile(profile);
+    cmsFreeToneCurve(curve);
+    return bytes;
+}
+
+using TagMap = std::map<std::string, std::string>;
+
+// Every EXIF, XMP and IPTC tag of a file by name, with its value as text.
+TagMap Tags(const QString& path)
+{
+    TagMap tags;
+    auto image = Exiv2::ImageFactory::open(QFile::encodeName(path).toStdString());
+    image->readMetadata();
+    for (const auto& d : image->exifData()) tags["exif " + d.key()] = d.toString();
+    for (const auto& d : image->xmpData()) tags["xmp " + d.key()] = d.toString();
+    for (const auto& d : image->iptcData()) tags["iptc " + d.key()] += d.toString() + ";";
+    return tags;
+}
+
+// Writes a camera's worth of tags into an existing file, as a camera or photo manager would.
+void WriteCameraTags(const QString& path, int orientation, const std::vector<std::uint8_t>& icc)
+{
+    auto image = Exiv2::ImageFactory::open(QFile::encodeName(path).toStdString());
+    image->readMetadata();
+    Exiv2::ExifData& exif = image->exifData();
+    exif["Exif.Image.Make"] = "Orvex Test Camera";
+    exif["Exif.Image.Model"] = "OT-1";
+    exif["Exif.Image.Orientation"] = std::uint16_t(orientation);
+    exif["Exif.Image.Artist"] = "Ann Example";
+    exif["Exif.Image.Copyright"] = "(c) 2024 Ann Example";
+    exif["Exif.Image.Software"] = "Firmware 1.02";
+    exif["Exif.Image.DateTime"] = "2024:05:06 07:08:09";
+    exif["Exif.Photo.DateTimeOriginal"] = "2024:05:06 07:08:09";
+    exif["Exif.Photo.ExposureTime"] = Exiv2::URational(1, 250);
+    exif["Exif.Photo.FNumber"] = Exiv2::URational(28, 10);
+    exif["Exif.Photo.ISOSpeedRatings"] = std::uint16_t(400);
+    exif["Exif.Photo.FocalLength"] = Exiv2::URational(35, 1);
+    exif["Exif.Photo.LensModel"] = "35mm F2.8";
+    exif["Exif.Photo.PixelXDimension"] = std::uint32_t(9999);
+    exif["Exif.Photo.PixelYDimension"] = std::uint32_t(8888);
+    exif["Exif.Photo.UserComment"] = "charset=Ascii Harbour at dawn";
+    exif["Exif.GPSInfo.GPSVersionID"] = "2 3 0 0";
+    exif["Exif.GPSInfo.GPSLatitudeRef"] = "N";
+    exif["Exif.GPSInfo.GPSLatitude"] = "59/1 54/1 3000/100";
+    exif["Exif.GPSInfo.GPSLongitudeRef"] = "E";
+    exif["Exif.GPSInfo.GPSLongitude"] = "10/1 45/1 0/1";
+    Exiv2::XmpData& xmp = image->xmpData();
+    xmp["Xmp.dc.title"] = "lang=x-default Harbour";
+    xmp["Xmp.dc.creator"] = "Ann Example";
+    xmp["Xmp.xmp.Rating"] = "4";
+    xmp["Xmp.tiff.Orientation"] = std::to_string(orientation);
+    xmp["Xmp.photoshop.City"] = "Oslo";
+    Exiv2::IptcData& iptc = image->iptcData();
+    iptc["Iptc.Application2.City"] = "Oslo";
+    iptc["Iptc.Application2.Headline"] = "Harbour at dawn";
+    iptc["Iptc.Application2.Byline"] = "Ann Example";
+    if (!icc.empty()) {
+        Exiv2::DataBuf buf(icc.data(), long(icc.size()));
+        image->setIccProfile(buf, false);
+    }
+    image->writeMetadata();
+}
+
+// Tags whose value the save changes on purpose: orientation, pixel size, and the offsets at which
+// the sub-directories happen to lie in a file.
+bool IsOrientationOrSize(const std::string& key)
+{
+    return key == "exif Exif.Image.ExifTag" || key == "exif Exif.Image.GPSTag" ||
+           key == "exif Exif.Photo.InteroperabilityTag" || key.find("Orientation") != std::string::npos || key.find("PixelXDimension") != std::string::npos ||
+           key.find("PixelYDimension") != std::string::npos;
+}
+
+class PhotoSave : public ::testing::Test
+{
+protected:
+    QTemporaryDir dir;
+    QString Path(const QString& name) const { return dir.filePath(name); }
+};
+
+} // namespace
+
+TEST_F(PhotoSave, JpegDefaultsToQuality92WithFullChromaAndKeepsThePixels)
+{
+    const CImage picture = PhotoLike(320, 200);
+    ASSERT_TRUE(SavePicture(picture, Path("q92.jpg")));
+    const std::vector<std::uint8_t> q92 = ReadAll(Path("q92.jpg"));
+    EXPECT_EQ(LumaSampling(q92), std::make_pair(1, 1));
+
+    CImage decoded;
+    ASSERT_TRUE(LoadPicture(Path("q92.jpg"), decoded));
+    EXPECT_GT(Psnr(picture, decoded), 40.0);
+
+    // Below 90 the chroma is halved both ways and the file shrinks; the writer's old default (75)
+    // is well below what the default now keeps.
+    CSaveOptions low;
+    low.jpeg.quality = 75;
+    ASSERT_TRUE(SavePictureWith(picture, Path("q75.jpg"), low, nullptr));
+    const std::vector<std::uint8_t> q75 = ReadAll(Path("q75.jpg"));
+    EXPECT_EQ(LumaSampling(q75), std::make_pair(2, 2));
+    EXPECT_LT(q75.size() * 3, q92.size() * 2);
+
+    // Decoding and saving again at the same quality does not drift.
+    CImage again;
+    ASSERT_TRUE(SavePicture(decoded, Path("again.jpg")));
+    ASSERT_TRUE(LoadPicture(Path("again.jpg"), again));
+    EXPECT_GT(Psnr(decoded, again), 40.0);
+}
+
+TEST_F(PhotoSave, JpegStripsJoinIntoTheSameFileWhateverTheirNumber)
+{
+    const std::vector<std::uint8_t> none;
+    for (ChromaSubsampling sampling : {ChromaSubsampling::Full444, ChromaSubsampling::Quarter420, ChromaSubsampling::Half422}) {
+        for (const auto& [w, h] : {std::pair{1, 1}, std::pair{37, 129}, std::pair{64, 300}, std::pair{5, 17}}) {
+            const CImage picture = Noise(w, h, std::uint32_t(w * 131 + h));
+            CJpegOptions options;
+            options.subsampling = sampling;
+            options.strips = 1;
+            std::vector<std::uint8_t> single, split;
+            ASSERT_TRUE(EncodeJpeg(picture, options, none, single, nullptr));
+            for (int strips : {2, 3, 7}) {
+                options.strips = strips;
+                ASSERT_TRUE(EncodeJpeg(picture, options, none, split, nullptr));
+                EXPECT_EQ(split, single) << w << "x" << h << " in " << strips << " strips";
+            }
+            QImage decoded;
+            ASSERT_TRUE(decoded.loadFromData(split.data(), int(split.size()), "JPEG")) << w << "x" << h;
+            EXPECT_EQ(decoded.size(), QSize(w, h));
+        }
+    }
+    // Progressive files are one encode.
+    CJpegOptions progressive;
+    progressive.progressive = true;
+    std::vector<std::uint8_t> file;
+    ASSERT_TRUE(EncodeJpeg(PhotoLike(40, 300), progressive, none, file, nullptr));
+    QImage decoded;
+    ASSERT_TRUE(decoded.loadFromData(file.data(), int(file.size()), "JPEG"));
+}
+
+TEST_F(PhotoSave, PngPiecesDecodeToTheExactPixels)
+{
+    const std::vector<std::uint8_t> none;
+    for (const auto& [w, h] : {std::pair{1, 1}, std::pair{2, 3}, std::pair{6, 1}, std::pair{17, 5}, std::pair{67, 401}}) {
+        for (int kind = 0; kind < 2; ++kind) {
+            const CImage picture = kind ? Noise(w, h, std::uint32_t(w + 7 * h)) : PhotoLike(w, h);
+            for (int pieces : {1, 2, 5}) {
+                for (int strategy : {-1, 0, 3}) {
+                    CPngOptions options;
+                    options.pieces = pieces;
+                    options.strategy = strategy;
+                    std::vector<std::uint8_t> file;
+                    ASSERT_TRUE(EncodePng(picture, options, none, file, nullptr));
+                    QImage image;
+                    ASSERT_TRUE(image.loadFromData(file.data(), int(file.size()), "PNG"));
+                    CImage decoded;
+                    ASSERT_TRUE(PictureFromQImage(image, decoded));
+                    EXPECT_TRUE(SamePixels(decoded, picture)) << w << "x" << h << " pieces " << pieces << " strategy " << strategy;
+                }
+            }
+        }
+    }
+}
+
+TEST_F(PhotoSave, TagsAndProfileSurviveOpenFilterSaveInEveryFormatThatCarriesThem)
+{
+    const std::vector<std::uint8_t> p3 = DisplayP3Profile();
+    ASSERT_TRUE(SavePicture(PhotoLike(96, 64), Path("camera.jpg")));
+    WriteCameraTags(Path("camera.jpg"), 1, p3);
+    const TagMap original = Tags(Path("camera.jpg"));
+    ASSERT_GT(original.size(), 25u);
+
+    COrvexDoc doc;
+    ASSERT_TRUE(doc.Open(Path("camera.jpg")));
+    EXPECT_EQ(doc.metadata().iccProfile(), p3);
+    doc.engine().Invert();
+    ASSERT_TRUE(doc.CommitChange());
+
+    for (const char* name : {"out.jpg", "out.png", "out.tif", "out.webp"}) {
+        ASSERT_TRUE(doc.Save(Path(name))) << name << ": " << doc.lastError().toStdString();
+        const TagMap saved = Tags(Path(name));
+        const bool webp = QString::fromLatin1(name).endsWith(".webp");
+        for (const auto& [key, value] : original) {
+            if (IsOrientationOrSize(key) || key.rfind("exif Exif.Thumbnail", 0) == 0) continue;
+            if (webp && key.rfind("iptc", 0) == 0) continue; // WebP has no place for IPTC
+            const auto it = saved.find(key);
+            ASSERT_NE(it, saved.end()) << name << " lost " << key;
+            EXPECT_EQ(it->second, value) << name << " changed " << key;
+        }
+        EXPECT_EQ(saved.at("exif Exif.Photo.PixelXDimension"), "96") << name;
+        EXPECT_EQ(saved.at("exif Exif.Photo.PixelYDimension"), "64") << name;
+        CPictureMetadata back = CPictureMetadata::Read(Path(name));
+        EXPECT_EQ(back.iccProfile(), p3) << name << ": profile not carried byte for byte";
+        CImage pixels;
+        ASSERT_TRUE(LoadPicture(Path(name), pixels)) << name;
+        EXPECT_EQ(pixels.width(), 96);
+    }
+
+    // Remove metadata: nothing that names a person, place or camera stays; the profile does.
+    CSaveOptions strip;
+    strip.removeMetadata = true;
+    doc.SetSaveOptions(strip);
+    for (const char* name : {"private.jpg", "private.png", "private.tif", "private.webp"}) {
+        ASSERT_TRUE(doc.Save(Path(name))) << name;
+        const TagMap saved = Tags(Path(name));
+        for (const auto& [key, value] : saved) {
+            EXPECT_EQ(key.find("GPS"), std::string::npos) << name << " " << key;
+            EXPECT_EQ(value.find("Ann Example"), std::string::npos) << name << " " << key;
+            EXPECT_EQ(value.find("Orvex Test Camera"), std::string::npos) << name << " " << key;
+        }
+        EXPECT_EQ(CPictureMetadata::Read(Path(name)).iccProfile(), p3) << name;
+    }
+    // BMP and GIF carry nothing and still save.
+    EXPECT_TRUE(doc.Save(Path("plain.bmp")));
+    EXPECT_TRUE(doc.Save(Path("plain.gif")));
+}
+
+TEST_F(PhotoSave, EveryOrientationOpensUprightAndIsSavedAsOne)
+{
+    // Six solid 16 x 16 tiles in 3 columns and 2 rows: every orientation moves them differently,
+    // and solid tiles come through JPEG unchanged but for rounding.
+    const std::uint8_t colours[6][3] = {{0, 0, 255}, {0, 255, 0}, {255, 0, 0}, {0, 255, 255}, {255, 0, 255}, {255, 255, 0}};
+    CImage upright;
+    upright.Create(48, 32, 24);
+    for (int y = 0; y < 32; ++y)
+        for (int x = 0; x < 48; ++x) std::memcpy(Pixel(upright, x, y), colours[(y / 16) * 3 + x / 16], 3);
+
+    for (const char* ext : {"jpg", "png", "tif", "webp"}) {
+        for (int orientation = 1; orientation <= 8; ++orientation) {
+            // What a camera stores for this orientation: the upright picture transformed back.
+            CImage stored;
+            const bool transposed = orientation >= 5;
+            stored.Create(transposed ? 32 : 48, transposed ? 48 : 32, 24);
+            for (int y = 0; y < 32; ++y)
+                for (int x = 0; x < 48; ++x) {
+                    int sx = x, sy = y;
+                    switch (orientation) {
+                    case 2: sx = 47 - x; break;
+                    case 3: sx = 47 - x; sy = 31 - y; break;
+                    case 4: sy = 31 - y; break;
+                    case 5: sx = y; sy = x; break;
+                    case 6: sx = y; sy = 47 - x; break;
+                    case 7: sx = 31 - y; sy = 47 - x; break;
+                    case 8: sx = 31 - y; sy = x; break;
+                    default: break;
+                    }
+                    std::memcpy(Pixel(stored, sx, sy), Pixel(upright, x, y), 3);
+                }
+            CSaveOptions best;
+            best.jpeg.quality = 100;
+            const QString path = Path(QStringLiteral("o%1.%2").arg(orientation).arg(QLatin1String(ext)));
+            ASSERT_TRUE(SavePictureWith(stored, path, best, nullptr));
+            WriteCameraTags(path, orientation, {});
+
+            CImage opened;
+            CPictureMetadata metadata;
+            ASSERT_TRUE(LoadPictureAndMetadata(path, opened, metadata)) << ext << " " << orientation;
+            ASSERT_EQ(opened.width(), 48) << ext << " " << orientation;
+            ASSERT_EQ(opened.height(), 32) << ext << " " << orientation;
+            for (int tile = 0; tile < 6; ++tile) {
+                const std::uint8_t* p = Pixel(opened, (tile % 3) * 16 + 8, (tile / 3) * 16 + 8);
+                for (int c = 0; c < 3; ++c)
+                    EXPECT_NEAR(p[c], colours[tile][c], 24) << ext << " orientation " << orientation << " tile " << tile;
+            }
+            const QString saved = Path(QStringLiteral("s%1.%2").arg(orientation).arg(QLatin1String(ext)));
+            ASSERT_TRUE(SavePictureWith(opened, saved, best, &metadata));
+            EXPECT_EQ(CPictureMetadata::Read(saved).orientation(), 1);
+            EXPECT_EQ(Tags(saved).at("xmp Xmp.tiff.Orientation"), "1");
+        }
+    }
+}
+
+TEST_F(PhotoSave, FailedSaveWithMetadataKeepsTheExistingFile)
+{
+    ASSERT_TRUE(SavePicture(PhotoLike(16, 16), Path("keep.jpg")));
+    WriteCameraTags(Path("keep.jpg"), 1, {});
+    const std::vector<std::uint8_t> before = ReadAll(Path("keep.jpg"));
+    const CPictureMetadata metadata = CPictureMetadata::Read(Path("keep.jpg"));
+    EXPECT_FALSE(SavePictureWith(CImage(), Path("keep.jpg"), CSaveOptions{}, &metadata));
+    EXPECT_FALSE(SavePictureWith(PhotoLike(16, 16), Path("missing/dir/x.jpg"), CSaveOptions{}, &metadata));
+    EXPECT_EQ(ReadAll(Path("keep.jpg")), before);
+    // Metadata that cannot be read never stops a picture from opening.
+    WriteAll(Path("odd.png"), ReadAll(Path("keep.jpg")));
+    CImage picture;
+    CPictureMetadata none;
+    EXPECT_TRUE(LoadPictureAndMetadata(Path("odd.png"), picture, none));
+}
+
+namespace {
+
+// Save As answered from a script: a path, then the options step.
+class COptionsUi : public IDocumentUi
+{
+public:
+    QString path;
+    bool accept = true;
+    int quality = 50;
+    int asked = 0;
+    void ShowMessage(const QString&, const QString&, Icon) override {}
+    Answer AskYesNoCancel(const QString&, const QString&) override { return Answer::No; }
+    QString AskSavePath(const QString&) override { return path; }
+    bool AskSaveOptions(const QString&, const CImage&, const CPictureMetadata&, CSaveOptions& options) override
+    {
+        ++asked;
+        options.jpeg.quality = quality;
+        return accept;
+    }
+};
+
+} // namespace
+
+TEST_F(PhotoSave, SaveAsOptionsStayWithTheDocumentForLaterSaves)
+{
+    ASSERT_TRUE(SavePicture(PhotoLike(64, 64), Path("start.jpg")));
+    COptionsUi ui;
+    COrvexDoc doc(&ui);
+    ASSERT_TRUE(doc.Open(Path("start.jpg")));
+    ui.path = Path("cancelled.jpg");
+    ui.accept = false;
+    EXPECT_FALSE(doc.SaveAs());
+    EXPECT_FALSE(QFile::exists(Path("cancelled.jpg")));
+    EXPECT_EQ(doc.saveOptions().jpeg.quality, 92);
+
+    ui.path = Path("chosen.jpg");
+    ui.accept = true;
+    ASSERT_TRUE(doc.SaveAs());
+    EXPECT_EQ(LumaSampling(ReadAll(Path("chosen.jpg"))), std::make_pair(2, 2));
+    // File > Save asks nothing and keeps quality 50.
+    doc.engine().Invert();
+    ASSERT_TRUE(doc.CommitChange());
+    ASSERT_TRUE(doc.SaveToCurrentPath());
+    EXPECT_EQ(ui.asked, 2);
+    EXPECT_EQ(LumaSampling(ReadAll(Path("chosen.jpg"))), std::make_pair(2, 2));
+}
+
+TEST_F(PhotoSave, DisplayP3PixelsAreShownAsTheirSrgbEquivalent)
+{
+    // A patch chart: greys, skin and sky tones, and the saturated corners of the P3 gamut.
+    std::vector<std::array<int, 3>> patches;
+    for (int v : {0, 30, 60, 90, 128, 160, 200, 230, 255}) patches.push_back({v, v, v});
+    for (const auto& c : {std::array{226, 170, 140}, std::array{90, 140, 200}, std::array{60, 120, 60},
+                          std::array{200, 60, 50}, std::array{240, 220, 80}, std::array{120, 80, 160},
+                          std::array{255, 0, 0}, std::array{0, 255, 0}, std::array{0, 0, 255},
+                          std::array{255, 255, 0}, std::array{0, 255, 255}, std::array{255, 0, 255}})
+        patches.push_back(c);
+    QImage shown(int(patches.size()), 1, QImage::Format_RGB32);
+    for (std::size_t i = 0; i < patches.size(); ++i)
+        shown.setPixel(int(i), 0, qRgb(patches[i][0], patches[i][1], patches[i][2]));
+    const std::vector<std::uint8_t> p3 = DisplayP3Profile();
+    ConvertToSrgb(shown, p3);
+
+    // Reference: the same conversion in double precision, clipped to the sRGB cube as a display
+    // clips it, compared in CIELAB with the CIEDE2000 difference.
+    cmsHPROFILE in = cmsOpenProfileFromMem(p3.data(), cmsUInt32Number(p3.size()));
+    cmsHPROFILE srgb = cmsCreate_sRGBProfile();
+    cmsHPROFILE lab = cmsCreateLab4Profile(nullptr);
+    cmsHTRANSFORM reference = cmsCreateTransform(in, TYPE_RGB_DBL, srgb, TYPE_RGB_DBL, INTENT_RELATIVE_COLORIMETRIC, cmsFLAGS_NOOPTIMIZE);
+    cmsHTRANSFORM toLab = cmsCreateTransform(srgb, TYPE_RGB_DBL, lab, TYPE_Lab_DBL, INTENT_RELATIVE_COLORIMETRIC, cmsFLAGS_NOOPTIMIZE);
+    for (std::size_t i = 0; i < patches.size(); ++i) {
+        double rgb[3] = {patches[i][0] / 255.0, patches[i][1] / 255.0, patches[i][2] / 255.0}, expected[3];
+        cmsDoTransform(reference, rgb, expected, 1);
+        for (double& v : expected) v = std::clamp(v, 0.0, 1.0);
+        const QRgb got = shown.pixel(int(i), 0);
+        const double actual[3] = {qRed(got) / 255.0, qGreen(got) / 255.0, qBlue(got) / 255.0};
+        cmsCIELab a, b;
+        cmsDoTransform(toLab, expected, &a, 1);
+        cmsDoTransform(toLab, actual, &b, 1);
+        EXPECT_LT(cmsCIE2000DeltaE(&a, &b, 1, 1, 1), 1.0) << "patch " << i;
+        EXPECT_EQ(qAlpha(got), 255);
+    }
+    // P3's (200, 60, 50) is a redder red than sRGB's: the conversion did something.
+    EXPECT_GT(qRed(shown.pixel(12, 0)), 200);
+    cmsDeleteTransform(reference);
+    cmsDeleteTransform(toLab);
+    cmsCloseProfile(in);
+    cmsCloseProfile(srgb);
+    cmsCloseProfile(lab);
+
+    // Untagged pictures and profiles that are not RGB are shown as they are.
+    QImage untouched(3, 1, QImage::Format_RGB32);
+    untouched.fill(qRgb(200, 60, 50));
+    const QImage before = untouched;
+    ConvertToSrgb(untouched, {});
+    ConvertToSrgb(untouched, std::vector<std::uint8_t>(200, 7));
+    EXPECT_EQ(untouched, before);
+}
+
+TEST_F(PhotoSave, BmpRowsGoStraightInAndOutAndAgreeWithTheGeneralReader)
+{
+    for (const auto& [w, h] : {std::pair{1, 1}, std::pair{3, 5}, std::pair{6, 2}, std::pair{33, 17}}) {
+        const CImage picture = Noise(w, h, std::uint32_t(w * 3 + h));
+        const QString path = Path(QStringLiteral("n%1x%2.bmp").arg(w).arg(h));
+        ASSERT_TRUE(SavePicture(picture, path));
+        CImage viaToolkit;
+        ASSERT_TRUE(PictureFromQImage(QImage(path), viaToolkit)) << w << "x" << h;
+        EXPECT_TRUE(SamePixels(viaToolkit, picture)) << w << "x" << h;
+        CImage direct;
+        ASSERT_TRUE(LoadPicture(path, direct));
+        EXPECT_TRUE(SamePixels(direct, picture)) << w << "x" << h;
+    }
+    // Every BMP of the corpus that opens gives the pixels the toolkit's reader gives.
+    int compared = 0;
+    QFileInfoList files;
+    for (const char* kind : {"g", "q"})
+        files += QDir(QString::fromStdString(TestDataDir() + "/bmp/bmpsuite/" + kind)).entryInfoList({"*.bmp"}, QDir::Files);
+    for (const QFileInfo& file : files) {
+        CImage ours;
+        if (!LoadPicture(file.filePath(), ours)) continue;
+        QImageReader reader(file.filePath());
+        const QImage theirs = reader.read();
+        if (theirs.isNull()) continue;
+        CImage expected;
+        ASSERT_TRUE(PictureFromQImage(theirs, expected));
+        EXPECT_TRUE(SamePixels(ours, expected)) << file.fileName().toStdString();
+        ++compared;
+    }
+    EXPECT_GT(compared, 5);
+}
+
+TEST_F(PhotoSave, MetadataOfEveryCorpusFileReadsWithoutHarm)
+{
+    // Broken, truncated and hostile files included: reading what they carry never crashes, and a
+    // file that opens can be saved again with whatever was read.
+    int files = 0;
+    for (const QString& format : {QStringLiteral("jpeg"), QStringLiteral("png"), QStringLiteral("gif"), QStringLiteral("bmp")}) {
+        QDirIterator it(QString::fromStdString(TestDataDir()) + "/" + format, QDir::Files, QDirIterator::Subdirectories);
+        while (it.hasNext()) {
+            const QString path = it.next();
+            CImage picture;
+            CPictureMetadata metadata = CPictureMetadata::Read(path);
+            if (LoadPictureAndMetadata(path, picture, metadata) && picture.width() * picture.height() < 4000000 && !metadata.IsEmpty())
+                SavePictureWith(picture, Path("again.jpg"), CSaveOptions{}, &metadata);
+            ++files;
+        }
+    }
+    EXPECT_GT(files, 400);
+}
+
+namespace {
+
+class CRecordedProgress : public IProgress
+{
+public:
+    std::vector<std::string> labels;
+    std::vector<int> positions;
+    int ends = 0;
+    void Begin(std::string_view label, int range) override
+    {
+        labels.emplace_back(label);
+        EXPECT_EQ(range, 100);
+    }
+    void SetPosition(int position) override { positions.push_back(position); }
+    void End() override { ++ends; }
+};
+
+} // namespace
+
+TEST_F(PhotoSave, LargeSlowSavesShowProgressSmallOnesDoNot)
+{
+    const CImage large = Filled(3000, 2700, 10, 200, 90);
+    CRecordedProgress progress;
+    ASSERT_TRUE(SavePictureWith(large, Path("large.png"), CSaveOptions{}, nullptr, nullptr, &progress));
+    EXPECT_EQ(progress.labels, std::vector<std::string>{" Saving:"});
+    EXPECT_EQ(progress.ends, 1);
+    ASSERT_FALSE(progress.positions.empty());
+    EXPECT_TRUE(std::is_sorted(progress.positions.begin(), progress.positions.end()));
+    EXPECT_LE(progress.positions.back(), 100);
+
+    CRecordedProgress quiet;
+    ASSERT_TRUE(SavePictureWith(PhotoLike(64, 64), Path("small.png"), CSaveOptions{}, nullptr, nullptr, &quiet));
+    ASSERT_TRUE(SavePictureWith(large, Path("large.jpg"), CSaveOptions{}, nullptr, nullptr, &quiet));
+    EXPECT_TRUE(quiet.labels.empty());
+    EXPECT_EQ(quiet.ends, 0);
+}

@@ -205,7 +205,8 @@ bool EncodeJpeg(const CImage& picture, const CJpegOptions& options, const std::v
     }
     for (int k = 0; k <= strips; ++k) firstMcuRow[std::size_t(k)] = int(std::int64_t(mcuRows) * k / strips);
     const std::vector<std::uint8_t> noProfile;
-    // The calling thread takes the first block, so the first strip reports how far the work is.
+    // Only the first strip reports, and only on the calling thread: saves split into strips are
+    // quick enough that the status bar shows them no bar anyway.
     const std::thread::id caller = std::this_thread::get_id();
     ParallelFor(0, strips, [&](int b, int e) {
         for (int k = b; k < e; ++k) {

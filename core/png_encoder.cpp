@@ -9,6 +9,7 @@
 #endif
 
 #include <algorithm>
+#include <atomic>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
@@ -161,7 +162,7 @@ struct Piece
 
 // Deflates the filtered rows [firstRow, endRow) as raw deflate data. `last` ends the stream.
 bool DeflatePiece(const CImage& picture, Piece& piece, int level, int strategy, bool last,
-                  const std::function<void(double)>* progress)
+                  const std::function<void(int)>& rowsDone)
 {
     const std::size_t n = std::size_t(picture.width()) * 3;
     std::vector<std::uint8_t> rows[2], filtered, scratch;
@@ -207,8 +208,7 @@ bool DeflatePiece(const CImage& picture, Piece& piece, int level, int strategy, 
         RowRgb(picture, y, rows[cur].data());
         FilterRow(rows[cur].data(), rows[cur ^ 1].data(), n, filtered.data(), scratch.data());
         cur ^= 1;
-        if (progress && *progress && ((y - piece.firstRow) & 63) == 0)
-            (*progress)(double(y - piece.firstRow) / (piece.endRow - piece.firstRow));
+        if (((y - piece.firstRow) & 63) == 63) rowsDone(64);
         piece.adler = adler32(piece.adler, filtered.data(), static_cast<uInt>(n + 1));
         piece.length += n + 1;
         z.next_in = filtered.data();
@@ -317,13 +317,17 @@ bool EncodePng(const CImage& picture, const CPngOptions& options, const std::vec
         pieces[std::size_t(i)].firstRow = int(std::int64_t(h) * i / count);
         pieces[std::size_t(i)].endRow = int(std::int64_t(h) * (i + 1) / count);
     }
-    // The calling thread takes the first block, so the first piece reports how far the work is.
+    // Rows are counted across the pieces; only the calling thread tells the watcher, whichever
+    // pieces it happens to take.
     const std::thread::id caller = std::this_thread::get_id();
+    std::atomic<long long> done{0};
+    const std::function<void(int)> rowsDone = [&](int rows) {
+        const long long now = done.fetch_add(rows) + rows;
+        if (progress && std::this_thread::get_id() == caller) progress(double(now) / std::max(1, h));
+    };
     ParallelFor(0, count, [&](int b, int e) {
-        const bool reports = b == 0 && std::this_thread::get_id() == caller;
         for (int i = b; i < e; ++i)
-            pieces[std::size_t(i)].ok = DeflatePiece(picture, pieces[std::size_t(i)], level, strategy, i + 1 == count,
-                                                     reports && i == 0 ? &progress : nullptr);
+            pieces[std::size_t(i)].ok = DeflatePiece(picture, pieces[std::size_t(i)], level, strategy, i + 1 == count, rowsDone);
     });
     for (const Piece& p : pieces)
         if (!p.ok) return fail("not enough memory");

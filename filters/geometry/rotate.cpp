@@ -134,12 +134,13 @@ public:
             return false;
         }
     }
-    std::uint8_t* Take() { return m_rows.data() + m_bytes * static_cast<std::size_t>(m_next.fetch_add(1)); }
+    // The calling thread's rows: blocks are handed out several per thread, so the slot of the thread,
+    // not a count of blocks, picks them.
+    std::uint8_t* Take() { return m_rows.data() + m_bytes * static_cast<std::size_t>(ParallelSlot()); }
 
 private:
     std::vector<std::uint8_t> m_rows;
     std::size_t m_bytes = 0;
-    std::atomic<int> m_next{0};
 };
 
 } // namespace

@@ -292,9 +292,14 @@ TEST_F(ProgressWorkerTest, AGaussianBlurCancelledOnTheWorkerLeavesPictureAndHist
     Start({WritePicture("w.png", 120, 80, 3)});
     COrvexDoc& doc = view()->document();
     const CImage before = test_pictures::Copy(doc.picture());
-    // The blur does not look at the cancel flag: it finishes, and its result is thrown away.
+    // The blur starts only once Escape has reached the engine (a small blur could otherwise finish
+    // before the first poll); it stops at its first look at the request, and the sequence puts back
+    // whatever it had written.
     PressEscapeWhen([] { return true; });
-    sequence::Direct(*view(), [](CImageProcessor& e) { e.GaussianBlur(20.0f, 1); }, sequence::CRun::Worker);
+    sequence::Direct(*view(), [](CImageProcessor& e) {
+        for (int waited = 0; !e.cancel.load() && waited < 5000; ++waited) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        e.GaussianBlur(20.0f, 1);
+    }, sequence::CRun::Worker);
     EXPECT_TRUE(test_pictures::SamePixels(doc.picture(), before));
     EXPECT_EQ(doc.history().count(), 1);
     EXPECT_FALSE(doc.modified());

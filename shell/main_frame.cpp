@@ -368,8 +368,9 @@ QRect CMainFrame::FitInWorkArea(QPoint position, QSize wanted) const
 void CMainFrame::PlaceNewWindow(QMdiSubWindow& window)
 {
     QPoint position(0, 0);
-    if (m_lastPlaced && m_lastPlaced != &window && m_lastPlaced->isVisible() && !m_lastPlaced->isMinimized())
-        position = m_lastPlaced->pos() + QPoint(CascadeStep(), CascadeStep());
+    const QMdiSubWindow* const last = m_lastPlaced.data();
+    if (last != nullptr && last != &window && last->isVisible() && !last->isMinimized())
+        position = last->pos() + QPoint(CascadeStep(), CascadeStep());
     const QSize wanted(std::max(window.width(), CaptionWidth(window)), window.height());
     window.setGeometry(FitInWorkArea(position, wanted));
     m_lastPlaced = &window;

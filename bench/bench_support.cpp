@@ -80,6 +80,29 @@ bool ReadPpm(const std::string& path, CImage& image)
     return true;
 }
 
+CEngineFixture::CEngineFixture(const CImage& source, bool preview)
+{
+    picture.CopyFrom(source);
+    if (preview) {
+        engine.workImage().Create(source.width(), source.height(), 24);
+        engine.preview = 1;
+    }
+}
+
+void RunRepeatedly(benchmark::State& state, CEngineFixture& fixture, const CImage* restoreFrom,
+                   const std::function<void(CImageProcessor&)>& op)
+{
+    for (auto _ : state) {
+        if (restoreFrom) {
+            state.PauseTiming();
+            fixture.picture.CopyFrom(*restoreFrom);
+            state.ResumeTiming();
+        }
+        op(fixture.engine);
+        benchmark::ClobberMemory();
+    }
+}
+
 void InvertEveryBytePass(benchmark::State& state, CImage& picture)
 {
     const std::size_t bytes = picture.bufferBytes();

@@ -20,27 +20,15 @@ namespace {
 using bench_support::kHeight;
 using bench_support::kWidth;
 
-struct CFixture
+struct CFixture : bench_support::CEngineFixture
 {
-    CImage picture;
-    CImageProcessor engine{&picture};
-    explicit CFixture(bool preview)
-    {
-        picture.CopyFrom(bench_support::GradientPicture());
-        if (preview) {
-            engine.workImage().Create(kWidth, kHeight, 24);
-            engine.preview = 1;
-        }
-    }
+    explicit CFixture(bool preview) : CEngineFixture(bench_support::GradientPicture(), preview) {}
 };
 
 void Run(benchmark::State& state, bool preview, const std::function<void(CImageProcessor&)>& op)
 {
     CFixture f(preview);
-    for (auto _ : state) {
-        op(f.engine);
-        benchmark::ClobberMemory();
-    }
+    bench_support::RunRepeatedly(state, f, nullptr, op);
     state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations()) * kWidth * kHeight * 3);
 }
 

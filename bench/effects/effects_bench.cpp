@@ -41,28 +41,15 @@ const CImage& Source()
     return picture;
 }
 
-struct CFixture
+struct CFixture : bench_support::CEngineFixture
 {
-    CImage picture;
-    CImageProcessor engine{&picture};
-    explicit CFixture(bool preview)
-    {
-        picture.CopyFrom(Source());
-        engine.SetSeedOverride(1234);
-        if (preview) {
-            engine.workImage().Create(kWidth, kHeight, 24);
-            engine.preview = 1;
-        }
-    }
+    explicit CFixture(bool preview) : CEngineFixture(Source(), preview) { engine.SetSeedOverride(1234); }
 };
 
 void Run(benchmark::State& state, bool preview, const std::function<void(CImageProcessor&)>& op)
 {
     CFixture f(preview);
-    for (auto _ : state) {
-        op(f.engine);
-        benchmark::ClobberMemory();
-    }
+    bench_support::RunRepeatedly(state, f, nullptr, op);
     state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations()) * kWidth * kHeight * 3);
 }
 

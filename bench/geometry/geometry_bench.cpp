@@ -22,18 +22,8 @@ const CImage& Source() { return bench_support::GradientPicture(); }
 
 void Run(benchmark::State& state, bool restore, const std::function<void(CImageProcessor&)>& op)
 {
-    CImage picture;
-    picture.CopyFrom(Source());
-    CImageProcessor engine(&picture);
-    for (auto _ : state) {
-        if (restore) {
-            state.PauseTiming();
-            picture.CopyFrom(Source());
-            state.ResumeTiming();
-        }
-        op(engine);
-        benchmark::ClobberMemory();
-    }
+    bench_support::CEngineFixture f(Source(), false);
+    bench_support::RunRepeatedly(state, f, restore ? &Source() : nullptr, op);
     state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations()) * kWidth * kHeight * 3);
 }
 

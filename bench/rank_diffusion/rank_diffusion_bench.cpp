@@ -45,16 +45,8 @@ void RankFilter(benchmark::State& state)
 {
     const int radius = static_cast<int>(state.range(0));
     const int mode = static_cast<int>(state.range(1));
-    CImage picture;
-    picture.CopyFrom(Source());
-    CImageProcessor engine(&picture);
-    for (auto _ : state) {
-        state.PauseTiming();
-        picture.CopyFrom(Source());
-        state.ResumeTiming();
-        engine.RankFilter(radius, mode);
-        benchmark::ClobberMemory();
-    }
+    bench_support::CEngineFixture f(Source(), false);
+    bench_support::RunRepeatedly(state, f, &Source(), [&](CImageProcessor& e) { e.RankFilter(radius, mode); });
     state.SetItemsProcessed(state.iterations() * static_cast<std::int64_t>(kWidth) * kHeight);
 }
 BENCHMARK(RankFilter)
@@ -133,16 +125,8 @@ BENCHMARK(DiffusionPass)->ArgName("balanced")->Arg(0)->Arg(1)->Unit(benchmark::k
 void Diffusion(benchmark::State& state)
 {
     const int iterations = static_cast<int>(state.range(0));
-    CImage picture;
-    picture.CopyFrom(Source());
-    CImageProcessor engine(&picture);
-    for (auto _ : state) {
-        state.PauseTiming();
-        picture.CopyFrom(Source());
-        state.ResumeTiming();
-        engine.TotalVariationDiffusion(iterations);
-        benchmark::ClobberMemory();
-    }
+    bench_support::CEngineFixture f(Source(), false);
+    bench_support::RunRepeatedly(state, f, &Source(), [&](CImageProcessor& e) { e.TotalVariationDiffusion(iterations); });
 }
 BENCHMARK(Diffusion)->ArgName("N")->Arg(1)->Arg(10)->Unit(benchmark::kMillisecond)->MeasureProcessCPUTime()->UseRealTime()->Iterations(3);
 

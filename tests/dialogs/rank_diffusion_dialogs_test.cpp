@@ -4,7 +4,7 @@
 #include "dialogs/diffusion_dlg.h"
 #include "dialogs/median_dlg.h"
 #include "filters/rank_diffusion/rank_diffusion.h"
-#include "tests/shell/shell_test_support.h"
+#include "tests/dialogs/dialog_test_support.h"
 
 #include <QLabel>
 #include <QLineEdit>
@@ -13,7 +13,7 @@
 
 using namespace shell_test;
 using test_pictures::Pixel;
-using CCall = std::function<void(CImageProcessor&)>;
+using dialog_test::CCall;
 
 namespace {
 
@@ -67,15 +67,14 @@ TEST(RankDiffusionDialogs, TitlesRangesTextsAndResultsOnlyAfterOk)
     EXPECT_EQ(diffusion.resultIterations(), 12);
 }
 
-class RankDiffusionCommandTest : public ShellTest
+class RankDiffusionCommandTest : public dialog_test::EditorCommandTest
 {
 protected:
     COrvexDoc& Open(int width = 16, int height = 12)
     {
-        Start({WritePicture("p.png", width, height, 3)});
-        m_before.CopyFrom(view()->document().picture());
-        m_steps = view()->document().history().count();
-        return view()->document();
+        COrvexDoc& doc = EditorCommandTest::Open(width, height);
+        m_steps = doc.history().count();
+        return doc;
     }
     // Picture, history and mark as they were before the last command.
     bool Unchanged() const
@@ -86,13 +85,8 @@ protected:
     }
     void ExpectAppliedAndUndo(const CCall& call)
     {
+        ExpectAsCallOnCopy(call);
         COrvexDoc& doc = view()->document();
-        CImage expected;
-        ASSERT_TRUE(expected.CopyFrom(m_before));
-        CImageProcessor engine(&expected);
-        call(engine);
-        EXPECT_TRUE(test_pictures::SamePixels(doc.picture(), expected));
-        EXPECT_EQ(doc.history().count(), 2);
         EXPECT_EQ(caption(), "p.png* @ 100%");
         EXPECT_EQ(frame().messagePane()->text(), "For Help, press F1");
         Run(kUndo);
@@ -101,7 +95,6 @@ protected:
         view()->Refresh();
     }
 
-    CImage m_before;
     int m_steps = 0;
 };
 

@@ -2,6 +2,8 @@
 
 #include "tests/shell/shell_test_support.h"
 
+#include <QMenu>
+
 #include <functional>
 
 namespace dialog_test {
@@ -30,7 +32,30 @@ protected:
     {
         Start({WritePicture("p.png", width, height, 3)});
         m_before.CopyFrom(view()->document().picture());
+        m_steps = view()->document().history().count();
         return view()->document();
+    }
+
+    // Picture, history and mark as they were on opening (or when `m_steps` was last taken).
+    bool Unchanged() const
+    {
+        const COrvexDoc& doc = view()->document();
+        return test_pictures::SamePixels(doc.picture(), m_before) && doc.history().count() == m_steps &&
+               !doc.modified() && !caption().contains('*');
+    }
+
+    // True when command `id` is enabled and sits in the Filter menu's submenu `submenu`.
+    bool EnabledInFilterSubmenu(int id, const QString& submenu) const
+    {
+        QMenu* filter = nullptr;
+        for (QMenu* menu : frame().currentMenus())
+            if (menu->title() == "F&ilter") filter = menu;
+        if (!filter) return false;
+        QAction* action = frame().action(id);
+        bool found = false;
+        for (QAction* entry : filter->actions())
+            found |= entry->menu() && entry->menu()->title() == submenu && entry->menu()->actions().contains(action);
+        return found && action->isEnabled();
     }
 
     // The picture is what `call` makes of a copy of the picture as opened, and that is the second
@@ -47,6 +72,7 @@ protected:
     }
 
     CImage m_before;
+    int m_steps = 0;
 };
 
 } // namespace dialog_test

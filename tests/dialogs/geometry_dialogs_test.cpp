@@ -225,11 +225,6 @@ TEST(OffsetDialog, SlidersRunFromMinusToPlusTheSizeAndTheModeIsStored)
 class GeometryCommandTest : public dialog_test::EditorCommandTest
 {
 protected:
-    bool Unchanged() const
-    {
-        const COrvexDoc& doc = view()->document();
-        return test_pictures::SamePixels(doc.picture(), m_before) && doc.history().count() == 1 && !doc.modified();
-    }
     // Applied as `call` does on a copy, as one history step with the mark; Undo brings back the
     // old size and pixels.
     void ExpectAppliedAndUndo(const CCall& call)

@@ -70,19 +70,6 @@ TEST(RankDiffusionDialogs, TitlesRangesTextsAndResultsOnlyAfterOk)
 class RankDiffusionCommandTest : public dialog_test::EditorCommandTest
 {
 protected:
-    COrvexDoc& Open(int width = 16, int height = 12)
-    {
-        COrvexDoc& doc = EditorCommandTest::Open(width, height);
-        m_steps = doc.history().count();
-        return doc;
-    }
-    // Picture, history and mark as they were before the last command.
-    bool Unchanged() const
-    {
-        const COrvexDoc& doc = view()->document();
-        return test_pictures::SamePixels(doc.picture(), m_before) && doc.history().count() == m_steps &&
-               !doc.modified() && !caption().contains('*');
-    }
     void ExpectAppliedAndUndo(const CCall& call)
     {
         ExpectAsCallOnCopy(call);
@@ -94,26 +81,14 @@ protected:
         m_steps = doc.history().count();
         view()->Refresh();
     }
-
-    int m_steps = 0;
 };
 
 TEST_F(RankDiffusionCommandTest, EveryCommandIsEnabledInItsSubmenu)
 {
     Open();
-    QMenu* filter = nullptr;
-    for (QMenu* menu : frame().currentMenus())
-        if (menu->title() == "F&ilter") filter = menu;
-    ASSERT_NE(filter, nullptr);
     const std::pair<int, const char*> items[] = {
         {kTotalVariation, "Diffusion"}, {kBalanced, "Diffusion"}, {kMedian, "Noise"}, {kMaximum, "Other"}, {kMinimum, "Other"}};
-    for (const auto& [id, submenu] : items) {
-        QAction* action = frame().action(id);
-        bool found = false;
-        for (QAction* entry : filter->actions())
-            found |= entry->menu() && entry->menu()->title() == submenu && entry->menu()->actions().contains(action);
-        EXPECT_TRUE(found && action->isEnabled()) << id;
-    }
+    for (const auto& [id, submenu] : items) EXPECT_TRUE(EnabledInFilterSubmenu(id, submenu)) << id;
 }
 
 TEST_F(RankDiffusionCommandTest, OkAppliesAsOneStepAndCancelOrZeroAppliesNothing)

@@ -1,6 +1,7 @@
 #include "core/direct_decoders.h"
 
 #include "core/file_guards.h"
+#include "core/picture_metadata.h"
 
 #include <algorithm>
 #include <csetjmp>
@@ -142,35 +143,6 @@ bool HoldsEveryBlock(const jpeg_decompress_struct& cinfo, std::size_t size)
     for (int c = 0; c < cinfo.num_components; ++c)
         fewest = std::min(fewest, std::uint64_t(cinfo.comp_info[c].width_in_blocks) * cinfo.comp_info[c].height_in_blocks);
     return fewest / 8 <= size;
-}
-
-// Turns the picture as stored into the picture as meant to be seen (EXIF orientation 2..8).
-bool ApplyOrientation(CImage& picture, int orientation)
-{
-    if (orientation < 2 || orientation > 8) return true;
-    const int w = picture.width(), h = picture.height();
-    const bool swap = orientation >= 5;
-    CImage turned;
-    if (!turned.Create(swap ? h : w, swap ? w : h, 24)) return false;
-    const int outW = turned.width(), outH = turned.height();
-    for (int y = 0; y < outH; ++y) {
-        std::uint8_t* out = turned.bits() + std::ptrdiff_t(y) * turned.pitch();
-        for (int x = 0; x < outW; ++x, out += 3) {
-            int sx = x, sy = y;
-            switch (orientation) {
-            case 2: sx = w - 1 - x; break;
-            case 3: sx = w - 1 - x; sy = h - 1 - y; break;
-            case 4: sy = h - 1 - y; break;
-            case 5: sx = y; sy = x; break;
-            case 6: sx = y; sy = h - 1 - x; break;
-            case 7: sx = w - 1 - y; sy = h - 1 - x; break;
-            default: sx = w - 1 - y; sy = x; break; // 8
-            }
-            std::memcpy(out, picture.bits() + std::ptrdiff_t(sy) * picture.pitch() + 3 * sx, 3);
-        }
-    }
-    picture = std::move(turned);
-    return true;
 }
 
 // ---- PNG ------------------------------------------------------------------------------------------

@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <functional>
 #include <string>
+#include <string_view>
 
 // Small helpers shared by the tests: deterministic pictures and pixel access.
 namespace test_pictures {
@@ -84,6 +85,16 @@ inline bool SamePixels(const CImage& a, const CImage& b)
             if (Pixel(a, 0, y)[i] != Pixel(b, 0, y)[i]) return false;
     return true;
 }
+
+// A watcher that asks every operation it watches to stop at once.
+class CStopAtOnce : public IProgress
+{
+public:
+    void Begin(std::string_view, int) override {}
+    void SetPosition(int) override {}
+    void End() override {}
+    bool StopRequested() override { return true; }
+};
 
 inline std::string TestDataDir()
 {

@@ -5,8 +5,8 @@
 // Preview-capable operations are measured as preview renderings, which read the picture and write
 // the work image, so the input stays the same from one iteration to the next; the table-driven ones
 // also in place, as the final apply runs them (their speed does not depend on the content).
+#include "bench/bench_support.h"
 #include "core/image_processor.h"
-#include "core/parallel.h"
 #include "filters/colour/colour_tables.h"
 
 #include <benchmark/benchmark.h>
@@ -17,53 +17,18 @@
 
 namespace {
 
-constexpr int kWidth = 6000;
-constexpr int kHeight = 4000;
+using bench_support::kHeight;
+using bench_support::kWidth;
 
-// A photograph-like picture: smooth gradients in three directions with a little texture, so that
-// every level and a spread of hues occur.
-const CImage& Source()
+struct CFixture : bench_support::CEngineFixture
 {
-    static const CImage picture = [] {
-        CImage image;
-        image.Create(kWidth, kHeight, 24);
-        std::uint32_t seed = 12345;
-        for (int y = 0; y < kHeight; ++y) {
-            std::uint8_t* row = image.bits() + static_cast<std::ptrdiff_t>(y) * image.pitch();
-            for (int x = 0; x < kWidth; ++x) {
-                seed = seed * 1664525u + 1013904223u;
-                const int noise = static_cast<int>(seed >> 28) - 8;
-                row[3 * x] = static_cast<std::uint8_t>((x * 255 / kWidth + noise) & 0xFF);
-                row[3 * x + 1] = static_cast<std::uint8_t>((y * 255 / kHeight + noise) & 0xFF);
-                row[3 * x + 2] = static_cast<std::uint8_t>(((x + y) * 255 / (kWidth + kHeight) + 2 * noise) & 0xFF);
-            }
-        }
-        return image;
-    }();
-    return picture;
-}
-
-struct CFixture
-{
-    CImage picture;
-    CImageProcessor engine{&picture};
-    explicit CFixture(bool preview)
-    {
-        picture.CopyFrom(Source());
-        if (preview) {
-            engine.workImage().Create(kWidth, kHeight, 24);
-            engine.preview = 1;
-        }
-    }
+    explicit CFixture(bool preview) : CEngineFixture(bench_support::GradientPicture(), preview) {}
 };
 
 void Run(benchmark::State& state, bool preview, const std::function<void(CImageProcessor&)>& op)
 {
     CFixture f(preview);
-    for (auto _ : state) {
-        op(f.engine);
-        benchmark::ClobberMemory();
-    }
+    bench_support::RunRepeatedly(state, f, nullptr, op);
     state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations()) * kWidth * kHeight * 3);
 }
 
@@ -82,17 +47,7 @@ void BM_ByteInvertOneThread(benchmark::State& state)
 void BM_ByteInvertAllCores(benchmark::State& state)
 {
     CFixture f(false);
-    const std::size_t bytes = f.picture.bufferBytes();
-    std::uint8_t* const start = f.picture.bits() + static_cast<std::ptrdiff_t>(kHeight - 1) * f.picture.pitch();
-    for (auto _ : state) {
-        ParallelFor(0, 64, [start, bytes](int b, int e) {
-            std::uint8_t* const from = start + bytes * static_cast<std::size_t>(b) / 64;
-            std::uint8_t* const to = start + bytes * static_cast<std::size_t>(e) / 64;
-            for (std::uint8_t* p = from; p < to; ++p) *p = static_cast<std::uint8_t>(~*p);
-        });
-        benchmark::ClobberMemory();
-    }
-    state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations()) * static_cast<std::int64_t>(bytes));
+    bench_support::InvertEveryBytePass(state, f.picture);
 }
 
 void BM_TablePass(benchmark::State& state)

@@ -7,6 +7,7 @@
 // steady figures after it wait for the background measurement to finish.
 //
 // `convolution_bench --memory` instead prints the peak memory one blur adds, per pixel.
+#include "bench/bench_support.h"
 #include "core/image_processor.h"
 #include "core/parallel.h"
 #include "filters/convolution/fft_plans.h"
@@ -20,33 +21,13 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
-#include <map>
 #include <string>
 #include <unistd.h>
 
 namespace {
 
 // A photograph-like picture: smooth gradients with a little texture.
-const CImage& Source(int width, int height)
-{
-    static std::map<std::pair<int, int>, CImage> pictures;
-    CImage& image = pictures[{width, height}];
-    if (image.IsNull()) {
-        image.Create(width, height, 24);
-        std::uint32_t seed = 12345;
-        for (int y = 0; y < height; ++y) {
-            std::uint8_t* row = image.bits() + static_cast<std::ptrdiff_t>(y) * image.pitch();
-            for (int x = 0; x < width; ++x) {
-                seed = seed * 1664525u + 1013904223u;
-                const int noise = static_cast<int>(seed >> 28) - 8;
-                row[3 * x] = static_cast<std::uint8_t>((x * 255 / width + noise) & 0xFF);
-                row[3 * x + 1] = static_cast<std::uint8_t>((y * 255 / height + noise) & 0xFF);
-                row[3 * x + 2] = static_cast<std::uint8_t>(((x + y) * 255 / (width + height) + 2 * noise) & 0xFF);
-            }
-        }
-    }
-    return image;
-}
+const CImage& Source(int width, int height) { return bench_support::GradientPicture(width, height); }
 
 void Run(benchmark::State& state, int width, int height, const std::function<void(CImageProcessor&)>& op)
 {

@@ -4,8 +4,8 @@
 //
 // Add noise and Mosaic are measured as preview renderings (read the picture, write the work image)
 // and in place; the others in place, where their speed does not depend on earlier iterations.
+#include "bench/bench_support.h"
 #include "core/image_processor.h"
-#include "core/parallel.h"
 
 #include <benchmark/benchmark.h>
 
@@ -15,8 +15,8 @@
 
 namespace {
 
-constexpr int kWidth = 6000;
-constexpr int kHeight = 4000;
+using bench_support::kHeight;
+using bench_support::kWidth;
 
 // A photograph-like picture with smooth gradients, a little texture and red patches here and there.
 const CImage& Source()
@@ -41,45 +41,22 @@ const CImage& Source()
     return picture;
 }
 
-struct CFixture
+struct CFixture : bench_support::CEngineFixture
 {
-    CImage picture;
-    CImageProcessor engine{&picture};
-    explicit CFixture(bool preview)
-    {
-        picture.CopyFrom(Source());
-        engine.SetSeedOverride(1234);
-        if (preview) {
-            engine.workImage().Create(kWidth, kHeight, 24);
-            engine.preview = 1;
-        }
-    }
+    explicit CFixture(bool preview) : CEngineFixture(Source(), preview) { engine.SetSeedOverride(1234); }
 };
 
 void Run(benchmark::State& state, bool preview, const std::function<void(CImageProcessor&)>& op)
 {
     CFixture f(preview);
-    for (auto _ : state) {
-        op(f.engine);
-        benchmark::ClobberMemory();
-    }
+    bench_support::RunRepeatedly(state, f, nullptr, op);
     state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations()) * kWidth * kHeight * 3);
 }
 
 void BM_Floor(benchmark::State& state)
 {
     CFixture f(false);
-    const std::size_t bytes = f.picture.bufferBytes();
-    std::uint8_t* const start = f.picture.bits() + static_cast<std::ptrdiff_t>(kHeight - 1) * f.picture.pitch();
-    for (auto _ : state) {
-        ParallelFor(0, 64, [start, bytes](int b, int e) {
-            std::uint8_t* const from = start + bytes * static_cast<std::size_t>(b) / 64;
-            std::uint8_t* const to = start + bytes * static_cast<std::size_t>(e) / 64;
-            for (std::uint8_t* p = from; p < to; ++p) *p = static_cast<std::uint8_t>(~*p);
-        });
-        benchmark::ClobberMemory();
-    }
-    state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations()) * static_cast<std::int64_t>(bytes));
+    bench_support::InvertEveryBytePass(state, f.picture);
 }
 
 const float kFlareBlurRadius = static_cast<float>(std::sqrt(6000.0) * (1.0f * 0.07));

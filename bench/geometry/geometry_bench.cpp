@@ -4,6 +4,7 @@
 //
 // Operations that change the picture's size or content get a fresh copy of the source before each
 // iteration, outside the timing.
+#include "bench/bench_support.h"
 #include "core/image_processor.h"
 #include "filters/geometry/resample.h"
 
@@ -14,44 +15,15 @@
 
 namespace {
 
-constexpr int kWidth = 6000;
-constexpr int kHeight = 4000;
+using bench_support::kHeight;
+using bench_support::kWidth;
 
-const CImage& Source()
-{
-    static const CImage picture = [] {
-        CImage image;
-        image.Create(kWidth, kHeight, 24);
-        std::uint32_t seed = 12345;
-        for (int y = 0; y < kHeight; ++y) {
-            std::uint8_t* row = image.bits() + static_cast<std::ptrdiff_t>(y) * image.pitch();
-            for (int x = 0; x < kWidth; ++x) {
-                seed = seed * 1664525u + 1013904223u;
-                const int noise = static_cast<int>(seed >> 28) - 8;
-                row[3 * x] = static_cast<std::uint8_t>((x * 255 / kWidth + noise) & 0xFF);
-                row[3 * x + 1] = static_cast<std::uint8_t>((y * 255 / kHeight + noise) & 0xFF);
-                row[3 * x + 2] = static_cast<std::uint8_t>(((x + y) * 255 / (kWidth + kHeight) + 2 * noise) & 0xFF);
-            }
-        }
-        return image;
-    }();
-    return picture;
-}
+const CImage& Source() { return bench_support::GradientPicture(); }
 
 void Run(benchmark::State& state, bool restore, const std::function<void(CImageProcessor&)>& op)
 {
-    CImage picture;
-    picture.CopyFrom(Source());
-    CImageProcessor engine(&picture);
-    for (auto _ : state) {
-        if (restore) {
-            state.PauseTiming();
-            picture.CopyFrom(Source());
-            state.ResumeTiming();
-        }
-        op(engine);
-        benchmark::ClobberMemory();
-    }
+    bench_support::CEngineFixture f(Source(), false);
+    bench_support::RunRepeatedly(state, f, restore ? &Source() : nullptr, op);
     state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations()) * kWidth * kHeight * 3);
 }
 

@@ -5,6 +5,7 @@
 // missing file is replaced by a synthetic picture of the same size (smooth shapes plus noise).
 // Each case reports the peak resident memory of the process above what it held before the first
 // run, per pixel of the larger picture; run one case per process for that figure to mean anything.
+#include "bench/bench_support.h"
 #include "core/image_processor.h"
 
 #include <benchmark/benchmark.h>
@@ -19,41 +20,6 @@
 #include <string>
 
 namespace {
-
-int NextNumber(std::istream& in)
-{
-    int c = in.get();
-    while (c == ' ' || c == '\n' || c == '\r' || c == '\t' || c == '#') {
-        if (c == '#')
-            while (c != '\n' && c != EOF) c = in.get();
-        c = in.get();
-    }
-    int value = 0;
-    while (c >= '0' && c <= '9') {
-        value = value * 10 + (c - '0');
-        c = in.get();
-    }
-    return value;
-}
-
-bool ReadPpm(const std::string& path, CImage& image)
-{
-    std::ifstream in(path, std::ios::binary);
-    if (!in || in.get() != 'P' || in.get() != '6') return false;
-    const int width = NextNumber(in), height = NextNumber(in), maxValue = NextNumber(in);
-    if (width < 1 || height < 1 || maxValue != 255 || !image.Create(width, height, 24)) return false;
-    std::string row(std::size_t(width) * 3, '\0');
-    for (int y = 0; y < height; ++y) {
-        if (!in.read(row.data(), std::streamsize(row.size()))) return false;
-        std::uint8_t* out = image.bits() + std::ptrdiff_t(y) * image.pitch();
-        for (int x = 0; x < width; ++x) { // PPM is red, green, blue
-            out[3 * x] = std::uint8_t(row[3 * x + 2]);
-            out[3 * x + 1] = std::uint8_t(row[3 * x + 1]);
-            out[3 * x + 2] = std::uint8_t(row[3 * x]);
-        }
-    }
-    return true;
-}
 
 void Synthetic(CImage& image, int width, int height)
 {
@@ -75,10 +41,8 @@ const CImage& Photo(int width, int height)
     static std::map<std::pair<int, int>, CImage> cache;
     CImage& image = cache[{width, height}];
     if (image.IsNull()) {
-        const char* dir = std::getenv("ORVEX_BENCH_IMAGES");
-        const std::string path = std::string(dir ? dir : "/tmp/orvex-bench") + "/photo_" + std::to_string(width) + "x" +
-                                 std::to_string(height) + ".ppm";
-        if (!ReadPpm(path, image)) {
+        const std::string path = bench_support::PeerPicturePath(width, height);
+        if (!bench_support::ReadPpm(path, image)) {
             std::fprintf(stderr, "%s not readable: using a synthetic picture\n", path.c_str());
             Synthetic(image, width, height);
         }

@@ -5,6 +5,7 @@
 // 24-byte-per-pixel buffer and writes another (the memory traffic every diffusion step must have).
 // `EscapeLatency` starts a long diffusion, raises the cancel flag mid-run and reports how long the
 // worker took to come back.
+#include "bench/bench_support.h"
 #include "core/image_processor.h"
 #include "core/parallel.h"
 #include "filters/rank_diffusion/rank_diffusion.h"
@@ -15,9 +16,7 @@
 
 #include <chrono>
 #include <cstdint>
-#include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <thread>
 #include <vector>
 
@@ -25,45 +24,19 @@ namespace {
 
 namespace ord = orvex_rank_diffusion;
 
-constexpr int kWidth = 6000;
-constexpr int kHeight = 4000;
+using bench_support::kHeight;
+using bench_support::kWidth;
 
 // The peer harness's photo (make-images.sh writes it as binary PPM) when it is there, so that the
 // figures sit beside the peers' on the same pixels; otherwise smooth gradients with a little texture.
-bool LoadPpm(const char* path, CImage& image)
-{
-    std::FILE* file = std::fopen(path, "rb");
-    if (!file) return false;
-    int width = 0, height = 0, maximum = 0;
-    const bool header = std::fscanf(file, "P6 %d %d %d", &width, &height, &maximum) == 3 && std::fgetc(file) != EOF;
-    bool ok = header && width == kWidth && height == kHeight && maximum == 255 && image.Create(width, height, 24);
-    for (int y = 0; ok && y < height; ++y) {
-        std::uint8_t* row = image.bits() + static_cast<std::ptrdiff_t>(y) * image.pitch();
-        ok = std::fread(row, 3, static_cast<std::size_t>(width), file) == static_cast<std::size_t>(width);
-        for (int x = 0; ok && x < width; ++x) std::swap(row[3 * x], row[3 * x + 2]);
-    }
-    std::fclose(file);
-    return ok;
-}
-
 const CImage& Source()
 {
     static CImage image;
     if (image.IsNull()) {
         const char* path = std::getenv("ORVEX_BENCH_PPM");
-        if (LoadPpm(path ? path : "/tmp/orvex-bench/photo_6000x4000.ppm", image)) return image;
-        image.Create(kWidth, kHeight, 24);
-        std::uint32_t seed = 12345;
-        for (int y = 0; y < kHeight; ++y) {
-            std::uint8_t* row = image.bits() + static_cast<std::ptrdiff_t>(y) * image.pitch();
-            for (int x = 0; x < kWidth; ++x) {
-                seed = seed * 1664525u + 1013904223u;
-                const int noise = static_cast<int>(seed >> 28) - 8;
-                row[3 * x] = static_cast<std::uint8_t>((x * 255 / kWidth + noise) & 0xFF);
-                row[3 * x + 1] = static_cast<std::uint8_t>((y * 255 / kHeight + noise) & 0xFF);
-                row[3 * x + 2] = static_cast<std::uint8_t>(((x + y) * 255 / (kWidth + kHeight) + 2 * noise) & 0xFF);
-            }
-        }
+        const bool peer = bench_support::ReadPpm(path ? path : bench_support::PeerPicturePath(kWidth, kHeight), image) &&
+                          image.width() == kWidth && image.height() == kHeight;
+        if (!peer) bench_support::FillGradient(image, kWidth, kHeight);
     }
     return image;
 }
@@ -72,16 +45,8 @@ void RankFilter(benchmark::State& state)
 {
     const int radius = static_cast<int>(state.range(0));
     const int mode = static_cast<int>(state.range(1));
-    CImage picture;
-    picture.CopyFrom(Source());
-    CImageProcessor engine(&picture);
-    for (auto _ : state) {
-        state.PauseTiming();
-        picture.CopyFrom(Source());
-        state.ResumeTiming();
-        engine.RankFilter(radius, mode);
-        benchmark::ClobberMemory();
-    }
+    bench_support::CEngineFixture f(Source(), false);
+    bench_support::RunRepeatedly(state, f, &Source(), [&](CImageProcessor& e) { e.RankFilter(radius, mode); });
     state.SetItemsProcessed(state.iterations() * static_cast<std::int64_t>(kWidth) * kHeight);
 }
 BENCHMARK(RankFilter)
@@ -160,16 +125,8 @@ BENCHMARK(DiffusionPass)->ArgName("balanced")->Arg(0)->Arg(1)->Unit(benchmark::k
 void Diffusion(benchmark::State& state)
 {
     const int iterations = static_cast<int>(state.range(0));
-    CImage picture;
-    picture.CopyFrom(Source());
-    CImageProcessor engine(&picture);
-    for (auto _ : state) {
-        state.PauseTiming();
-        picture.CopyFrom(Source());
-        state.ResumeTiming();
-        engine.TotalVariationDiffusion(iterations);
-        benchmark::ClobberMemory();
-    }
+    bench_support::CEngineFixture f(Source(), false);
+    bench_support::RunRepeatedly(state, f, &Source(), [&](CImageProcessor& e) { e.TotalVariationDiffusion(iterations); });
 }
 BENCHMARK(Diffusion)->ArgName("N")->Arg(1)->Arg(10)->Unit(benchmark::kMillisecond)->MeasureProcessCPUTime()->UseRealTime()->Iterations(3);
 

@@ -1,17 +1,24 @@
 #include "core/image_processor.h"
 #include "core/operation_table.h"
 
+#include <utility>
+
 namespace {
 
 // Sides up to 32768 pixels can be asked for; a canvas beyond the largest picture the program
 // holds is refused by the operation as out of memory.
 constexpr int kMaxSide = 32768;
 
+COperation InPlaceOnly(COperation op)
+{
+    op.inPlaceOnly = true;
+    return op;
+}
+
 COperation SizeChanging(COperation op)
 {
     op.changesSize = true;
-    op.inPlaceOnly = true;
-    return op;
+    return InPlaceOnly(std::move(op));
 }
 
 } // namespace
@@ -19,20 +26,16 @@ COperation SizeChanging(COperation op)
 // Defaults leave the picture as it is where a neutral value exists.
 void AddGeometryOperations(std::vector<COperation>& table)
 {
-    COperation rotate180{"Rotate180", "turns the picture half a turn", {},
-                         [](CImageProcessor& e, const COpArgs&) { e.Rotate180(); return true; }};
-    rotate180.inPlaceOnly = true;
-    table.push_back(rotate180);
+    table.push_back(InPlaceOnly({"Rotate180", "turns the picture half a turn", {},
+                                 [](CImageProcessor& e, const COpArgs&) { e.Rotate180(); return true; }}));
     table.push_back(SizeChanging({"Rotate90CW", "turns the picture a quarter turn clockwise", {},
                                   [](CImageProcessor& e, const COpArgs&) { e.Rotate90CW(); return true; }}));
     table.push_back(SizeChanging({"Rotate90CCW", "turns the picture a quarter turn counter-clockwise", {},
                                   [](CImageProcessor& e, const COpArgs&) { e.Rotate90CCW(); return true; }}));
-    table.push_back({"FlipHorizontal", "mirrors the picture left to right", {},
-                     [](CImageProcessor& e, const COpArgs&) { e.FlipHorizontal(); return true; }});
-    table.back().inPlaceOnly = true;
-    table.push_back({"FlipVertical", "mirrors the picture top to bottom", {},
-                     [](CImageProcessor& e, const COpArgs&) { e.FlipVertical(); return true; }});
-    table.back().inPlaceOnly = true;
+    table.push_back(InPlaceOnly({"FlipHorizontal", "mirrors the picture left to right", {},
+                                 [](CImageProcessor& e, const COpArgs&) { e.FlipHorizontal(); return true; }}));
+    table.push_back(InPlaceOnly({"FlipVertical", "mirrors the picture top to bottom", {},
+                                 [](CImageProcessor& e, const COpArgs&) { e.FlipVertical(); return true; }}));
     table.push_back(SizeChanging({"RotateArbitrary",
                                   "turns by an angle in degrees (positive clockwise), bilinear, onto a canvas that "
                                   "holds the whole picture",

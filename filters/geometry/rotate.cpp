@@ -11,6 +11,7 @@
 #include <cmath>
 #include <cstring>
 #include <new>
+#include <utility>
 #include <vector>
 
 using orvex_geometry::HasPixels;
@@ -115,6 +116,17 @@ void QuarterTurn(const CImage& source, CImage& target, bool clockwise)
     });
 }
 
+// Replaces `picture` by its quarter turn; false (picture untouched) when the turned buffer cannot
+// be had.
+bool TurnQuarter(CImage& picture, bool clockwise)
+{
+    CImage turned;
+    if (!turned.Create(picture.height(), picture.width(), 24)) return false;
+    QuarterTurn(picture, turned, clockwise);
+    picture = std::move(turned);
+    return true;
+}
+
 } // namespace
 
 namespace {
@@ -209,27 +221,13 @@ void CImageProcessor::FlipVertical()
 void CImageProcessor::Rotate90CW()
 {
     CImage& picture = *image();
-    if (!HasPixels(picture)) return;
-    CImage turned;
-    if (!turned.Create(picture.height(), picture.width(), 24)) {
-        ReportFailure();
-        return;
-    }
-    QuarterTurn(picture, turned, true);
-    picture = std::move(turned);
+    if (HasPixels(picture) && !TurnQuarter(picture, true)) ReportFailure();
 }
 
 void CImageProcessor::Rotate90CCW()
 {
     CImage& picture = *image();
-    if (!HasPixels(picture)) return;
-    CImage turned;
-    if (!turned.Create(picture.height(), picture.width(), 24)) {
-        ReportFailure();
-        return;
-    }
-    QuarterTurn(picture, turned, false);
-    picture = std::move(turned);
+    if (HasPixels(picture) && !TurnQuarter(picture, false)) ReportFailure();
 }
 
 namespace {

@@ -6,7 +6,7 @@
 #include "dialogs/hue_dlg.h"
 #include "dialogs/posterize_dlg.h"
 #include "shell/command_table.h"
-#include "tests/shell/shell_test_support.h"
+#include "tests/dialogs/dialog_test_support.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -23,17 +23,8 @@ using test_pictures::Pixel;
 
 namespace {
 
-// An engine as the preview command leaves it: the work image a copy of the picture, the preview
-// flag raised.
-struct PreviewBench
+struct PreviewBench : dialog_test::PreviewEngine
 {
-    CImage picture = test_pictures::Filled(12, 6, 40, 90, 200);
-    CImageProcessor engine{&picture};
-    PreviewBench()
-    {
-        engine.workImage().CopyFrom(picture);
-        engine.preview.store(1);
-    }
     // Waits until the renderer is idle and returns the shown middle pixel (blue, green, red).
     std::array<int, 3> Shown(const CPreviewRenderer& renderer) const
     {

@@ -5,7 +5,7 @@
 #include "dialogs/custom_dlg.h"
 #include "dialogs/motion_blur_dlg.h"
 #include "dialogs/unsharp_mask_dlg.h"
-#include "tests/shell/shell_test_support.h"
+#include "tests/dialogs/dialog_test_support.h"
 
 #include <QCheckBox>
 #include <QFileDialog>
@@ -19,7 +19,7 @@
 
 using namespace shell_test;
 using test_pictures::Pixel;
-using CCall = std::function<void(CImageProcessor&)>;
+using dialog_test::CCall;
 
 namespace {
 
@@ -214,56 +214,28 @@ TEST(CustomDialog, PreviewRendersTheValuesOfEachRequestAndTheIdentityWhenSwitche
 
 // ---- the commands in the editor ----------------------------------------------------------------
 
-class ConvolutionCommandTest : public ShellTest
+class ConvolutionCommandTest : public dialog_test::EditorCommandTest
 {
 protected:
-    COrvexDoc& Open(int width = 16, int height = 12)
-    {
-        Start({WritePicture("p.png", width, height, 3)});
-        m_before.CopyFrom(view()->document().picture());
-        return view()->document();
-    }
-    bool Unchanged() const
-    {
-        const COrvexDoc& doc = view()->document();
-        return test_pictures::SamePixels(doc.picture(), m_before) && doc.history().count() == 1 && !doc.modified();
-    }
     // Applied as `call` does on a copy, as one history step with the modified mark; then undone
     // (the next command's step replaces this one) and the mark cleared for the next check.
     void ExpectAppliedAndUndo(const CCall& call)
     {
+        ExpectAsCallOnCopy(call);
         COrvexDoc& doc = view()->document();
-        CImage expected;
-        ASSERT_TRUE(expected.CopyFrom(m_before));
-        CImageProcessor engine(&expected);
-        call(engine);
-        EXPECT_TRUE(test_pictures::SamePixels(doc.picture(), expected));
-        EXPECT_EQ(doc.history().count(), 2);
         EXPECT_EQ(caption(), "p.png* @ 100%");
         Run(kUndo);
         doc.SetModified(false);
     }
-
-    CImage m_before;
 };
 
 TEST_F(ConvolutionCommandTest, EveryCommandIsEnabledInItsSubmenuAndTwoOnTheToolbar)
 {
     Open();
-    QMenu* filter = nullptr;
-    for (QMenu* menu : frame().currentMenus())
-        if (menu->title() == "F&ilter") filter = menu;
-    ASSERT_NE(filter, nullptr);
     const std::pair<int, const char*> items[] = {
         {kAverage, "Blur"}, {kBlur, "Blur"}, {kBlurMore, "Blur"}, {kGaussian, "Blur"}, {kLens, "Blur"}, {kMotion, "Blur"},
         {kSharpen, "Sharpen"}, {kUnsharp, "Sharpen"}, {kFindEdges, "Stylize"}, {kCustom, "Other"}, {kHighPass, "Other"}};
-    for (const auto& [id, submenu] : items) {
-        QAction* action = frame().action(id);
-        bool found = false;
-        for (QAction* entry : filter->actions())
-            found |= entry->menu() && entry->menu()->title() == submenu && entry->menu()->actions().contains(action);
-        EXPECT_TRUE(found && action->isEnabled()) << id;
-    }
+    for (const auto& [id, submenu] : items) EXPECT_TRUE(EnabledInFilterSubmenu(id, submenu)) << id;
     EXPECT_EQ(frame().action(kHighPass)->text(), "Hight Pass...");
     EXPECT_TRUE(frame().toolbar()->actions().contains(frame().action(kBlurMore)));
     EXPECT_TRUE(frame().toolbar()->actions().contains(frame().action(kSharpen)));

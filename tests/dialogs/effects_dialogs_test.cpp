@@ -4,7 +4,7 @@
 #include "dialogs/lense_flare_dlg.h"
 #include "dialogs/mosaic_dlg.h"
 #include "shell/command_table.h"
-#include "tests/shell/shell_test_support.h"
+#include "tests/dialogs/dialog_test_support.h"
 
 #include <QCheckBox>
 #include <QLineEdit>
@@ -19,16 +19,9 @@ using test_pictures::Pixel;
 
 namespace {
 
-struct PreviewBench
+struct PreviewBench : dialog_test::PreviewEngine
 {
-    CImage picture = test_pictures::Filled(12, 6, 40, 90, 200);
-    CImageProcessor engine{&picture};
-    PreviewBench()
-    {
-        engine.workImage().CopyFrom(picture);
-        engine.preview.store(1);
-        engine.SetSeedOverride(3);
-    }
+    PreviewBench() { engine.SetSeedOverride(3); }
     std::vector<double> ShownValues(const CPreviewRenderer& renderer) const
     {
         EXPECT_TRUE(WaitFor([&] { return renderer.Idle() && renderer.shownValues().has_value(); }));

@@ -5,7 +5,7 @@
 #include "dialogs/image_size_dlg.h"
 #include "dialogs/offset_dlg.h"
 #include "dialogs/rotate_dlg.h"
-#include "tests/shell/shell_test_support.h"
+#include "tests/dialogs/dialog_test_support.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -18,7 +18,7 @@
 
 using namespace shell_test;
 using test_pictures::Pixel;
-using CCall = std::function<void(CImageProcessor&)>;
+using dialog_test::CCall;
 
 namespace {
 
@@ -222,38 +222,20 @@ TEST(OffsetDialog, SlidersRunFromMinusToPlusTheSizeAndTheModeIsStored)
 
 // ---- the commands in the editor ----------------------------------------------------------------
 
-class GeometryCommandTest : public ShellTest
+class GeometryCommandTest : public dialog_test::EditorCommandTest
 {
 protected:
-    COrvexDoc& Open(int width = 16, int height = 12)
-    {
-        Start({WritePicture("p.png", width, height, 3)});
-        m_before.CopyFrom(view()->document().picture());
-        return view()->document();
-    }
-    bool Unchanged() const
-    {
-        const COrvexDoc& doc = view()->document();
-        return test_pictures::SamePixels(doc.picture(), m_before) && doc.history().count() == 1 && !doc.modified();
-    }
     // Applied as `call` does on a copy, as one history step with the mark; Undo brings back the
     // old size and pixels.
     void ExpectAppliedAndUndo(const CCall& call)
     {
+        ExpectAsCallOnCopy(call);
         COrvexDoc& doc = view()->document();
-        CImage expected;
-        ASSERT_TRUE(expected.CopyFrom(m_before));
-        CImageProcessor engine(&expected);
-        call(engine);
-        EXPECT_TRUE(test_pictures::SamePixels(doc.picture(), expected));
-        EXPECT_EQ(doc.history().count(), 2);
         EXPECT_TRUE(caption().startsWith("p.png* @ ")) << caption().toStdString();
         Run(kUndo);
         EXPECT_TRUE(test_pictures::SamePixels(doc.picture(), m_before));
         doc.SetModified(false);
     }
-
-    CImage m_before;
 };
 
 TEST_F(GeometryCommandTest, DirectCommandsAndPresetsApplyFromMenusAndToolbarAsOneStep)

@@ -4,7 +4,7 @@
 #include "dialogs/diffusion_dlg.h"
 #include "dialogs/median_dlg.h"
 #include "filters/rank_diffusion/rank_diffusion.h"
-#include "tests/shell/shell_test_support.h"
+#include "tests/dialogs/dialog_test_support.h"
 
 #include <QLabel>
 #include <QLineEdit>
@@ -13,7 +13,7 @@
 
 using namespace shell_test;
 using test_pictures::Pixel;
-using CCall = std::function<void(CImageProcessor&)>;
+using dialog_test::CCall;
 
 namespace {
 
@@ -67,32 +67,13 @@ TEST(RankDiffusionDialogs, TitlesRangesTextsAndResultsOnlyAfterOk)
     EXPECT_EQ(diffusion.resultIterations(), 12);
 }
 
-class RankDiffusionCommandTest : public ShellTest
+class RankDiffusionCommandTest : public dialog_test::EditorCommandTest
 {
 protected:
-    COrvexDoc& Open(int width = 16, int height = 12)
-    {
-        Start({WritePicture("p.png", width, height, 3)});
-        m_before.CopyFrom(view()->document().picture());
-        m_steps = view()->document().history().count();
-        return view()->document();
-    }
-    // Picture, history and mark as they were before the last command.
-    bool Unchanged() const
-    {
-        const COrvexDoc& doc = view()->document();
-        return test_pictures::SamePixels(doc.picture(), m_before) && doc.history().count() == m_steps &&
-               !doc.modified() && !caption().contains('*');
-    }
     void ExpectAppliedAndUndo(const CCall& call)
     {
+        ExpectAsCallOnCopy(call);
         COrvexDoc& doc = view()->document();
-        CImage expected;
-        ASSERT_TRUE(expected.CopyFrom(m_before));
-        CImageProcessor engine(&expected);
-        call(engine);
-        EXPECT_TRUE(test_pictures::SamePixels(doc.picture(), expected));
-        EXPECT_EQ(doc.history().count(), 2);
         EXPECT_EQ(caption(), "p.png* @ 100%");
         EXPECT_EQ(frame().messagePane()->text(), "For Help, press F1");
         Run(kUndo);
@@ -100,27 +81,14 @@ protected:
         m_steps = doc.history().count();
         view()->Refresh();
     }
-
-    CImage m_before;
-    int m_steps = 0;
 };
 
 TEST_F(RankDiffusionCommandTest, EveryCommandIsEnabledInItsSubmenu)
 {
     Open();
-    QMenu* filter = nullptr;
-    for (QMenu* menu : frame().currentMenus())
-        if (menu->title() == "F&ilter") filter = menu;
-    ASSERT_NE(filter, nullptr);
     const std::pair<int, const char*> items[] = {
         {kTotalVariation, "Diffusion"}, {kBalanced, "Diffusion"}, {kMedian, "Noise"}, {kMaximum, "Other"}, {kMinimum, "Other"}};
-    for (const auto& [id, submenu] : items) {
-        QAction* action = frame().action(id);
-        bool found = false;
-        for (QAction* entry : filter->actions())
-            found |= entry->menu() && entry->menu()->title() == submenu && entry->menu()->actions().contains(action);
-        EXPECT_TRUE(found && action->isEnabled()) << id;
-    }
+    for (const auto& [id, submenu] : items) EXPECT_TRUE(EnabledInFilterSubmenu(id, submenu)) << id;
 }
 
 TEST_F(RankDiffusionCommandTest, OkAppliesAsOneStepAndCancelOrZeroAppliesNothing)

@@ -168,13 +168,7 @@ TEST(HueSaturation, ShortRowsMatchTheScalarConversions)
 TEST(HueSaturation, PreviewRenderingCanBeAbandoned)
 {
     // A watcher that asks to stop at once: the rendering gives up before writing anything.
-    struct CStopAtOnce : IProgress
-    {
-        void Begin(std::string_view, int) override {}
-        void SetPosition(int) override {}
-        void End() override {}
-        bool StopRequested() override { return true; }
-    } stop;
+    test_pictures::CStopAtOnce stop;
     const CImage source = colour_test::Noise(40, 300, 8);
     CImage picture = colour_test::Copy(source);
     CImageProcessor engine(&picture);

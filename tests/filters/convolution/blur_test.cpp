@@ -523,14 +523,7 @@ TEST_F(BlurTest, SameBytesWhateverThePlansTheWisdomAndTheThreads)
 // first run leaves the picture alone.
 TEST_F(BlurTest, BlursStopWhenAskedBeforeTouchingThePicture)
 {
-    class CStopAtOnce : public IProgress
-    {
-    public:
-        void Begin(std::string_view, int) override {}
-        void SetPosition(int) override {}
-        void End() override {}
-        bool StopRequested() override { return true; }
-    } stop;
+    test_pictures::CStopAtOnce stop;
     CImageProcessor::ThreadProgressOverride progressOverride(&stop);
     const CImage picture = Noise(90, 70, 8);
     const auto unchanged = [&](const std::function<void(CImageProcessor&)>& blur) {

@@ -62,15 +62,6 @@ void ExpectMatchesReference(const CImage& picture, int r)
     }
 }
 
-class CStopAtOnce : public IProgress
-{
-public:
-    void Begin(std::string_view, int) override {}
-    void SetPosition(int) override {}
-    void End() override {}
-    bool StopRequested() override { return true; }
-};
-
 } // namespace
 
 TEST(RankFilter, EveryWindowMatchesASortedReferenceAtManySizesAndRadii)

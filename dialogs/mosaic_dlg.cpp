@@ -2,7 +2,8 @@
 
 CMosaicDlg::CMosaicDlg(QWidget* parent) : CParamDialog(QStringLiteral("Mosaic"), parent)
 {
-    m_size = AddSlider(QStringLiteral("Size:"), 1, 100, 1, CValueFormat::Plain(), 1);
+    BindOperation("Mosaic");
+    m_size = AddSlider("size", QStringLiteral("Size:"), 1, 100, 1, CValueFormat::Plain(), 1);
     // Renders on every notification, so the dialog opens on a size-1 preview.
     SetActsOnEveryNotification(true);
     AddPreviewBox(true);

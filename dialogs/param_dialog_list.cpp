@@ -6,6 +6,7 @@
 #include "dialogs/cbalance_dlg.h"
 #include "dialogs/custom_dlg.h"
 #include "dialogs/hue_dlg.h"
+#include "dialogs/mosaic_dlg.h"
 #include "dialogs/motion_blur_dlg.h"
 #include "dialogs/posterize_dlg.h"
 #include "dialogs/unsharp_mask_dlg.h"
@@ -32,6 +33,7 @@ const std::vector<CParamDialogEntry>& ParamDialogList()
         Entry<CBlurDialog>("CBlurDialog"),
         Entry<CMotionBlurDlg>("CMotionBlurDlg"),
         Entry<CUnsharpMaskDlg>("CUnsharpMaskDlg"),
+        Entry<CMosaicDlg>("CMosaicDlg"),
     };
     return list;
 }

@@ -5,7 +5,9 @@
 #include <cstdlib>
 #include <cstring>
 #include <limits>
+#include <algorithm>
 #include <atomic>
+#include <mutex>
 #include <utility>
 
 #include <sys/mman.h>
@@ -24,11 +26,100 @@ std::size_t MappedLength(std::size_t bytes)
     return (bytes + kHugePage - 1) / kHugePage * kHugePage;
 }
 
-void* MapPixels(std::size_t bytes)
+// Operations that change a picture's size free one photo-sized buffer and ask for another moments
+// later (the history trims a snapshot, an undo swaps sizes back). Fresh memory costs a page fault
+// and a kernel-side zeroing of every byte, as much as the operation's own pass, so the last few
+// freed mappings are kept and handed out again. Only a handful, and only while they fit the
+// request closely, so the program holds on to little it does not use.
+class CFreedMappings
 {
-    const std::size_t length = MappedLength(bytes);
+public:
+    // A kept mapping of at least `length` bytes and not much more, trimmed to `length`; nullptr
+    // when none fits.
+    void* Take(std::size_t length)
+    {
+        const std::lock_guard lock(m_mutex);
+        for (int i = 0; i < m_count; ++i) {
+            CEntry& entry = m_entries[i];
+            if (entry.length < length || entry.length - length > Slack(length)) continue;
+            void* const start = entry.start;
+            m_kept -= entry.length;
+            if (entry.length > length) munmap(static_cast<std::uint8_t*>(start) + length, entry.length - length);
+            for (int j = i + 1; j < m_count; ++j) m_entries[j - 1] = m_entries[j];
+            --m_count;
+            return start;
+        }
+        return nullptr;
+    }
+
+    // Keeps a mapping for later, unmapping the oldest kept ones to make room.
+    void Keep(void* start, std::size_t length)
+    {
+        CEntry evicted[kKept + 1];
+        int evictedCount = 0;
+        {
+            const std::lock_guard lock(m_mutex);
+            if (length > kMostKept) {
+                evicted[evictedCount++] = {start, length};
+            } else {
+                while (m_count == kKept || (m_count > 0 && m_kept + length > kMostKept)) {
+                    evicted[evictedCount++] = m_entries[0];
+                    m_kept -= m_entries[0].length;
+                    for (int i = 1; i < m_count; ++i) m_entries[i - 1] = m_entries[i];
+                    --m_count;
+                }
+                m_entries[m_count++] = {start, length};
+                m_kept += length;
+            }
+        }
+        for (int i = 0; i < evictedCount; ++i) munmap(evicted[i].start, evicted[i].length);
+    }
+
+    // Gives every kept mapping back to the system (before a mapping is refused for want of memory).
+    void Release()
+    {
+        CEntry entries[kKept];
+        int count = 0;
+        {
+            const std::lock_guard lock(m_mutex);
+            count = m_count;
+            for (int i = 0; i < count; ++i) entries[i] = m_entries[i];
+            m_count = 0;
+            m_kept = 0;
+        }
+        for (int i = 0; i < count; ++i) munmap(entries[i].start, entries[i].length);
+    }
+
+private:
+    struct CEntry
+    {
+        void* start = nullptr;
+        std::size_t length = 0;
+    };
+    static constexpr int kKept = 3;
+    static constexpr std::size_t kMostKept = std::size_t(384) << 20; // in all
+    static std::size_t Slack(std::size_t length) { return std::max(kHugePage * 4, length / 8); }
+
+    std::mutex m_mutex;
+    CEntry m_entries[kKept];
+    int m_count = 0;
+    std::size_t m_kept = 0;
+};
+
+CFreedMappings& FreedMappings()
+{
+    static CFreedMappings* const mappings = new CFreedMappings; // never destroyed: freed pictures may outlive statics
+    return *mappings;
+}
+
+void* NewMapping(std::size_t length)
+{
     void* raw = mmap(nullptr, length + kHugePage, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
-    if (raw == MAP_FAILED) return nullptr;
+    if (raw == MAP_FAILED) {
+        FreedMappings().Release();
+        raw = mmap(nullptr, length + kHugePage, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+        if (raw == MAP_FAILED) return nullptr;
+    }
     auto* start = static_cast<std::uint8_t*>(raw);
     auto* aligned = reinterpret_cast<std::uint8_t*>((reinterpret_cast<std::uintptr_t>(start) + kHugePage - 1) & ~(kHugePage - 1));
     const std::size_t head = static_cast<std::size_t>(aligned - start);
@@ -38,6 +129,16 @@ void* MapPixels(std::size_t bytes)
     return aligned; // anonymous mappings arrive zero-filled
 }
 
+void* MapPixels(std::size_t bytes, bool zeroed)
+{
+    const std::size_t length = MappedLength(bytes);
+    if (void* kept = FreedMappings().Take(length)) {
+        if (zeroed) ParallelFill(kept, 0, bytes);
+        return kept;
+    }
+    return NewMapping(length);
+}
+
 void* AllocatePixels(std::size_t bytes, bool zeroed)
 {
     int left = g_allocationsBeforeFailure.load();
@@ -45,14 +146,14 @@ void* AllocatePixels(std::size_t bytes, bool zeroed)
         if (left == 0) return nullptr;
         if (g_allocationsBeforeFailure.compare_exchange_weak(left, left - 1)) break;
     }
-    if (bytes >= kMapThreshold) return MapPixels(bytes);
+    if (bytes >= kMapThreshold) return MapPixels(bytes, zeroed);
     return zeroed ? std::calloc(bytes, 1) : std::malloc(bytes);
 }
 
 void FreePixels(void* pixels, std::size_t bytes)
 {
     if (!pixels) return;
-    if (bytes >= kMapThreshold) munmap(pixels, MappedLength(bytes));
+    if (bytes >= kMapThreshold) FreedMappings().Keep(pixels, MappedLength(bytes));
     else std::free(pixels);
 }
 } // namespace
@@ -91,6 +192,16 @@ std::int64_t CImage::StrideFor(int width, int bitsPerPixel)
 
 bool CImage::Create(int width, int height, int bitsPerPixel, unsigned flags)
 {
+    return Allocate(width, height, bitsPerPixel, flags, true);
+}
+
+bool CImage::CreateForOverwrite(int width, int height, int bitsPerPixel)
+{
+    return Allocate(width, height, bitsPerPixel, 0, false);
+}
+
+bool CImage::Allocate(int width, int height, int bitsPerPixel, unsigned flags, bool zeroed)
+{
     Destroy();
     if (width <= 0 || height <= 0) return false;
     if (bitsPerPixel != 24 && bitsPerPixel != 32) return false;
@@ -101,7 +212,7 @@ bool CImage::Create(int width, int height, int bitsPerPixel, unsigned flags)
     if (total > std::int64_t(std::numeric_limits<std::ptrdiff_t>::max())) return false;
 
     // calloc: large blocks arrive as fresh zero pages, so a new black picture costs no writes.
-    auto* buffer = static_cast<std::uint8_t*>(AllocatePixels(static_cast<std::size_t>(total), true));
+    auto* buffer = static_cast<std::uint8_t*>(AllocatePixels(static_cast<std::size_t>(total), zeroed));
     if (!buffer) return false;
 
     m_buffer = buffer;
@@ -180,5 +291,21 @@ void ParallelCopy(void* dst, const void* src, std::size_t bytes)
         const std::size_t from = std::size_t(begin) * kChunk;
         const std::size_t to = std::min(bytes, std::size_t(end) * kChunk);
         std::memcpy(d + from, s + from, to - from);
+    });
+}
+
+void ParallelFill(void* dst, int value, std::size_t bytes)
+{
+    constexpr std::size_t kChunk = std::size_t(1) << 22;
+    auto* d = static_cast<std::uint8_t*>(dst);
+    if (bytes < 2 * kChunk) {
+        std::memset(d, value, bytes);
+        return;
+    }
+    const std::size_t parts = (bytes + kChunk - 1) / kChunk;
+    ParallelFor(0, static_cast<int>(parts), [&](int begin, int end) {
+        const std::size_t from = std::size_t(begin) * kChunk;
+        const std::size_t to = std::min(bytes, std::size_t(end) * kChunk);
+        std::memset(d + from, value, to - from);
     });
 }

@@ -30,6 +30,9 @@ public:
     // program handles (24 or 32), the size exceeds kMaxPixels or the memory cannot be had. Any
     // bitmap the image held before is released first.
     bool Create(int width, int height, int bitsPerPixel, unsigned flags = 0);
+    // The same without the black: the bytes are whatever the memory held, for callers that write
+    // every byte of every row, padding included, before anyone reads them.
+    bool CreateForOverwrite(int width, int height, int bitsPerPixel);
     void Destroy();
 
     // Makes this image an exact copy of `source` (size, depth, alpha flag and picture bytes). Reuses
@@ -62,6 +65,8 @@ public:
     static std::int64_t StrideFor(int width, int bitsPerPixel);
 
 private:
+    bool Allocate(int width, int height, int bitsPerPixel, unsigned flags, bool zeroed);
+
     std::uint8_t* m_buffer = nullptr; // owned allocation, bottom row first
     std::uint8_t* m_bits = nullptr;
     int m_width = 0;
@@ -81,3 +86,5 @@ void FailImageAllocationsAfter(int allocations);
 
 // Copies `bytes` from `src` to `dst`, splitting large blocks over the available cores.
 void ParallelCopy(void* dst, const void* src, std::size_t bytes);
+// Sets `bytes` bytes at `dst` to `value`, the same way.
+void ParallelFill(void* dst, int value, std::size_t bytes);

@@ -37,8 +37,9 @@ void CImageProcessor::CanvasSize(int newWidth, int newHeight, char anchor)
 {
     CImage& picture = *image();
     if (!HasPixels(picture) || newWidth < 1 || newHeight < 1) return;
+    // Every byte of the canvas is written below, so it need not arrive black.
     CImage canvas;
-    if (!canvas.Create(newWidth, newHeight, 24)) {
+    if (!canvas.CreateForOverwrite(newWidth, newHeight, 24)) {
         ReportFailure();
         return;
     }
@@ -55,18 +56,22 @@ void CImageProcessor::CanvasSize(int newWidth, int newHeight, char anchor)
     const int bottom = places ? std::min(newHeight, y + h) : 0;
     const bool covers = left < right && top < bottom;
 
+    const std::size_t padding = canvas.rowBytes() - 3 * static_cast<std::size_t>(newWidth);
+    // Only a larger canvas takes the background colour; uncovered parts of a smaller one are black.
+    const auto fill = [grows](std::uint8_t* out, int count) {
+        if (grows) FillBackground(out, count);
+        else std::memset(out, 0, 3 * static_cast<std::size_t>(count));
+    };
     ParallelFor(0, newHeight, [&](int begin, int end) {
         for (int row = begin; row < end; ++row) {
             std::uint8_t* out = Row(canvas, row);
+            std::memset(out + 3 * static_cast<std::size_t>(newWidth), 0, padding);
             if (!covers || row < top || row >= bottom) {
-                // Only a larger canvas is filled; a smaller one keeps the new buffer's black.
-                if (grows) FillBackground(out, newWidth);
+                fill(out, newWidth);
                 continue;
             }
-            if (grows) {
-                FillBackground(out, left);
-                FillBackground(out + 3 * right, newWidth - right);
-            }
+            fill(out, left);
+            fill(out + 3 * right, newWidth - right);
             std::memcpy(out + 3 * left, Row(picture, row - y) + 3 * (left - x), 3 * static_cast<std::size_t>(right - left));
         }
     });

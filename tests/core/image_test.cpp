@@ -130,3 +130,21 @@ TEST(CImage, LargeCopySplitAcrossThreadsIsExact)
     ASSERT_TRUE(copy.CopyFrom(source));
     EXPECT_EQ(0, std::memcmp(copy.bufferStart(), source.bufferStart(), source.bufferBytes()));
 }
+
+TEST(CImage, RecycledPhotoMemoryIsBlackAgainWhenCreated)
+{
+    // Photo-sized buffers are kept after they are freed and handed out again; a picture created in
+    // one must still be black to the last padding byte, whatever the previous owner left there.
+    for (int round = 0; round < 4; ++round) {
+        CImage dirty;
+        ASSERT_TRUE(dirty.Create(1999, 1500 + round, 24));
+        std::memset(const_cast<std::uint8_t*>(dirty.bufferStart()), 0xA5, dirty.bufferBytes());
+        dirty.Destroy();
+        CImage fresh;
+        ASSERT_TRUE(fresh.Create(1999, 1500, 24));
+        const std::uint8_t* p = fresh.bufferStart();
+        std::size_t nonZero = 0;
+        for (std::size_t i = 0; i < fresh.bufferBytes(); ++i) nonZero += p[i] != 0;
+        EXPECT_EQ(nonZero, 0u) << "round " << round;
+    }
+}

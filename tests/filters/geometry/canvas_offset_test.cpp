@@ -2,6 +2,8 @@
 #include "core/image_processor.h"
 #include "tests/filters/geometry/geometry_test_support.h"
 
+#include <cstring>
+
 using namespace geometry_test;
 using namespace test_pictures;
 
@@ -99,6 +101,26 @@ TEST(CanvasSize, CropsAndMixedChangesMatchThePlainCopyForEveryAnchor)
             SCOPED_TRACE(std::string(1, anchor) + " to " + std::to_string(nw) + "x" + std::to_string(nh));
             EXPECT_TRUE(SamePicture(Applied(odd, [=](CImageProcessor& e) { e.CanvasSize(nw, nh, anchor); }),
                                     ReferenceCanvas(odd, nw, nh, anchor)));
+        }
+    }
+}
+
+TEST(CanvasSize, WritesEveryByteOfARecycledBuffer)
+{
+    // The canvas does not ask for black memory; a freed photo's bytes must not show through in the
+    // cut-off area of an unknown anchor or in the row padding.
+    const CImage picture = Noise(1999, 1600, 5);
+    for (char anchor : std::string("C?")) {
+        for (const auto& [nw, nh] : {std::pair{1999, 1500}, {2001, 1500}}) {
+            CImage dirty;
+            ASSERT_TRUE(dirty.Create(nw, nh, 24));
+            std::memset(const_cast<std::uint8_t*>(dirty.bufferStart()), 0x5A, dirty.bufferBytes());
+            dirty.Destroy();
+            const CImage canvas = Applied(picture, [=](CImageProcessor& e) { e.CanvasSize(nw, nh, anchor); });
+            const CImage expected = ReferenceCanvas(picture, nw, nh, anchor);
+            ASSERT_EQ(canvas.bufferBytes(), expected.bufferBytes());
+            EXPECT_EQ(0, std::memcmp(canvas.bufferStart(), expected.bufferStart(), expected.bufferBytes()))
+                << anchor << " " << nw << "x" << nh;
         }
     }
 }

@@ -39,7 +39,10 @@ bool COrvexDoc::Open(const QString& path)
 
 bool COrvexDoc::Save(const QString& path)
 {
-    if (!SavePictureWith(m_picture, path, m_saveOptions, &m_metadata, &m_lastError, m_engine.progressSink())) {
+    const auto save = [&](IProgress* progress) {
+        return SavePictureWith(m_picture, path, m_saveOptions, &m_metadata, &m_lastError, progress);
+    };
+    if (!(m_ui ? m_ui->RunSave(save, m_engine.progressSink()) : save(m_engine.progressSink()))) {
         Show(QStringLiteral("Save Error"), QStringLiteral("Can not save %1").arg(path), IDocumentUi::Icon::Warning);
         return false;
     }

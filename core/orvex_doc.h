@@ -9,6 +9,7 @@
 #include <QString>
 
 #include <cstdint>
+#include <functional>
 
 // What the document needs from whoever shows it: message boxes and the save dialog. The editor
 // implements it with real dialogs; the batch tool and the tests answer without a screen.
@@ -34,6 +35,9 @@ public:
         (void)path, (void)picture, (void)metadata, (void)options;
         return true;
     }
+    // Runs a save. The editor runs it aside so that its windows keep painting, with the save's bar
+    // in the status bar; without a screen it runs here, reporting to `here`.
+    virtual bool RunSave(const std::function<bool(IProgress*)>& save, IProgress* here) { return save(here); }
 };
 
 // One open picture file: the picture, the engine bound to it, the undo history and the program's own

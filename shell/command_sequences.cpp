@@ -2,16 +2,15 @@
 
 #include "core/orvex_doc.h"
 #include "dialogs/param_dialog.h"
+#include "shell/busy_run.h"
 #include "shell/document_host.h"
 #include "shell/orvex_view.h"
 #include "shell/progress_bar.h"
 
 #include <QApplication>
-#include <QKeyEvent>
 #include <QMessageBox>
 #include <QThread>
 
-#include <mutex>
 #include <thread>
 
 namespace sequence {
@@ -32,89 +31,6 @@ void Record(COrvexView& view)
     host.UpdateAllViews();
     if (!recorded) ShowMessage(kNoUndoStep);
 }
-
-// While a worker command runs: Escape asks the engine to stop, every other input event is dropped
-// (not deferred), and windows cannot be closed under the running operation.
-class CBusyInputFilter : public QObject
-{
-public:
-    explicit CBusyInputFilter(CImageProcessor& engine) : m_engine(engine) { qApp->installEventFilter(this); }
-    ~CBusyInputFilter() override { qApp->removeEventFilter(this); }
-    CBusyInputFilter(const CBusyInputFilter&) = delete;
-    CBusyInputFilter& operator=(const CBusyInputFilter&) = delete;
-
-    // An operation entering its worker protocol clears the cancel flag; an Escape pressed before
-    // that must not be lost, so it is asserted again on every poll.
-    void Reassert() const
-    {
-        if (m_escape) m_engine.cancel.store(1);
-    }
-
-protected:
-    bool eventFilter(QObject*, QEvent* event) override
-    {
-        switch (event->type()) {
-        case QEvent::KeyPress:
-            if (static_cast<QKeyEvent*>(event)->key() == Qt::Key_Escape) {
-                m_escape = true;
-                m_engine.cancel.store(1);
-            }
-            return true;
-        case QEvent::Shortcut:
-        case QEvent::ShortcutOverride:
-        case QEvent::Close:
-        case QEvent::DragEnter:
-        case QEvent::DragMove:
-        case QEvent::Drop:
-        case QEvent::ContextMenu: return true;
-        default: return event->isInputEvent();
-        }
-    }
-
-private:
-    CImageProcessor& m_engine;
-    bool m_escape = false;
-};
-
-// The worker's progress goes to the engine's shared value (which the interface thread polls), and
-// the cancel flag is what a long operation's stop check sees. The label of the operation's own
-// bar is handed over for commands that do not name one.
-class CWorkerProgress : public IProgress
-{
-public:
-    explicit CWorkerProgress(CImageProcessor& engine) : m_engine(engine) {}
-    void Begin(std::string_view label, int range) override
-    {
-        m_range = range > 0 ? range : 1;
-        m_engine.progress.store(0.0f);
-        const std::lock_guard lock(m_mutex);
-        m_label = QString::fromUtf8(label.data(), static_cast<qsizetype>(label.size()));
-        ++m_labelVersion;
-    }
-    void SetPosition(int position) override
-    {
-        m_engine.progress.store(static_cast<float>(100.0 * position / m_range));
-    }
-    void End() override {}
-    bool StopRequested() override { return m_engine.cancel.load() != 0; }
-
-    // The newest label, when it changed since `version`.
-    bool NewLabel(int& version, QString& label) const
-    {
-        const std::lock_guard lock(m_mutex);
-        if (m_labelVersion == version) return false;
-        version = m_labelVersion;
-        label = m_label;
-        return true;
-    }
-
-private:
-    CImageProcessor& m_engine;
-    int m_range = 1;
-    mutable std::mutex m_mutex;
-    QString m_label;
-    int m_labelVersion = 0;
-};
 
 // Puts the picture back to the history's current snapshot, which is the picture as it was before
 // the run. A picture of another size is built aside first, so that a failed allocation leaves
@@ -225,7 +141,9 @@ bool Worker(COrvexView& view, const QString& label, const CEngineCall& call)
     engine.running.store(1);
     host.FreezeViews(true);
 
-    CWorkerProgress progress(engine);
+    // The worker's progress goes to the engine's shared value, which this thread polls, and the
+    // cancel flag is what a long operation's stop check sees.
+    CAsideProgress progress(engine.progress, &engine.cancel);
     std::thread worker([&engine, &call, &progress] {
         CImageProcessor::ThreadProgressOverride progressOverride(&progress);
         call(engine);
@@ -240,7 +158,7 @@ bool Worker(COrvexView& view, const QString& label, const CEngineCall& call)
     if (bar.Create(label, 100)) bar.SetBarColor();
     int labelVersion = 0;
     {
-        CBusyInputFilter filter(engine);
+        CBusyInputFilter filter(&engine.cancel);
         while (engine.running.load()) {
             QString operationLabel;
             if (label.isEmpty() && progress.NewLabel(labelVersion, operationLabel)) {

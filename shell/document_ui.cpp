@@ -1,5 +1,6 @@
 #include "shell/document_ui.h"
 
+#include "shell/busy_run.h"
 #include "shell/save_options_dlg.h"
 
 #include <QComboBox>
@@ -91,6 +92,11 @@ bool CDocumentUi::AskSaveOptions(const QString& path, const CImage& picture, con
 {
     QSettings settings(QSettings::NativeFormat, QSettings::UserScope, QStringLiteral("Orvex"), QStringLiteral("Orvex"));
     return CSaveOptionsDlg::Ask(path, picture, metadata, options, settings);
+}
+
+bool CDocumentUi::RunSave(const std::function<bool(IProgress*)>& save, IProgress*)
+{
+    return RunAside([&save](IProgress& progress) { return save(&progress); });
 }
 
 QStringList CDocumentUi::AskOpenPaths(QWidget* parent, const QString& folder)

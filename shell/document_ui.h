@@ -18,6 +18,7 @@ public:
     QString AskSavePath(const QString& suggestedPath) override;
     bool AskSaveOptions(const QString& path, const CImage& picture, const CPictureMetadata& metadata,
                         CSaveOptions& options) override;
+    bool RunSave(const std::function<bool(IProgress*)>& save, IProgress* here) override;
 
     // The open dialog of File > Open, with the same filters, showing `folder` first; empty when
     // cancelled.

@@ -321,4 +321,39 @@ TEST_F(ProgressWorkerTest, AnOperationThatReturnsAtOnceStillEndsTheLoop)
     EXPECT_EQ(view()->document().engine().running.load(), 0);
 }
 
+TEST_F(ProgressWorkerTest, ALongSaveRunsAsideWithItsBarWhileTheWindowsPaintAndInputIsDropped)
+{
+    // Large enough for the save's bar and for the save to outlast a few polls.
+    const QString path = WritePicture("big.png", 3000, 2700, 3);
+    Start({path});
+    COrvexDoc& doc = view()->document();
+    Run(32793); // Invert, so that there is something to save
+    ASSERT_EQ(doc.history().count(), 2);
+
+    int ticks = 0, painted = 0;
+    bool barShown = false;
+    QTimer timer;
+    QObject::connect(&timer, &QTimer::timeout, [&] {
+        ++ticks;
+        view()->viewport()->repaint();
+        ++painted;
+        barShown = barShown || frame().messagePane()->text() == " Saving:";
+        QTest::keyClick(view()->viewport(), Qt::Key_I, Qt::ControlModifier);
+    });
+    timer.start(5);
+    Run(57603); // File > Save
+    timer.stop();
+    QCoreApplication::processEvents();
+
+    EXPECT_GT(ticks, 0) << "the interface thread went on while the picture was written";
+    EXPECT_GT(painted, 0);
+    EXPECT_TRUE(barShown);
+    EXPECT_EQ(frame().messagePane()->text(), "For Help, press F1");
+    EXPECT_EQ(doc.history().count(), 2) << "keys pressed during the save ran nothing";
+    EXPECT_FALSE(doc.modified());
+    CImage saved;
+    ASSERT_TRUE(LoadPicture(path, saved));
+    EXPECT_TRUE(test_pictures::SamePixels(saved, doc.picture()));
+}
+
 } // namespace

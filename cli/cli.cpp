@@ -32,7 +32,8 @@ const char* kUsage =
     "\n"
     "Options:\n"
     "  --seed N     seed AddNoise and LensFlare with N instead of the clock's seconds\n"
-    "  --quality N  JPEG (and WebP) quality 1..100, default 92; 4:4:4 chroma from 90 up, 4:2:0 below\n"
+    "  --quality N  JPEG (and WebP) quality 1..100, default 92; 4:4:4 chroma from 90 up, 4:2:0\n"
+    "               below, and never finer than a JPEG input's\n"
     "  --strip      write no EXIF, XMP or IPTC (camera, date, GPS...); the colour profile stays\n"
     "  --quiet      no progress bar on stderr\n"
     "\n"
@@ -232,6 +233,7 @@ int RunCli(const std::vector<std::string>& args, std::ostream& out, std::ostream
         }
     }
 
+    saveOptions.jpeg.original = JpegFileSubsampling(input);
     if (!SavePictureWith(picture, output, saveOptions, &metadata, &reason)) {
         err << kProgram << ": Can not save " << positional[1] << ": " << reason.toStdString() << '\n';
         return kExitSave;

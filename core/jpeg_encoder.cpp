@@ -166,11 +166,47 @@ std::size_t FindSegment(const std::vector<std::uint8_t>& file, std::initializer_
 
 } // namespace
 
-ChromaSubsampling
- EffectiveSubsampling(const CJpegOptions& options)
+ChromaSubsampling EffectiveSubsampling(const CJpegOptions& options)
 {
     if (options.subsampling != ChromaSubsampling::Automatic) return options.subsampling;
-    return options.quality >= 90 ? ChromaSubsampling::Full444 : ChromaSubsampling::Quarter420;
+    const ChromaSubsampling byQuality = options.quality >= 90 ? ChromaSubsampling::Full444 : ChromaSubsampling::Quarter420;
+    // The coarser of the two: the enum runs from full to quarter chroma.
+    return std::max(byQuality, options.original);
+}
+
+ChromaSubsampling JpegFrameSubsampling(const std::uint8_t* header, std::size_t size)
+{
+    if (size < 4 || header[0] != 0xFF || header[1] != 0xD8) return ChromaSubsampling::Automatic;
+    std::size_t at = 2;
+    while (at + 4 <= size) {
+        if (header[at] != 0xFF) return ChromaSubsampling::Automatic;
+        const std::uint8_t marker = header[at + 1];
+        if (marker == 0xFF) { // fill byte
+            ++at;
+            continue;
+        }
+        const std::size_t length = std::size_t(header[at + 2]) << 8 | header[at + 3];
+        if (length < 2) return ChromaSubsampling::Automatic;
+        const bool frame = marker >= 0xC0 && marker <= 0xCF && marker != 0xC4 && marker != 0xC8 && marker != 0xCC;
+        if (frame) {
+            // Precision, height, width, component count, then three bytes per component: its id,
+            // its sampling factors (horizontal high nibble), its quantisation table.
+            const std::size_t body = at + 4;
+            if (length < 8 || body + length - 2 > size || header[body + 5] != 3 || length < 8 + 3 * 3)
+                return ChromaSubsampling::Automatic;
+            const auto factors = [&](int c) { return header[body + 6 + 3 * c + 1]; };
+            if (factors(1) != 0x11 || factors(2) != 0x11) return ChromaSubsampling::Automatic;
+            switch (factors(0)) {
+            case 0x11: return ChromaSubsampling::Full444;
+            case 0x21: return ChromaSubsampling::Half422;
+            case 0x22: return ChromaSubsampling::Quarter420;
+            default: return ChromaSubsampling::Automatic;
+            }
+        }
+        if (marker == 0xDA || marker == 0xD9) return ChromaSubsampling::Automatic; // scan before any frame
+        at += 2 + length;
+    }
+    return ChromaSubsampling::Automatic;
 }
 
 bool EncodeJpeg(const CImage& picture, const CJpegOptions& options, const std::vector<std::uint8_t>& icc,

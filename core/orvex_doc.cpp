@@ -32,6 +32,7 @@ bool COrvexDoc::Open(const QString& path)
         return false;
     }
     m_metadata = std::move(metadata);
+    m_saveOptions.jpeg.original = JpegFileSubsampling(path);
     m_modified = 0;
     m_pathName = QFileInfo(path).absoluteFilePath();
     return true;

@@ -8,6 +8,7 @@
 #include <QBuffer>
 #include <QColorSpace>
 #include <QImageWriter>
+#include <QFile>
 #include <QSaveFile>
 
 #include <algorithm>
@@ -182,4 +183,27 @@ bool SavePictureWith(const CImage& picture, const QString& path, const CSaveOpti
     }
     if (!file.commit()) return Fail(reason, file.errorString());
     return true;
+}
+
+ChromaSubsampling JpegFileSubsampling(const QString& path)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly)) return ChromaSubsampling::Automatic;
+    const QByteArray start = file.read(2);
+    if (start != QByteArray("\xFF\xD8", 2)) return ChromaSubsampling::Automatic;
+    // Marker segments until the frame header; large ones (EXIF thumbnails, profiles) are skipped.
+    for (int segments = 0; segments < 1000; ++segments) {
+        const QByteArray marker = file.read(4);
+        if (marker.size() < 4 || static_cast<std::uint8_t>(marker[0]) != 0xFF) break;
+        const auto code = static_cast<std::uint8_t>(marker[1]);
+        const qint64 length = static_cast<std::uint8_t>(marker[2]) << 8 | static_cast<std::uint8_t>(marker[3]);
+        if (length < 2 || code == 0xDA) break;
+        if (code >= 0xC0 && code <= 0xCF && code != 0xC4 && code != 0xC8 && code != 0xCC) {
+            const QByteArray frame = QByteArray("\xFF\xD8", 2) + marker + file.read(length - 2);
+            return JpegFrameSubsampling(reinterpret_cast<const std::uint8_t*>(frame.constData()),
+                                        static_cast<std::size_t>(frame.size()));
+        }
+        if (!file.seek(file.pos() + length - 2)) break;
+    }
+    return ChromaSubsampling::Automatic;
 }

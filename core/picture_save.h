@@ -27,3 +27,7 @@ bool SavePictureWith(const CImage& picture, const QString& path, const CSaveOpti
 // Save As uses it to tell the file size a quality gives.
 bool EncodeJpegFile(const CImage& picture, const CSaveOptions& options, const CPictureMetadata* metadata,
                     std::vector<std::uint8_t>& file, QString* reason = nullptr);
+
+// How the colour of the JPEG file at `path` is sampled (see JpegFrameSubsampling); Automatic for
+// any other file. Reads only the marker headers up to the frame, seeking over the rest.
+ChromaSubsampling JpegFileSubsampling(const QString& path);

@@ -24,11 +24,21 @@ bool IsJpeg(const QString& path)
     return encoder && encoder->format == "jpeg";
 }
 
+// What Automatic will do for this picture.
+QString AutomaticText(ChromaSubsampling original)
+{
+    switch (original) {
+    case ChromaSubsampling::Half422: return QStringLiteral("Automatic (4:2:2 as opened; 4:2:0 below quality 90)");
+    case ChromaSubsampling::Quarter420: return QStringLiteral("Automatic (4:2:0, as opened)");
+    default: return QStringLiteral("Automatic (4:4:4 from quality 90)");
+    }
+}
+
 } // namespace
 
 CSaveOptionsDlg::CSaveOptionsDlg(const CImage& picture, const CPictureMetadata& metadata, const CSaveOptions& start,
                                  bool jpeg, QWidget* parent)
-    : QDialog(parent), m_picture(picture), m_metadata(metadata), m_jpeg(jpeg)
+    : QDialog(parent), m_picture(picture), m_metadata(metadata), m_jpeg(jpeg), m_original(start.jpeg.original)
 {
     setWindowTitle(jpeg ? QStringLiteral("JPEG Options") : QStringLiteral("Save Options"));
     auto* layout = new QVBoxLayout(this);
@@ -49,7 +59,7 @@ CSaveOptionsDlg::CSaveOptionsDlg(const CImage& picture, const CPictureMetadata& 
         m_size->setObjectName(QStringLiteral("size"));
         form->addRow(QStringLiteral("File size:"), m_size);
         m_subsampling = new QComboBox(this);
-        m_subsampling->addItem(QStringLiteral("Automatic (4:4:4 from quality 90)"), int(ChromaSubsampling::Automatic));
+        m_subsampling->addItem(AutomaticText(start.jpeg.original), int(ChromaSubsampling::Automatic));
         m_subsampling->addItem(QStringLiteral("4:4:4 (best colour)"), int(ChromaSubsampling::Full444));
         m_subsampling->addItem(QStringLiteral("4:2:2"), int(ChromaSubsampling::Half422));
         m_subsampling->addItem(QStringLiteral("4:2:0 (smallest)"), int(ChromaSubsampling::Quarter420));
@@ -95,6 +105,7 @@ CSaveOptionsDlg::~CSaveOptionsDlg()
 CSaveOptions CSaveOptionsDlg::options() const
 {
     CSaveOptions result;
+    result.jpeg.original = m_original;
     if (m_jpeg) {
         result.jpeg.quality = m_quality->value();
         result.jpeg.subsampling = static_cast<ChromaSubsampling>(m_subsampling->currentData().toInt());

@@ -52,6 +52,7 @@ private:
     const CImage& m_picture;
     const CPictureMetadata& m_metadata;
     bool m_jpeg;
+    ChromaSubsampling m_original; // of the JPEG the picture was opened from, which Automatic keeps
     QSlider* m_quality = nullptr;
     QLabel* m_qualityValue = nullptr;
     QLabel* m_size = nullptr;

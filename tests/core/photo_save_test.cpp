@@ -199,6 +199,62 @@ TEST_F(PhotoSave, JpegDefaultsToQuality92WithFullChromaAndKeepsThePixels)
     EXPECT_GT(Psnr(decoded, again), 40.0);
 }
 
+TEST_F(PhotoSave, AJpegIsSavedAgainWithTheChromaSamplingItWasOpenedWith)
+{
+    // A camera's 4:2:0 file, with an EXIF block (and its tags) before the frame header.
+    const CImage picture = PhotoLike(160, 120);
+    const std::pair<ChromaSubsampling, std::pair<int, int>> samplings[] = {
+        {ChromaSubsampling::Quarter420, {2, 2}}, {ChromaSubsampling::Half422, {2, 1}}, {ChromaSubsampling::Full444, {1, 1}}};
+    for (const auto& [sampling, factors] : samplings) {
+        CSaveOptions camera;
+        camera.jpeg.quality = 95;
+        camera.jpeg.subsampling = sampling;
+        ASSERT_TRUE(SavePictureWith(picture, Path("camera.jpg"), camera, nullptr));
+        WriteCameraTags(Path("camera.jpg"), 1, {});
+        EXPECT_EQ(JpegFileSubsampling(Path("camera.jpg")), sampling);
+
+        COrvexDoc doc;
+        ASSERT_TRUE(doc.Open(Path("camera.jpg")));
+        doc.engine().Invert();
+        ASSERT_TRUE(doc.CommitChange());
+        ASSERT_TRUE(doc.Save(Path("saved.jpg")));
+        EXPECT_EQ(LumaSampling(ReadAll(Path("saved.jpg"))), factors);
+    }
+
+    // Pictures from other formats keep the quality rule; a chosen sampling beats the original.
+    COrvexDoc png;
+    ASSERT_TRUE(SavePicture(picture, Path("p.png")));
+    ASSERT_TRUE(png.Open(Path("p.png")));
+    ASSERT_TRUE(png.Save(Path("from-png.jpg")));
+    EXPECT_EQ(LumaSampling(ReadAll(Path("from-png.jpg"))), std::make_pair(1, 1));
+    CJpegOptions chosen;
+    chosen.original = ChromaSubsampling::Quarter420;
+    chosen.subsampling = ChromaSubsampling::Full444;
+    EXPECT_EQ(EffectiveSubsampling(chosen), ChromaSubsampling::Full444);
+    // Below quality 90 a 4:4:4 or 4:2:2 original still gets the smaller 4:2:0.
+    CJpegOptions low;
+    low.quality = 80;
+    low.original = ChromaSubsampling::Half422;
+    EXPECT_EQ(EffectiveSubsampling(low), ChromaSubsampling::Quarter420);
+
+    // Files that are not JPEGs, greyscale frames, unusual samplings and cut headers say nothing.
+    EXPECT_EQ(JpegFileSubsampling(Path("p.png")), ChromaSubsampling::Automatic);
+    EXPECT_EQ(JpegFileSubsampling(Path("missing.jpg")), ChromaSubsampling::Automatic);
+    const std::vector<std::uint8_t> whole = ReadAll(Path("saved.jpg"));
+    std::size_t frame = 0;
+    for (std::size_t i = 2; i + 1 < whole.size() && !frame; ++i)
+        if (whole[i] == 0xFF && whole[i + 1] == 0xC0) frame = i;
+    ASSERT_GT(frame, 0u);
+    for (std::size_t cut : {std::size_t(0), std::size_t(3), frame + 2, frame + 12})
+        EXPECT_EQ(JpegFrameSubsampling(whole.data(), cut), ChromaSubsampling::Automatic) << cut;
+    EXPECT_EQ(JpegFrameSubsampling(whole.data(), whole.size()), ChromaSubsampling::Full444);
+    std::vector<std::uint8_t> odd = whole;
+    odd[frame + 11] = 0x12; // 4:4:0
+    EXPECT_EQ(JpegFrameSubsampling(odd.data(), odd.size()), ChromaSubsampling::Automatic);
+    odd[frame + 9] = 1; // one component
+    EXPECT_EQ(JpegFrameSubsampling(odd.data(), odd.size()), ChromaSubsampling::Automatic);
+}
+
 TEST_F(PhotoSave, JpegStripsJoinIntoTheSameFileWhateverTheirNumber)
 {
     const std::vector<std::uint8_t> none;

@@ -81,6 +81,12 @@ void GradientLine(const CCanvas& canvas, int x0, int y0, int x1, int y1, CColor 
     const CColor end = fromFirst ? c1 : c0;
     const int span = s1 - s0;
     if (span == 0) return;
+    // The truncated steps never stray more than a pixel beyond the ends, so a line whose other
+    // coordinate stays clear of the canvas draws nothing there. Elements are drawn band by band,
+    // and most of an outline's segments miss any one band.
+    const long long otherLow = alongX ? canvas.top : canvas.left;
+    const long long otherHigh = alongX ? canvas.bottom : canvas.right;
+    if (std::max(o0, o1) + 2LL < otherLow || std::min(o0, o1) - 2LL > otherHigh) return;
 
     const float fspan = static_cast<float>(span);
     const float slope = static_cast<float>(o1 - o0) / fspan;
@@ -138,6 +144,11 @@ const COutlineAngles& OutlineAngles()
 
 void Circle(const CCanvas& canvas, int cx, int cy, int radius, CColor colour)
 {
+    // Every outline point lies within a pixel of the radius: an outline clear of the canvas (a
+    // band of another core, most often) has nothing to draw.
+    const long long reach = static_cast<long long>(radius) + 2;
+    if (cy + reach < canvas.top || cy - reach > canvas.bottom || cx + reach < canvas.left || cx - reach > canvas.right)
+        return;
     const COutlineAngles& angles = OutlineAngles();
     int px = cx + radius;
     int py = cy;

@@ -147,7 +147,11 @@ TEST(LensFlare, MatchesFullPictureLayersForCentresOnAndOffThePicture)
         const CImage picture = Noise(c.w, c.h, static_cast<std::uint32_t>(c.w + c.h));
         EXPECT_TRUE(SamePixels(Flared(picture, c.x, c.y, c.brightness, 5u), RefFlare(picture, c.x, c.y, c.brightness, 5u)))
             << c.w << "x" << c.h << " at " << c.x << "," << c.y << " brightness " << c.brightness;
-    }
+    }    // Elements are drawn band by band on the cores; centres a row apart move every outline's top
+    // and bottom across the band edges.
+    const CImage tall = Noise(90, 160, 7);
+    for (int y = 40; y < 48; ++y)
+        EXPECT_TRUE(SamePixels(Flared(tall, 45, y, 3.0f, 9u), RefFlare(tall, 45, y, 3.0f, 9u))) << "centre row " << y;
 }
 
 TEST(LensFlare, WhiteStaysWhiteAndThePointerComesBackEvenOnFailure)

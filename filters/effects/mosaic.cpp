@@ -26,10 +26,10 @@ void CImageProcessor::Mosaic(int cellSize)
     const auto rowOf = [&](std::uint8_t* bits, int y) { return bits + static_cast<std::ptrdiff_t>(y) * pitch; };
 
     if (cellSize == 1) {
+        // The work image has the picture's layout, so both are one block from the bottom row up.
         if (!inPlace)
-            ParallelFor(0, height, [&](int y0, int y1) {
-                for (int y = y0; y < y1; ++y) std::memcpy(rowOf(target, y), source + static_cast<std::ptrdiff_t>(y) * pitch, rowBytes);
-            });
+            ParallelCopy(rowOf(target, height - 1), source + static_cast<std::ptrdiff_t>(height - 1) * pitch,
+                         picture.bufferBytes());
         return;
     }
 

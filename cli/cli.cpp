@@ -20,7 +20,7 @@ namespace {
 constexpr const char* kProgram = "orvex-cli";
 
 const char* kUsage =
-    "Usage: orvex-cli [--seed N] [--quality N] [--strip] [--quiet] INPUT OUTPUT [OPERATION ...]\n"
+    "Usage: orvex-cli [--seed N] [--quality N] [--chroma S] [--strip] [--quiet] INPUT OUTPUT [OPERATION ...]\n"
     "       orvex-cli --list | --help | --version\n"
     "\n"
     "Loads INPUT as the editor opens a picture, applies each OPERATION in order and writes OUTPUT\n"
@@ -34,6 +34,7 @@ const char* kUsage =
     "  --seed N     seed AddNoise and LensFlare with N instead of the clock's seconds\n"
     "  --quality N  JPEG (and WebP) quality 1..100, default 92; 4:4:4 chroma from 90 up, 4:2:0\n"
     "               below, and never finer than a JPEG input's\n"
+    "  --chroma S   JPEG chroma subsampling instead: 444, 422 or 420\n"
     "  --strip      write no EXIF, XMP or IPTC (camera, date, GPS...); the colour profile stays\n"
     "  --quiet      no progress bar on stderr\n"
     "\n"
@@ -185,6 +186,13 @@ int RunCli(const std::vector<std::string>& args, std::ostream& out, std::ostream
             if (ec != std::errc() || end != v.data() + v.size() || n < 1 || n > 100)
                 return Usage(err, "invalid quality '" + v + "': expected a whole number 1..100");
             saveOptions.jpeg.quality = n;
+        } else if (positional.empty() && a == "--chroma") {
+            if (i + 1 >= args.size()) return Usage(err, "--chroma needs 444, 422 or 420");
+            const std::string& v = args[++i];
+            if (v == "444") saveOptions.jpeg.subsampling = ChromaSubsampling::Full444;
+            else if (v == "422") saveOptions.jpeg.subsampling = ChromaSubsampling::Half422;
+            else if (v == "420") saveOptions.jpeg.subsampling = ChromaSubsampling::Quarter420;
+            else return Usage(err, "invalid chroma subsampling '" + v + "': expected 444, 422 or 420");
         } else if (positional.empty() && a == "--strip") {
             saveOptions.removeMetadata = true;
         } else if (positional.empty() && a.size() > 1 && a[0] == '-' && a != "-") {

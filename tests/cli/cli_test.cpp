@@ -1,5 +1,6 @@
 #include "cli/cli.h"
 #include "core/picture_codec.h"
+#include "core/picture_save.h"
 #include "filters/convolution/fft_plans.h"
 #include "tests/test_pictures.h"
 
@@ -77,6 +78,8 @@ TEST_F(CliTest, UsageErrorsNameTheProblemAndWriteNothing)
         {{"--quality", "101", input, out}, "invalid quality '101'"},
         {{"--quality", "9x", input, out}, "invalid quality '9x'"},
         {{"--quality"}, "--quality needs a number"},
+        {{"--chroma", "411", input, out}, "invalid chroma subsampling '411'"},
+        {{"--chroma"}, "--chroma needs 444, 422 or 420"},
     };
     for (const auto& c : cases) {
         const CliRun r = Cli(c.args);
@@ -123,7 +126,7 @@ TEST_F(CliTest, InformationalCommands)
     EXPECT_NE(r.out.find("Invert"), std::string::npos);
     r = Cli({"--help"});
     EXPECT_EQ(r.code, kExitOk);
-    EXPECT_NE(r.out.find("orvex-cli [--seed N] [--quality N] [--strip] [--quiet] INPUT OUTPUT [OPERATION ...]"), std::string::npos);
+    EXPECT_NE(r.out.find("orvex-cli [--seed N] [--quality N] [--chroma S] [--strip] [--quiet] INPUT OUTPUT [OPERATION ...]"), std::string::npos);
     r = Cli({"--version"});
     EXPECT_EQ(r.code, kExitOk);
     EXPECT_EQ(r.out.rfind("orvex-cli ", 0), 0u);
@@ -160,4 +163,10 @@ TEST_F(CliTest, QualityAndStripReachTheSavedFile)
     EXPECT_FALSE(read(stripped).contains("Cam1"));
     EXPECT_FALSE(read(stripped).contains("Exif"));
     EXPECT_LT(read(low).size(), read(kept).size());
+
+    // The input's 4:4:4 is kept at the default quality unless another sampling is asked for.
+    const std::string quarter = Out("quarter.jpg");
+    ASSERT_EQ(Cli({"--chroma", "420", tagged, quarter}).code, kExitOk);
+    EXPECT_EQ(JpegFileSubsampling(QString::fromStdString(kept)), JpegFileSubsampling(QString::fromStdString(tagged)));
+    EXPECT_EQ(JpegFileSubsampling(QString::fromStdString(quarter)), ChromaSubsampling::Quarter420);
 }

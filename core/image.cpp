@@ -277,35 +277,35 @@ bool CImage::CopyFrom(const CImage& source)
     return true;
 }
 
-void ParallelCopy(void* dst, const void* src, std::size_t bytes)
+namespace {
+
+// Runs `part(from, to)` over [0, bytes) in 4 MB pieces shared by the cores; below two pieces a
+// second thread costs more than it saves, so it runs at once.
+template <class F>
+void InPieces(std::size_t bytes, const F& part)
 {
-    constexpr std::size_t kChunk = std::size_t(1) << 22; // below this a second thread costs more than it saves
-    auto* d = static_cast<std::uint8_t*>(dst);
-    const auto* s = static_cast<const std::uint8_t*>(src);
+    constexpr std::size_t kChunk = std::size_t(1) << 22;
     if (bytes < 2 * kChunk) {
-        std::memcpy(d, s, bytes);
+        part(std::size_t(0), bytes);
         return;
     }
     const std::size_t parts = (bytes + kChunk - 1) / kChunk;
     ParallelFor(0, static_cast<int>(parts), [&](int begin, int end) {
-        const std::size_t from = std::size_t(begin) * kChunk;
-        const std::size_t to = std::min(bytes, std::size_t(end) * kChunk);
-        std::memcpy(d + from, s + from, to - from);
+        part(std::size_t(begin) * kChunk, std::min(bytes, std::size_t(end) * kChunk));
     });
+}
+
+} // namespace
+
+void ParallelCopy(void* dst, const void* src, std::size_t bytes)
+{
+    auto* d = static_cast<std::uint8_t*>(dst);
+    const auto* s = static_cast<const std::uint8_t*>(src);
+    InPieces(bytes, [d, s](std::size_t from, std::size_t to) { std::memcpy(d + from, s + from, to - from); });
 }
 
 void ParallelFill(void* dst, int value, std::size_t bytes)
 {
-    constexpr std::size_t kChunk = std::size_t(1) << 22;
     auto* d = static_cast<std::uint8_t*>(dst);
-    if (bytes < 2 * kChunk) {
-        std::memset(d, value, bytes);
-        return;
-    }
-    const std::size_t parts = (bytes + kChunk - 1) / kChunk;
-    ParallelFor(0, static_cast<int>(parts), [&](int begin, int end) {
-        const std::size_t from = std::size_t(begin) * kChunk;
-        const std::size_t to = std::min(bytes, std::size_t(end) * kChunk);
-        std::memset(d + from, value, to - from);
-    });
+    InPieces(bytes, [d, value](std::size_t from, std::size_t to) { std::memset(d + from, value, to - from); });
 }

@@ -108,14 +108,19 @@ TEST(AddNoise, KnownDrawsGiveKnownPixels)
     EXPECT_EQ(Pixel(gaussian, 0, 0)[0], 128 - 3);
 }
 
-TEST(AddNoise, MatchesTheSinglePassOnEverySizeAndModeOneOrEightPixelsAtATime)
+TEST(AddNoise, MatchesTheSinglePassOnEverySizeModeAndKernel)
 {
-    const int sizes[][2] = {{1, 1}, {3, 2}, {2, 3}, {8, 3}, {17, 9}, {23, 4}, {64, 41}, {5, 130}};
-    for (bool vector : {false, true}) {
-        if (!orvex_testing::UseVectorNoise(vector)) continue;
+    using orvex_testing::NoiseKernel;
+    // Widths on both sides of the 8- and 64-pixel blocks; 1e5 and -20 leave the uniform formula for
+    // the lookup.
+    const int sizes[][2] = {{1, 1}, {3, 2}, {2, 3}, {7, 5}, {8, 3}, {9, 4}, {17, 9}, {23, 4}, {33, 3},
+                            {63, 3}, {64, 41}, {65, 2}, {127, 2}, {129, 3}, {5, 130}};
+    const float amounts[] = {0.0f, 0.37f, 1.0f, 3.7f, 50.0f, 100.0f, 400.0f, 1e5f, -20.0f};
+    for (NoiseKernel kernel : {NoiseKernel::kScalar, NoiseKernel::kAvx2, NoiseKernel::kAvx512Lookup, NoiseKernel::kAvx512}) {
+        if (!orvex_testing::UseNoiseKernel(kernel)) continue;
         for (const auto& size : sizes)
             for (int mode = 0; mode < 4; ++mode)
-                for (float amount : {0.0f, 3.7f, 100.0f, 400.0f}) {
+                for (float amount : amounts) {
                     const bool uniform = mode & 1;
                     const bool mono = mode & 2;
                     const CImage picture = Noise(size[0], size[1], 99);
@@ -123,12 +128,38 @@ TEST(AddNoise, MatchesTheSinglePassOnEverySizeAndModeOneOrEightPixelsAtATime)
                     const CImage expected = ReferenceNoise(picture, 777u, amount, uniform, mono, &finalState);
                     const CImage actual = Noised(picture, 777u, amount, uniform, mono);
                     EXPECT_TRUE(SamePixels(actual, expected)) << size[0] << "x" << size[1] << " mode " << mode
-                                                              << " amount " << amount << (vector ? " vector" : "");
+                                                              << " amount " << amount << " kernel "
+                                                              << static_cast<int>(kernel);
                     // The thread's generator is left where the single pass leaves it.
                     EXPECT_EQ(orvex_random::State(), finalState);
                 }
     }
-    orvex_testing::UseVectorNoise(true);
+    orvex_testing::UseNoiseKernel(NoiseKernel::kBest);
+}
+
+TEST(AddNoise, UniformNoiseWithoutLookupMatchesAtManyAmounts)
+{
+    // Monochromatic uniform noise on mid grey: one draw per pixel, 40000 draws reach every one of
+    // the 2000 values, and no value below 128 in magnitude is hidden by the clamp.
+    if (!orvex_testing::UseNoiseKernel(orvex_testing::NoiseKernel::kAvx512)) GTEST_SKIP() << "no AVX-512";
+    const CImage grey = Filled(200, 200, 128, 128, 128);
+    std::uint32_t seed = 5;
+    for (int position = 37; position <= 40000; position += 2011) {
+        const float amount = static_cast<float>((position / 100.0) * (position / 100.0) / 400.0);
+        seed = seed * 69069u + 1u;
+        EXPECT_TRUE(SamePixels(Noised(grey, seed, amount, true, true), ReferenceNoise(grey, seed, amount, true, true)))
+            << amount;
+    }
+    orvex_testing::UseNoiseKernel(orvex_testing::NoiseKernel::kBest);
+}
+
+TEST(AddNoise, SixteenBitQuotientsOfEveryDrawAreExact)
+{
+    // The vector paths divide 15-bit draws by 1000 and 2000 as a multiply-high and a shift.
+    for (int d = 0; d < 32768; ++d) {
+        ASSERT_EQ((d * 33555) >> 25, d / 1000) << d;
+        ASSERT_EQ((d * 33555) >> 26, d / 2000) << d;
+    }
 }
 
 TEST(AddNoise, InvariantsOfAmountSaturationGreyAndSeed)
@@ -157,13 +188,21 @@ TEST(AddNoise, InvariantsOfAmountSaturationGreyAndSeed)
 
 TEST(AddNoise, PreviewWritesTheWorkImageOnly)
 {
-    CImage picture = Noise(13, 7, 8);
-    const CImage original = Copy(picture);
-    CImageProcessor engine(&picture);
-    engine.SetSeedOverride(21);
-    ASSERT_TRUE(engine.workImage().Create(13, 7, 24));
-    engine.preview = 1;
-    engine.AddNoise(80.0f, false, false);
-    EXPECT_TRUE(SamePixels(picture, original));
-    EXPECT_TRUE(SamePixels(engine.workImage(), ReferenceNoise(original, 21, 80.0f, false, false)));
+    using orvex_testing::NoiseKernel;
+    for (NoiseKernel kernel : {NoiseKernel::kScalar, NoiseKernel::kAvx2, NoiseKernel::kAvx512Lookup, NoiseKernel::kAvx512}) {
+        if (!orvex_testing::UseNoiseKernel(kernel)) continue;
+        for (int mode = 0; mode < 4; ++mode) {
+            CImage picture = Noise(70, 7, 8);
+            const CImage original = Copy(picture);
+            CImageProcessor engine(&picture);
+            engine.SetSeedOverride(21);
+            ASSERT_TRUE(engine.workImage().Create(70, 7, 24));
+            engine.preview = 1;
+            engine.AddNoise(80.0f, mode & 1, mode & 2);
+            EXPECT_TRUE(SamePixels(picture, original));
+            EXPECT_TRUE(SamePixels(engine.workImage(), ReferenceNoise(original, 21, 80.0f, mode & 1, mode & 2)))
+                << static_cast<int>(kernel) << " mode " << mode;
+        }
+    }
+    orvex_testing::UseNoiseKernel(NoiseKernel::kBest);
 }

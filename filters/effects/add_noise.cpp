@@ -236,6 +236,8 @@ __attribute__((target_clones("avx2", "default"))) void AddNoiseInPlace(std::uint
 // of all 1000 x 1000 pairs of draws (the same double-precision products as the plain path), one
 // gather per channel value instead of two gathers of doubles and their products.
 
+// Where an intrinsic's plain form starts from an undefined register, which this compiler warns
+// about, its masked form with every lane set is used instead.
 #define ORVEX_AVX512 __attribute__((target("avx512f,avx512bw,avx512vl,avx512vbmi")))
 
 using CKernel = orvex_testing::NoiseKernel;
@@ -366,6 +368,162 @@ constexpr std::array<std::uint16_t, 32> GatheredOrder()
 }
 alignas(64) constexpr std::array<std::uint16_t, 32> kGatheredAt = GatheredOrder();
 
+// ---- Gaussian noise without lookups --------------------------------------------------------------
+// The radius sqrt(-2 ln u1) and the angle cos(6.2831852 u2) are evaluated in single precision from
+// 32-entry tables that one permute reads: the angle as cos(A + B), A being 32 * high draw steps and
+// B the low ones; the squared radius as a polynomial of degree 6 per segment of 32 draws (the first
+// segment, where the logarithm runs away, straight from a table), then its square root. How far
+// both are from the double values is measured over all 1000 inputs; it bounds |float noise - double
+// noise| by E, and a value whose interval [n - E, n + E] crosses no integer truncates like the
+// double one. The few values that straddle one are worked out the plain way.
+
+constexpr int kRadiusDegree = 6;
+
+struct CGaussianShape
+{
+    alignas(64) float coefficient[kRadiusDegree + 1][32] = {}; // squared radius of 32h + l: sum c[k][h] (l / 32)^k
+    alignas(64) float firstRadius[32] = {};                    // radius of draws 0 .. 31
+    alignas(64) float cosHigh[32] = {};
+    alignas(64) float sinHigh[32] = {};
+    alignas(64) float cosLow[32] = {};
+    alignas(64) float sinLow[32] = {};
+    double largestRadius = 0.0;
+    double radiusError = 1.0; // relative
+    double angleError = 1.0;  // absolute
+
+    CGaussianShape();
+};
+
+double RadiusOf(int i)
+{
+    return std::sqrt(-2.0 * std::log(i / 1000.0 + 0.0001));
+}
+
+double AngleOf(int j)
+{
+    return std::cos(6.2831852 * (j / 1000.0));
+}
+
+ORVEX_AVX512 inline __m512 Table32(const float (&table)[32], __m512i index)
+{
+    return _mm512_permutex2var_ps(_mm512_load_ps(table), index, _mm512_load_ps(table + 16));
+}
+
+// Radius of draws i (dwords 0..999).
+ORVEX_AVX512 inline __m512 Radius(__m512i i, const CGaussianShape& g)
+{
+    const __m512i segment = _mm512_maskz_srli_epi32(0xFFFF, i, 5);
+    const __m512 x = _mm512_mul_ps(_mm512_maskz_cvtepi32_ps(0xFFFF, _mm512_and_si512(i, _mm512_set1_epi32(31))),
+                                   _mm512_set1_ps(1.0f / 32.0f));
+    __m512 square = Table32(g.coefficient[kRadiusDegree], segment);
+    for (int k = kRadiusDegree - 1; k >= 0; --k) square = _mm512_fmadd_ps(square, x, Table32(g.coefficient[k], segment));
+    // Square root from the reciprocal estimate and one Newton step.
+    const __m512 y = _mm512_maskz_rsqrt14_ps(0xFFFF, square);
+    const __m512 root = _mm512_mul_ps(square, y);
+    const __m512 residual = _mm512_fnmadd_ps(root, y, _mm512_set1_ps(1.0f));
+    const __m512 radius = _mm512_fmadd_ps(_mm512_mul_ps(root, _mm512_set1_ps(0.5f)), residual, root);
+    return _mm512_mask_mov_ps(radius, _mm512_cmpeq_epi32_mask(segment, _mm512_setzero_si512()), Table32(g.firstRadius, i));
+}
+
+// Angle of draws j (dwords 0..999).
+ORVEX_AVX512 inline __m512 Angle(__m512i j, const CGaussianShape& g)
+{
+    const __m512i high = _mm512_maskz_srli_epi32(0xFFFF, j, 5);
+    return _mm512_fmsub_ps(Table32(g.cosHigh, high), Table32(g.cosLow, j),
+                           _mm512_mul_ps(Table32(g.sinHigh, high), Table32(g.sinLow, j)));
+}
+
+ORVEX_AVX512 void MeasureShape(CGaussianShape& g)
+{
+    double radiusError = 0.0;
+    double angleError = 0.0;
+    for (int first = 0; first < 1000; first += 16) {
+        alignas(64) float radius[16];
+        alignas(64) float angle[16];
+        const __m512i index = _mm512_add_epi32(_mm512_set1_epi32(first),
+                                               _mm512_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15));
+        const __m512i held = _mm512_maskz_min_epi32(0xFFFF, index, _mm512_set1_epi32(999));
+        _mm512_store_ps(radius, Radius(held, g));
+        _mm512_store_ps(angle, Angle(held, g));
+        for (int k = 0; k < 16 && first + k < 1000; ++k) {
+            const double r = RadiusOf(first + k);
+            radiusError = std::max(radiusError, std::fabs(radius[k] - r) / r);
+            angleError = std::max(angleError, std::fabs(angle[k] - AngleOf(first + k)));
+        }
+    }
+    g.radiusError = radiusError;
+    g.angleError = angleError;
+}
+
+CGaussianShape::CGaussianShape()
+{
+    for (int i = 0; i < 1000; ++i) largestRadius = std::max(largestRadius, RadiusOf(i));
+    for (int k = 0; k < 32; ++k) {
+        firstRadius[k] = static_cast<float>(RadiusOf(k));
+        cosHigh[k] = static_cast<float>(std::cos(6.2831852 * (32 * k / 1000.0)));
+        sinHigh[k] = static_cast<float>(std::sin(6.2831852 * (32 * k / 1000.0)));
+        cosLow[k] = static_cast<float>(std::cos(6.2831852 * (k / 1000.0)));
+        sinLow[k] = static_cast<float>(std::sin(6.2831852 * (k / 1000.0)));
+    }
+    // Least squares on the relative error of the squared radius, per segment.
+    constexpr int n = kRadiusDegree + 1;
+    for (int h = 0; h < 32; ++h) {
+        long double a[n][n] = {};
+        long double b[n] = {};
+        for (int l = 0; l < 32 && 32 * h + l < 1000; ++l) {
+            const long double y = -2.0L * std::log((32 * h + l) / 1000.0L + 0.0001L);
+            const long double w = 1.0L / (y * y);
+            long double power[n];
+            power[0] = 1.0L;
+            for (int k = 1; k < n; ++k) power[k] = power[k - 1] * (l / 32.0L);
+            for (int r = 0; r < n; ++r) {
+                b[r] += w * power[r] * y;
+                for (int c = 0; c < n; ++c) a[r][c] += w * power[r] * power[c];
+            }
+        }
+        for (int k = 0; k < n; ++k)
+            for (int r = k + 1; r < n; ++r) {
+                const long double f = a[r][k] / a[k][k];
+                for (int c = k; c < n; ++c) a[r][c] -= f * a[k][c];
+                b[r] -= f * b[k];
+            }
+        for (int k = n - 1; k >= 0; --k) {
+            long double sum = b[k];
+            for (int c = k + 1; c < n; ++c) sum -= a[k][c] * coefficient[c][h];
+            coefficient[k][h] = static_cast<float>(sum / a[k][k]);
+        }
+    }
+    MeasureShape(*this);
+}
+
+const CGaussianShape& GaussianShape()
+{
+    static const CGaussianShape shape;
+    return shape;
+}
+
+// |noise in single precision - noise in double| is at most |s * radius| * relative + 2^-16, with
+// `relative` from the measured errors and the two roundings of the products; the 2^-16 covers the
+// rounding of n +- E below 256. Zero where the bound is of no use (errors not measured as expected,
+// or an amount so large that the bound could reach 1/4).
+float GaussianRelativeBound(float s, const CGaussianShape& g)
+{
+    if (g.radiusError > 1e-5 || g.angleError > 1e-5) return 0.0f;
+    const double relative = (g.radiusError + g.angleError + 0x1p-23) * 1.01;
+    if (std::fabs(static_cast<double>(s)) * g.largestRadius * relative > 0.25) return 0.0f;
+    return std::nextafter(static_cast<float>(relative), 1.0f);
+}
+
+// Lanes whose bounds truncate apart, the plain way.
+__attribute__((noinline)) void SettleGaussian(std::uint32_t unsure, const std::int16_t* i, const std::int16_t* j,
+                                              const CNoiseTables& t, std::int16_t* noise)
+{
+    for (; unsure; unsure &= unsure - 1) {
+        const int lane = __builtin_ctz(unsure);
+        noise[lane] = HeldNoise(t.scale * (t.radius[i[lane]] * t.angle[j[lane]]));
+    }
+}
+
 // Everything the rows of one run share.
 struct CWideRun
 {
@@ -375,8 +533,12 @@ struct CWideRun
     CLcgStep draw[7];                                    // draw t of a pixel from its state
     CUniformFormula formula;
     const std::int16_t* lookup = nullptr;                // 2000 uniform or 1000 x 1000 Gaussian values
+    const CNoiseTables* tables = nullptr;
+    const CGaussianShape* shape = nullptr;
+    float gaussianScale = 0.0f;
+    float gaussianBound = 0.0f; // relative; 0: look the noise up
 
-    CWideRun(CLcgStep column, const CNoiseTables& t) : formula(t.uniform)
+    CWideRun(CLcgStep column, const CNoiseTables& t) : formula(t.uniform), tables(&t)
     {
         CLcgStep step;
         for (int p = 0; p < 64; ++p) {
@@ -389,7 +551,7 @@ struct CWideRun
     }
 };
 
-enum class CNoiseKind { kUniformFormula, kUniformLookup, kGaussian };
+enum class CNoiseKind { kUniformFormula, kUniformLookup, kGaussian, kGaussianLookup };
 
 constexpr std::array<std::uint16_t, 32> UpperHalves()
 {
@@ -425,10 +587,44 @@ ORVEX_AVX512 inline __m512i Remainder16(__m512i d, int divisor, int shift)
 // the dword indices of the two halves as unpacklo/unpackhi leave them.
 ORVEX_AVX512 inline __m512i Lookup32(const std::int16_t* table, __m512i lowIndex, __m512i highIndex)
 {
-    // The masked forms start from zeros rather than an undefined register.
     const __m512i low = _mm512_mask_i32gather_epi32(_mm512_setzero_si512(), 0xFFFF, lowIndex, table, 2);
     const __m512i high = _mm512_mask_i32gather_epi32(_mm512_setzero_si512(), 0xFFFF, highIndex, table, 2);
     return _mm512_permutex2var_epi16(low, _mm512_load_si512(kGatheredAt.data()), high);
+}
+
+// Gaussian noise of 32 pixels from their draws i and j (words, pixel order).
+ORVEX_AVX512 inline __m512i GaussianWords(__m512i i, __m512i j, const CWideRun& run)
+{
+    const CGaussianShape& g = *run.shape;
+    const __m512 scale = _mm512_set1_ps(run.gaussianScale);
+    const __m512 bound = _mm512_set1_ps(run.gaussianBound);
+    const __m512 held = _mm512_set1_ps(255.5f);
+    __m512i below[2];
+    __m512i above[2];
+    for (int half = 0; half < 2; ++half) {
+        // Unpacking with zeros and the signed packs below undo each other's lane order.
+        const __m512i ih = half ? _mm512_unpackhi_epi16(i, _mm512_setzero_si512()) : _mm512_unpacklo_epi16(i, _mm512_setzero_si512());
+        const __m512i jh = half ? _mm512_unpackhi_epi16(j, _mm512_setzero_si512()) : _mm512_unpacklo_epi16(j, _mm512_setzero_si512());
+        const __m512 radius = _mm512_mul_ps(scale, Radius(ih, g));
+        __m512 n = _mm512_mul_ps(radius, Angle(jh, g));
+        const __m512 e = _mm512_fmadd_ps(_mm512_abs_ps(radius), bound, _mm512_set1_ps(0x1p-16f));
+        // Beyond +-255.5 every value within E truncates to the same held noise.
+        n = _mm512_maskz_max_ps(0xFFFF, _mm512_maskz_min_ps(0xFFFF, n, held), _mm512_sub_ps(_mm512_setzero_ps(), held));
+        below[half] = _mm512_maskz_cvttps_epi32(0xFFFF, _mm512_sub_ps(n, e));
+        above[half] = _mm512_maskz_cvttps_epi32(0xFFFF, _mm512_add_ps(n, e));
+    }
+    const __m512i low = _mm512_packs_epi32(below[0], below[1]);
+    const __m512i high = _mm512_packs_epi32(above[0], above[1]);
+    const __mmask32 unsure = _mm512_cmpneq_epi16_mask(low, high);
+    if (!unsure) return high;
+    alignas(64) std::int16_t noise[32];
+    alignas(64) std::int16_t first[32];
+    alignas(64) std::int16_t second[32];
+    _mm512_store_si512(noise, high);
+    _mm512_store_si512(first, i);
+    _mm512_store_si512(second, j);
+    SettleGaussian(unsure, first, second, *run.tables, noise);
+    return _mm512_load_si512(noise);
 }
 
 template <CNoiseKind kKind>
@@ -437,6 +633,10 @@ ORVEX_AVX512 inline void BlockNoise(const __m512i (&states)[4], const CWideRun& 
     __m512i d[2];
     BlockDraws(states, run.draw[firstDraw], d);
     if constexpr (kKind == CNoiseKind::kGaussian) {
+        __m512i d2[2];
+        BlockDraws(states, run.draw[firstDraw + 1], d2);
+        for (int h = 0; h < 2; ++h) noise[h] = GaussianWords(Remainder16(d[h], 1000, 9), Remainder16(d2[h], 1000, 9), run);
+    } else if constexpr (kKind == CNoiseKind::kGaussianLookup) {
         __m512i d2[2];
         BlockDraws(states, run.draw[firstDraw + 1], d2);
         // Index i * 1000 + j from word pairs (j, i) in one multiply-add.
@@ -479,7 +679,7 @@ ORVEX_AVX512 void NoiseRowAvx512(std::uint32_t state, const CWideRun& run, const
     const __m512i blockMultiplier = _mm512_set1_epi32(static_cast<int>(run.block.multiplier));
     const __m512i blockIncrement = _mm512_set1_epi32(static_cast<int>(run.block.increment));
     constexpr int kChannels = kMonochromatic ? 1 : 3;
-    constexpr int kPerChannel = kKind == CNoiseKind::kGaussian ? 2 : 1;
+    constexpr int kPerChannel = kKind == CNoiseKind::kGaussian || kKind == CNoiseKind::kGaussianLookup ? 2 : 1;
 
     for (int x = 0; x < width; x += 64) {
         // Per channel (red, green, blue: the draw order), what to add and what to take away.
@@ -535,6 +735,9 @@ CWideRowFn WideRowFunction(CNoiseKind kind, bool monochromatic)
     case CNoiseKind::kUniformLookup:
         return monochromatic ? &NoiseRowAvx512<CNoiseKind::kUniformLookup, true>
                              : &NoiseRowAvx512<CNoiseKind::kUniformLookup, false>;
+    case CNoiseKind::kGaussianLookup:
+        return monochromatic ? &NoiseRowAvx512<CNoiseKind::kGaussianLookup, true>
+                             : &NoiseRowAvx512<CNoiseKind::kGaussianLookup, false>;
     case CNoiseKind::kGaussian: break;
     }
     return monochromatic ? &NoiseRowAvx512<CNoiseKind::kGaussian, true> : &NoiseRowAvx512<CNoiseKind::kGaussian, false>;
@@ -603,7 +806,12 @@ void CImageProcessor::AddNoise(float amount, bool uniform, bool monochromatic)
         buffers.assign(static_cast<std::size_t>(parts), std::vector<std::int16_t>(rowValues));
         if (wide) {
             wideRun = std::make_unique<CWideRun>(column, *tables);
-            if (!uniform) gaussian.reset(new std::int16_t[1000 * 1000 + 1]);
+            if (!uniform && kernel == CKernel::kAvx512) {
+                wideRun->shape = &GaussianShape();
+                wideRun->gaussianScale = s;
+                wideRun->gaussianBound = GaussianRelativeBound(s, *wideRun->shape);
+            }
+            if (!uniform && wideRun->gaussianBound == 0.0f) gaussian.reset(new std::int16_t[1000 * 1000 + 1]);
         }
     } catch (const std::bad_alloc&) {
         ReportFailure();
@@ -623,7 +831,8 @@ void CImageProcessor::AddNoise(float amount, bool uniform, bool monochromatic)
             const bool formula = kernel == CKernel::kAvx512 && wideRun->formula.exact;
             kind = formula ? CNoiseKind::kUniformFormula : CNoiseKind::kUniformLookup;
             wideRun->lookup = tables->uniform;
-        } else {
+        } else if (gaussian) {
+            kind = CNoiseKind::kGaussianLookup;
             gaussian[1000 * 1000] = 0;
             ParallelFor(0, 1000, [&](int i0, int i1) { GaussianRows(*tables, i0, i1, gaussian.get()); });
             wideRun->lookup = gaussian.get();

@@ -268,6 +268,7 @@ CKernel ChosenKernel()
 struct CUniformFormula
 {
     bool exact = false;
+    bool brief = false; // g(a) = (a * low >> 16) >> shift
     std::uint16_t high = 0;
     std::uint16_t low = 0;
     std::uint16_t shift = 0;
@@ -295,28 +296,35 @@ struct CUniformFormula
         int saturated = 1001;
         while (saturated > 0 && magnitude[saturated - 1] == kNoiseLimit) --saturated;
         const int top = std::min(saturated, 1000);
-        for (int s = 15; s >= 0; --s) {
-            const long long unit = 1ll << (16 + s);
-            long long lowest = 0;
-            long long highest = 1ll << 40;
-            for (int a = 1; a <= top; ++a) {
-                lowest = std::max(lowest, (magnitude[a] * unit + a - 1) / a);
-                if (a < saturated) highest = std::min(highest, ((magnitude[a] + 1) * unit - 1) / a);
+        // A constant below 2^16 needs neither the high half nor the limit (a * low >> 16 stays below
+        // a, and g only grows past the saturation point), so that form is tried first.
+        bool found = false;
+        for (const bool shortForm : {true, false}) {
+            for (int s = 15; s >= 0 && !found; --s) {
+                const long long unit = 1ll << (16 + s);
+                long long lowest = 0;
+                long long highest = 1ll << 40;
+                for (int a = 1; a <= top; ++a) {
+                    lowest = std::max(lowest, (magnitude[a] * unit + a - 1) / a);
+                    if (a < saturated) highest = std::min(highest, ((magnitude[a] + 1) * unit - 1) / a);
+                }
+                if (lowest > highest || (shortForm && lowest > 0xFFFF)) continue;
+                const long long h = lowest >> 16;
+                const long long l = lowest & 0xFFFF;
+                if (!shortForm && top * h + ((top * l) >> 16) >= (s > 0 ? 65536 : 32768)) continue;
+                high = static_cast<std::uint16_t>(h);
+                low = static_cast<std::uint16_t>(l);
+                shift = static_cast<std::uint16_t>(s);
+                limit = static_cast<std::uint16_t>(shortForm ? 1000 : top);
+                found = true;
             }
-            if (lowest > highest) continue;
-            const long long h = lowest >> 16;
-            const long long l = lowest & 0xFFFF;
-            if (top * h + ((top * l) >> 16) >= (s > 0 ? 65536 : 32768)) continue;
-            high = static_cast<std::uint16_t>(h);
-            low = static_cast<std::uint16_t>(l);
-            shift = static_cast<std::uint16_t>(s);
-            limit = static_cast<std::uint16_t>(top);
-            break;
+            if (found) break;
         }
         // The derivation is exact; checking every index keeps it honest.
         for (int i = 0; i < 2000; ++i)
             if (std::clamp(Noise(i), -kNoiseLimit, kNoiseLimit) != table[i]) return;
         exact = true;
+        brief = high == 0 && limit == 1000;
     }
 };
 
@@ -551,7 +559,7 @@ struct CWideRun
     }
 };
 
-enum class CNoiseKind { kUniformFormula, kUniformLookup, kGaussian, kGaussianLookup };
+enum class CNoiseKind { kUniformBrief, kUniformFormula, kUniformLookup, kGaussian, kGaussianLookup };
 
 constexpr std::array<std::uint16_t, 32> UpperHalves()
 {
@@ -578,9 +586,13 @@ ORVEX_AVX512 inline void BlockDraws(const __m512i (&states)[4], const CLcgStep& 
 // 2000, 9 for 1000), as the tests check for every draw.
 ORVEX_AVX512 inline __m512i Remainder16(__m512i d, int divisor, int shift)
 {
+    // Hidden from the optimiser, which would otherwise multiply by shifts and subtractions: one
+    // multiply is cheaper than five of those.
+    __m512i times = _mm512_set1_epi16(static_cast<short>(divisor));
+    asm("" : "+v"(times));
     const __m512i q = _mm512_srl_epi16(_mm512_mulhi_epu16(d, _mm512_set1_epi16(static_cast<short>(33555))),
                                        _mm_cvtsi32_si128(shift));
-    return _mm512_sub_epi16(d, _mm512_mullo_epi16(q, _mm512_set1_epi16(static_cast<short>(divisor))));
+    return _mm512_sub_epi16(d, _mm512_mullo_epi16(q, times));
 }
 
 // Sixteen-bit values of a table at 32 indices (pixel order in, pixel order out); `index` holds
@@ -657,11 +669,16 @@ ORVEX_AVX512 inline void BlockNoise(const __m512i (&states)[4], const CWideRun& 
         const CUniformFormula& f = run.formula;
         for (int h = 0; h < 2; ++h) {
             const __m512i m = _mm512_sub_epi16(Remainder16(d[h], 2000, 10), _mm512_set1_epi16(1000));
-            const __m512i a = _mm512_min_epu16(_mm512_abs_epi16(m), _mm512_set1_epi16(static_cast<short>(f.limit)));
-            const __m512i g = _mm512_srl_epi16(
-                _mm512_add_epi16(_mm512_mullo_epi16(a, _mm512_set1_epi16(static_cast<short>(f.high))),
-                                 _mm512_mulhi_epu16(a, _mm512_set1_epi16(static_cast<short>(f.low)))),
-                _mm_cvtsi32_si128(f.shift));
+            __m512i g;
+            if constexpr (kKind == CNoiseKind::kUniformBrief) {
+                g = _mm512_srl_epi16(_mm512_mulhi_epu16(_mm512_abs_epi16(m), _mm512_set1_epi16(static_cast<short>(f.low))),
+                                     _mm_cvtsi32_si128(f.shift));
+            } else {
+                const __m512i a = _mm512_min_epu16(_mm512_abs_epi16(m), _mm512_set1_epi16(static_cast<short>(f.limit)));
+                g = _mm512_srl_epi16(_mm512_add_epi16(_mm512_mullo_epi16(a, _mm512_set1_epi16(static_cast<short>(f.high))),
+                                                      _mm512_mulhi_epu16(a, _mm512_set1_epi16(static_cast<short>(f.low)))),
+                                     _mm_cvtsi32_si128(f.shift));
+            }
             noise[h] = _mm512_mask_sub_epi16(g, _mm512_movepi16_mask(m), _mm512_setzero_si512(), g);
         }
     }
@@ -729,6 +746,9 @@ using CWideRowFn = void (*)(std::uint32_t, const CWideRun&, const std::uint8_t*,
 CWideRowFn WideRowFunction(CNoiseKind kind, bool monochromatic)
 {
     switch (kind) {
+    case CNoiseKind::kUniformBrief:
+        return monochromatic ? &NoiseRowAvx512<CNoiseKind::kUniformBrief, true>
+                             : &NoiseRowAvx512<CNoiseKind::kUniformBrief, false>;
     case CNoiseKind::kUniformFormula:
         return monochromatic ? &NoiseRowAvx512<CNoiseKind::kUniformFormula, true>
                              : &NoiseRowAvx512<CNoiseKind::kUniformFormula, false>;
@@ -829,7 +849,9 @@ void CImageProcessor::AddNoise(float amount, bool uniform, bool monochromatic)
         CNoiseKind kind = CNoiseKind::kGaussian;
         if (uniform) {
             const bool formula = kernel == CKernel::kAvx512 && wideRun->formula.exact;
-            kind = formula ? CNoiseKind::kUniformFormula : CNoiseKind::kUniformLookup;
+            kind = !formula                   ? CNoiseKind::kUniformLookup
+                   : wideRun->formula.brief ? CNoiseKind::kUniformBrief
+                                            : CNoiseKind::kUniformFormula;
             wideRun->lookup = tables->uniform;
         } else if (gaussian) {
             kind = CNoiseKind::kGaussianLookup;

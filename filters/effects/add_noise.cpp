@@ -425,11 +425,7 @@ ORVEX_AVX512 inline __m512 Radius(__m512i i, const CGaussianShape& g)
                                    _mm512_set1_ps(1.0f / 32.0f));
     __m512 square = Table32(g.coefficient[kRadiusDegree], segment);
     for (int k = kRadiusDegree - 1; k >= 0; --k) square = _mm512_fmadd_ps(square, x, Table32(g.coefficient[k], segment));
-    // Square root from the reciprocal estimate and one Newton step.
-    const __m512 y = _mm512_maskz_rsqrt14_ps(0xFFFF, square);
-    const __m512 root = _mm512_mul_ps(square, y);
-    const __m512 residual = _mm512_fnmadd_ps(root, y, _mm512_set1_ps(1.0f));
-    const __m512 radius = _mm512_fmadd_ps(_mm512_mul_ps(root, _mm512_set1_ps(0.5f)), residual, root);
+    const __m512 radius = _mm512_maskz_sqrt_ps(0xFFFF, square);
     return _mm512_mask_mov_ps(radius, _mm512_cmpeq_epi32_mask(segment, _mm512_setzero_si512()), Table32(g.firstRadius, i));
 }
 
@@ -699,6 +695,12 @@ ORVEX_AVX512 void NoiseRowAvx512(std::uint32_t state, const CWideRun& run, const
     constexpr int kPerChannel = kKind == CNoiseKind::kGaussian || kKind == CNoiseKind::kGaussianLookup ? 2 : 1;
 
     for (int x = 0; x < width; x += 64) {
+        const std::uint8_t* const source = in + 3 * static_cast<std::ptrdiff_t>(x);
+        std::uint8_t* const target = out + 3 * static_cast<std::ptrdiff_t>(x);
+        // Left to the hardware prefetchers, the loads below wait for memory; asking two kilobytes
+        // ahead (past the row's end it is the row just done) keeps them in cache.
+        for (int line = 0; line < 192; line += 64)
+            _mm_prefetch(reinterpret_cast<const char*>(source + 2048 + line), _MM_HINT_T0);
         // Per channel (red, green, blue: the draw order), what to add and what to take away.
         __m512i add[kChannels];
         __m512i take[kChannels];
@@ -726,8 +728,8 @@ ORVEX_AVX512 void NoiseRowAvx512(std::uint32_t state, const CWideRun& run, const
                 minus = _mm512_mask_permutexvar_epi8(_mm512_permutex2var_epi8(take[2], blueGreen, take[1]), redMask, red,
                                                      take[0]);
             }
-            const std::uint8_t* from = in + 3 * static_cast<std::ptrdiff_t>(x) + 64 * k;
-            std::uint8_t* to = out + 3 * static_cast<std::ptrdiff_t>(x) + 64 * k;
+            const std::uint8_t* from = source + 64 * k;
+            std::uint8_t* to = target + 64 * k;
             if (bytes - 64 * k >= 64) {
                 const __m512i v = _mm512_loadu_si512(from);
                 _mm512_storeu_si512(to, _mm512_subs_epu8(_mm512_adds_epu8(v, plus), minus));

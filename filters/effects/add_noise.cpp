@@ -238,13 +238,13 @@ __attribute__((target_clones("avx2", "default"))) void AddNoiseInPlace(std::uint
 
 // Where an intrinsic's plain form starts from an undefined register, which this compiler warns
 // about, its masked form with every lane set is used instead.
-#define ORVEX_AVX512 __attribute__((target("avx512f,avx512bw,avx512vl,avx512vbmi")))
+#define ORVEX_AVX512 __attribute__((target("avx512f,avx512bw,avx512dq,avx512vl,avx512vbmi")))
 
 using CKernel = orvex_testing::NoiseKernel;
 
 bool HasAvx512()
 {
-    return __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512bw") &&
+    return __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512bw") && __builtin_cpu_supports("avx512dq") &&
            __builtin_cpu_supports("avx512vl") && __builtin_cpu_supports("avx512vbmi");
 }
 
@@ -389,7 +389,7 @@ constexpr int kRadiusDegree = 6;
 
 struct CGaussianShape
 {
-    alignas(64) float coefficient[kRadiusDegree + 1][32] = {}; // squared radius of 32h + l: sum c[k][h] (l / 32)^k
+    alignas(64) float coefficient[kRadiusDegree + 1][32] = {}; // squared radius of 32h + l: sum c[k][h] l^k
     alignas(64) float firstRadius[32] = {};                    // radius of draws 0 .. 31
     alignas(64) float cosHigh[32] = {};
     alignas(64) float sinHigh[32] = {};
@@ -421,8 +421,7 @@ ORVEX_AVX512 inline __m512 Table32(const float (&table)[32], __m512i index)
 ORVEX_AVX512 inline __m512 Radius(__m512i i, const CGaussianShape& g)
 {
     const __m512i segment = _mm512_maskz_srli_epi32(0xFFFF, i, 5);
-    const __m512 x = _mm512_mul_ps(_mm512_maskz_cvtepi32_ps(0xFFFF, _mm512_and_si512(i, _mm512_set1_epi32(31))),
-                                   _mm512_set1_ps(1.0f / 32.0f));
+    const __m512 x = _mm512_maskz_cvtepi32_ps(0xFFFF, _mm512_and_si512(i, _mm512_set1_epi32(31)));
     __m512 square = Table32(g.coefficient[kRadiusDegree], segment);
     for (int k = kRadiusDegree - 1; k >= 0; --k) square = _mm512_fmadd_ps(square, x, Table32(g.coefficient[k], segment));
     const __m512 radius = _mm512_maskz_sqrt_ps(0xFFFF, square);
@@ -491,11 +490,14 @@ CGaussianShape::CGaussianShape()
                 for (int c = k; c < n; ++c) a[r][c] -= f * a[k][c];
                 b[r] -= f * b[k];
             }
+        long double fitted[n];
         for (int k = n - 1; k >= 0; --k) {
             long double sum = b[k];
-            for (int c = k + 1; c < n; ++c) sum -= a[k][c] * coefficient[c][h];
-            coefficient[k][h] = static_cast<float>(sum / a[k][k]);
+            for (int c = k + 1; c < n; ++c) sum -= a[k][c] * fitted[c];
+            fitted[k] = sum / a[k][k];
         }
+        // Fitted on l / 32 for a well-conditioned system, used on l: powers of two change no rounding.
+        for (int k = 0; k < n; ++k) coefficient[k][h] = std::ldexp(static_cast<float>(fitted[k]), -5 * k);
     }
     MeasureShape(*this);
 }
@@ -506,15 +508,16 @@ const CGaussianShape& GaussianShape()
     return shape;
 }
 
-// |noise in single precision - noise in double| is at most |s * radius| * relative + 2^-16, with
+// |noise in single precision - noise in double| is at most s * radius * relative + 2^-16, with
 // `relative` from the measured errors and the two roundings of the products; the 2^-16 covers the
-// rounding of n +- E below 256. Zero where the bound is of no use (errors not measured as expected,
-// or an amount so large that the bound could reach 1/4).
+// rounding of n +- E below 256. Zero where the noise is looked up instead: errors not measured as
+// expected, a negative amount (the bound takes s * radius as a magnitude), or one so large that
+// the bound could reach 1/4.
 float GaussianRelativeBound(float s, const CGaussianShape& g)
 {
-    if (g.radiusError > 1e-5 || g.angleError > 1e-5) return 0.0f;
+    if (g.radiusError > 1e-5 || g.angleError > 1e-5 || !(s >= 0.0f)) return 0.0f;
     const double relative = (g.radiusError + g.angleError + 0x1p-23) * 1.01;
-    if (std::fabs(static_cast<double>(s)) * g.largestRadius * relative > 0.25) return 0.0f;
+    if (static_cast<double>(s) * g.largestRadius * relative > 0.25) return 0.0f;
     return std::nextafter(static_cast<float>(relative), 1.0f);
 }
 
@@ -615,9 +618,9 @@ ORVEX_AVX512 inline __m512i GaussianWords(__m512i i, __m512i j, const CWideRun& 
         const __m512i jh = half ? _mm512_unpackhi_epi16(j, _mm512_setzero_si512()) : _mm512_unpacklo_epi16(j, _mm512_setzero_si512());
         const __m512 radius = _mm512_mul_ps(scale, Radius(ih, g));
         __m512 n = _mm512_mul_ps(radius, Angle(jh, g));
-        const __m512 e = _mm512_fmadd_ps(_mm512_abs_ps(radius), bound, _mm512_set1_ps(0x1p-16f));
+        const __m512 e = _mm512_fmadd_ps(radius, bound, _mm512_set1_ps(0x1p-16f));
         // Beyond +-255.5 every value within E truncates to the same held noise.
-        n = _mm512_maskz_max_ps(0xFFFF, _mm512_maskz_min_ps(0xFFFF, n, held), _mm512_sub_ps(_mm512_setzero_ps(), held));
+        n = _mm512_maskz_range_ps(0xFFFF, n, held, 0x02); // the smaller magnitude, n's sign
         below[half] = _mm512_maskz_cvttps_epi32(0xFFFF, _mm512_sub_ps(n, e));
         above[half] = _mm512_maskz_cvttps_epi32(0xFFFF, _mm512_add_ps(n, e));
     }

@@ -231,10 +231,12 @@ __attribute__((target_clones("avx2", "default"))) void AddNoiseInPlace(std::uint
 // noise goes to two byte vectors (the 16-bit to byte packs saturate exactly like the clamp) and the
 // bytes of the picture are updated 64 at a time. The row's last block uses masked loads and stores.
 //
-// Uniform noise has no lookup: |noise| grows with |d mod 2000 - 1000| in steps that a 16-bit fixed
-// point product reproduces (see CUniformFormula). Gaussian noise is looked up, per run, in a table
-// of all 1000 x 1000 pairs of draws (the same double-precision products as the plain path), one
-// gather per channel value instead of two gathers of doubles and their products.
+// Gathers cost about a cycle per value here, more than all the rest, so the noise is computed:
+// uniform noise by a 16-bit fixed point product that provably reproduces the run's table (see
+// CUniformFormula), Gaussian noise in single precision with an error bound, the few values too
+// close to an integer boundary done the plain way (see CGaussianShape). Where either is of no use
+// (rare amounts), the noise is gathered from the run's tables: the 2000 uniform values, or all
+// 1000 x 1000 Gaussian pairs worked out with the plain path's double-precision products.
 
 // Where an intrinsic's plain form starts from an undefined register, which this compiler warns
 // about, its masked form with every lane set is used instead.
@@ -703,7 +705,7 @@ ORVEX_AVX512 void NoiseRowAvx512(std::uint32_t state, const CWideRun& run, const
         // Left to the hardware prefetchers, the loads below wait for memory; asking two kilobytes
         // ahead (past the row's end it is the row just done) keeps them in cache.
         for (int line = 0; line < 192; line += 64)
-            _mm_prefetch(reinterpret_cast<const char*>(source + 2048 + line), _MM_HINT_T0);
+            _mm_prefetch(reinterpret_cast<const char*>(reinterpret_cast<std::uintptr_t>(source) + 2048 + line), _MM_HINT_T0);
         // Per channel (red, green, blue: the draw order), what to add and what to take away.
         __m512i add[kChannels];
         __m512i take[kChannels];
@@ -918,10 +920,5 @@ bool UseNoiseKernel(NoiseKernel kernel)
     }
     if (available) g_kernel.store(kernel);
     return available;
-}
-
-bool UseVectorNoise(bool vector)
-{
-    return UseNoiseKernel(vector ? NoiseKernel::kBest : NoiseKernel::kScalar);
 }
 } // namespace orvex_testing

@@ -2,12 +2,8 @@
 
 // Pieces of the effects shared with their tests; not part of the engine's interface.
 namespace orvex_testing {
-// Add noise draws eight pixels at a time where the processor has AVX2 (true) or one at a time
-// (false). Returns false if the vector path was asked for and the processor lacks AVX2.
-bool UseVectorNoise(bool vector);
-
 // How add noise computes its rows: the best the processor has, one pixel at a time, eight at a
-// time (AVX2), or 64 at a time (AVX-512) with uniform noise looked up or computed.
+// time (AVX2), or 64 at a time (AVX-512) with the noise looked up or computed.
 enum class NoiseKernel : int { kBest = -1, kScalar, kAvx2, kAvx512Lookup, kAvx512 };
 // Returns false (and changes nothing) if the processor lacks what the kernel needs.
 bool UseNoiseKernel(NoiseKernel kernel);

@@ -549,6 +549,13 @@ struct CWideRun
     float gaussianScale = 0.0f;
     float gaussianBound = 0.0f; // relative; 0: look the noise up
 
+    void PrepareGaussian(float s)
+    {
+        shape = &GaussianShape();
+        gaussianScale = s;
+        gaussianBound = GaussianRelativeBound(s, *shape);
+    }
+
     CWideRun(CLcgStep column, const CNoiseTables& t) : formula(t.uniform), tables(&t)
     {
         CLcgStep step;
@@ -642,6 +649,24 @@ ORVEX_AVX512 inline __m512i GaussianWords(__m512i i, __m512i j, const CWideRun& 
     return _mm512_load_si512(noise);
 }
 
+// Uniform noise of 32 draws (words) by the run's formula.
+template <CNoiseKind kKind>
+ORVEX_AVX512 inline __m512i UniformWords(__m512i d, const CUniformFormula& f)
+{
+    const __m512i m = _mm512_sub_epi16(Remainder16(d, 2000, 10), _mm512_set1_epi16(1000));
+    __m512i g;
+    if constexpr (kKind == CNoiseKind::kUniformBrief) {
+        g = _mm512_srl_epi16(_mm512_mulhi_epu16(_mm512_abs_epi16(m), _mm512_set1_epi16(static_cast<short>(f.low))),
+                             _mm_cvtsi32_si128(f.shift));
+    } else {
+        const __m512i a = _mm512_min_epu16(_mm512_abs_epi16(m), _mm512_set1_epi16(static_cast<short>(f.limit)));
+        g = _mm512_srl_epi16(_mm512_add_epi16(_mm512_mullo_epi16(a, _mm512_set1_epi16(static_cast<short>(f.high))),
+                                              _mm512_mulhi_epu16(a, _mm512_set1_epi16(static_cast<short>(f.low)))),
+                             _mm_cvtsi32_si128(f.shift));
+    }
+    return _mm512_mask_sub_epi16(g, _mm512_movepi16_mask(m), _mm512_setzero_si512(), g);
+}
+
 template <CNoiseKind kKind>
 ORVEX_AVX512 inline void BlockNoise(const __m512i (&states)[4], const CWideRun& run, int firstDraw, __m512i (&noise)[2])
 {
@@ -669,21 +694,7 @@ ORVEX_AVX512 inline void BlockNoise(const __m512i (&states)[4], const CWideRun& 
                                 _mm512_unpackhi_epi16(i, _mm512_setzero_si512()));
         }
     } else {
-        const CUniformFormula& f = run.formula;
-        for (int h = 0; h < 2; ++h) {
-            const __m512i m = _mm512_sub_epi16(Remainder16(d[h], 2000, 10), _mm512_set1_epi16(1000));
-            __m512i g;
-            if constexpr (kKind == CNoiseKind::kUniformBrief) {
-                g = _mm512_srl_epi16(_mm512_mulhi_epu16(_mm512_abs_epi16(m), _mm512_set1_epi16(static_cast<short>(f.low))),
-                                     _mm_cvtsi32_si128(f.shift));
-            } else {
-                const __m512i a = _mm512_min_epu16(_mm512_abs_epi16(m), _mm512_set1_epi16(static_cast<short>(f.limit)));
-                g = _mm512_srl_epi16(_mm512_add_epi16(_mm512_mullo_epi16(a, _mm512_set1_epi16(static_cast<short>(f.high))),
-                                                      _mm512_mulhi_epu16(a, _mm512_set1_epi16(static_cast<short>(f.low)))),
-                                     _mm_cvtsi32_si128(f.shift));
-            }
-            noise[h] = _mm512_mask_sub_epi16(g, _mm512_movepi16_mask(m), _mm512_setzero_si512(), g);
-        }
+        for (int h = 0; h < 2; ++h) noise[h] = UniformWords<kKind>(d[h], run.formula);
     }
 }
 
@@ -796,6 +807,28 @@ CRowFn RowFunction(bool uniform, bool monochromatic)
     return monochromatic ? &NoiseRowFast<false, true> : &NoiseRowFast<false, false>;
 }
 
+// The noise words the rows would add, for the tests: every 15-bit draw, or the given draw pairs.
+ORVEX_AVX512 void WideUniformDraws(const CUniformFormula& f, std::int16_t* noise)
+{
+    const __m512i lanes = _mm512_loadu_si512(kUpperHalves.data()); // 1, 3, 5 ... 63
+    for (int d = 0; d < 32768; d += 32) {
+        const __m512i draws = _mm512_add_epi16(_mm512_srli_epi16(lanes, 1), _mm512_set1_epi16(static_cast<short>(d)));
+        const __m512i n = f.brief ? UniformWords<CNoiseKind::kUniformBrief>(draws, f) : UniformWords<CNoiseKind::kUniformFormula>(draws, f);
+        _mm512_storeu_si512(noise + d, _mm512_min_epi16(_mm512_max_epi16(n, _mm512_set1_epi16(-kNoiseLimit)),
+                                                        _mm512_set1_epi16(kNoiseLimit)));
+    }
+}
+
+ORVEX_AVX512 void WideGaussianPairs(const CWideRun& run, const std::uint16_t* i, const std::uint16_t* j, int count,
+                                    std::int16_t* noise)
+{
+    for (int k = 0; k + 32 <= count; k += 32) {
+        const __m512i n = GaussianWords(_mm512_loadu_si512(i + k), _mm512_loadu_si512(j + k), run);
+        _mm512_storeu_si512(noise + k, _mm512_min_epi16(_mm512_max_epi16(n, _mm512_set1_epi16(-kNoiseLimit)),
+                                                        _mm512_set1_epi16(kNoiseLimit)));
+    }
+}
+
 } // namespace
 
 void CImageProcessor::AddNoise(float amount, bool uniform, bool monochromatic)
@@ -835,11 +868,7 @@ void CImageProcessor::AddNoise(float amount, bool uniform, bool monochromatic)
         buffers.assign(static_cast<std::size_t>(parts), std::vector<std::int16_t>(rowValues));
         if (wide) {
             wideRun = std::make_unique<CWideRun>(column, *tables);
-            if (!uniform && kernel == CKernel::kAvx512) {
-                wideRun->shape = &GaussianShape();
-                wideRun->gaussianScale = s;
-                wideRun->gaussianBound = GaussianRelativeBound(s, *wideRun->shape);
-            }
+            if (!uniform && kernel == CKernel::kAvx512) wideRun->PrepareGaussian(s);
             if (!uniform && wideRun->gaussianBound == 0.0f) gaussian.reset(new std::int16_t[1000 * 1000 + 1]);
         }
     } catch (const std::bad_alloc&) {
@@ -922,5 +951,26 @@ bool UseNoiseKernel(NoiseKernel kernel)
     }
     if (available) g_kernel.store(kernel);
     return available;
+}
+
+bool WideUniformNoise(float scale, std::int16_t* noise)
+{
+    if (!HasAvx512()) return false;
+    const auto tables = std::make_unique<CNoiseTables>(scale);
+    const CUniformFormula formula(tables->uniform);
+    if (!formula.exact) return false;
+    WideUniformDraws(formula, noise);
+    return true;
+}
+
+bool WideGaussianNoise(float scale, const std::uint16_t* i, const std::uint16_t* j, int count, std::int16_t* noise)
+{
+    if (!HasAvx512()) return false;
+    const auto tables = std::make_unique<CNoiseTables>(scale);
+    CWideRun run(CLcgStep{}, *tables);
+    run.PrepareGaussian(scale);
+    if (run.gaussianBound == 0.0f) return false;
+    WideGaussianPairs(run, i, j, count, noise);
+    return true;
 }
 } // namespace orvex_testing

@@ -1,12 +1,14 @@
 // Add noise against a plain single pass in the prescribed order (x outer, y inner, red, green, blue),
 // and the generator's jump-ahead against drawing one number at a time.
 #include "core/image_processor.h"
+#include "core/parallel.h"
 #include "core/random.h"
 #include "filters/effects/effects_internal.h"
 #include "tests/test_pictures.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <vector>
@@ -158,6 +160,87 @@ TEST(AddNoise, NoiseWithoutLookupsMatchesAtManyAmounts)
                 << amount << (uniform ? " uniform" : " Gaussian");
         }
     orvex_testing::UseNoiseKernel(orvex_testing::NoiseKernel::kBest);
+}
+
+TEST(AddNoise, VectorUniformNoiseOfEveryDrawAtTheSlidersAmounts)
+{
+    std::vector<std::int16_t> noise(32768);
+    if (!orvex_testing::UseNoiseKernel(orvex_testing::NoiseKernel::kAvx512)) GTEST_SKIP() << "no AVX-512";
+    orvex_testing::UseNoiseKernel(orvex_testing::NoiseKernel::kBest);
+    int computed = 0;
+    int positions = 0;
+    for (int position = 0; position <= 40000; position += 97, ++positions) {
+        const float amount = static_cast<float>((position / 100.0) * (position / 100.0) / 400.0);
+        const float s = static_cast<float>(amount * 1.28);
+        if (!orvex_testing::WideUniformNoise(s, noise.data())) continue; // looked up instead
+        ++computed;
+        int wrong = -1;
+        for (int d = 0; d < 32768 && wrong < 0; ++d)
+            if (noise[d] != std::clamp(static_cast<int>(s * ((d % 2000) / 1000.0 - 1.0)), -255, 255)) wrong = d;
+        EXPECT_EQ(wrong, -1) << "amount " << amount;
+    }
+    // The lookup is for the odd amount out, not the rule.
+    EXPECT_GT(computed, positions * 9 / 10);
+}
+
+TEST(AddNoise, VectorGaussianNoiseOfEveryDrawPairAtSeveralAmounts)
+{
+    if (!orvex_testing::UseNoiseKernel(orvex_testing::NoiseKernel::kAvx512)) GTEST_SKIP() << "no AVX-512";
+    orvex_testing::UseNoiseKernel(orvex_testing::NoiseKernel::kBest);
+    std::vector<std::uint16_t> first(1000000);
+    std::vector<std::uint16_t> second(1000000);
+    for (int k = 0; k < 1000000; ++k) {
+        first[k] = static_cast<std::uint16_t>(k / 1000);
+        second[k] = static_cast<std::uint16_t>(k % 1000);
+    }
+    std::vector<double> radius(1000);
+    std::vector<double> angle(1000);
+    for (int k = 0; k < 1000; ++k) {
+        radius[k] = std::sqrt(-2.0 * std::log(k / 1000.0 + 0.0001));
+        angle[k] = std::cos(6.2831852 * (k / 1000.0));
+    }
+    std::vector<std::int16_t> noise(1000000);
+    for (float amount : {0.37f, 3.7f, 50.0f, 99.99f, 400.0f, 1104.265625f, 20000.0f}) {
+        const float s = static_cast<float>(amount * 1.28);
+        ASSERT_TRUE(orvex_testing::WideGaussianNoise(s, first.data(), second.data(), 1000000, noise.data())) << amount;
+        int wrong = -1;
+        for (int k = 0; k < 1000000 && wrong < 0; ++k)
+            if (noise[k] != std::clamp(static_cast<int>(s * (radius[first[k]] * angle[second[k]])), -255, 255)) wrong = k;
+        EXPECT_EQ(wrong, -1) << "amount " << amount;
+    }
+    // Far beyond the dialog's range single precision is of no use and the noise is looked up.
+    EXPECT_FALSE(orvex_testing::WideGaussianNoise(1e5f * 1.28f, first.data(), second.data(), 32, noise.data()));
+}
+
+TEST(AddNoise, SameResultOnOneOrAllThreadsInPlaceOrPreview)
+{
+    using orvex_testing::NoiseKernel;
+    // The rows are shared between the cores in bands, each band starting where the single
+    // sequence would be.
+    const CImage picture = Noise(150, 37, 3);
+    for (NoiseKernel kernel : {NoiseKernel::kScalar, NoiseKernel::kAvx2, NoiseKernel::kAvx512Lookup, NoiseKernel::kAvx512}) {
+        if (!orvex_testing::UseNoiseKernel(kernel)) continue;
+        for (int mode = 0; mode < 4; ++mode) {
+            const bool uniform = mode & 1;
+            const bool mono = mode & 2;
+            const CImage expected = ReferenceNoise(picture, 99, 33.3f, uniform, mono);
+            for (int threads : {1, 0}) {
+                orvex_testing::LimitParallelThreads(threads);
+                EXPECT_TRUE(SamePixels(Noised(picture, 99, 33.3f, uniform, mono), expected))
+                    << static_cast<int>(kernel) << " mode " << mode << " threads " << threads;
+                CImage original = Copy(picture);
+                CImageProcessor engine(&original);
+                engine.SetSeedOverride(99);
+                ASSERT_TRUE(engine.workImage().Create(150, 37, 24));
+                engine.preview = 1;
+                engine.AddNoise(33.3f, uniform, mono);
+                EXPECT_TRUE(SamePixels(engine.workImage(), expected))
+                    << static_cast<int>(kernel) << " mode " << mode << " threads " << threads << " preview";
+            }
+        }
+    }
+    orvex_testing::LimitParallelThreads(0);
+    orvex_testing::UseNoiseKernel(NoiseKernel::kBest);
 }
 
 TEST(AddNoise, SixteenBitQuotientsOfEveryDrawAreExact)

@@ -92,17 +92,88 @@ void NoiseRow(std::uint32_t state, CLcgStep column, const CNoiseTables& t, int w
     }
 }
 
+// |uniform noise| of draw d as a function of a = |d mod 2000 - 1000|, in 16-bit lanes:
+// g(a) = (a * high + ((a * low) >> 16)) >> shift = floor(a * (high * 65536 + low) / 2^(16 + shift)),
+// with a first held at `limit`, where the noise reaches 255 and stays. The double products the
+// plain path truncates are not exactly a * s / 1000, so the constant is not taken from s but
+// derived from the run's table: every index gives an interval of constants that reproduce its
+// value, and any constant in all of them reproduces the table. Where the two signs round apart or
+// no 16-bit constant fits (a negative or enormous amount), the table is looked up instead.
+struct CUniformFormula
+{
+    bool exact = false;
+    bool brief = false; // g(a) = (a * low >> 16) >> shift
+    std::uint16_t high = 0;
+    std::uint16_t low = 0;
+    std::uint16_t shift = 0;
+    std::uint16_t limit = 1000;
+
+    // What the vector code computes for index i (0..1999), before the packs clamp it to +-255.
+    int Noise(int i) const
+    {
+        const int m = i - 1000;
+        const unsigned a = std::min<unsigned>(static_cast<unsigned>(m < 0 ? -m : m), limit);
+        const unsigned sum = ((a * high) & 0xFFFFu) + ((a * low) >> 16);
+        const int g = static_cast<int>((sum & 0xFFFFu) >> shift);
+        return m < 0 ? -g : g;
+    }
+
+    explicit CUniformFormula(const std::int16_t* table)
+    {
+        int magnitude[1001];
+        for (int a = 0; a <= 1000; ++a) {
+            const int up = a < 1000 ? table[1000 + a] : -table[0];
+            const int down = a > 0 ? -table[1000 - a] : up;
+            if (up != down || up < 0) return;
+            magnitude[a] = up;
+        }
+        int saturated = 1001;
+        while (saturated > 0 && magnitude[saturated - 1] == kNoiseLimit) --saturated;
+        const int top = std::min(saturated, 1000);
+        // A constant below 2^16 needs neither the high half nor the limit (a * low >> 16 stays below
+        // a, and g only grows past the saturation point), so that form is tried first.
+        bool found = false;
+        for (const bool shortForm : {true, false}) {
+            for (int s = 15; s >= 0 && !found; --s) {
+                const long long unit = 1ll << (16 + s);
+                long long lowest = 0;
+                long long highest = 1ll << 40;
+                for (int a = 1; a <= top; ++a) {
+                    lowest = std::max(lowest, (magnitude[a] * unit + a - 1) / a);
+                    if (a < saturated) highest = std::min(highest, ((magnitude[a] + 1) * unit - 1) / a);
+                }
+                if (lowest > highest || (shortForm && lowest > 0xFFFF)) continue;
+                const long long h = lowest >> 16;
+                const long long l = lowest & 0xFFFF;
+                if (!shortForm && top * h + ((top * l) >> 16) >= (s > 0 ? 65536 : 32768)) continue;
+                high = static_cast<std::uint16_t>(h);
+                low = static_cast<std::uint16_t>(l);
+                shift = static_cast<std::uint16_t>(s);
+                limit = static_cast<std::uint16_t>(shortForm ? 1000 : top);
+                found = true;
+            }
+            if (found) break;
+        }
+        // The derivation is exact; checking every index keeps it honest.
+        for (int i = 0; i < 2000; ++i)
+            if (std::clamp(Noise(i), -kNoiseLimit, kNoiseLimit) != table[i]) return;
+        exact = true;
+        brief = high == 0 && limit == 1000;
+    }
+};
+
 // ---- eight pixels at a time ----------------------------------------------------------------------
 // Lanes hold the generator states of eight neighbouring pixels; draw t of every pixel is one
 // affine step from its state, and the lanes move on by eight columns at once. The noise values are
-// the same table entries and the same double-precision products as above, so the result is
-// identical; only the bookkeeping is vectorised.
+// the same table entries (or the same values by the uniform formula) and the same double-precision
+// products as above, so the result is identical; only the bookkeeping is vectorised.
 
 struct CDrawSteps
 {
     CLcgStep draw[7]; // draw t (1..6) of a pixel from the pixel's state
     CLcgStep eight;   // eight columns on
     bool avx2 = false;
+    const CUniformFormula* formula = nullptr; // exact, or null to look uniform noise up
 };
 
 __attribute__((target("avx2"))) inline __m256i DrawAt(__m256i states, const CLcgStep& step)
@@ -134,9 +205,17 @@ __attribute__((target("avx2"))) inline __m256i ChannelNoise(__m256i states, int 
                                                             const CNoiseTables& t)
 {
     if constexpr (kUniform) {
-        return _mm256_mask_i32gather_epi32(_mm256_setzero_si256(), t.uniform32,
-                                           Remainder(DrawAt(states, steps.draw[firstDraw]), 2000, 26),
-                                           _mm256_set1_epi32(-1), 4);
+        const __m256i i = Remainder(DrawAt(states, steps.draw[firstDraw]), 2000, 26);
+        if (const CUniformFormula* f = steps.formula) {
+            // In 32-bit lanes the two-part constant is one product, which the derivation keeps
+            // below 2^32.
+            const __m256i m = _mm256_sub_epi32(i, _mm256_set1_epi32(1000));
+            const __m256i a = _mm256_min_epi32(_mm256_abs_epi32(m), _mm256_set1_epi32(f->limit));
+            const __m256i g = _mm256_srl_epi32(_mm256_mullo_epi32(a, _mm256_set1_epi32(static_cast<int>((std::uint32_t{f->high} << 16) | f->low))),
+                                               _mm_cvtsi32_si128(16 + f->shift));
+            return _mm256_sign_epi32(g, m);
+        }
+        return _mm256_mask_i32gather_epi32(_mm256_setzero_si256(), t.uniform32, i, _mm256_set1_epi32(-1), 4);
     } else {
         const __m256i i = Remainder(DrawAt(states, steps.draw[firstDraw]), 1000, 25);
         const __m256i j = Remainder(DrawAt(states, steps.draw[firstDraw + 1]), 1000, 25);
@@ -259,76 +338,6 @@ CKernel ChosenKernel()
     if (HasAvx512()) return CKernel::kAvx512;
     return __builtin_cpu_supports("avx2") ? CKernel::kAvx2 : CKernel::kScalar;
 }
-
-// |uniform noise| of draw d as a function of a = |d mod 2000 - 1000|, in 16-bit lanes:
-// g(a) = (a * high + ((a * low) >> 16)) >> shift = floor(a * (high * 65536 + low) / 2^(16 + shift)),
-// with a first held at `limit`, where the noise reaches 255 and stays. The double products the
-// plain path truncates are not exactly a * s / 1000, so the constant is not taken from s but
-// derived from the run's table: every index gives an interval of constants that reproduce its
-// value, and any constant in all of them reproduces the table. Where the two signs round apart or
-// no 16-bit constant fits (a negative or enormous amount), the table is looked up instead.
-struct CUniformFormula
-{
-    bool exact = false;
-    bool brief = false; // g(a) = (a * low >> 16) >> shift
-    std::uint16_t high = 0;
-    std::uint16_t low = 0;
-    std::uint16_t shift = 0;
-    std::uint16_t limit = 1000;
-
-    // What the vector code computes for index i (0..1999), before the packs clamp it to +-255.
-    int Noise(int i) const
-    {
-        const int m = i - 1000;
-        const unsigned a = std::min<unsigned>(static_cast<unsigned>(m < 0 ? -m : m), limit);
-        const unsigned sum = ((a * high) & 0xFFFFu) + ((a * low) >> 16);
-        const int g = static_cast<int>((sum & 0xFFFFu) >> shift);
-        return m < 0 ? -g : g;
-    }
-
-    explicit CUniformFormula(const std::int16_t* table)
-    {
-        int magnitude[1001];
-        for (int a = 0; a <= 1000; ++a) {
-            const int up = a < 1000 ? table[1000 + a] : -table[0];
-            const int down = a > 0 ? -table[1000 - a] : up;
-            if (up != down || up < 0) return;
-            magnitude[a] = up;
-        }
-        int saturated = 1001;
-        while (saturated > 0 && magnitude[saturated - 1] == kNoiseLimit) --saturated;
-        const int top = std::min(saturated, 1000);
-        // A constant below 2^16 needs neither the high half nor the limit (a * low >> 16 stays below
-        // a, and g only grows past the saturation point), so that form is tried first.
-        bool found = false;
-        for (const bool shortForm : {true, false}) {
-            for (int s = 15; s >= 0 && !found; --s) {
-                const long long unit = 1ll << (16 + s);
-                long long lowest = 0;
-                long long highest = 1ll << 40;
-                for (int a = 1; a <= top; ++a) {
-                    lowest = std::max(lowest, (magnitude[a] * unit + a - 1) / a);
-                    if (a < saturated) highest = std::min(highest, ((magnitude[a] + 1) * unit - 1) / a);
-                }
-                if (lowest > highest || (shortForm && lowest > 0xFFFF)) continue;
-                const long long h = lowest >> 16;
-                const long long l = lowest & 0xFFFF;
-                if (!shortForm && top * h + ((top * l) >> 16) >= (s > 0 ? 65536 : 32768)) continue;
-                high = static_cast<std::uint16_t>(h);
-                low = static_cast<std::uint16_t>(l);
-                shift = static_cast<std::uint16_t>(s);
-                limit = static_cast<std::uint16_t>(shortForm ? 1000 : top);
-                found = true;
-            }
-            if (found) break;
-        }
-        // The derivation is exact; checking every index keeps it honest.
-        for (int i = 0; i < 2000; ++i)
-            if (std::clamp(Noise(i), -kNoiseLimit, kNoiseLimit) != table[i]) return;
-        exact = true;
-        brief = high == 0 && limit == 1000;
-    }
-};
 
 // Byte permutations from the packed channel vectors to the picture's byte order. A pack of two
 // vectors of 32 words (pixels 0..31 and 32..63) interleaves them by 128-bit lanes; PackedAt is
@@ -919,6 +928,8 @@ void CImageProcessor::AddNoise(float amount, bool uniform, bool monochromatic)
     for (int d = 0; d < 7; ++d) steps.draw[d] = CLcgStep::Of(static_cast<std::uint64_t>(d));
     steps.eight = CLcgStep::Of(8 * static_cast<std::uint64_t>(height) * static_cast<std::uint64_t>(perPixel));
     steps.avx2 = kernel == CKernel::kAvx2;
+    const CUniformFormula formula(tables->uniform);
+    if (formula.exact) steps.formula = &formula;
     const bool inPlace = target == source;
 
     ParallelFor(0, parts, [&](int p0, int p1) {

@@ -863,7 +863,7 @@ void CImageProcessor::AddNoise(float amount, bool uniform, bool monochromatic)
     amount = std::clamp(amount, -100000.0f, 100000.0f);
     const float s = static_cast<float>(amount * 1.28);
 
-    const int parts = ParallelThreadCount();
+    const int threads = ParallelThreadCount();
     const CKernel kernel = ChosenKernel();
     const bool wide = kernel == CKernel::kAvx512Lookup || kernel == CKernel::kAvx512;
     const std::size_t rowValues = wide ? 0 : static_cast<std::size_t>(width) * 3;
@@ -874,7 +874,7 @@ void CImageProcessor::AddNoise(float amount, bool uniform, bool monochromatic)
     const CLcgStep column = CLcgStep::Of(static_cast<std::uint64_t>(height) * static_cast<std::uint64_t>(perPixel));
     try {
         tables = std::make_unique<CNoiseTables>(s);
-        buffers.assign(static_cast<std::size_t>(parts), std::vector<std::int16_t>(rowValues));
+        buffers.assign(static_cast<std::size_t>(threads), std::vector<std::int16_t>(rowValues));
         if (wide) {
             wideRun = std::make_unique<CWideRun>(column, *tables);
             if (!uniform && kernel == CKernel::kAvx512) wideRun->PrepareGaussian(s);
@@ -908,16 +908,14 @@ void CImageProcessor::AddNoise(float amount, bool uniform, bool monochromatic)
         }
         const CWideRowFn noiseRow = WideRowFunction(kind, monochromatic);
         const CWideRun& run = *wideRun;
-        ParallelFor(0, parts, [&](int p0, int p1) {
-            for (int part = p0; part < p1; ++part) {
-                const int y0 = static_cast<int>(static_cast<long long>(height) * part / parts);
-                const int y1 = static_cast<int>(static_cast<long long>(height) * (part + 1) / parts);
-                std::uint32_t state = rowState(y0);
-                for (int y = y0; y < y1; ++y) {
-                    const std::ptrdiff_t offset = static_cast<std::ptrdiff_t>(y) * pitch;
-                    noiseRow(state, run, source + offset, target + offset, width);
-                    state = row.Apply(state);
-                }
+        // Each block of rows starts where the single sequence would be, so the blocks can be as
+        // many and as uneven as ParallelFor likes.
+        ParallelFor(0, height, [&](int y0, int y1) {
+            std::uint32_t state = rowState(y0);
+            for (int y = y0; y < y1; ++y) {
+                const std::ptrdiff_t offset = static_cast<std::ptrdiff_t>(y) * pitch;
+                noiseRow(state, run, source + offset, target + offset, width);
+                state = row.Apply(state);
             }
         });
         return;
@@ -932,19 +930,15 @@ void CImageProcessor::AddNoise(float amount, bool uniform, bool monochromatic)
     if (formula.exact) steps.formula = &formula;
     const bool inPlace = target == source;
 
-    ParallelFor(0, parts, [&](int p0, int p1) {
-        for (int part = p0; part < p1; ++part) {
-            const int y0 = static_cast<int>(static_cast<long long>(height) * part / parts);
-            const int y1 = static_cast<int>(static_cast<long long>(height) * (part + 1) / parts);
-            std::int16_t* const noise = buffers[static_cast<std::size_t>(part)].data();
-            std::uint32_t state = rowState(y0);
-            for (int y = y0; y < y1; ++y) {
-                noiseRow(state, column, steps, *tables, width, noise);
-                const std::ptrdiff_t offset = static_cast<std::ptrdiff_t>(y) * pitch;
-                if (inPlace) AddNoiseInPlace(target + offset, noise, 3 * width);
-                else AddNoiseToRow(source + offset, noise, target + offset, 3 * width);
-                state = row.Apply(state);
-            }
+    ParallelFor(0, height, [&](int y0, int y1) {
+        std::int16_t* const noise = buffers[static_cast<std::size_t>(ParallelSlot())].data();
+        std::uint32_t state = rowState(y0);
+        for (int y = y0; y < y1; ++y) {
+            noiseRow(state, column, steps, *tables, width, noise);
+            const std::ptrdiff_t offset = static_cast<std::ptrdiff_t>(y) * pitch;
+            if (inPlace) AddNoiseInPlace(target + offset, noise, 3 * width);
+            else AddNoiseToRow(source + offset, noise, target + offset, 3 * width);
+            state = row.Apply(state);
         }
     });
 }

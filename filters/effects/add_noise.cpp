@@ -211,7 +211,8 @@ __attribute__((target("avx2"))) inline __m256i ChannelNoise(__m256i states, int 
             // below 2^32.
             const __m256i m = _mm256_sub_epi32(i, _mm256_set1_epi32(1000));
             const __m256i a = _mm256_min_epi32(_mm256_abs_epi32(m), _mm256_set1_epi32(f->limit));
-            const __m256i g = _mm256_srl_epi32(_mm256_mullo_epi32(a, _mm256_set1_epi32(static_cast<int>((std::uint32_t{f->high} << 16) | f->low))),
+            const int constant = static_cast<int>((std::uint32_t{f->high} << 16) | f->low);
+            const __m256i g = _mm256_srl_epi32(_mm256_mullo_epi32(a, _mm256_set1_epi32(constant)),
                                                _mm_cvtsi32_si128(16 + f->shift));
             return _mm256_sign_epi32(g, m);
         }
@@ -325,8 +326,9 @@ using CKernel = orvex_testing::NoiseKernel;
 
 bool HasAvx512()
 {
-    return __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512bw") && __builtin_cpu_supports("avx512dq") &&
-           __builtin_cpu_supports("avx512vl") && __builtin_cpu_supports("avx512vbmi");
+    return __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512bw") &&
+           __builtin_cpu_supports("avx512dq") && __builtin_cpu_supports("avx512vl") &&
+           __builtin_cpu_supports("avx512vbmi");
 }
 
 std::atomic<CKernel> g_kernel{CKernel::kBest};
@@ -436,9 +438,11 @@ ORVEX_AVX512 inline __m512 Radius(__m512i i, const CGaussianShape& g)
     const __m512i segment = _mm512_maskz_srli_epi32(0xFFFF, i, 5);
     const __m512 x = _mm512_maskz_cvtepi32_ps(0xFFFF, _mm512_and_si512(i, _mm512_set1_epi32(31)));
     __m512 square = Table32(g.coefficient[kRadiusDegree], segment);
-    for (int k = kRadiusDegree - 1; k >= 0; --k) square = _mm512_fmadd_ps(square, x, Table32(g.coefficient[k], segment));
+    for (int k = kRadiusDegree - 1; k >= 0; --k)
+        square = _mm512_fmadd_ps(square, x, Table32(g.coefficient[k], segment));
     const __m512 radius = _mm512_maskz_sqrt_ps(0xFFFF, square);
-    return _mm512_mask_mov_ps(radius, _mm512_cmpeq_epi32_mask(segment, _mm512_setzero_si512()), Table32(g.firstRadius, i));
+    const __mmask16 first = _mm512_cmpeq_epi32_mask(segment, _mm512_setzero_si512());
+    return _mm512_mask_mov_ps(radius, first, Table32(g.firstRadius, i));
 }
 
 // Angle of draws j (dwords 0..999).
@@ -597,7 +601,8 @@ ORVEX_AVX512 inline void BlockDraws(const __m512i (&states)[4], const CLcgStep& 
     for (int h = 0; h < 2; ++h) {
         const __m512i a = _mm512_add_epi32(_mm512_mullo_epi32(states[2 * h], multiplier), increment);
         const __m512i b = _mm512_add_epi32(_mm512_mullo_epi32(states[2 * h + 1], multiplier), increment);
-        draws[h] = _mm512_and_si512(_mm512_permutex2var_epi16(a, _mm512_load_si512(kUpperHalves.data()), b), _mm512_set1_epi16(0x7FFF));
+        draws[h] = _mm512_and_si512(_mm512_permutex2var_epi16(a, _mm512_load_si512(kUpperHalves.data()), b),
+                                    _mm512_set1_epi16(0x7FFF));
     }
 }
 
@@ -614,8 +619,8 @@ ORVEX_AVX512 inline __m512i Remainder16(__m512i d, int divisor, int shift)
     return _mm512_sub_epi16(d, _mm512_mullo_epi16(q, times));
 }
 
-// Sixteen-bit values of a table at 32 indices (pixel order in, pixel order out); `index` holds
-// the dword indices of the two halves as unpacklo/unpackhi leave them.
+// Sixteen-bit values of a table at 32 indices, in pixel order; the two index vectors hold the
+// dword indices of the 32 pixels as unpacklo/unpackhi leave them.
 ORVEX_AVX512 inline __m512i Lookup32(const std::int16_t* table, __m512i lowIndex, __m512i highIndex)
 {
     const __m512i low = _mm512_mask_i32gather_epi32(_mm512_setzero_si512(), 0xFFFF, lowIndex, table, 2);
@@ -634,8 +639,9 @@ ORVEX_AVX512 inline __m512i GaussianWords(__m512i i, __m512i j, const CWideRun& 
     __m512i above[2];
     for (int half = 0; half < 2; ++half) {
         // Unpacking with zeros and the signed packs below undo each other's lane order.
-        const __m512i ih = half ? _mm512_unpackhi_epi16(i, _mm512_setzero_si512()) : _mm512_unpacklo_epi16(i, _mm512_setzero_si512());
-        const __m512i jh = half ? _mm512_unpackhi_epi16(j, _mm512_setzero_si512()) : _mm512_unpacklo_epi16(j, _mm512_setzero_si512());
+        const __m512i zero = _mm512_setzero_si512();
+        const __m512i ih = half ? _mm512_unpackhi_epi16(i, zero) : _mm512_unpacklo_epi16(i, zero);
+        const __m512i jh = half ? _mm512_unpackhi_epi16(j, zero) : _mm512_unpacklo_epi16(j, zero);
         const __m512 radius = _mm512_mul_ps(scale, Radius(ih, g));
         __m512 n = _mm512_mul_ps(radius, Angle(jh, g));
         const __m512 e = _mm512_fmadd_ps(radius, bound, _mm512_set1_ps(0x1p-16f));
@@ -684,7 +690,8 @@ ORVEX_AVX512 inline void BlockNoise(const __m512i (&states)[4], const CWideRun& 
     if constexpr (kKind == CNoiseKind::kGaussian) {
         __m512i d2[2];
         BlockDraws(states, run.draw[firstDraw + 1], d2);
-        for (int h = 0; h < 2; ++h) noise[h] = GaussianWords(Remainder16(d[h], 1000, 9), Remainder16(d2[h], 1000, 9), run);
+        for (int h = 0; h < 2; ++h)
+            noise[h] = GaussianWords(Remainder16(d[h], 1000, 9), Remainder16(d2[h], 1000, 9), run);
     } else if constexpr (kKind == CNoiseKind::kGaussianLookup) {
         __m512i d2[2];
         BlockDraws(states, run.draw[firstDraw + 1], d2);
@@ -726,8 +733,9 @@ ORVEX_AVX512 void NoiseRowAvx512(std::uint32_t state, const CWideRun& run, const
         std::uint8_t* const target = out + 3 * static_cast<std::ptrdiff_t>(x);
         // Left to the hardware prefetchers, the loads below wait for memory; asking two kilobytes
         // ahead (past the row's end it is the row just done) keeps them in cache.
+        const std::uintptr_t ahead = reinterpret_cast<std::uintptr_t>(source) + 2048;
         for (int line = 0; line < 192; line += 64)
-            _mm_prefetch(reinterpret_cast<const char*>(reinterpret_cast<std::uintptr_t>(source) + 2048 + line), _MM_HINT_T0);
+            _mm_prefetch(reinterpret_cast<const char*>(ahead + line), _MM_HINT_T0);
         // Per channel (red, green, blue: the draw order), what to add and what to take away.
         __m512i add[kChannels];
         __m512i take[kChannels];
@@ -750,10 +758,10 @@ ORVEX_AVX512 void NoiseRowAvx512(std::uint32_t state, const CWideRun& run, const
                 const __m512i blueGreen = _mm512_load_si512(kByteOrder.blueGreen[k]);
                 const __m512i red = _mm512_load_si512(kByteOrder.red[k]);
                 const __mmask64 redMask = kByteOrder.redMask[k];
-                plus = _mm512_mask_permutexvar_epi8(_mm512_permutex2var_epi8(add[2], blueGreen, add[1]), redMask, red,
-                                                    add[0]);
-                minus = _mm512_mask_permutexvar_epi8(_mm512_permutex2var_epi8(take[2], blueGreen, take[1]), redMask, red,
-                                                     take[0]);
+                plus = _mm512_permutex2var_epi8(add[2], blueGreen, add[1]);
+                plus = _mm512_mask_permutexvar_epi8(plus, redMask, red, add[0]);
+                minus = _mm512_permutex2var_epi8(take[2], blueGreen, take[1]);
+                minus = _mm512_mask_permutexvar_epi8(minus, redMask, red, take[0]);
             }
             const std::uint8_t* from = source + 64 * k;
             std::uint8_t* to = target + 64 * k;
@@ -800,7 +808,8 @@ ORVEX_AVX512 void GaussianRows(const CNoiseTables& t, int i0, int i1, std::int16
     for (int i = i0; i < i1; ++i) {
         const __m512d radius = _mm512_set1_pd(t.radius[i]);
         for (int j = 0; j < 1000; j += 8) {
-            const __m256i n = _mm512_maskz_cvttpd_epi32(0xFF, _mm512_mul_pd(scale, _mm512_mul_pd(radius, _mm512_loadu_pd(t.angle + j))));
+            const __m512d product = _mm512_mul_pd(scale, _mm512_mul_pd(radius, _mm512_loadu_pd(t.angle + j)));
+            const __m256i n = _mm512_maskz_cvttpd_epi32(0xFF, product);
             const __m256i held = _mm256_min_epi32(_mm256_max_epi32(n, _mm256_set1_epi32(-kNoiseLimit)),
                                                   _mm256_set1_epi32(kNoiseLimit));
             _mm_storeu_si128(reinterpret_cast<__m128i*>(table + 1000 * i + j), _mm256_cvtepi32_epi16(held));
@@ -822,7 +831,8 @@ ORVEX_AVX512 void WideUniformDraws(const CUniformFormula& f, std::int16_t* noise
     const __m512i lanes = _mm512_loadu_si512(kUpperHalves.data()); // 1, 3, 5 ... 63
     for (int d = 0; d < 32768; d += 32) {
         const __m512i draws = _mm512_add_epi16(_mm512_srli_epi16(lanes, 1), _mm512_set1_epi16(static_cast<short>(d)));
-        const __m512i n = f.brief ? UniformWords<CNoiseKind::kUniformBrief>(draws, f) : UniformWords<CNoiseKind::kUniformFormula>(draws, f);
+        const __m512i n = f.brief ? UniformWords<CNoiseKind::kUniformBrief>(draws, f)
+                                  : UniformWords<CNoiseKind::kUniformFormula>(draws, f);
         _mm512_storeu_si512(noise + d, _mm512_min_epi16(_mm512_max_epi16(n, _mm512_set1_epi16(-kNoiseLimit)),
                                                         _mm512_set1_epi16(kNoiseLimit)));
     }

@@ -14,8 +14,12 @@
 #include <vector>
 
 using namespace test_pictures;
+using orvex_testing::NoiseKernel;
 
 namespace {
+
+const NoiseKernel kKernels[] = {NoiseKernel::kScalar, NoiseKernel::kAvx2, NoiseKernel::kAvx512Lookup,
+                                NoiseKernel::kAvx512};
 
 struct ReferenceLcg
 {
@@ -113,13 +117,12 @@ TEST(AddNoise, KnownDrawsGiveKnownPixels)
 
 TEST(AddNoise, MatchesTheSinglePassOnEverySizeModeAndKernel)
 {
-    using orvex_testing::NoiseKernel;
     // Widths on both sides of the 8- and 64-pixel blocks; 1e5 and -20 leave the uniform formula for
     // the lookup.
     const int sizes[][2] = {{1, 1}, {3, 2}, {2, 3}, {7, 5}, {8, 3}, {9, 4}, {17, 9}, {23, 4}, {33, 3},
                             {63, 3}, {64, 41}, {65, 2}, {127, 2}, {129, 3}, {5, 130}};
     const float amounts[] = {0.0f, 0.37f, 1.0f, 3.7f, 50.0f, 100.0f, 400.0f, 1e5f, -20.0f};
-    for (NoiseKernel kernel : {NoiseKernel::kScalar, NoiseKernel::kAvx2, NoiseKernel::kAvx512Lookup, NoiseKernel::kAvx512}) {
+    for (NoiseKernel kernel : kKernels) {
         if (!orvex_testing::UseNoiseKernel(kernel)) continue;
         for (const auto& size : sizes)
             for (int mode = 0; mode < 4; ++mode)
@@ -146,10 +149,10 @@ TEST(AddNoise, NoiseWithoutLookupsMatchesAtManyAmounts)
     // one of the 2000 values, and Gaussian values close enough to an integer boundary for single
     // precision to be unsure of them turn up a few times per run; no value below 128 in magnitude
     // is hidden by the clamp.
-    using orvex_testing::NoiseKernel;
     const CImage grey = Filled(200, 200, 128, 128, 128);
     // 54.48... and 1104.26... need the uniform formula's two-part constant (the second saturates).
-    std::vector<float> amounts = {0.01f, 0.37f, 1.0f, 12.5f, 54.486541748046875f, 99.0f, 400.0f, 1104.265625f, 3000.0f, 1e5f};
+    std::vector<float> amounts = {0.01f, 0.37f, 1.0f, 12.5f, 54.486541748046875f,
+                                  99.0f, 400.0f, 1104.265625f, 3000.0f, 1e5f};
     for (int position = 37; position <= 40000; position += 2011)
         amounts.push_back(static_cast<float>((position / 100.0) * (position / 100.0) / 400.0));
     std::uint32_t seed = 5;
@@ -158,7 +161,8 @@ TEST(AddNoise, NoiseWithoutLookupsMatchesAtManyAmounts)
         for (float amount : amounts)
             for (bool uniform : {true, false}) {
                 seed = seed * 69069u + 1u;
-                EXPECT_TRUE(SamePixels(Noised(grey, seed, amount, uniform, true), ReferenceNoise(grey, seed, amount, uniform, true)))
+                const CImage expected = ReferenceNoise(grey, seed, amount, uniform, true);
+                EXPECT_TRUE(SamePixels(Noised(grey, seed, amount, uniform, true), expected))
                     << amount << (uniform ? " uniform" : " Gaussian") << " kernel " << static_cast<int>(kernel);
             }
     }
@@ -168,8 +172,8 @@ TEST(AddNoise, NoiseWithoutLookupsMatchesAtManyAmounts)
 TEST(AddNoise, VectorUniformNoiseOfEveryDrawAtTheSlidersAmounts)
 {
     std::vector<std::int16_t> noise(32768);
-    if (!orvex_testing::UseNoiseKernel(orvex_testing::NoiseKernel::kAvx512)) GTEST_SKIP() << "no AVX-512";
-    orvex_testing::UseNoiseKernel(orvex_testing::NoiseKernel::kBest);
+    if (!orvex_testing::UseNoiseKernel(NoiseKernel::kAvx512)) GTEST_SKIP() << "no AVX-512";
+    orvex_testing::UseNoiseKernel(NoiseKernel::kBest);
     int computed = 0;
     int positions = 0;
     for (int position = 0; position <= 40000; position += 97, ++positions) {
@@ -188,8 +192,8 @@ TEST(AddNoise, VectorUniformNoiseOfEveryDrawAtTheSlidersAmounts)
 
 TEST(AddNoise, VectorGaussianNoiseOfEveryDrawPairAtSeveralAmounts)
 {
-    if (!orvex_testing::UseNoiseKernel(orvex_testing::NoiseKernel::kAvx512)) GTEST_SKIP() << "no AVX-512";
-    orvex_testing::UseNoiseKernel(orvex_testing::NoiseKernel::kBest);
+    if (!orvex_testing::UseNoiseKernel(NoiseKernel::kAvx512)) GTEST_SKIP() << "no AVX-512";
+    orvex_testing::UseNoiseKernel(NoiseKernel::kBest);
     std::vector<std::uint16_t> first(1000000);
     std::vector<std::uint16_t> second(1000000);
     for (int k = 0; k < 1000000; ++k) {
@@ -208,7 +212,8 @@ TEST(AddNoise, VectorGaussianNoiseOfEveryDrawPairAtSeveralAmounts)
         ASSERT_TRUE(orvex_testing::WideGaussianNoise(s, first.data(), second.data(), 1000000, noise.data())) << amount;
         int wrong = -1;
         for (int k = 0; k < 1000000 && wrong < 0; ++k)
-            if (noise[k] != std::clamp(static_cast<int>(s * (radius[first[k]] * angle[second[k]])), -255, 255)) wrong = k;
+            if (noise[k] != std::clamp(static_cast<int>(s * (radius[first[k]] * angle[second[k]])), -255, 255))
+                wrong = k;
         EXPECT_EQ(wrong, -1) << "amount " << amount;
     }
     // Far beyond the dialog's range single precision is of no use and the noise is looked up.
@@ -217,11 +222,10 @@ TEST(AddNoise, VectorGaussianNoiseOfEveryDrawPairAtSeveralAmounts)
 
 TEST(AddNoise, SameResultOnOneOrAllThreadsInPlaceOrPreview)
 {
-    using orvex_testing::NoiseKernel;
     // The rows are shared between the cores in bands, each band starting where the single
     // sequence would be.
     const CImage picture = Noise(150, 37, 3);
-    for (NoiseKernel kernel : {NoiseKernel::kScalar, NoiseKernel::kAvx2, NoiseKernel::kAvx512Lookup, NoiseKernel::kAvx512}) {
+    for (NoiseKernel kernel : kKernels) {
         if (!orvex_testing::UseNoiseKernel(kernel)) continue;
         for (int mode = 0; mode < 4; ++mode) {
             const bool uniform = mode & 1;
@@ -281,8 +285,7 @@ TEST(AddNoise, InvariantsOfAmountSaturationGreyAndSeed)
 
 TEST(AddNoise, PreviewWritesTheWorkImageOnly)
 {
-    using orvex_testing::NoiseKernel;
-    for (NoiseKernel kernel : {NoiseKernel::kScalar, NoiseKernel::kAvx2, NoiseKernel::kAvx512Lookup, NoiseKernel::kAvx512}) {
+    for (NoiseKernel kernel : kKernels) {
         if (!orvex_testing::UseNoiseKernel(kernel)) continue;
         for (int mode = 0; mode < 4; ++mode) {
             CImage picture = Noise(70, 7, 8);

@@ -6,6 +6,7 @@
 // and in place; the others in place, where their speed does not depend on earlier iterations.
 #include "bench/bench_support.h"
 #include "core/image_processor.h"
+#include "filters/effects/effects_internal.h"
 
 #include <benchmark/benchmark.h>
 
@@ -59,6 +60,17 @@ void BM_Floor(benchmark::State& state)
     bench_support::InvertEveryBytePass(state, f.picture);
 }
 
+// Add noise with its noise gathered from the run's tables, as rare amounts are done, for comparison.
+void RunNoiseLookedUp(benchmark::State& state, bool uniform, bool monochromatic)
+{
+    if (!orvex_testing::UseNoiseKernel(orvex_testing::NoiseKernel::kAvx512Lookup)) {
+        state.SkipWithError("no AVX-512");
+        return;
+    }
+    Run(state, true, [=](CImageProcessor& e) { e.AddNoise(50.0f, uniform, monochromatic); });
+    orvex_testing::UseNoiseKernel(orvex_testing::NoiseKernel::kBest);
+}
+
 const float kFlareBlurRadius = static_cast<float>(std::sqrt(6000.0) * (1.0f * 0.07));
 
 } // namespace
@@ -69,6 +81,10 @@ BENCHMARK_CAPTURE(Run, AddNoiseUniformMono, true, [](CImageProcessor& e) { e.Add
 BENCHMARK_CAPTURE(Run, AddNoiseGaussian, true, [](CImageProcessor& e) { e.AddNoise(50.0f, false, false); })->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK_CAPTURE(Run, AddNoiseGaussianMono, true, [](CImageProcessor& e) { e.AddNoise(50.0f, false, true); })->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK_CAPTURE(Run, AddNoiseGaussianInPlace, false, [](CImageProcessor& e) { e.AddNoise(50.0f, false, false); })->Unit(benchmark::kMillisecond)->UseRealTime();
+// An amount whose uniform noise needs the two-part constant.
+BENCHMARK_CAPTURE(Run, AddNoiseUniformOddAmount, true, [](CImageProcessor& e) { e.AddNoise(54.486541748046875f, true, false); })->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK_CAPTURE(RunNoiseLookedUp, AddNoiseUniformLookedUp, true, false)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK_CAPTURE(RunNoiseLookedUp, AddNoiseGaussianLookedUp, false, false)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK_CAPTURE(Run, Mosaic10, true, [](CImageProcessor& e) { e.Mosaic(10); })->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK_CAPTURE(Run, Mosaic10InPlace, false, [](CImageProcessor& e) { e.Mosaic(10); })->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK_CAPTURE(Run, Mosaic1Preview, true, [](CImageProcessor& e) { e.Mosaic(1); })->Unit(benchmark::kMillisecond)->UseRealTime();

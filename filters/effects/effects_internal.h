@@ -1,8 +1,18 @@
 #pragma once
 
+#include <cstdint>
+
 // Pieces of the effects shared with their tests; not part of the engine's interface.
 namespace orvex_testing {
-// Add noise draws eight pixels at a time where the processor has AVX2 (true) or one at a time
-// (false). Returns false if the vector path was asked for and the processor lacks AVX2.
-bool UseVectorNoise(bool vector);
+// How add noise computes its rows: the best the processor has, one pixel at a time, eight at a
+// time (AVX2), or 64 at a time (AVX-512) with the noise looked up or computed.
+enum class NoiseKernel : int { kBest = -1, kScalar, kAvx2, kAvx512Lookup, kAvx512 };
+// Returns false (and changes nothing) if the processor lacks what the kernel needs.
+bool UseNoiseKernel(NoiseKernel kernel);
+
+// The clamped noise the AVX-512 rows add at scale s (amount * 1.28) without lookups: for every
+// 15-bit draw (32768 values), or for `count` (a multiple of 32) Gaussian draw pairs i, j (0..999).
+// False where the processor lacks AVX-512 or that noise would be looked up at this scale.
+bool WideUniformNoise(float scale, std::int16_t* noise);
+bool WideGaussianNoise(float scale, const std::uint16_t* i, const std::uint16_t* j, int count, std::int16_t* noise);
 } // namespace orvex_testing

@@ -1,18 +1,25 @@
 // Add noise against a plain single pass in the prescribed order (x outer, y inner, red, green, blue),
 // and the generator's jump-ahead against drawing one number at a time.
 #include "core/image_processor.h"
+#include "core/parallel.h"
 #include "core/random.h"
 #include "filters/effects/effects_internal.h"
 #include "tests/test_pictures.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
+#include <vector>
 
 using namespace test_pictures;
+using orvex_testing::NoiseKernel;
 
 namespace {
+
+const NoiseKernel kKernels[] = {NoiseKernel::kScalar, NoiseKernel::kAvx2, NoiseKernel::kAvx512Lookup,
+                                NoiseKernel::kAvx512};
 
 struct ReferenceLcg
 {
@@ -108,14 +115,18 @@ TEST(AddNoise, KnownDrawsGiveKnownPixels)
     EXPECT_EQ(Pixel(gaussian, 0, 0)[0], 128 - 3);
 }
 
-TEST(AddNoise, MatchesTheSinglePassOnEverySizeAndModeOneOrEightPixelsAtATime)
+TEST(AddNoise, MatchesTheSinglePassOnEverySizeModeAndKernel)
 {
-    const int sizes[][2] = {{1, 1}, {3, 2}, {2, 3}, {8, 3}, {17, 9}, {23, 4}, {64, 41}, {5, 130}};
-    for (bool vector : {false, true}) {
-        if (!orvex_testing::UseVectorNoise(vector)) continue;
+    // Widths on both sides of the 8- and 64-pixel blocks; 1e5 and -20 leave the uniform formula for
+    // the lookup.
+    const int sizes[][2] = {{1, 1}, {3, 2}, {2, 3}, {7, 5}, {8, 3}, {9, 4}, {17, 9}, {23, 4}, {33, 3},
+                            {63, 3}, {64, 41}, {65, 2}, {127, 2}, {129, 3}, {5, 130}};
+    const float amounts[] = {0.0f, 0.37f, 1.0f, 3.7f, 50.0f, 100.0f, 400.0f, 1e5f, -20.0f};
+    for (NoiseKernel kernel : kKernels) {
+        if (!orvex_testing::UseNoiseKernel(kernel)) continue;
         for (const auto& size : sizes)
             for (int mode = 0; mode < 4; ++mode)
-                for (float amount : {0.0f, 3.7f, 100.0f, 400.0f}) {
+                for (float amount : amounts) {
                     const bool uniform = mode & 1;
                     const bool mono = mode & 2;
                     const CImage picture = Noise(size[0], size[1], 99);
@@ -123,12 +134,129 @@ TEST(AddNoise, MatchesTheSinglePassOnEverySizeAndModeOneOrEightPixelsAtATime)
                     const CImage expected = ReferenceNoise(picture, 777u, amount, uniform, mono, &finalState);
                     const CImage actual = Noised(picture, 777u, amount, uniform, mono);
                     EXPECT_TRUE(SamePixels(actual, expected)) << size[0] << "x" << size[1] << " mode " << mode
-                                                              << " amount " << amount << (vector ? " vector" : "");
+                                                              << " amount " << amount << " kernel "
+                                                              << static_cast<int>(kernel);
                     // The thread's generator is left where the single pass leaves it.
                     EXPECT_EQ(orvex_random::State(), finalState);
                 }
     }
-    orvex_testing::UseVectorNoise(true);
+    orvex_testing::UseNoiseKernel(NoiseKernel::kBest);
+}
+
+TEST(AddNoise, NoiseWithoutLookupsMatchesAtManyAmounts)
+{
+    // Monochromatic noise on mid grey: one draw (or pair) per pixel. 40000 uniform draws reach every
+    // one of the 2000 values, and Gaussian values close enough to an integer boundary for single
+    // precision to be unsure of them turn up a few times per run; no value below 128 in magnitude
+    // is hidden by the clamp.
+    const CImage grey = Filled(200, 200, 128, 128, 128);
+    // 54.48... and 1104.26... need the uniform formula's two-part constant (the second saturates).
+    std::vector<float> amounts = {0.01f, 0.37f, 1.0f, 12.5f, 54.486541748046875f,
+                                  99.0f, 400.0f, 1104.265625f, 3000.0f, 1e5f};
+    for (int position = 37; position <= 40000; position += 2011)
+        amounts.push_back(static_cast<float>((position / 100.0) * (position / 100.0) / 400.0));
+    std::uint32_t seed = 5;
+    for (NoiseKernel kernel : {NoiseKernel::kAvx2, NoiseKernel::kAvx512}) {
+        if (!orvex_testing::UseNoiseKernel(kernel)) continue;
+        for (float amount : amounts)
+            for (bool uniform : {true, false}) {
+                seed = seed * 69069u + 1u;
+                const CImage expected = ReferenceNoise(grey, seed, amount, uniform, true);
+                EXPECT_TRUE(SamePixels(Noised(grey, seed, amount, uniform, true), expected))
+                    << amount << (uniform ? " uniform" : " Gaussian") << " kernel " << static_cast<int>(kernel);
+            }
+    }
+    orvex_testing::UseNoiseKernel(NoiseKernel::kBest);
+}
+
+TEST(AddNoise, VectorUniformNoiseOfEveryDrawAtTheSlidersAmounts)
+{
+    std::vector<std::int16_t> noise(32768);
+    if (!orvex_testing::UseNoiseKernel(NoiseKernel::kAvx512)) GTEST_SKIP() << "no AVX-512";
+    orvex_testing::UseNoiseKernel(NoiseKernel::kBest);
+    int computed = 0;
+    int positions = 0;
+    for (int position = 0; position <= 40000; position += 97, ++positions) {
+        const float amount = static_cast<float>((position / 100.0) * (position / 100.0) / 400.0);
+        const float s = static_cast<float>(amount * 1.28);
+        if (!orvex_testing::WideUniformNoise(s, noise.data())) continue; // looked up instead
+        ++computed;
+        int wrong = -1;
+        for (int d = 0; d < 32768 && wrong < 0; ++d)
+            if (noise[d] != std::clamp(static_cast<int>(s * ((d % 2000) / 1000.0 - 1.0)), -255, 255)) wrong = d;
+        EXPECT_EQ(wrong, -1) << "amount " << amount;
+    }
+    // The lookup is for the odd amount out, not the rule.
+    EXPECT_GT(computed, positions * 9 / 10);
+}
+
+TEST(AddNoise, VectorGaussianNoiseOfEveryDrawPairAtSeveralAmounts)
+{
+    if (!orvex_testing::UseNoiseKernel(NoiseKernel::kAvx512)) GTEST_SKIP() << "no AVX-512";
+    orvex_testing::UseNoiseKernel(NoiseKernel::kBest);
+    std::vector<std::uint16_t> first(1000000);
+    std::vector<std::uint16_t> second(1000000);
+    for (int k = 0; k < 1000000; ++k) {
+        first[k] = static_cast<std::uint16_t>(k / 1000);
+        second[k] = static_cast<std::uint16_t>(k % 1000);
+    }
+    std::vector<double> radius(1000);
+    std::vector<double> angle(1000);
+    for (int k = 0; k < 1000; ++k) {
+        radius[k] = std::sqrt(-2.0 * std::log(k / 1000.0 + 0.0001));
+        angle[k] = std::cos(6.2831852 * (k / 1000.0));
+    }
+    std::vector<std::int16_t> noise(1000000);
+    for (float amount : {0.37f, 3.7f, 50.0f, 99.99f, 400.0f, 1104.265625f, 20000.0f}) {
+        const float s = static_cast<float>(amount * 1.28);
+        ASSERT_TRUE(orvex_testing::WideGaussianNoise(s, first.data(), second.data(), 1000000, noise.data())) << amount;
+        int wrong = -1;
+        for (int k = 0; k < 1000000 && wrong < 0; ++k)
+            if (noise[k] != std::clamp(static_cast<int>(s * (radius[first[k]] * angle[second[k]])), -255, 255))
+                wrong = k;
+        EXPECT_EQ(wrong, -1) << "amount " << amount;
+    }
+    // Far beyond the dialog's range single precision is of no use and the noise is looked up.
+    EXPECT_FALSE(orvex_testing::WideGaussianNoise(1e5f * 1.28f, first.data(), second.data(), 32, noise.data()));
+}
+
+TEST(AddNoise, SameResultOnOneOrAllThreadsInPlaceOrPreview)
+{
+    // The rows are shared between the cores in bands, each band starting where the single
+    // sequence would be.
+    const CImage picture = Noise(150, 37, 3);
+    for (NoiseKernel kernel : kKernels) {
+        if (!orvex_testing::UseNoiseKernel(kernel)) continue;
+        for (int mode = 0; mode < 4; ++mode) {
+            const bool uniform = mode & 1;
+            const bool mono = mode & 2;
+            const CImage expected = ReferenceNoise(picture, 99, 33.3f, uniform, mono);
+            for (int threads : {1, 0}) {
+                orvex_testing::LimitParallelThreads(threads);
+                EXPECT_TRUE(SamePixels(Noised(picture, 99, 33.3f, uniform, mono), expected))
+                    << static_cast<int>(kernel) << " mode " << mode << " threads " << threads;
+                CImage original = Copy(picture);
+                CImageProcessor engine(&original);
+                engine.SetSeedOverride(99);
+                ASSERT_TRUE(engine.workImage().Create(150, 37, 24));
+                engine.preview = 1;
+                engine.AddNoise(33.3f, uniform, mono);
+                EXPECT_TRUE(SamePixels(engine.workImage(), expected))
+                    << static_cast<int>(kernel) << " mode " << mode << " threads " << threads << " preview";
+            }
+        }
+    }
+    orvex_testing::LimitParallelThreads(0);
+    orvex_testing::UseNoiseKernel(NoiseKernel::kBest);
+}
+
+TEST(AddNoise, SixteenBitQuotientsOfEveryDrawAreExact)
+{
+    // The vector paths divide 15-bit draws by 1000 and 2000 as a multiply-high and a shift.
+    for (int d = 0; d < 32768; ++d) {
+        ASSERT_EQ((d * 33555) >> 25, d / 1000) << d;
+        ASSERT_EQ((d * 33555) >> 26, d / 2000) << d;
+    }
 }
 
 TEST(AddNoise, InvariantsOfAmountSaturationGreyAndSeed)
@@ -157,13 +285,20 @@ TEST(AddNoise, InvariantsOfAmountSaturationGreyAndSeed)
 
 TEST(AddNoise, PreviewWritesTheWorkImageOnly)
 {
-    CImage picture = Noise(13, 7, 8);
-    const CImage original = Copy(picture);
-    CImageProcessor engine(&picture);
-    engine.SetSeedOverride(21);
-    ASSERT_TRUE(engine.workImage().Create(13, 7, 24));
-    engine.preview = 1;
-    engine.AddNoise(80.0f, false, false);
-    EXPECT_TRUE(SamePixels(picture, original));
-    EXPECT_TRUE(SamePixels(engine.workImage(), ReferenceNoise(original, 21, 80.0f, false, false)));
+    for (NoiseKernel kernel : kKernels) {
+        if (!orvex_testing::UseNoiseKernel(kernel)) continue;
+        for (int mode = 0; mode < 4; ++mode) {
+            CImage picture = Noise(70, 7, 8);
+            const CImage original = Copy(picture);
+            CImageProcessor engine(&picture);
+            engine.SetSeedOverride(21);
+            ASSERT_TRUE(engine.workImage().Create(70, 7, 24));
+            engine.preview = 1;
+            engine.AddNoise(80.0f, mode & 1, mode & 2);
+            EXPECT_TRUE(SamePixels(picture, original));
+            EXPECT_TRUE(SamePixels(engine.workImage(), ReferenceNoise(original, 21, 80.0f, mode & 1, mode & 2)))
+                << static_cast<int>(kernel) << " mode " << mode;
+        }
+    }
+    orvex_testing::UseNoiseKernel(NoiseKernel::kBest);
 }

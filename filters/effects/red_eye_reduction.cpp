@@ -56,14 +56,18 @@ inline std::uint64_t DetectableBits(int c, int width)
 
 // What a band needs done per row, in one of several instruction sets.
 //  slideIn: adds `row` to the column sums, takes off the row kept in `slot` when `leave` is set,
-//           and keeps `row` in `slot`;
+//           and keeps `row` in `slot`; `next`, if not null, is the row that will come next;
 //  detect:  one mark word per chunk from the column sums;
-//  correct: red becomes (green + blue) / 2 in the marked pixels of `row`.
+//  correct: red becomes (green + blue) / 2 in the marked pixels of `row`;
 struct CKernel
 {
-    void (*slideIn)(const std::uint8_t* row, std::uint8_t* slot, std::int16_t* columns, int width, bool leave);
+    void (*slideIn)(const std::uint8_t* row, const std::uint8_t* next, std::uint8_t* slot, std::int16_t* columns,
+                    int width, bool leave);
     void (*detect)(const std::int16_t* columns, int width, std::uint64_t* marks);
     void (*correct)(std::uint8_t* row, const std::uint64_t* marks, int width);
+    // slideIn with `leave`, then detect
+    void (*step)(const std::uint8_t* row, const std::uint8_t* next, std::uint8_t* slot, std::int16_t* columns,
+                 int width, std::uint64_t* marks);
 };
 
 // ---- Plain and AVX2: the same code, the column sums in pixel order ----
@@ -119,7 +123,8 @@ void CorrectPlain(std::uint8_t* row, const std::uint64_t* marks, int width)
         }
 }
 
-void SlideInPlain(const std::uint8_t* row, std::uint8_t* slot, std::int16_t* columns, int width, bool leave)
+void SlideInPlain(const std::uint8_t* row, const std::uint8_t*, std::uint8_t* slot, std::int16_t* columns, int width,
+                  bool leave)
 {
     SlideInBody(row, slot, columns, width, leave);
 }
@@ -129,14 +134,28 @@ void DetectPlain(const std::int16_t* columns, int width, std::uint64_t* marks)
     DetectBody(columns, width, marks);
 }
 
-__attribute__((target("avx2"))) void SlideInAvx2(const std::uint8_t* row, std::uint8_t* slot, std::int16_t* columns,
-                                                 int width, bool leave)
+void StepPlain(const std::uint8_t* row, const std::uint8_t*, std::uint8_t* slot, std::int16_t* columns, int width,
+               std::uint64_t* marks)
+{
+    SlideInBody(row, slot, columns, width, true);
+    DetectBody(columns, width, marks);
+}
+
+__attribute__((target("avx2"))) void SlideInAvx2(const std::uint8_t* row, const std::uint8_t*, std::uint8_t* slot,
+                                                 std::int16_t* columns, int width, bool leave)
 {
     SlideInBody(row, slot, columns, width, leave);
 }
 
 __attribute__((target("avx2"))) void DetectAvx2(const std::int16_t* columns, int width, std::uint64_t* marks)
 {
+    DetectBody(columns, width, marks);
+}
+
+__attribute__((target("avx2"))) void StepAvx2(const std::uint8_t* row, const std::uint8_t*, std::uint8_t* slot,
+                                              std::int16_t* columns, int width, std::uint64_t* marks)
+{
+    SlideInBody(row, slot, columns, width, true);
     DetectBody(columns, width, marks);
 }
 
@@ -185,47 +204,70 @@ constexpr std::uint64_t RedPositions(int first, int count)
     return bits;
 }
 
-ORVEX_WIDE void SlideInWide(const std::uint8_t* row, std::uint8_t* slot, std::int16_t* columns, int width, bool leave)
+struct CWideConstants
+{
+    ORVEX_WIDE CWideConstants()
+    {
+        for (int ch = 0; ch < 3; ++ch) {
+            fromAb[ch] = _mm512_loadu_si512(kPlaneIndices.fromAb[ch]);
+            fromC[ch] = _mm512_loadu_si512(kPlaneIndices.fromC[ch]);
+        }
+    }
+    __m512i fromAb[3], fromC[3];
+};
+
+// Chunk c of `row` into the ring slot and the column sums; its sums are left in `even` and `odd`.
+ORVEX_WIDE inline void SlideChunk(const std::uint8_t* row, const std::uint8_t* next, std::size_t rowBytes, int c,
+                                  const CShape& shape, std::uint8_t* slot, std::int16_t* columns, bool leave,
+                                  const CWideConstants& k, __m512i (&even)[3], __m512i (&odd)[3])
+{
+    const __m512i lowBytes = _mm512_set1_epi16(0x00FF);
+    const std::size_t at = static_cast<std::size_t>(c) * 3 * kChunk;
+    // Each row starts a new stream in memory, which the processor's own prefetching picks up
+    // late: ask for the next row while this one is summed.
+    if (next)
+        for (std::size_t i = at; i < std::min(at + 3 * kChunk, rowBytes); i += kChunk)
+            _mm_prefetch(reinterpret_cast<const char*>(next + i), _MM_HINT_T1);
+    __m512i bytes[3];
+    if (at + 3 * kChunk <= rowBytes) {
+        for (int i = 0; i < 3; ++i) bytes[i] = _mm512_loadu_si512(row + at + i * kChunk);
+    } else { // the row's end: nothing past it is read, the rest is zero
+        const std::size_t left = rowBytes - at;
+        for (int i = 0; i < 3; ++i) {
+            const std::size_t here = left > static_cast<std::size_t>(i) * kChunk ? left - i * kChunk : 0;
+            const __mmask64 m = _bzhi_u64(~0ULL, static_cast<unsigned>(std::min<std::size_t>(here, kChunk)));
+            bytes[i] = _mm512_maskz_loadu_epi8(m, row + at + i * kChunk);
+        }
+    }
+    for (int ch = 0; ch < 3; ++ch) {
+        const __m512i ab = _mm512_permutex2var_epi8(bytes[0], k.fromAb[ch], bytes[1]);
+        const __m512i plane = _mm512_mask_permutexvar_epi8(ab, kPlaneIndices.takesC[ch], k.fromC[ch], bytes[2]);
+        std::uint8_t* kept = slot + ch * shape.plane() + static_cast<std::size_t>(c) * kChunk;
+        std::int16_t* evenAt = columns + ch * shape.region() + kHalf + static_cast<std::size_t>(c) * kHalf;
+        std::int16_t* oddAt = evenAt + shape.region() / 2;
+        __m512i e = _mm512_add_epi16(_mm512_load_si512(evenAt), _mm512_and_si512(plane, lowBytes));
+        __m512i o = _mm512_add_epi16(_mm512_load_si512(oddAt), _mm512_srli_epi16(plane, 8));
+        if (leave) {
+            const __m512i old = _mm512_load_si512(kept);
+            e = _mm512_sub_epi16(e, _mm512_and_si512(old, lowBytes));
+            o = _mm512_sub_epi16(o, _mm512_srli_epi16(old, 8));
+        }
+        _mm512_store_si512(kept, plane);
+        _mm512_store_si512(evenAt, e);
+        _mm512_store_si512(oddAt, o);
+        even[ch] = e;
+        odd[ch] = o;
+    }
+}
+
+ORVEX_WIDE void SlideInWide(const std::uint8_t* row, const std::uint8_t* next, std::uint8_t* slot, std::int16_t* columns,
+                            int width, bool leave)
 {
     const CShape shape(width);
-    const std::size_t rowBytes = static_cast<std::size_t>(width) * 3;
-    const __m512i lowBytes = _mm512_set1_epi16(0x00FF);
-    __m512i fromAb[3], fromC[3];
-    for (int ch = 0; ch < 3; ++ch) {
-        fromAb[ch] = _mm512_loadu_si512(kPlaneIndices.fromAb[ch]);
-        fromC[ch] = _mm512_loadu_si512(kPlaneIndices.fromC[ch]);
-    }
-    for (int c = 0; c < shape.chunks; ++c) {
-        const std::size_t at = static_cast<std::size_t>(c) * 3 * kChunk;
-        __m512i bytes[3];
-        if (at + 3 * kChunk <= rowBytes) {
-            for (int i = 0; i < 3; ++i) bytes[i] = _mm512_loadu_si512(row + at + i * kChunk);
-        } else { // the row's end: nothing past it is read, the rest is zero
-            const std::size_t left = rowBytes - at;
-            for (int i = 0; i < 3; ++i) {
-                const std::size_t here = left > static_cast<std::size_t>(i) * kChunk ? left - i * kChunk : 0;
-                const __mmask64 k = _bzhi_u64(~0ULL, static_cast<unsigned>(std::min<std::size_t>(here, kChunk)));
-                bytes[i] = _mm512_maskz_loadu_epi8(k, row + at + i * kChunk);
-            }
-        }
-        for (int ch = 0; ch < 3; ++ch) {
-            const __m512i ab = _mm512_permutex2var_epi8(bytes[0], fromAb[ch], bytes[1]);
-            const __m512i plane = _mm512_mask_permutexvar_epi8(ab, kPlaneIndices.takesC[ch], fromC[ch], bytes[2]);
-            std::uint8_t* kept = slot + ch * shape.plane() + static_cast<std::size_t>(c) * kChunk;
-            std::int16_t* even = columns + ch * shape.region() + kHalf + static_cast<std::size_t>(c) * kHalf;
-            std::int16_t* odd = even + shape.region() / 2;
-            __m512i e = _mm512_add_epi16(_mm512_load_si512(even), _mm512_and_si512(plane, lowBytes));
-            __m512i o = _mm512_add_epi16(_mm512_load_si512(odd), _mm512_srli_epi16(plane, 8));
-            if (leave) {
-                const __m512i old = _mm512_load_si512(kept);
-                e = _mm512_sub_epi16(e, _mm512_and_si512(old, lowBytes));
-                o = _mm512_sub_epi16(o, _mm512_srli_epi16(old, 8));
-            }
-            _mm512_store_si512(kept, plane);
-            _mm512_store_si512(even, e);
-            _mm512_store_si512(odd, o);
-        }
-    }
+    const CWideConstants k;
+    __m512i even[3], odd[3];
+    for (int c = 0; c < shape.chunks; ++c)
+        SlideChunk(row, next, static_cast<std::size_t>(width) * 3, c, shape, slot, columns, leave, k, even, odd);
 }
 
 // The mark rule on 32 window sums of each channel (blue, green, red).
@@ -260,6 +302,53 @@ ORVEX_WIDE void DetectWide(const std::int16_t* columns, int width, std::uint64_t
     }
 }
 
+// SlideInWide with `leave` and DetectWide in one sweep: the sums of chunk c are marked while those
+// of chunks c - 1 and c + 1 are still in registers.
+ORVEX_WIDE void StepWide(const std::uint8_t* row, const std::uint8_t* next, std::uint8_t* slot, std::int16_t* columns,
+                         int width, std::uint64_t* marks)
+{
+    const CShape shape(width);
+    const std::size_t rowBytes = static_cast<std::size_t>(width) * 3;
+    const CWideConstants k;
+    // Lane j of the chunk from lane j - 1 (the previous chunk's last for j = 0), and from lane j + 1.
+    alignas(64) static constexpr std::uint16_t kBefore[kHalf] = {31, 32, 33, 34, 35, 36, 37, 38, 39, 40, 41,
+                                                                 42, 43, 44, 45, 46, 47, 48, 49, 50, 51, 52,
+                                                                 53, 54, 55, 56, 57, 58, 59, 60, 61, 62};
+    alignas(64) static constexpr std::uint16_t kAfter[kHalf] = {1,  2,  3,  4,  5,  6,  7,  8,  9,  10, 11,
+                                                                12, 13, 14, 15, 16, 17, 18, 19, 20, 21, 22,
+                                                                23, 24, 25, 26, 27, 28, 29, 30, 31, 32};
+    const __m512i before = _mm512_load_si512(kBefore);
+    const __m512i after = _mm512_load_si512(kAfter);
+    __m512i evenLast[3], oddLast[3], evenHere[3], oddHere[3], evenNext[3], oddNext[3];
+    for (int ch = 0; ch < 3; ++ch) evenLast[ch] = oddLast[ch] = _mm512_setzero_si512();
+    SlideChunk(row, next, rowBytes, 0, shape, slot, columns, true, k, evenHere, oddHere);
+    for (int c = 0; c < shape.chunks; ++c) {
+        if (c + 1 < shape.chunks)
+            SlideChunk(row, next, rowBytes, c + 1, shape, slot, columns, true, k, evenNext, oddNext);
+        else
+            for (int ch = 0; ch < 3; ++ch) evenNext[ch] = oddNext[ch] = _mm512_setzero_si512();
+        __m512i evenSum[3], oddSum[3];
+        for (int ch = 0; ch < 3; ++ch) {
+            const __m512i oddBefore = _mm512_permutex2var_epi16(oddLast[ch], before, oddHere[ch]);
+            const __m512i evenAfter = _mm512_permutex2var_epi16(evenHere[ch], after, evenNext[ch]);
+            const __m512i pair = _mm512_add_epi16(evenHere[ch], oddHere[ch]);
+            const __m512i pairBefore =
+                _mm512_add_epi16(_mm512_permutex2var_epi16(evenLast[ch], before, evenHere[ch]), oddBefore);
+            const __m512i pairAfter =
+                _mm512_add_epi16(evenAfter, _mm512_permutex2var_epi16(oddHere[ch], after, oddNext[ch]));
+            evenSum[ch] = _mm512_add_epi16(_mm512_add_epi16(pairBefore, pair), evenAfter);
+            oddSum[ch] = _mm512_add_epi16(_mm512_add_epi16(oddBefore, pair), pairAfter);
+            evenLast[ch] = evenHere[ch];
+            oddLast[ch] = oddHere[ch];
+            evenHere[ch] = evenNext[ch];
+            oddHere[ch] = oddNext[ch];
+        }
+        const std::uint64_t bits = _pdep_u64(MarkLanes(evenSum), 0x5555555555555555ULL) |
+                                   _pdep_u64(MarkLanes(oddSum), 0xAAAAAAAAAAAAAAAAULL);
+        marks[c] = bits & DetectableBits(c, width);
+    }
+}
+
 ORVEX_WIDE void CorrectWide(std::uint8_t* row, const std::uint64_t* marks, int width)
 {
     const CShape shape(width);
@@ -285,9 +374,9 @@ ORVEX_WIDE void CorrectWide(std::uint8_t* row, const std::uint64_t* marks, int w
     }
 }
 
-const CKernel kKernels[] = {{SlideInPlain, DetectPlain, CorrectPlain},
-                            {SlideInAvx2, DetectAvx2, CorrectPlain},
-                            {SlideInWide, DetectWide, CorrectWide}};
+const CKernel kKernels[] = {{SlideInPlain, DetectPlain, CorrectPlain, StepPlain},
+                            {SlideInAvx2, DetectAvx2, CorrectPlain, StepAvx2},
+                            {SlideInWide, DetectWide, CorrectWide, StepWide}};
 
 bool Supported(int level)
 {
@@ -360,13 +449,17 @@ void RunBand(CImage& picture, const CBand& band, const CKernel& kernel, CRowBuff
     if (firstDetected >= endDetected) return;
 
     std::memset(buffers.columns, 0, 3 * buffers.shape.region() * sizeof(std::int16_t));
+    const int lastRead = endDetected - 1 + kReach;
+    const auto after = [&](int y) { return y < lastRead ? row(y + 1) : nullptr; };
     for (int y = firstDetected - kReach; y <= firstDetected + kReach; ++y)
-        kernel.slideIn(row(y), buffers.slot(y), buffers.columns, width, false);
+        kernel.slideIn(row(y), after(y), buffers.slot(y), buffers.columns, width, false);
     for (int y = firstDetected; y < endDetected; ++y) {
-        if (y > firstDetected) // row y + 2 takes the place of row y - 3 in the ring and the sums
-            kernel.slideIn(row(y + kReach), buffers.slot(y + kReach), buffers.columns, width, true);
         std::uint64_t* later = HeldMarks(band, y, held, buffers.shape.chunks);
-        kernel.detect(buffers.columns, width, later ? later : buffers.marks.data());
+        std::uint64_t* marks = later ? later : buffers.marks.data();
+        if (y == firstDetected)
+            kernel.detect(buffers.columns, width, marks);
+        else // row y + 2 takes the place of row y - 3 in the ring and the sums
+            kernel.step(row(y + kReach), after(y + kReach), buffers.slot(y + kReach), buffers.columns, width, marks);
         // Row y's bytes are in the ring now, and only there will this band read them again.
         if (!later) kernel.correct(row(y), buffers.marks.data(), width);
     }

@@ -302,8 +302,23 @@ ORVEX_WIDE void DetectWide(const std::int16_t* columns, int width, std::uint64_t
     }
 }
 
+// A window sum of 2 red - 5 green can only be positive if one of its five column sums is: bit 0
+// tells whether a column of the chunk has 2 red > 5 green, bit 1 the same for blue.
+ORVEX_WIDE inline unsigned RedderColumns(const __m512i (&even)[3], const __m512i (&odd)[3])
+{
+    const __m512i five = _mm512_set1_epi16(5);
+    const __m512i evenRed = _mm512_add_epi16(even[2], even[2]);
+    const __m512i oddRed = _mm512_add_epi16(odd[2], odd[2]);
+    const bool green = (_mm512_cmpgt_epi16_mask(evenRed, _mm512_mullo_epi16(even[1], five)) |
+                        _mm512_cmpgt_epi16_mask(oddRed, _mm512_mullo_epi16(odd[1], five))) != 0;
+    const bool blue = (_mm512_cmpgt_epi16_mask(evenRed, _mm512_mullo_epi16(even[0], five)) |
+                       _mm512_cmpgt_epi16_mask(oddRed, _mm512_mullo_epi16(odd[0], five))) != 0;
+    return (green ? 1u : 0u) | (blue ? 2u : 0u);
+}
+
 // SlideInWide with `leave` and DetectWide in one sweep: the sums of chunk c are marked while those
-// of chunks c - 1 and c + 1 are still in registers.
+// of chunks c - 1 and c + 1 are still in registers. A window reaches at most into the neighbouring
+// chunks, so a chunk without a redder column there, for green and for blue, has no marks.
 ORVEX_WIDE void StepWide(const std::uint8_t* row, const std::uint8_t* next, std::uint8_t* slot, std::int16_t* columns,
                          int width, std::uint64_t* marks)
 {
@@ -322,11 +337,29 @@ ORVEX_WIDE void StepWide(const std::uint8_t* row, const std::uint8_t* next, std:
     __m512i evenLast[3], oddLast[3], evenHere[3], oddHere[3], evenNext[3], oddNext[3];
     for (int ch = 0; ch < 3; ++ch) evenLast[ch] = oddLast[ch] = _mm512_setzero_si512();
     SlideChunk(row, next, rowBytes, 0, shape, slot, columns, true, k, evenHere, oddHere);
+    unsigned redderLast = 0, redderHere = RedderColumns(evenHere, oddHere);
     for (int c = 0; c < shape.chunks; ++c) {
-        if (c + 1 < shape.chunks)
+        unsigned redderNext = 0;
+        if (c + 1 < shape.chunks) {
             SlideChunk(row, next, rowBytes, c + 1, shape, slot, columns, true, k, evenNext, oddNext);
-        else
+            redderNext = RedderColumns(evenNext, oddNext);
+        } else {
             for (int ch = 0; ch < 3; ++ch) evenNext[ch] = oddNext[ch] = _mm512_setzero_si512();
+        }
+        if ((redderLast | redderHere | redderNext) != 3) {
+            marks[c] = 0;
+            for (int ch = 0; ch < 3; ++ch) {
+                evenLast[ch] = evenHere[ch];
+                oddLast[ch] = oddHere[ch];
+                evenHere[ch] = evenNext[ch];
+                oddHere[ch] = oddNext[ch];
+            }
+            redderLast = redderHere;
+            redderHere = redderNext;
+            continue;
+        }
+        redderLast = redderHere;
+        redderHere = redderNext;
         __m512i evenSum[3], oddSum[3];
         for (int ch = 0; ch < 3; ++ch) {
             const __m512i oddBefore = _mm512_permutex2var_epi16(oddLast[ch], before, oddHere[ch]);

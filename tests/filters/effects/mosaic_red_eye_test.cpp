@@ -168,11 +168,27 @@ TEST(RedEyeReduction, EveryKernelMatchesTheMarkTableAtTiesEdgesAndBandSplits)
     ASSERT_GT(CountWindows(ties, [](int b, int g, int r) { return r == 129 && 5 * g < 2 * r && 5 * b < 2 * r; }), 0);
     ASSERT_GT(CountWindows(ties, [](int b, int g, int r) { return r == 128 && 5 * g < 2 * r && 5 * b < 2 * r; }), 0);
 
+    // Dull, with pure red column pairs just before and just after multiples of 64: next to each pair
+    // one pixel is marked by a window whose redder columns all lie on the pair's side.
+    CImage stripes = Filled(260, 9, 40, 60, 60);
+    for (int x : {62, 63, 128, 129, 190, 191, 192, 193})
+        for (int y = 0; y < 9; ++y) {
+            std::uint8_t* p = Pixel(stripes, x, y);
+            p[0] = p[1] = 0;
+            p[2] = 255;
+        }
+    const CImage stripesDone = RefRedEye(stripes);
+    EXPECT_EQ(Pixel(stripesDone, 64, 4)[2], 50);
+    EXPECT_EQ(Pixel(stripesDone, 65, 4)[2], 60);
+    EXPECT_EQ(Pixel(stripesDone, 127, 4)[2], 50);
+
     for (int level = 0; level <= 2; ++level) {
         if (!orvex_testing::UseRedEyeKernel(level)) continue;
         for (int threads : {0, 1}) {
             orvex_testing::LimitParallelThreads(threads);
             EXPECT_TRUE(SamePixels(Applied(ties, [](CImageProcessor& e) { e.RedEyeReduction(); }), RefRedEye(ties)))
+                << "kernel " << level;
+            EXPECT_TRUE(SamePixels(Applied(stripes, [](CImageProcessor& e) { e.RedEyeReduction(); }), RefRedEye(stripes)))
                 << "kernel " << level;
             for (const auto& [w, h] : sizes)
                 for (std::uint32_t seed : {1u, 2u}) {

@@ -1,11 +1,10 @@
 // Red-eye reduction: pixels whose 5 x 5 neighbourhood is strongly red lose their red glare.
 //
 // Marks are decided on the unchanged picture and applied afterwards. Rows are shared out in bands.
-// A band slides 16-bit column sums (five rows, one plane per channel) down its rows; every row that
-// enters is also kept, split into planes, in a ring of five rows, so that it can leave the sums
-// again without reading the picture. A row can therefore be corrected as soon as its marks are
-// known. The two first and two last rows of a band are read by its neighbours: their marks are kept
-// and applied once every band has finished.
+// A band slides 16-bit column sums (five rows) down its rows; every row that enters is also kept in
+// a ring of five rows, so that it can leave the sums again without reading the picture. A row can
+// therefore be corrected as soon as its marks are known. The two first and two last rows of a band
+// are read by its neighbours: their marks are kept and applied once every band has finished.
 #include "core/image_processor.h"
 #include "core/parallel.h"
 #include "filters/effects/effects_internal.h"
@@ -25,9 +24,9 @@ constexpr int kReach = 2;        // the window runs from -2 to +2 around the pix
 constexpr int kChunk = 64;       // pixels per mark word; rows are laid out in whole chunks
 constexpr int kRingRows = 2 * kReach + 1;
 
-// Buffer shapes for a row of `chunks` chunks. Ring slots hold three byte planes of `plane` bytes;
-// the column sums hold three channel regions of `region` 16-bit entries each, every region with a
-// chunk of slack before and after the row, so that neighbours at -2 .. +2 can always be read.
+// Buffer sizes for a row of `chunks` chunks, which each kernel lays out its own way: a ring slot
+// has 3 * plane() bytes, the column sums 3 * region() 16-bit entries, which leaves room for zeros
+// around the row, so that neighbours at -2 .. +2 can always be read.
 struct CShape
 {
     explicit CShape(int width) : chunks((width + kChunk - 1) / kChunk) {}
@@ -38,11 +37,7 @@ struct CShape
 
 // The mark rule on window sums of blue, green and red: sG * 2.5 < sR and sB * 2.5 < sR, which for
 // integers is exactly 5 sG < 2 sR, and sR > 128. Sums of 5 x 5 bytes reach 6375; five times that
-// still fits 16 bits.
-inline bool Marked(int blue, int green, int red)
-{
-    return 5 * green < 2 * red && 5 * blue < 2 * red && red > 128;
-}
+// still fits 16 bits, where every kernel works.
 
 // Mark bits of chunk c that belong to pixels 2 .. width - 3.
 inline std::uint64_t DetectableBits(int c, int width)
@@ -70,47 +65,68 @@ struct CKernel
                  int width, std::uint64_t* marks);
 };
 
-// ---- Plain and AVX2: the same code, the column sums in pixel order ----
+// Red byte positions within each third of 64 pixels' 192 bytes: pixels 0-20, 21-41 and 42-63.
+constexpr std::uint64_t RedPositions(int first, int count)
+{
+    std::uint64_t bits = 0;
+    for (int q = 0; q < count; ++q) bits |= std::uint64_t{1} << (first + 3 * q);
+    return bits;
+}
+
+// ---- Plain and AVX2: the same code on the rows as they are, byte by byte ----
+//
+// A ring slot is a copy of the row; the column sum of byte i is at columns[kLead + i].
 
 #define ORVEX_INLINE inline __attribute__((always_inline))
 
+constexpr int kLead = 3 * kChunk;
+
 ORVEX_INLINE void SlideInBody(const std::uint8_t* row, std::uint8_t* slot, std::int16_t* columns, int width, bool leave)
 {
-    const CShape shape(width);
-    for (int ch = 0; ch < 3; ++ch) {
-        std::int16_t* __restrict sums = columns + ch * shape.region() + kChunk;
-        std::uint8_t* __restrict kept = slot + ch * shape.plane();
-        if (leave)
-            for (int x = 0; x < width; ++x) sums[x] = static_cast<std::int16_t>(sums[x] - kept[x]);
-        for (int x = 0; x < width; ++x) {
-            const std::uint8_t v = row[3 * x + ch];
-            sums[x] = static_cast<std::int16_t>(sums[x] + v);
-            kept[x] = v;
-        }
+    const int bytes = 3 * width;
+    std::int16_t* __restrict sums = columns + kLead;
+    const std::uint8_t* __restrict entering = row;
+    const std::uint8_t* __restrict kept = slot;
+    if (leave)
+        for (int i = 0; i < bytes; ++i) sums[i] = static_cast<std::int16_t>(sums[i] + entering[i] - kept[i]);
+    else
+        for (int i = 0; i < bytes; ++i) sums[i] = static_cast<std::int16_t>(sums[i] + entering[i]);
+    std::memcpy(slot, row, static_cast<std::size_t>(bytes));
+}
+
+// flags[j] is 0xFF where byte 192c + j, taken as a red byte, passes the mark rule with the two bytes
+// before it (only every third is one).
+ORVEX_INLINE void ChunkFlags(const std::int16_t* columns, int c, std::uint8_t* flags)
+{
+    const std::int16_t* sums = columns + kLead + 3 * kChunk * c - 2;
+    std::int16_t window[3 * kChunk + 2]; // from byte 192c - 2 on
+    for (int t = 0; t < 3 * kChunk + 2; ++t)
+        window[t] = static_cast<std::int16_t>(sums[t - 6] + sums[t - 3] + sums[t] + sums[t + 3] + sums[t + 6]);
+    for (int j = 0; j < 3 * kChunk; ++j) {
+        const std::int16_t red = window[j + 2];
+        const std::int16_t twiceRed = static_cast<std::int16_t>(2 * red);
+        const bool marked = static_cast<std::int16_t>(5 * window[j + 1]) < twiceRed &&
+                            static_cast<std::int16_t>(5 * window[j]) < twiceRed && red > 128;
+        flags[j] = marked ? 0xFF : 0;
     }
 }
 
-ORVEX_INLINE void DetectBody(const std::int16_t* columns, int width, std::uint64_t* marks)
+ORVEX_INLINE std::uint64_t FlagBits(const std::uint8_t* flags)
 {
-    const CShape shape(width);
-    const std::int16_t* blue = columns + kChunk;
-    const std::int16_t* green = blue + shape.region();
-    const std::int16_t* red = green + shape.region();
-    for (int c = 0; c < shape.chunks; ++c) {
-        std::int16_t window[3][kChunk];
-        const int x0 = c * kChunk;
-        for (int j = 0; j < kChunk; ++j) {
-            const int x = x0 + j;
-            window[0][j] = static_cast<std::int16_t>(blue[x - 2] + blue[x - 1] + blue[x] + blue[x + 1] + blue[x + 2]);
-            window[1][j] = static_cast<std::int16_t>(green[x - 2] + green[x - 1] + green[x] + green[x + 1] + green[x + 2]);
-            window[2][j] = static_cast<std::int16_t>(red[x - 2] + red[x - 1] + red[x] + red[x + 1] + red[x + 2]);
-        }
-        std::uint8_t flags[kChunk];
-        for (int j = 0; j < kChunk; ++j) flags[j] = Marked(window[0][j], window[1][j], window[2][j]) ? 1 : 0;
-        std::uint64_t bits = 0;
-        for (int j = 0; j < kChunk; ++j) bits |= static_cast<std::uint64_t>(flags[j]) << j;
-        marks[c] = bits & DetectableBits(c, width);
+    std::uint64_t bits = 0;
+    for (int q = 0; q < 4; ++q) {
+        const int part = _mm_movemask_epi8(_mm_load_si128(reinterpret_cast<const __m128i*>(flags + 16 * q)));
+        bits |= static_cast<std::uint64_t>(static_cast<unsigned>(part)) << (16 * q);
     }
+    return bits;
+}
+
+std::uint64_t TakeBits(std::uint64_t bits, std::uint64_t positions)
+{
+    std::uint64_t taken = 0;
+    for (int q = 0; positions != 0; positions &= positions - 1, ++q)
+        taken |= ((bits >> __builtin_ctzll(positions)) & 1) << q;
+    return taken;
 }
 
 void CorrectPlain(std::uint8_t* row, const std::uint64_t* marks, int width)
@@ -131,32 +147,50 @@ void SlideInPlain(const std::uint8_t* row, const std::uint8_t*, std::uint8_t* sl
 
 void DetectPlain(const std::int16_t* columns, int width, std::uint64_t* marks)
 {
-    DetectBody(columns, width, marks);
+    const CShape shape(width);
+    for (int c = 0; c < shape.chunks; ++c) {
+        alignas(16) std::uint8_t flags[3 * kChunk];
+        ChunkFlags(columns, c, flags);
+        const std::uint64_t bits = TakeBits(FlagBits(flags), RedPositions(2, 21)) |
+                                   TakeBits(FlagBits(flags + kChunk), RedPositions(1, 21)) << 21 |
+                                   TakeBits(FlagBits(flags + 2 * kChunk), RedPositions(0, 22)) << 42;
+        marks[c] = bits & DetectableBits(c, width);
+    }
 }
 
-void StepPlain(const std::uint8_t* row, const std::uint8_t*, std::uint8_t* slot, std::int16_t* columns, int width,
+void StepPlain(const std::uint8_t* row, const std::uint8_t* next, std::uint8_t* slot, std::int16_t* columns, int width,
                std::uint64_t* marks)
 {
-    SlideInBody(row, slot, columns, width, true);
-    DetectBody(columns, width, marks);
+    SlideInPlain(row, next, slot, columns, width, true);
+    DetectPlain(columns, width, marks);
 }
 
-__attribute__((target("avx2"))) void SlideInAvx2(const std::uint8_t* row, const std::uint8_t*, std::uint8_t* slot,
-                                                 std::int16_t* columns, int width, bool leave)
+#define ORVEX_AVX2 __attribute__((target("avx2,bmi2")))
+
+ORVEX_AVX2 void SlideInAvx2(const std::uint8_t* row, const std::uint8_t*, std::uint8_t* slot, std::int16_t* columns,
+                            int width, bool leave)
 {
     SlideInBody(row, slot, columns, width, leave);
 }
 
-__attribute__((target("avx2"))) void DetectAvx2(const std::int16_t* columns, int width, std::uint64_t* marks)
+ORVEX_AVX2 void DetectAvx2(const std::int16_t* columns, int width, std::uint64_t* marks)
 {
-    DetectBody(columns, width, marks);
+    const CShape shape(width);
+    for (int c = 0; c < shape.chunks; ++c) {
+        alignas(16) std::uint8_t flags[3 * kChunk];
+        ChunkFlags(columns, c, flags);
+        const std::uint64_t bits = _pext_u64(FlagBits(flags), RedPositions(2, 21)) |
+                                   _pext_u64(FlagBits(flags + kChunk), RedPositions(1, 21)) << 21 |
+                                   _pext_u64(FlagBits(flags + 2 * kChunk), RedPositions(0, 22)) << 42;
+        marks[c] = bits & DetectableBits(c, width);
+    }
 }
 
-__attribute__((target("avx2"))) void StepAvx2(const std::uint8_t* row, const std::uint8_t*, std::uint8_t* slot,
-                                              std::int16_t* columns, int width, std::uint64_t* marks)
+ORVEX_AVX2 void StepAvx2(const std::uint8_t* row, const std::uint8_t* next, std::uint8_t* slot, std::int16_t* columns,
+                         int width, std::uint64_t* marks)
 {
-    SlideInBody(row, slot, columns, width, true);
-    DetectBody(columns, width, marks);
+    SlideInAvx2(row, next, slot, columns, width, true);
+    DetectAvx2(columns, width, marks);
 }
 
 // ---- AVX-512: 64 pixels a step ----
@@ -195,14 +229,6 @@ constexpr CPlaneIndices MakePlaneIndices()
 }
 
 constexpr CPlaneIndices kPlaneIndices = MakePlaneIndices();
-
-// Red byte positions within each third of 64 pixels' 192 bytes: pixels 0-20, 21-41 and 42-63.
-constexpr std::uint64_t RedPositions(int first, int count)
-{
-    std::uint64_t bits = 0;
-    for (int q = 0; q < count; ++q) bits |= std::uint64_t{1} << (first + 3 * q);
-    return bits;
-}
 
 struct CWideConstants
 {
@@ -417,7 +443,7 @@ bool Supported(int level)
     if (level == 2)
         return __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512bw") &&
                __builtin_cpu_supports("avx512vbmi") && __builtin_cpu_supports("bmi2");
-    if (level == 1) return __builtin_cpu_supports("avx2");
+    if (level == 1) return __builtin_cpu_supports("avx2") && __builtin_cpu_supports("bmi2");
     return level == 0;
 }
 

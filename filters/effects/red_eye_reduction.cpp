@@ -253,7 +253,7 @@ ORVEX_WIDE inline void SlideChunk(const std::uint8_t* row, const std::uint8_t* n
     // late: ask for the next row while this one is summed.
     if (next)
         for (std::size_t i = at; i < std::min(at + 3 * kChunk, rowBytes); i += kChunk)
-            _mm_prefetch(reinterpret_cast<const char*>(next + i), _MM_HINT_T1);
+            _mm_prefetch(reinterpret_cast<const char*>(next + i), _MM_HINT_T0);
     __m512i bytes[3];
     if (at + 3 * kChunk <= rowBytes) {
         for (int i = 0; i < 3; ++i) bytes[i] = _mm512_loadu_si512(row + at + i * kChunk);

@@ -50,19 +50,17 @@ inline std::uint64_t DetectableBits(int c, int width)
 }
 
 // What a band needs done per row, in one of several instruction sets.
-//  slideIn: adds `row` to the column sums, takes off the row kept in `slot` when `leave` is set,
-//           and keeps `row` in `slot`; `next`, if not null, is the row that will come next;
-//  detect:  one mark word per chunk from the column sums;
-//  correct: red becomes (green + blue) / 2 in the marked pixels of `row`;
+//  slideIn: adds `row` to the column sums and keeps it in `slot` (as the band starts);
+//  step:    the same, taking off the row kept in `slot` before, then one mark word per chunk of
+//           64 pixels from the sums; `next`, if not null, is the row that will come next;
+//  correct: red becomes (green + blue) / 2 in the marked pixels of `row`.
 struct CKernel
 {
     void (*slideIn)(const std::uint8_t* row, const std::uint8_t* next, std::uint8_t* slot, std::int16_t* columns,
-                    int width, bool leave);
-    void (*detect)(const std::int16_t* columns, int width, std::uint64_t* marks);
-    void (*correct)(std::uint8_t* row, const std::uint64_t* marks, int width);
-    // slideIn with `leave`, then detect
+                    int width);
     void (*step)(const std::uint8_t* row, const std::uint8_t* next, std::uint8_t* slot, std::int16_t* columns,
                  int width, std::uint64_t* marks);
+    void (*correct)(std::uint8_t* row, const std::uint64_t* marks, int width);
 };
 
 // Red byte positions within each third of 64 pixels' 192 bytes: pixels 0-20, 21-41 and 42-63.
@@ -139,10 +137,9 @@ void CorrectPlain(std::uint8_t* row, const std::uint64_t* marks, int width)
         }
 }
 
-void SlideInPlain(const std::uint8_t* row, const std::uint8_t*, std::uint8_t* slot, std::int16_t* columns, int width,
-                  bool leave)
+void SlideInPlain(const std::uint8_t* row, const std::uint8_t*, std::uint8_t* slot, std::int16_t* columns, int width)
 {
-    SlideInBody(row, slot, columns, width, leave);
+    SlideInBody(row, slot, columns, width, false);
 }
 
 void DetectPlain(const std::int16_t* columns, int width, std::uint64_t* marks)
@@ -158,19 +155,19 @@ void DetectPlain(const std::int16_t* columns, int width, std::uint64_t* marks)
     }
 }
 
-void StepPlain(const std::uint8_t* row, const std::uint8_t* next, std::uint8_t* slot, std::int16_t* columns, int width,
+void StepPlain(const std::uint8_t* row, const std::uint8_t*, std::uint8_t* slot, std::int16_t* columns, int width,
                std::uint64_t* marks)
 {
-    SlideInPlain(row, next, slot, columns, width, true);
+    SlideInBody(row, slot, columns, width, true);
     DetectPlain(columns, width, marks);
 }
 
 #define ORVEX_AVX2 __attribute__((target("avx2,bmi2")))
 
 ORVEX_AVX2 void SlideInAvx2(const std::uint8_t* row, const std::uint8_t*, std::uint8_t* slot, std::int16_t* columns,
-                            int width, bool leave)
+                            int width)
 {
-    SlideInBody(row, slot, columns, width, leave);
+    SlideInBody(row, slot, columns, width, false);
 }
 
 ORVEX_AVX2 void DetectAvx2(const std::int16_t* columns, int width, std::uint64_t* marks)
@@ -186,10 +183,10 @@ ORVEX_AVX2 void DetectAvx2(const std::int16_t* columns, int width, std::uint64_t
     }
 }
 
-ORVEX_AVX2 void StepAvx2(const std::uint8_t* row, const std::uint8_t* next, std::uint8_t* slot, std::int16_t* columns,
+ORVEX_AVX2 void StepAvx2(const std::uint8_t* row, const std::uint8_t*, std::uint8_t* slot, std::int16_t* columns,
                          int width, std::uint64_t* marks)
 {
-    SlideInAvx2(row, next, slot, columns, width, true);
+    SlideInBody(row, slot, columns, width, true);
     DetectAvx2(columns, width, marks);
 }
 
@@ -287,13 +284,13 @@ ORVEX_WIDE inline void SlideChunk(const std::uint8_t* row, const std::uint8_t* n
 }
 
 ORVEX_WIDE void SlideInWide(const std::uint8_t* row, const std::uint8_t* next, std::uint8_t* slot, std::int16_t* columns,
-                            int width, bool leave)
+                            int width)
 {
     const CShape shape(width);
     const CWideConstants k;
     __m512i even[3], odd[3];
     for (int c = 0; c < shape.chunks; ++c)
-        SlideChunk(row, next, static_cast<std::size_t>(width) * 3, c, shape, slot, columns, leave, k, even, odd);
+        SlideChunk(row, next, static_cast<std::size_t>(width) * 3, c, shape, slot, columns, false, k, even, odd);
 }
 
 // The mark rule on 32 window sums of each channel (blue, green, red).
@@ -304,28 +301,6 @@ ORVEX_WIDE inline __mmask32 MarkLanes(const __m512i* sum)
     __mmask32 k = _mm512_cmpgt_epi16_mask(sum[2], _mm512_set1_epi16(128));
     k = _mm512_mask_cmpgt_epi16_mask(k, twiceRed, _mm512_mullo_epi16(sum[1], five));
     return _mm512_mask_cmpgt_epi16_mask(k, twiceRed, _mm512_mullo_epi16(sum[0], five));
-}
-
-ORVEX_WIDE void DetectWide(const std::int16_t* columns, int width, std::uint64_t* marks)
-{
-    const CShape shape(width);
-    for (int c = 0; c < shape.chunks; ++c) {
-        __m512i evenSum[3], oddSum[3];
-        for (int ch = 0; ch < 3; ++ch) {
-            const std::int16_t* even = columns + ch * shape.region() + kHalf + static_cast<std::size_t>(c) * kHalf;
-            const std::int16_t* odd = even + shape.region() / 2;
-            const __m512i pair = _mm512_add_epi16(_mm512_load_si512(even), _mm512_load_si512(odd));
-            const __m512i oddBefore = _mm512_loadu_si512(odd - 1);
-            const __m512i evenAfter = _mm512_loadu_si512(even + 1);
-            const __m512i pairBefore = _mm512_add_epi16(_mm512_loadu_si512(even - 1), oddBefore);
-            const __m512i pairAfter = _mm512_add_epi16(evenAfter, _mm512_loadu_si512(odd + 1));
-            evenSum[ch] = _mm512_add_epi16(_mm512_add_epi16(pairBefore, pair), evenAfter);
-            oddSum[ch] = _mm512_add_epi16(_mm512_add_epi16(oddBefore, pair), pairAfter);
-        }
-        const std::uint64_t bits = _pdep_u64(MarkLanes(evenSum), 0x5555555555555555ULL) |
-                                   _pdep_u64(MarkLanes(oddSum), 0xAAAAAAAAAAAAAAAAULL);
-        marks[c] = bits & DetectableBits(c, width);
-    }
 }
 
 // A window sum of 2 red - 5 green can only be positive if one of its five column sums is: bit 0
@@ -342,8 +317,8 @@ ORVEX_WIDE inline unsigned RedderColumns(const __m512i (&even)[3], const __m512i
     return (green ? 1u : 0u) | (blue ? 2u : 0u);
 }
 
-// SlideInWide with `leave` and DetectWide in one sweep: the sums of chunk c are marked while those
-// of chunks c - 1 and c + 1 are still in registers. A window reaches at most into the neighbouring
+// One sweep per row: the sums of chunk c are marked while those of chunks c - 1 and c + 1 are still
+// in registers. A window reaches at most into the neighbouring
 // chunks, so a chunk without a redder column there, for green and for blue, has no marks.
 ORVEX_WIDE void StepWide(const std::uint8_t* row, const std::uint8_t* next, std::uint8_t* slot, std::int16_t* columns,
                          int width, std::uint64_t* marks)
@@ -433,9 +408,9 @@ ORVEX_WIDE void CorrectWide(std::uint8_t* row, const std::uint64_t* marks, int w
     }
 }
 
-const CKernel kKernels[] = {{SlideInPlain, DetectPlain, CorrectPlain, StepPlain},
-                            {SlideInAvx2, DetectAvx2, CorrectPlain, StepAvx2},
-                            {SlideInWide, DetectWide, CorrectWide, StepWide}};
+const CKernel kKernels[] = {{SlideInPlain, StepPlain, CorrectPlain},
+                            {SlideInAvx2, StepAvx2, CorrectPlain},
+                            {SlideInWide, StepWide, CorrectWide}};
 
 bool Supported(int level)
 {
@@ -507,18 +482,18 @@ void RunBand(CImage& picture, const CBand& band, const CKernel& kernel, CRowBuff
     const int endDetected = std::min(band.end, height - kReach);
     if (firstDetected >= endDetected) return;
 
+    // The sums start from the four rows above the first window's last; that row then takes the
+    // place of zeros in the ring, as every later row takes the place of the row five above it.
     std::memset(buffers.columns, 0, 3 * buffers.shape.region() * sizeof(std::int16_t));
+    std::memset(buffers.slot(firstDetected + kReach), 0, 3 * buffers.shape.plane());
     const int lastRead = endDetected - 1 + kReach;
     const auto after = [&](int y) { return y < lastRead ? row(y + 1) : nullptr; };
-    for (int y = firstDetected - kReach; y <= firstDetected + kReach; ++y)
-        kernel.slideIn(row(y), after(y), buffers.slot(y), buffers.columns, width, false);
+    for (int y = firstDetected - kReach; y < firstDetected + kReach; ++y)
+        kernel.slideIn(row(y), after(y), buffers.slot(y), buffers.columns, width);
     for (int y = firstDetected; y < endDetected; ++y) {
         std::uint64_t* later = HeldMarks(band, y, held, buffers.shape.chunks);
         std::uint64_t* marks = later ? later : buffers.marks.data();
-        if (y == firstDetected)
-            kernel.detect(buffers.columns, width, marks);
-        else // row y + 2 takes the place of row y - 3 in the ring and the sums
-            kernel.step(row(y + kReach), after(y + kReach), buffers.slot(y + kReach), buffers.columns, width, marks);
+        kernel.step(row(y + kReach), after(y + kReach), buffers.slot(y + kReach), buffers.columns, width, marks);
         // Row y's bytes are in the ring now, and only there will this band read them again.
         if (!later) kernel.correct(row(y), buffers.marks.data(), width);
     }

@@ -6,7 +6,11 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdint>
+#include <string>
+#include <string_view>
+#include <utility>
 #include <vector>
 
 using namespace test_pictures;
@@ -201,4 +205,47 @@ TEST(RedEyeReduction, EveryKernelMatchesTheMarkTableAtTiesEdgesAndBandSplits)
     }
     orvex_testing::LimitParallelThreads(0);
     orvex_testing::UseRedEyeKernel(-1);
+}
+
+namespace {
+
+class CRecordedBar : public IProgress
+{
+public:
+    void Begin(std::string_view text, int length) override
+    {
+        label = text;
+        range = length;
+        ++begun;
+    }
+    void SetPosition(int position) override { positions.push_back(position); }
+    void End() override { ++ended; }
+
+    std::string label;
+    int range = -1;
+    int begun = 0;
+    int ended = 0;
+    std::vector<int> positions;
+};
+
+} // namespace
+
+TEST(RedEyeReduction, BarRunsFromStartToWidthLessFour)
+{
+    for (const auto& [w, h] : {std::pair{300, 2100}, std::pair{300, 100}, std::pair{4, 300}}) {
+        CImage picture = Blotches(w, h, 1);
+        CRecordedBar bar;
+        CImageProcessor engine(&picture);
+        engine.SetProgressSink(&bar);
+        engine.RedEyeReduction();
+        EXPECT_EQ(bar.label, " Red eye reduction:");
+        EXPECT_EQ(bar.range, std::max(w - 4, 1)); // the bar never has an empty range
+        EXPECT_EQ(bar.begun, 1);
+        EXPECT_EQ(bar.ended, 1);
+        EXPECT_TRUE(std::is_sorted(bar.positions.begin(), bar.positions.end()));
+        if (w >= 5) {
+            ASSERT_FALSE(bar.positions.empty());
+            EXPECT_EQ(bar.positions.back(), w - 4) << w << "x" << h;
+        }
+    }
 }

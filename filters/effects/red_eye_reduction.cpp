@@ -318,8 +318,8 @@ ORVEX_WIDE inline unsigned RedderColumns(const __m512i (&even)[3], const __m512i
 }
 
 // One sweep per row: the sums of chunk c are marked while those of chunks c - 1 and c + 1 are still
-// in registers. A window reaches at most into the neighbouring
-// chunks, so a chunk without a redder column there, for green and for blue, has no marks.
+// in registers. A window reaches at most into the neighbouring chunks, so a chunk without a redder
+// column there, for green and for blue, has no marks.
 ORVEX_WIDE void StepWide(const std::uint8_t* row, const std::uint8_t* next, std::uint8_t* slot, std::int16_t* columns,
                          int width, std::uint64_t* marks)
 {

@@ -16,6 +16,7 @@
 #include <cstdint>
 #include <cstring>
 #include <new>
+#include <thread>
 #include <vector>
 
 namespace {
@@ -523,10 +524,10 @@ void CImageProcessor::RedEyeReduction()
 
     const CKernel& kernel = Kernel();
     const CShape shape(width);
-    // Bands in runs of one per core, enough runs for the bar to move.
-    const int parts = ParallelThreadCount();
-    const int runs = std::clamp(height / (64 * parts), 1, 16);
-    const int bandCount = parts * runs;
+    // Several bands per core, taken by the cores as they get free, so that a core slowed down by
+    // other work costs only its share; the bar moves as the bands finish.
+    const int threads = ParallelThreadCount();
+    const int bandCount = std::clamp(height / 64, std::min(threads, height), 8 * threads);
     const std::size_t heldPerBand = 2 * kReach * static_cast<std::size_t>(shape.chunks);
     std::vector<CBand> bands;
     std::vector<CRowBuffers> buffers;
@@ -538,23 +539,28 @@ void CImageProcessor::RedEyeReduction()
             band.first = static_cast<int>(static_cast<long long>(height) * b / bandCount);
             band.end = static_cast<int>(static_cast<long long>(height) * (b + 1) / bandCount);
         }
-        buffers.reserve(static_cast<std::size_t>(parts));
-        for (int p = 0; p < parts; ++p) buffers.emplace_back(width);
+        buffers.reserve(static_cast<std::size_t>(threads));
+        for (int t = 0; t < threads; ++t) buffers.emplace_back(width);
         held.assign(heldPerBand * static_cast<std::size_t>(bandCount), 0);
     } catch (const std::bad_alloc&) {
         ReportFailure();
         return;
     }
 
-    for (int run = 0; run < runs; ++run) {
-        ParallelFor(0, parts, [&](int p0, int p1) {
-            for (int part = p0; part < p1; ++part) {
-                const std::size_t b = static_cast<std::size_t>(run * parts + part);
-                RunBand(picture, bands[b], kernel, buffers[static_cast<std::size_t>(part)], held.data() + b * heldPerBand);
-            }
-        });
-        bar.Set(static_cast<int>(static_cast<long long>(width - 4) * (run + 1) / runs));
-    }
+    // Only the calling thread moves the bar.
+    const std::thread::id caller = std::this_thread::get_id();
+    std::atomic<int> finished{0};
+    ParallelFor(0, bandCount, [&](int b0, int b1) {
+        for (int b = b0; b < b1; ++b) {
+            const std::size_t at = static_cast<std::size_t>(b);
+            const int slot = std::min(ParallelSlot(), threads - 1);
+            RunBand(picture, bands[at], kernel, buffers[static_cast<std::size_t>(slot)], held.data() + at * heldPerBand);
+            const int done = finished.fetch_add(1) + 1;
+            if (std::this_thread::get_id() == caller)
+                bar.Set(static_cast<int>(static_cast<long long>(width - 4) * done / bandCount));
+        }
+    });
+    bar.Set(width - 4);
     // Every band has read its neighbours' edge rows: they can change now.
     for (std::size_t b = 0; b < bands.size(); ++b)
         for (int y = std::max(bands[b].first, kReach); y < std::min(bands[b].end, height - kReach); ++y)

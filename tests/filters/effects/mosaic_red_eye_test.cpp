@@ -85,6 +85,20 @@ CImage NearThresholds(int width, int height, std::uint32_t seed)
     return picture;
 }
 
+// Nearly every window marked.
+CImage ReddishNoise(int width, int height, std::uint32_t seed)
+{
+    CImage picture = Noise(width, height, seed);
+    for (int y = 0; y < height; ++y)
+        for (int x = 0; x < width; ++x) {
+            std::uint8_t* p = Pixel(picture, x, y);
+            p[0] = static_cast<std::uint8_t>(p[0] / 4);
+            p[1] = static_cast<std::uint8_t>(p[1] / 4);
+            p[2] = static_cast<std::uint8_t>(128 + p[2] / 2);
+        }
+    return picture;
+}
+
 // Windows of `picture` whose sums satisfy `test`.
 template <class Test>
 int CountWindows(const CImage& picture, Test test)
@@ -195,8 +209,10 @@ TEST(RedEyeReduction, EveryKernelMatchesTheMarkTableAtTiesEdgesAndBandSplits)
             EXPECT_TRUE(SamePixels(Applied(stripes, [](CImageProcessor& e) { e.RedEyeReduction(); }), RefRedEye(stripes)))
                 << "kernel " << level;
             for (const auto& [w, h] : sizes)
-                for (std::uint32_t seed : {1u, 2u}) {
-                    const CImage picture = seed == 1 ? Blotches(w, h, 3) : NearThresholds(w, h, 5);
+                for (std::uint32_t seed : {1u, 2u, 3u}) {
+                    const CImage picture = seed == 1   ? Blotches(w, h, 3)
+                                           : seed == 2 ? NearThresholds(w, h, 5)
+                                                       : ReddishNoise(w, h, 9);
                     EXPECT_TRUE(SamePixels(Applied(picture, [](CImageProcessor& e) { e.RedEyeReduction(); }),
                                            RefRedEye(picture)))
                         << "kernel " << level << ", " << threads << " threads, " << w << "x" << h << " picture " << seed;

@@ -304,23 +304,24 @@ ORVEX_WIDE inline __mmask32 MarkLanes(const __m512i* sum)
     return _mm512_mask_cmpgt_epi16_mask(k, twiceRed, _mm512_mullo_epi16(sum[0], five));
 }
 
-// A window sum of 2 red - 5 green can only be positive if one of its five column sums is: bit 0
-// tells whether a column of the chunk has 2 red > 5 green, bit 1 the same for blue.
-ORVEX_WIDE inline unsigned RedderColumns(const __m512i (&even)[3], const __m512i (&odd)[3])
+// A window sum of 2 red - 5 green can only be positive if one of its five column sums is: `green`
+// gets the lanes of the chunk whose columns have 2 red > 5 green, even or odd, `blue` the same for
+// blue.
+ORVEX_WIDE inline void RedderColumns(const __m512i (&even)[3], const __m512i (&odd)[3], std::uint32_t& green,
+                                     std::uint32_t& blue)
 {
     const __m512i five = _mm512_set1_epi16(5);
     const __m512i evenRed = _mm512_add_epi16(even[2], even[2]);
     const __m512i oddRed = _mm512_add_epi16(odd[2], odd[2]);
-    const bool green = (_mm512_cmpgt_epi16_mask(evenRed, _mm512_mullo_epi16(even[1], five)) |
-                        _mm512_cmpgt_epi16_mask(oddRed, _mm512_mullo_epi16(odd[1], five))) != 0;
-    const bool blue = (_mm512_cmpgt_epi16_mask(evenRed, _mm512_mullo_epi16(even[0], five)) |
-                       _mm512_cmpgt_epi16_mask(oddRed, _mm512_mullo_epi16(odd[0], five))) != 0;
-    return (green ? 1u : 0u) | (blue ? 2u : 0u);
+    green = _mm512_cmpgt_epi16_mask(evenRed, _mm512_mullo_epi16(even[1], five)) |
+            _mm512_cmpgt_epi16_mask(oddRed, _mm512_mullo_epi16(odd[1], five));
+    blue = _mm512_cmpgt_epi16_mask(evenRed, _mm512_mullo_epi16(even[0], five)) |
+           _mm512_cmpgt_epi16_mask(oddRed, _mm512_mullo_epi16(odd[0], five));
 }
 
-// One sweep per row: the sums of chunk c are marked while those of chunks c - 1 and c + 1 are still
-// in registers. A window reaches at most into the neighbouring chunks, so a chunk without a redder
-// column there, for green and for blue, has no marks.
+// One sweep per row: chunk c + 1 is slid in, then chunk c is marked with the sums of chunk c + 1
+// still in registers. A window reaches at most into the neighbouring chunks, so a chunk without a
+// redder column there, for green and for blue, has no marks.
 ORVEX_WIDE void StepWide(const std::uint8_t* row, const std::uint8_t* next, std::uint8_t* slot, std::int16_t* columns,
                          int width, std::uint64_t* marks)
 {
@@ -336,47 +337,43 @@ ORVEX_WIDE void StepWide(const std::uint8_t* row, const std::uint8_t* next, std:
                                                                 23, 24, 25, 26, 27, 28, 29, 30, 31, 32};
     const __m512i before = _mm512_load_si512(kBefore);
     const __m512i after = _mm512_load_si512(kAfter);
-    __m512i evenLast[3], oddLast[3], evenHere[3], oddHere[3], evenNext[3], oddNext[3];
-    for (int ch = 0; ch < 3; ++ch) evenLast[ch] = oddLast[ch] = _mm512_setzero_si512();
-    SlideChunk(row, next, rowBytes, 0, shape, slot, columns, true, k, evenHere, oddHere);
-    unsigned redderLast = 0, redderHere = RedderColumns(evenHere, oddHere);
+    // The stored sums of chunk c (-1 is the zeros in front of the row).
+    const auto evenAt = [&](int ch, int c) {
+        return columns + ch * shape.region() + kHalf + static_cast<std::ptrdiff_t>(c) * kHalf;
+    };
+    __m512i evenNext[3], oddNext[3];
+    SlideChunk(row, next, rowBytes, 0, shape, slot, columns, true, k, evenNext, oddNext);
+    std::uint32_t greenLast = 0, blueLast = 0, greenHere, blueHere;
+    RedderColumns(evenNext, oddNext, greenHere, blueHere);
     for (int c = 0; c < shape.chunks; ++c) {
-        unsigned redderNext = 0;
+        std::uint32_t greenNext = 0, blueNext = 0;
         if (c + 1 < shape.chunks) {
             SlideChunk(row, next, rowBytes, c + 1, shape, slot, columns, true, k, evenNext, oddNext);
-            redderNext = RedderColumns(evenNext, oddNext);
+            RedderColumns(evenNext, oddNext, greenNext, blueNext);
         } else {
             for (int ch = 0; ch < 3; ++ch) evenNext[ch] = oddNext[ch] = _mm512_setzero_si512();
         }
-        if ((redderLast | redderHere | redderNext) != 3) {
+        const bool candidate = (greenLast | greenHere | greenNext) != 0 && (blueLast | blueHere | blueNext) != 0;
+        greenLast = greenHere, blueLast = blueHere;
+        greenHere = greenNext, blueHere = blueNext;
+        if (!candidate) {
             marks[c] = 0;
-            for (int ch = 0; ch < 3; ++ch) {
-                evenLast[ch] = evenHere[ch];
-                oddLast[ch] = oddHere[ch];
-                evenHere[ch] = evenNext[ch];
-                oddHere[ch] = oddNext[ch];
-            }
-            redderLast = redderHere;
-            redderHere = redderNext;
             continue;
         }
-        redderLast = redderHere;
-        redderHere = redderNext;
         __m512i evenSum[3], oddSum[3];
         for (int ch = 0; ch < 3; ++ch) {
-            const __m512i oddBefore = _mm512_permutex2var_epi16(oddLast[ch], before, oddHere[ch]);
-            const __m512i evenAfter = _mm512_permutex2var_epi16(evenHere[ch], after, evenNext[ch]);
-            const __m512i pair = _mm512_add_epi16(evenHere[ch], oddHere[ch]);
-            const __m512i pairBefore =
-                _mm512_add_epi16(_mm512_permutex2var_epi16(evenLast[ch], before, evenHere[ch]), oddBefore);
-            const __m512i pairAfter =
-                _mm512_add_epi16(evenAfter, _mm512_permutex2var_epi16(oddHere[ch], after, oddNext[ch]));
+            const std::int16_t* lastAt = evenAt(ch, c - 1);
+            const std::int16_t* hereAt = evenAt(ch, c);
+            const std::size_t odd = shape.region() / 2;
+            const __m512i evenLast = _mm512_load_si512(lastAt), oddLast = _mm512_load_si512(lastAt + odd);
+            const __m512i evenHere = _mm512_load_si512(hereAt), oddHere = _mm512_load_si512(hereAt + odd);
+            const __m512i oddBefore = _mm512_permutex2var_epi16(oddLast, before, oddHere);
+            const __m512i evenAfter = _mm512_permutex2var_epi16(evenHere, after, evenNext[ch]);
+            const __m512i pair = _mm512_add_epi16(evenHere, oddHere);
+            const __m512i pairBefore = _mm512_add_epi16(_mm512_permutex2var_epi16(evenLast, before, evenHere), oddBefore);
+            const __m512i pairAfter = _mm512_add_epi16(evenAfter, _mm512_permutex2var_epi16(oddHere, after, oddNext[ch]));
             evenSum[ch] = _mm512_add_epi16(_mm512_add_epi16(pairBefore, pair), evenAfter);
             oddSum[ch] = _mm512_add_epi16(_mm512_add_epi16(oddBefore, pair), pairAfter);
-            evenLast[ch] = evenHere[ch];
-            oddLast[ch] = oddHere[ch];
-            evenHere[ch] = evenNext[ch];
-            oddHere[ch] = oddNext[ch];
         }
         const std::uint64_t bits = _pdep_u64(MarkLanes(evenSum), 0x5555555555555555ULL) |
                                    _pdep_u64(MarkLanes(oddSum), 0xAAAAAAAAAAAAAAAAULL);

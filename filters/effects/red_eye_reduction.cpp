@@ -294,11 +294,20 @@ ORVEX_WIDE void SlideInWide(const std::uint8_t* row, const std::uint8_t* next, s
         SlideChunk(row, next, static_cast<std::size_t>(width) * 3, c, shape, slot, columns, false, k, even, odd);
 }
 
+// Fives for multiplying. Hidden from the compiler, which otherwise turns each product into a shift
+// and an add: two instructions where the processor multiplies in one.
+ORVEX_WIDE inline __m512i Fives()
+{
+    __m512i five = _mm512_set1_epi16(5);
+    __asm__("" : "+v"(five));
+    return five;
+}
+
 // The mark rule on 32 window sums of each channel (blue, green, red).
 ORVEX_WIDE inline __mmask32 MarkLanes(const __m512i* sum)
 {
     const __m512i twiceRed = _mm512_add_epi16(sum[2], sum[2]);
-    const __m512i five = _mm512_set1_epi16(5);
+    const __m512i five = Fives();
     __mmask32 k = _mm512_cmpgt_epi16_mask(sum[2], _mm512_set1_epi16(128));
     k = _mm512_mask_cmpgt_epi16_mask(k, twiceRed, _mm512_mullo_epi16(sum[1], five));
     return _mm512_mask_cmpgt_epi16_mask(k, twiceRed, _mm512_mullo_epi16(sum[0], five));
@@ -310,7 +319,7 @@ ORVEX_WIDE inline __mmask32 MarkLanes(const __m512i* sum)
 ORVEX_WIDE inline void RedderColumns(const __m512i (&even)[3], const __m512i (&odd)[3], std::uint32_t& green,
                                      std::uint32_t& blue)
 {
-    const __m512i five = _mm512_set1_epi16(5);
+    const __m512i five = Fives();
     const __m512i evenRed = _mm512_add_epi16(even[2], even[2]);
     const __m512i oddRed = _mm512_add_epi16(odd[2], odd[2]);
     green = _mm512_cmpgt_epi16_mask(evenRed, _mm512_mullo_epi16(even[1], five)) |

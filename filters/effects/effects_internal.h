@@ -15,4 +15,7 @@ bool UseNoiseKernel(NoiseKernel kernel);
 // False where the processor lacks AVX-512 or that noise would be looked up at this scale.
 bool WideUniformNoise(float scale, std::int16_t* noise);
 bool WideGaussianNoise(float scale, const std::uint16_t* i, const std::uint16_t* j, int count, std::int16_t* noise);
+// Red-eye reduction runs the plain kernel (0), the AVX2 one (1) or the AVX-512 one (2), or picks
+// the widest the processor has (-1). Returns false if the processor lacks the one asked for.
+bool UseRedEyeKernel(int level);
 } // namespace orvex_testing

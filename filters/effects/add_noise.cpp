@@ -118,6 +118,8 @@ struct CUniformFormula
         return m < 0 ? -g : g;
     }
 
+    CUniformFormula() = default; // not exact: for Gaussian runs, which have no use for it
+
     explicit CUniformFormula(const std::int16_t* table)
     {
         int magnitude[1001];
@@ -410,11 +412,12 @@ struct CGaussianShape
     alignas(64) float sinHigh[32] = {};
     alignas(64) float cosLow[32] = {};
     alignas(64) float sinLow[32] = {};
-    double largestRadius = 0.0;
-    double radiusError = 1.0; // relative
-    double angleError = 1.0;  // absolute
+    double largestRadius = 0.0; // of the unscaled radius
+    double radiusError = 1.0;   // relative
+    double angleError = 1.0;    // absolute
 
-    CGaussianShape();
+    CGaussianShape() = default;
+    explicit CGaussianShape(bool fitted); // the tables, fitted and measured
 };
 
 double RadiusOf(int i)
@@ -432,17 +435,25 @@ ORVEX_AVX512 inline __m512 Table32(const float (&table)[32], __m512i index)
     return _mm512_permutex2var_ps(_mm512_load_ps(table), index, _mm512_load_ps(table + 16));
 }
 
-// Radius of draws i (dwords 0..999).
-ORVEX_AVX512 inline __m512 Radius(__m512i i, const CGaussianShape& g)
+// Radius of draws i (dwords 0..999), for N vectors at once: their chains of dependent steps are
+// long, so they are interleaved step by step for the core to overlap them.
+template <int N>
+ORVEX_AVX512 inline void Radius(const __m512i (&i)[N], const CGaussianShape& g, __m512 (&radius)[N])
 {
-    const __m512i segment = _mm512_maskz_srli_epi32(0xFFFF, i, 5);
-    const __m512 x = _mm512_maskz_cvtepi32_ps(0xFFFF, _mm512_and_si512(i, _mm512_set1_epi32(31)));
-    __m512 square = Table32(g.coefficient[kRadiusDegree], segment);
+    __m512i segment[N];
+    __m512 x[N];
+    __m512 square[N];
+    for (int q = 0; q < N; ++q) {
+        segment[q] = _mm512_maskz_srli_epi32(0xFFFF, i[q], 5);
+        x[q] = _mm512_maskz_cvtepi32_ps(0xFFFF, _mm512_and_si512(i[q], _mm512_set1_epi32(31)));
+        square[q] = Table32(g.coefficient[kRadiusDegree], segment[q]);
+    }
     for (int k = kRadiusDegree - 1; k >= 0; --k)
-        square = _mm512_fmadd_ps(square, x, Table32(g.coefficient[k], segment));
-    const __m512 radius = _mm512_maskz_sqrt_ps(0xFFFF, square);
-    const __mmask16 first = _mm512_cmpeq_epi32_mask(segment, _mm512_setzero_si512());
-    return _mm512_mask_mov_ps(radius, first, Table32(g.firstRadius, i));
+        for (int q = 0; q < N; ++q) square[q] = _mm512_fmadd_ps(square[q], x[q], Table32(g.coefficient[k], segment[q]));
+    for (int q = 0; q < N; ++q) {
+        const __mmask16 first = _mm512_cmpeq_epi32_mask(segment[q], _mm512_setzero_si512());
+        radius[q] = _mm512_mask_mov_ps(_mm512_maskz_sqrt_ps(0xFFFF, square[q]), first, Table32(g.firstRadius, i[q]));
+    }
 }
 
 // Angle of draws j (dwords 0..999).
@@ -463,7 +474,9 @@ ORVEX_AVX512 void MeasureShape(CGaussianShape& g)
         const __m512i index = _mm512_add_epi32(_mm512_set1_epi32(first),
                                                _mm512_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15));
         const __m512i held = _mm512_maskz_min_epi32(0xFFFF, index, _mm512_set1_epi32(999));
-        _mm512_store_ps(radius, Radius(held, g));
+        __m512 wide[1];
+        Radius<1>({held}, g, wide);
+        _mm512_store_ps(radius, wide[0]);
         _mm512_store_ps(angle, Angle(held, g));
         for (int k = 0; k < 16 && first + k < 1000; ++k) {
             const double r = RadiusOf(first + k);
@@ -475,7 +488,7 @@ ORVEX_AVX512 void MeasureShape(CGaussianShape& g)
     g.angleError = angleError;
 }
 
-CGaussianShape::CGaussianShape()
+CGaussianShape::CGaussianShape(bool)
 {
     for (int i = 0; i < 1000; ++i) largestRadius = std::max(largestRadius, RadiusOf(i));
     for (int k = 0; k < 32; ++k) {
@@ -521,18 +534,44 @@ CGaussianShape::CGaussianShape()
 
 const CGaussianShape& GaussianShape()
 {
-    static const CGaussianShape shape;
+    static const CGaussianShape shape(true);
     return shape;
 }
 
+// The run's shape gives s * radius straight away, which saves a product per value: the squared
+// radius's coefficients times s^2, the first segment's radii times s, the error measured again
+// against s times the plain path's radius (`radius`).
+ORVEX_AVX512 void ScaleShape(CGaussianShape& g, float s, const double (&radius)[1000])
+{
+    const double square = static_cast<double>(s) * static_cast<double>(s);
+    for (auto& row : g.coefficient)
+        for (float& c : row) c = static_cast<float>(c * square);
+    for (float& r : g.firstRadius) r = static_cast<float>(r * static_cast<double>(s));
+    double radiusError = 0.0;
+    for (int first = 0; first < 1000; first += 16) {
+        alignas(64) float scaled[16];
+        const __m512i index = _mm512_add_epi32(_mm512_set1_epi32(first),
+                                               _mm512_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15));
+        __m512 wide[1];
+        Radius<1>({_mm512_maskz_min_epi32(0xFFFF, index, _mm512_set1_epi32(999))}, g, wide);
+        _mm512_store_ps(scaled, wide[0]);
+        for (int k = 0; k < 16 && first + k < 1000; ++k) {
+            const double want = static_cast<double>(s) * radius[first + k];
+            const double error = want > 0.0 ? std::fabs(scaled[k] - want) / want : scaled[k] == 0.0f ? 0.0 : 1.0;
+            radiusError = std::max(radiusError, error);
+        }
+    }
+    g.radiusError = radiusError;
+}
+
 // |noise in single precision - noise in double| is at most s * radius * relative + 2^-16, with
-// `relative` from the measured errors and the two roundings of the products; the 2^-16 covers the
+// `relative` from the measured errors and the roundings of the products; the 2^-16 covers the
 // rounding of n +- E below 256. Zero where the noise is looked up instead: errors not measured as
 // expected, a negative amount (the bound takes s * radius as a magnitude), or one so large that
 // the bound could reach 1/4.
 float GaussianRelativeBound(float s, const CGaussianShape& g)
 {
-    if (g.radiusError > 1e-5 || g.angleError > 1e-5 || !(s >= 0.0f)) return 0.0f;
+    if (!(g.radiusError <= 1e-5) || !(g.angleError <= 1e-5) || !(s >= 0.0f)) return 0.0f;
     const double relative = (g.radiusError + g.angleError + 0x1p-23) * 1.01;
     if (static_cast<double>(s) * g.largestRadius * relative > 0.25) return 0.0f;
     return std::nextafter(static_cast<float>(relative), 1.0f);
@@ -558,18 +597,20 @@ struct CWideRun
     CUniformFormula formula;
     const std::int16_t* lookup = nullptr;                // 2000 uniform or 1000 x 1000 Gaussian values
     const CNoiseTables* tables = nullptr;
-    const CGaussianShape* shape = nullptr;
-    float gaussianScale = 0.0f;
+    CGaussianShape shape; // scaled by the run's s
     float gaussianBound = 0.0f; // relative; 0: look the noise up
 
     void PrepareGaussian(float s)
     {
-        shape = &GaussianShape();
-        gaussianScale = s;
-        gaussianBound = GaussianRelativeBound(s, *shape);
+        shape = GaussianShape();
+        gaussianBound = GaussianRelativeBound(s, shape);
+        if (gaussianBound == 0.0f) return;
+        ScaleShape(shape, s, tables->radius);
+        gaussianBound = GaussianRelativeBound(s, shape);
     }
 
-    CWideRun(CLcgStep column, const CNoiseTables& t) : formula(t.uniform), tables(&t)
+    CWideRun(CLcgStep column, const CNoiseTables& t, bool uniform)
+        : formula(uniform ? CUniformFormula(t.uniform) : CUniformFormula()), tables(&t)
     {
         CLcgStep step;
         for (int p = 0; p < 64; ++p) {
@@ -628,40 +669,58 @@ ORVEX_AVX512 inline __m512i Lookup32(const std::int16_t* table, __m512i lowIndex
     return _mm512_permutex2var_epi16(low, _mm512_load_si512(kGatheredAt.data()), high);
 }
 
-// Gaussian noise of 32 pixels from their draws i and j (words, pixel order).
-ORVEX_AVX512 inline __m512i GaussianWords(__m512i i, __m512i j, const CWideRun& run)
+// Gaussian noise of 32 * H pixels from their draws i and j (words, pixel order), each step done
+// for all of them before the next.
+template <int H>
+ORVEX_AVX512 inline void GaussianWords(const __m512i (&i)[H], const __m512i (&j)[H], const CWideRun& run, __m512i (&noise)[H])
 {
-    const CGaussianShape& g = *run.shape;
-    const __m512 scale = _mm512_set1_ps(run.gaussianScale);
+    constexpr int N = 2 * H;
+    const CGaussianShape& g = run.shape;
     const __m512 bound = _mm512_set1_ps(run.gaussianBound);
     const __m512 held = _mm512_set1_ps(255.5f);
-    __m512i below[2];
-    __m512i above[2];
-    for (int half = 0; half < 2; ++half) {
-        // Unpacking with zeros and the signed packs below undo each other's lane order.
-        const __m512i zero = _mm512_setzero_si512();
-        const __m512i ih = half ? _mm512_unpackhi_epi16(i, zero) : _mm512_unpacklo_epi16(i, zero);
-        const __m512i jh = half ? _mm512_unpackhi_epi16(j, zero) : _mm512_unpacklo_epi16(j, zero);
-        const __m512 radius = _mm512_mul_ps(scale, Radius(ih, g));
-        __m512 n = _mm512_mul_ps(radius, Angle(jh, g));
-        const __m512 e = _mm512_fmadd_ps(radius, bound, _mm512_set1_ps(0x1p-16f));
+    const __m512i zero = _mm512_setzero_si512();
+    // Unpacking with zeros and the signed packs below undo each other's lane order.
+    __m512i iq[N];
+    __m512i jq[N];
+    for (int h = 0; h < H; ++h) {
+        iq[2 * h] = _mm512_unpacklo_epi16(i[h], zero);
+        iq[2 * h + 1] = _mm512_unpackhi_epi16(i[h], zero);
+        jq[2 * h] = _mm512_unpacklo_epi16(j[h], zero);
+        jq[2 * h + 1] = _mm512_unpackhi_epi16(j[h], zero);
+    }
+    __m512 radius[N];
+    Radius<N>(iq, g, radius);
+    __m512i below[N];
+    __m512i above[N];
+    for (int q = 0; q < N; ++q) {
+        const __m512 r = radius[q];
+        __m512 n = _mm512_mul_ps(r, Angle(jq[q], g));
+        const __m512 e = _mm512_fmadd_ps(r, bound, _mm512_set1_ps(0x1p-16f));
         // Beyond +-255.5 every value within E truncates to the same held noise.
         n = _mm512_maskz_range_ps(0xFFFF, n, held, 0x02); // the smaller magnitude, n's sign
-        below[half] = _mm512_maskz_cvttps_epi32(0xFFFF, _mm512_sub_ps(n, e));
-        above[half] = _mm512_maskz_cvttps_epi32(0xFFFF, _mm512_add_ps(n, e));
+        below[q] = _mm512_maskz_cvttps_epi32(0xFFFF, _mm512_sub_ps(n, e));
+        above[q] = _mm512_maskz_cvttps_epi32(0xFFFF, _mm512_add_ps(n, e));
     }
-    const __m512i low = _mm512_packs_epi32(below[0], below[1]);
-    const __m512i high = _mm512_packs_epi32(above[0], above[1]);
-    const __mmask32 unsure = _mm512_cmpneq_epi16_mask(low, high);
-    if (!unsure) return high;
-    alignas(64) std::int16_t noise[32];
-    alignas(64) std::int16_t first[32];
-    alignas(64) std::int16_t second[32];
-    _mm512_store_si512(noise, high);
-    _mm512_store_si512(first, i);
-    _mm512_store_si512(second, j);
-    SettleGaussian(unsure, first, second, *run.tables, noise);
-    return _mm512_load_si512(noise);
+    __mmask32 unsure[H];
+    bool any = false;
+    for (int h = 0; h < H; ++h) {
+        const __m512i low = _mm512_packs_epi32(below[2 * h], below[2 * h + 1]);
+        noise[h] = _mm512_packs_epi32(above[2 * h], above[2 * h + 1]);
+        unsure[h] = _mm512_cmpneq_epi16_mask(low, noise[h]);
+        any |= unsure[h] != 0;
+    }
+    if (!any) return;
+    for (int h = 0; h < H; ++h) {
+        if (!unsure[h]) continue;
+        alignas(64) std::int16_t values[32];
+        alignas(64) std::int16_t first[32];
+        alignas(64) std::int16_t second[32];
+        _mm512_store_si512(values, noise[h]);
+        _mm512_store_si512(first, i[h]);
+        _mm512_store_si512(second, j[h]);
+        SettleGaussian(unsure[h], first, second, *run.tables, values);
+        noise[h] = _mm512_load_si512(values);
+    }
 }
 
 // Uniform noise of 32 draws (words) by the run's formula.
@@ -690,8 +749,11 @@ ORVEX_AVX512 inline void BlockNoise(const __m512i (&states)[4], const CWideRun& 
     if constexpr (kKind == CNoiseKind::kGaussian) {
         __m512i d2[2];
         BlockDraws(states, run.draw[firstDraw + 1], d2);
-        for (int h = 0; h < 2; ++h)
-            noise[h] = GaussianWords(Remainder16(d[h], 1000, 9), Remainder16(d2[h], 1000, 9), run);
+        for (int h = 0; h < 2; ++h) {
+            d[h] = Remainder16(d[h], 1000, 9);
+            d2[h] = Remainder16(d2[h], 1000, 9);
+        }
+        GaussianWords<2>(d, d2, run, noise);
     } else if constexpr (kKind == CNoiseKind::kGaussianLookup) {
         __m512i d2[2];
         BlockDraws(states, run.draw[firstDraw + 1], d2);
@@ -842,8 +904,9 @@ ORVEX_AVX512 void WideGaussianPairs(const CWideRun& run, const std::uint16_t* i,
                                     std::int16_t* noise)
 {
     for (int k = 0; k + 32 <= count; k += 32) {
-        const __m512i n = GaussianWords(_mm512_loadu_si512(i + k), _mm512_loadu_si512(j + k), run);
-        _mm512_storeu_si512(noise + k, _mm512_min_epi16(_mm512_max_epi16(n, _mm512_set1_epi16(-kNoiseLimit)),
+        __m512i n[1];
+        GaussianWords<1>({_mm512_loadu_si512(i + k)}, {_mm512_loadu_si512(j + k)}, run, n);
+        _mm512_storeu_si512(noise + k, _mm512_min_epi16(_mm512_max_epi16(n[0], _mm512_set1_epi16(-kNoiseLimit)),
                                                         _mm512_set1_epi16(kNoiseLimit)));
     }
 }
@@ -886,7 +949,7 @@ void CImageProcessor::AddNoise(float amount, bool uniform, bool monochromatic)
         tables = std::make_unique<CNoiseTables>(s);
         buffers.assign(static_cast<std::size_t>(threads), std::vector<std::int16_t>(rowValues));
         if (wide) {
-            wideRun = std::make_unique<CWideRun>(column, *tables);
+            wideRun = std::make_unique<CWideRun>(column, *tables, uniform);
             if (!uniform && kernel == CKernel::kAvx512) wideRun->PrepareGaussian(s);
             if (!uniform && wideRun->gaussianBound == 0.0f) gaussian.reset(new std::int16_t[1000 * 1000 + 1]);
         }
@@ -982,7 +1045,7 @@ bool WideGaussianNoise(float scale, const std::uint16_t* i, const std::uint16_t*
 {
     if (!HasAvx512()) return false;
     const auto tables = std::make_unique<CNoiseTables>(scale);
-    CWideRun run(CLcgStep{}, *tables);
+    CWideRun run(CLcgStep{}, *tables, false);
     run.PrepareGaussian(scale);
     if (run.gaussianBound == 0.0f) return false;
     WideGaussianPairs(run, i, j, count, noise);

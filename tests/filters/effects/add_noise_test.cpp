@@ -151,7 +151,9 @@ TEST(AddNoise, NoiseWithoutLookupsMatchesAtManyAmounts)
     // is hidden by the clamp.
     const CImage grey = Filled(200, 200, 128, 128, 128);
     // 54.48... and 1104.26... need the uniform formula's two-part constant (the second saturates).
-    std::vector<float> amounts = {0.01f, 0.37f, 1.0f, 12.5f, 54.486541748046875f,
+    // 0 and 1e-40 (whose scale squared is 0 in single precision) test the Gaussian radius, which
+    // is computed already multiplied by the scale.
+    std::vector<float> amounts = {0.0f, 1e-40f, 0.01f, 0.37f, 1.0f, 12.5f, 54.486541748046875f,
                                   99.0f, 400.0f, 1104.265625f, 3000.0f, 1e5f};
     for (int position = 37; position <= 40000; position += 2011)
         amounts.push_back(static_cast<float>((position / 100.0) * (position / 100.0) / 400.0));

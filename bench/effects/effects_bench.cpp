@@ -81,6 +81,7 @@ BENCHMARK_CAPTURE(Run, AddNoiseUniformMono, true, [](CImageProcessor& e) { e.Add
 BENCHMARK_CAPTURE(Run, AddNoiseGaussian, true, [](CImageProcessor& e) { e.AddNoise(50.0f, false, false); })->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK_CAPTURE(Run, AddNoiseGaussianMono, true, [](CImageProcessor& e) { e.AddNoise(50.0f, false, true); })->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK_CAPTURE(Run, AddNoiseGaussianInPlace, false, [](CImageProcessor& e) { e.AddNoise(50.0f, false, false); })->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK_CAPTURE(Run, AddNoiseGaussianMonoInPlace, false, [](CImageProcessor& e) { e.AddNoise(50.0f, false, true); })->Unit(benchmark::kMillisecond)->UseRealTime();
 // An amount whose uniform noise needs the two-part constant.
 BENCHMARK_CAPTURE(Run, AddNoiseUniformOddAmount, true, [](CImageProcessor& e) { e.AddNoise(54.486541748046875f, true, false); })->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK_CAPTURE(RunNoiseLookedUp, AddNoiseUniformLookedUp, true, false)->Unit(benchmark::kMillisecond)->UseRealTime();

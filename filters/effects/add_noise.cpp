@@ -464,28 +464,41 @@ ORVEX_AVX512 inline __m512 Angle(__m512i j, const CGaussianShape& g)
                            _mm512_mul_ps(Table32(g.sinHigh, high), Table32(g.sinLow, j)));
 }
 
-ORVEX_AVX512 void MeasureShape(CGaussianShape& g)
+// The vector code's radius and angle of every draw 0..999 (the arrays padded to whole vectors).
+ORVEX_AVX512 void EvaluateShape(const CGaussianShape& g, float (&radius)[1008], float (&angle)[1008])
 {
-    double radiusError = 0.0;
-    double angleError = 0.0;
     for (int first = 0; first < 1000; first += 16) {
-        alignas(64) float radius[16];
-        alignas(64) float angle[16];
         const __m512i index = _mm512_add_epi32(_mm512_set1_epi32(first),
                                                _mm512_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15));
         const __m512i held = _mm512_maskz_min_epi32(0xFFFF, index, _mm512_set1_epi32(999));
         __m512 wide[1];
         Radius<1>({held}, g, wide);
-        _mm512_store_ps(radius, wide[0]);
-        _mm512_store_ps(angle, Angle(held, g));
-        for (int k = 0; k < 16 && first + k < 1000; ++k) {
-            const double r = RadiusOf(first + k);
-            radiusError = std::max(radiusError, std::fabs(radius[k] - r) / r);
-            angleError = std::max(angleError, std::fabs(angle[k] - AngleOf(first + k)));
-        }
+        _mm512_storeu_ps(radius + first, wide[0]);
+        _mm512_storeu_ps(angle + first, Angle(held, g));
     }
-    g.radiusError = radiusError;
-    g.angleError = angleError;
+}
+
+// Largest relative error of the vector code's radii against `scale` times the plain path's.
+double RadiusError(const float (&radius)[1008], double scale, const double (&plain)[1000])
+{
+    double error = 0.0;
+    for (int i = 0; i < 1000; ++i) {
+        const double want = scale * plain[i];
+        error = std::max(error, want > 0.0 ? std::fabs(radius[i] - want) / want : radius[i] == 0.0f ? 0.0 : 1.0);
+    }
+    return error;
+}
+
+void MeasureShape(CGaussianShape& g)
+{
+    float radius[1008];
+    float angle[1008];
+    EvaluateShape(g, radius, angle);
+    double plain[1000];
+    for (int i = 0; i < 1000; ++i) plain[i] = RadiusOf(i);
+    g.radiusError = RadiusError(radius, 1.0, plain);
+    g.angleError = 0.0;
+    for (int j = 0; j < 1000; ++j) g.angleError = std::max(g.angleError, std::fabs(angle[j] - AngleOf(j)));
 }
 
 CGaussianShape::CGaussianShape(bool)
@@ -541,27 +554,16 @@ const CGaussianShape& GaussianShape()
 // The run's shape gives s * radius straight away, which saves a product per value: the squared
 // radius's coefficients times s^2, the first segment's radii times s, the error measured again
 // against s times the plain path's radius (`radius`).
-ORVEX_AVX512 void ScaleShape(CGaussianShape& g, float s, const double (&radius)[1000])
+void ScaleShape(CGaussianShape& g, float s, const double (&radius)[1000])
 {
     const double square = static_cast<double>(s) * static_cast<double>(s);
     for (auto& row : g.coefficient)
         for (float& c : row) c = static_cast<float>(c * square);
     for (float& r : g.firstRadius) r = static_cast<float>(r * static_cast<double>(s));
-    double radiusError = 0.0;
-    for (int first = 0; first < 1000; first += 16) {
-        alignas(64) float scaled[16];
-        const __m512i index = _mm512_add_epi32(_mm512_set1_epi32(first),
-                                               _mm512_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15));
-        __m512 wide[1];
-        Radius<1>({_mm512_maskz_min_epi32(0xFFFF, index, _mm512_set1_epi32(999))}, g, wide);
-        _mm512_store_ps(scaled, wide[0]);
-        for (int k = 0; k < 16 && first + k < 1000; ++k) {
-            const double want = static_cast<double>(s) * radius[first + k];
-            const double error = want > 0.0 ? std::fabs(scaled[k] - want) / want : scaled[k] == 0.0f ? 0.0 : 1.0;
-            radiusError = std::max(radiusError, error);
-        }
-    }
-    g.radiusError = radiusError;
+    float scaled[1008];
+    float angle[1008];
+    EvaluateShape(g, scaled, angle);
+    g.radiusError = RadiusError(scaled, static_cast<double>(s), radius);
 }
 
 // |noise in single precision - noise in double| is at most s * radius * relative + 2^-16, with

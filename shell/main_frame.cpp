@@ -9,12 +9,14 @@
 #include "shell/help_dialog.h"
 #include "shell/orvex_app.h"
 #include "shell/orvex_view.h"
+#include "shell/print_options.h"
 #include "shell/progress_bar.h"
 #include "shell/recent_files.h"
 
 #include <QAction>
 #include <QApplication>
 #include <QCloseEvent>
+#include <QComboBox>
 #include <QFileInfo>
 #include <QIcon>
 #include <QKeyEvent>
@@ -27,7 +29,9 @@
 #include <QPageSetupDialog>
 #include <QPrintDialog>
 #include <QPrintPreviewDialog>
+#include <QPrintPreviewWidget>
 #include <QPrinter>
+#include <QSettings>
 #include <QStatusBar>
 #include <QStatusTipEvent>
 #include <QStyle>
@@ -302,14 +306,51 @@ QPrinter& CMainFrame::printer()
 
 void CMainFrame::Print(COrvexView& view)
 {
+    QSettings* settings = m_app.recentFiles().settings();
+    const CPrintScale remembered = RememberedPrintScale(settings);
+    const CImage& picture = view.document().picture();
+    const QPageLayout::Orientation shape = OrientationFor(picture.width(), picture.height());
+    if (remembered == CPrintScale::FitToPage) printer().setPageOrientation(shape);
     QPrintDialog dialog(&printer(), this);
-    if (dialog.exec() == QDialog::Accepted) view.PrintTo(printer());
+    QComboBox* scaleBox = AddPrintScaleTab(dialog, remembered);
+    if (dialog.exec() != QDialog::Accepted) return;
+    const CPrintScale scale = PrintScaleOf(*scaleBox);
+    RememberPrintScale(settings, scale);
+    // The page was turned when the dialog opened only if fitting was already the choice.
+    if (scale == CPrintScale::FitToPage && remembered != scale) printer().setPageOrientation(shape);
+    view.PrintTo(printer(), scale);
 }
 
 void CMainFrame::PrintPreview(COrvexView& view)
 {
+    QSettings* settings = m_app.recentFiles().settings();
+    CPrintScale scale = RememberedPrintScale(settings);
+    const CImage& picture = view.document().picture();
+    const QPageLayout::Orientation shape = OrientationFor(picture.width(), picture.height());
+    if (scale == CPrintScale::FitToPage) printer().setPageOrientation(shape);
     QPrintPreviewDialog preview(&printer(), this);
-    connect(&preview, &QPrintPreviewDialog::paintRequested, this, [&view](QPrinter* target) { view.PrintTo(*target); });
+    QComboBox* scaleBox = AddPrintScaleTool(preview, scale);
+    auto* pages = preview.findChild<QPrintPreviewWidget*>();
+    connect(scaleBox, &QComboBox::currentIndexChanged, &preview, [&] {
+        scale = PrintScaleOf(*scaleBox);
+        RememberPrintScale(settings, scale);
+        if (!pages) return;
+        if (scale == CPrintScale::FitToPage && printer().pageLayout().orientation() != shape) {
+            // Through the preview's own orientation button where there is one, so that it shows the
+            // turn; either way the pages are painted again.
+            const QString caption = shape == QPageLayout::Landscape ? QStringLiteral("Landscape") : QStringLiteral("Portrait");
+            for (QAction* action : preview.findChildren<QAction*>())
+                if (action->isCheckable() && action->text() == caption) {
+                    action->trigger();
+                    return;
+                }
+            pages->setOrientation(shape);
+            return;
+        }
+        pages->updatePreview();
+    });
+    connect(&preview, &QPrintPreviewDialog::paintRequested, this,
+            [&view, &scale](QPrinter* target) { view.PrintTo(*target, scale); });
     preview.exec();
 }
 
@@ -558,15 +599,35 @@ void CMainFrame::closeEvent(QCloseEvent* event)
     QMainWindow::closeEvent(event);
 }
 
+namespace {
+// Opening a dropped file only reads it. A drop taken as a Move would tell a file manager that
+// honours it to delete the original, so only Copy is ever accepted.
+bool AcceptAsCopy(QDropEvent& event)
+{
+    if (!event.mimeData()->hasUrls() || !(event.possibleActions() & Qt::CopyAction)) {
+        event.ignore();
+        return false;
+    }
+    event.setDropAction(Qt::CopyAction);
+    event.accept();
+    return true;
+}
+} // namespace
+
 void CMainFrame::dragEnterEvent(QDragEnterEvent* event)
 {
-    if (event->mimeData()->hasUrls()) event->acceptProposedAction();
+    AcceptAsCopy(*event);
+}
+
+void CMainFrame::dragMoveEvent(QDragMoveEvent* event)
+{
+    AcceptAsCopy(*event);
 }
 
 void CMainFrame::dropEvent(QDropEvent* event)
 {
+    if (!AcceptAsCopy(*event)) return;
     const QList<QUrl> urls = event->mimeData()->urls();
-    event->acceptProposedAction();
     activateWindow();
     for (const QUrl& url : urls)
         if (url.isLocalFile()) m_app.OpenDocumentFile(url.toLocalFile());

@@ -138,12 +138,29 @@ QRect COrvexView::pictureRect() const
     return QRect(QPoint(layout.x0, layout.y0) - scrollOffset(), QSize(layout.dw, layout.dh));
 }
 
+QSize COrvexView::ShownArea() const
+{
+    // Judged against the whole area the bars would leave, not against the viewport as it is: a
+    // viewport still narrowed by a bar would keep asking for that bar once the picture fits.
+    const CImage& picture = document().picture();
+    const QSize scaled(ScaledSize(picture.width(), m_zoom), ScaledSize(picture.height(), m_zoom));
+    const QSize full = maximumViewportSize();
+    bool wide = scaled.width() > full.width();
+    bool tall = scaled.height() > full.height();
+    // Each bar takes room from the other direction, which may then need its bar too.
+    const int barHeight = horizontalScrollBar()->sizeHint().height();
+    const int barWidth = verticalScrollBar()->sizeHint().width();
+    if (wide && !tall) tall = scaled.height() > full.height() - barHeight;
+    if (tall && !wide) wide = scaled.width() > full.width() - barWidth;
+    return {full.width() - (tall ? barWidth : 0), full.height() - (wide ? barHeight : 0)};
+}
+
 void COrvexView::UpdateScrollBars()
 {
     const CImage& picture = document().picture();
     const int sw = ScaledSize(picture.width(), m_zoom);
     const int sh = ScaledSize(picture.height(), m_zoom);
-    const QSize area = viewport()->size();
+    const QSize area = ShownArea();
     horizontalScrollBar()->setRange(0, std::max(0, sw - area.width()));
     horizontalScrollBar()->setPageStep(std::max(1, area.width()));
     horizontalScrollBar()->setSingleStep(std::max(1, sw / 100));
@@ -197,6 +214,7 @@ void COrvexView::paintEvent(QPaintEvent* event)
     }
     const QRect picture = pictureRect();
     FillSurround(painter, exposed, picture);
+    DrawPictureEdge(painter, exposed, picture);
     const QRect target = picture & exposed;
     if (target.isEmpty() || document().picture().IsNull()) return;
     WithSource([&](const CImage& source) { DrawPicture(painter, source, picture, target); });
@@ -243,20 +261,22 @@ void COrvexView::DrawPicture(QPainter& painter, const CImage& source, const QRec
 
 void COrvexView::mouseDoubleClickEvent(QMouseEvent* event)
 {
-    if (event->button() == Qt::LeftButton && m_frame) {
-        const CImage& picture = document().picture();
-        const QRect normal = m_frame->NormalGeometry();
-        m_frame->setGeometry(QRect(normal.topLeft(),
-                                   QSize(static_cast<int>(picture.width() * static_cast<double>(m_zoom) + 20),
-                                         static_cast<int>(picture.height() * static_cast<double>(m_zoom) + 40))));
-        m_frame->show();
-        if (m_frame->layout()) m_frame->layout()->activate();
-        // Then shrink, never enlarge, so that the view exactly holds the scaled picture.
-        const QSize excess = viewport()->size() - QSize(ScaledSize(picture.width(), m_zoom), ScaledSize(picture.height(), m_zoom));
-        const QSize shrink(std::max(0, excess.width()), std::max(0, excess.height()));
-        if (shrink.width() > 0 || shrink.height() > 0) m_frame->resize(m_frame->size() - shrink);
-    }
+    if (event->button() == Qt::LeftButton && m_frame) FitWindowToPicture();
     QAbstractScrollArea::mouseDoubleClickEvent(event);
+}
+
+void COrvexView::FitWindowToPicture()
+{
+    if (!m_frame) return;
+    if (m_frame->isMaximized() || m_frame->isMinimized()) m_frame->showNormal();
+    if (m_frame->layout()) m_frame->layout()->activate();
+    // Whatever the title bar and borders take in this style, measured rather than guessed: a guess
+    // that falls short leaves both scroll bars, each hiding a strip of the picture.
+    const CImage& picture = document().picture();
+    const QSize scaled(ScaledSize(picture.width(), m_zoom), ScaledSize(picture.height(), m_zoom));
+    const QSize decoration = m_frame->size() - maximumViewportSize();
+    m_frame->setGeometry(QRect(m_frame->NormalGeometry().topLeft(), scaled + decoration));
+    m_frame->show();
 }
 
 void COrvexView::ZoomAround(bool in, const QPoint& anchor)
@@ -284,21 +304,29 @@ void COrvexView::wheelEvent(QWheelEvent* event)
     QAbstractScrollArea::wheelEvent(event);
 }
 
-void COrvexView::PrintTo(QPrinter& printer) const
+void COrvexView::PrintTo(QPrinter& printer, CPrintScale scale) const
 {
     QPainter painter(&printer);
     if (!painter.isActive()) return;
-    PaintPage(painter, QRect(0, 0, painter.device()->width(), painter.device()->height()));
+    PaintPage(painter, QRect(0, 0, painter.device()->width(), painter.device()->height()), scale);
 }
 
-void COrvexView::PaintPage(QPainter& painter, const QRect& page) const
+void COrvexView::PaintPage(QPainter& painter, const QRect& page, CPrintScale scale) const
 {
     const CImage& picture = document().picture();
     if (picture.IsNull()) return;
-    // Placed as on screen, but the surround belongs to the screen: the paper stays white.
-    const QRect area(page.topLeft(), QSize(page.width() - 3, page.height() - 3));
-    const CPictureLayout layout = LayoutPicture(picture.width(), picture.height(), m_zoom, area.width(), area.height());
-    const QRect target(area.x() + layout.x0, area.y() + layout.y0, layout.dw, layout.dh);
-    painter.setRenderHint(QPainter::SmoothPixmapTransform, m_zoom < 1.0f);
+    QRect target;
+    bool smooth = m_zoom < 1.0f;
+    if (scale == CPrintScale::FitToPage) {
+        target = FitRect(picture.width(), picture.height(), page);
+        smooth = target.size() != QSize(picture.width(), picture.height());
+    } else {
+        // Placed as on screen, but the surround belongs to the screen: the paper stays white.
+        const QRect area(page.topLeft(), QSize(page.width() - 3, page.height() - 3));
+        const CPictureLayout layout = LayoutPicture(picture.width(), picture.height(), m_zoom, area.width(), area.height());
+        target = QRect(area.x() + layout.x0, area.y() + layout.y0, layout.dw, layout.dh);
+    }
+    if (target.isEmpty()) return;
+    painter.setRenderHint(QPainter::SmoothPixmapTransform, smooth);
     painter.drawImage(target, PictureToQImage(picture));
 }

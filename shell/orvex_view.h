@@ -1,5 +1,7 @@
 #pragma once
 
+#include "shell/print_options.h"
+
 #include <QAbstractScrollArea>
 #include <QImage>
 #include <QPixmap>
@@ -48,6 +50,10 @@ public:
     void ZoomOut();
     void Zoom100();
 
+    // Sizes the window so that the view holds exactly the scaled picture, without scroll bars where
+    // the picture fits the screen; the double-click on the picture.
+    void FitWindowToPicture();
+
     // The pixels changed but not the size: drop what was scaled and repaint.
     void PictureChanged();
     // While frozen the view repaints the image it last showed and never reads the picture.
@@ -56,10 +62,11 @@ public:
     // Leaves the document's list of views (the window is closing); the document may go away after.
     void Detach();
 
-    // The painting step on a printer: one picture pixel per printer pixel at 100 %.
-    void PrintTo(QPrinter& printer) const;
+    // The painting step on a printer: the picture as large as the page allows, or as shown, one
+    // picture pixel per printer pixel at 100 %.
+    void PrintTo(QPrinter& printer, CPrintScale scale) const;
     // What PrintTo draws, on any page of the given size in device pixels.
-    void PaintPage(QPainter& painter, const QRect& page) const;
+    void PaintPage(QPainter& painter, const QRect& page, CPrintScale scale) const;
 
 protected:
     void paintEvent(QPaintEvent* event) override;
@@ -74,6 +81,8 @@ private:
     void WithSource(const std::function<void(const CImage&)>& draw) const;
     void DrawPicture(QPainter& painter, const CImage& source, const QRect& pictureRect, const QRect& exposed);
     void UpdateScrollBars();
+    // The viewport's size once the scroll bars the picture needs at this zoom are in place.
+    QSize ShownArea() const;
     QPoint scrollOffset() const;
     QRect pictureRect() const;
     void ZoomAround(bool in, const QPoint& anchor);

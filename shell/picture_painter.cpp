@@ -122,3 +122,12 @@ void FillSurround(QPainter& painter, const QRect& area, const QRect& pictureRect
     const QRegion surround = QRegion(area).subtracted(QRegion(pictureRect));
     for (const QRect& r : surround) painter.fillRect(r, background);
 }
+
+void DrawPictureEdge(QPainter& painter, const QRect& area, const QRect& pictureRect)
+{
+    // Dark enough to stand out against the background colour and against a light picture.
+    static const QColor edge(40, 40, 40);
+    if (pictureRect.isEmpty()) return;
+    const QRegion ring = QRegion(pictureRect.adjusted(-1, -1, 1, 1)).subtracted(QRegion(pictureRect)).intersected(area);
+    for (const QRect& r : ring) painter.fillRect(r, edge);
+}

@@ -31,3 +31,8 @@ QImage ExtractPictureRegion(const CImage& picture, const QRect& region);
 
 // Fills the surround of the picture rectangle `pictureRect` inside `area` with the background colour.
 void FillSurround(QPainter& painter, const QRect& area, const QRect& pictureRect);
+
+// A one-pixel line in the surround just outside `pictureRect`, clipped to `area`; the picture's own
+// pixels are left alone. Canvas Size and rotation fill new areas with the background colour, which
+// would otherwise run into the surround without a visible edge.
+void DrawPictureEdge(QPainter& painter, const QRect& area, const QRect& pictureRect);

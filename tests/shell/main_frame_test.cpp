@@ -1,11 +1,13 @@
 // The editor's windows driven as a user would: start-up, menus and toolbar, Invert/Undo/Redo, the
-// recent-file list, dropped files, New Window and the close prompts.
+// recent-file list, dropped files, New Window, the close prompts and printing.
 #include "shell/about_dialog.h"
 #include "shell/command_table.h"
 #include "shell/help_dialog.h"
+#include "shell/print_options.h"
 #include "shell/progress_bar.h"
 #include "tests/shell/shell_test_support.h"
 
+#include <QComboBox>
 #include <QDir>
 #include <QFileDialog>
 #include <QFileInfo>
@@ -15,6 +17,8 @@
 #include <QMenuBar>
 #include <QMimeData>
 #include <QPainter>
+#include <QPrintDialog>
+#include <QPrintPreviewDialog>
 #include <QPrinter>
 #include <QTextBrowser>
 #include <QStatusBar>
@@ -270,6 +274,39 @@ TEST_F(MainFrameTest, DroppedFilesOpenEachInItsOwnWindow)
     EXPECT_EQ(m_app->docTemplate().documents().size(), 2);
 }
 
+// A file manager that honours a Move deletes the original once the drop is done.
+TEST_F(MainFrameTest, DropsAreTakenAsCopyNeverAsMove)
+{
+    Start();
+    QMimeData mime;
+    mime.setUrls({QUrl::fromLocalFile(WritePicture("c.png", 6, 6))});
+    // Shift makes Move the proposed action of a drag that offers all three.
+    const Qt::DropActions all = Qt::CopyAction | Qt::MoveAction | Qt::LinkAction;
+    QDragEnterEvent enter(QPoint(10, 10), all, &mime, Qt::LeftButton, Qt::ShiftModifier);
+    ASSERT_EQ(enter.proposedAction(), Qt::MoveAction);
+    QApplication::sendEvent(&frame(), &enter);
+    EXPECT_TRUE(enter.isAccepted());
+    EXPECT_EQ(enter.dropAction(), Qt::CopyAction);
+    QDragMoveEvent move(QPoint(20, 20), all, &mime, Qt::LeftButton, Qt::ShiftModifier);
+    QApplication::sendEvent(&frame(), &move);
+    EXPECT_TRUE(move.isAccepted());
+    EXPECT_EQ(move.dropAction(), Qt::CopyAction);
+    QDropEvent drop(QPointF(20, 20), all, &mime, Qt::LeftButton, Qt::ShiftModifier);
+    QApplication::sendEvent(&frame(), &drop);
+    EXPECT_TRUE(drop.isAccepted());
+    EXPECT_EQ(drop.dropAction(), Qt::CopyAction);
+    EXPECT_EQ(windowCount(), 1);
+
+    // A drag that cannot be copied is refused rather than taken as a Move.
+    QDragEnterEvent moveOnly(QPoint(10, 10), Qt::MoveAction, &mime, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(&frame(), &moveOnly);
+    EXPECT_FALSE(moveOnly.isAccepted());
+    QDropEvent moveDrop(QPointF(20, 20), Qt::MoveAction, &mime, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(&frame(), &moveDrop);
+    EXPECT_FALSE(moveDrop.isAccepted());
+    EXPECT_EQ(windowCount(), 1);
+}
+
 TEST_F(MainFrameTest, NewWindowShowsTheSameDocumentAndFollowsItsChanges)
 {
     Start({WritePicture("photo.png", 8, 8)});
@@ -456,7 +493,7 @@ TEST_F(MainFrameTest, PrintingPaintsOnePicturePixelPerPrinterPixelAtFullZoom)
     QPrinter printer(QPrinter::HighResolution);
     printer.setOutputFormat(QPrinter::PdfFormat);
     printer.setOutputFileName(Path("p.pdf"));
-    view()->PrintTo(printer);
+    view()->PrintTo(printer, CPrintScale::AsShown);
     EXPECT_GT(QFileInfo(Path("p.pdf")).size(), 1000);
 }
 
@@ -468,7 +505,7 @@ TEST_F(MainFrameTest, ThePrintedPageIsWhiteAroundThePicture)
     page.fill(Qt::white);
     {
         QPainter painter(&page);
-        view()->PaintPage(painter, page.rect());
+        view()->PaintPage(painter, page.rect(), CPrintScale::AsShown);
     }
     for (const QPoint corner : {QPoint(0, 0), QPoint(202, 0), QPoint(0, 102), QPoint(202, 102), QPoint(79, 50)})
         EXPECT_EQ(page.pixel(corner), qRgb(255, 255, 255)) << corner.x() << "," << corner.y();
@@ -478,6 +515,81 @@ TEST_F(MainFrameTest, ThePrintedPageIsWhiteAroundThePicture)
     EXPECT_EQ(page.pixel(80, 35), qRgb(p[2], p[1], p[0]));
     const std::uint8_t* q = test_pictures::Pixel(picture, 39, 29);
     EXPECT_EQ(page.pixel(119, 64), qRgb(q[2], q[1], q[0]));
+}
+
+// A photo printed one pixel per printer dot came out a few millimetres wide.
+TEST_F(MainFrameTest, FitToPageFillsThePageKeepingTheShapeAndAsShownKeepsTheWindowScale)
+{
+    Start({WritePicture("p.png", 40, 30)});
+    view()->Zoom100();
+    auto print = [this](CPrintScale scale) {
+        QImage page(1003, 603, QImage::Format_RGB32);
+        page.fill(Qt::white);
+        QPainter painter(&page);
+        view()->PaintPage(painter, page.rect(), scale);
+        return page;
+    };
+    // The bounding box of everything that is not paper.
+    auto inked = [](const QImage& page) {
+        QRect box;
+        for (int y = 0; y < page.height(); ++y)
+            for (int x = 0; x < page.width(); ++x)
+                if (page.pixel(x, y) != qRgb(255, 255, 255)) box |= QRect(x, y, 1, 1);
+        return box;
+    };
+    // 40 x 30 in 1003 x 603: as tall as the page, 804 wide, centred.
+    EXPECT_EQ(inked(print(CPrintScale::FitToPage)), QRect(99, 0, 804, 603));
+    EXPECT_EQ(inked(print(CPrintScale::AsShown)), QRect(480, 285, 40, 30));
+    view()->ZoomIn();
+    EXPECT_EQ(inked(print(CPrintScale::AsShown)), QRect(460, 270, 80, 60));
+    EXPECT_EQ(inked(print(CPrintScale::FitToPage)), QRect(99, 0, 804, 603)) << "the zoom plays no part";
+
+    EXPECT_EQ(FitRect(30, 40, QRect(10, 20, 300, 300)), QRect(47, 20, 225, 300));
+    EXPECT_EQ(FitRect(1, 1, QRect(0, 0, 0, 5)), QRect());
+    EXPECT_EQ(OrientationFor(40, 30), QPageLayout::Landscape);
+    EXPECT_EQ(OrientationFor(30, 40), QPageLayout::Portrait);
+    EXPECT_EQ(OrientationFor(30, 30), QPageLayout::Portrait);
+}
+
+// The choice is offered in Print Preview and in the print dialog, starts at Fit to page and is
+// remembered from one to the other and across sessions.
+TEST_F(MainFrameTest, BothPrintingDialogsOfferTheScaleAndRememberIt)
+{
+    Start({WritePicture("wide.png", 60, 30)});
+    QString first;
+    QPageLayout::Orientation turned = QPageLayout::Portrait;
+    int paintsAfterChange = 0;
+    WhenModal<QPrintPreviewDialog>([&](QPrintPreviewDialog* preview) {
+        auto* box = preview->findChild<QComboBox*>(QStringLiteral("printScale"));
+        ASSERT_NE(box, nullptr);
+        first = box->currentText();
+        turned = preview->printer()->pageLayout().orientation();
+        QObject::connect(preview, &QPrintPreviewDialog::paintRequested, [&] { ++paintsAfterChange; });
+        box->setCurrentIndex(box->findText(QStringLiteral("As shown in the window")));
+        preview->reject();
+    });
+    Run(57609);
+    EXPECT_EQ(first, "Fit to page");
+    EXPECT_EQ(turned, QPageLayout::Landscape) << "the page follows a wide picture";
+    EXPECT_GE(paintsAfterChange, 1) << "the pages are painted again with the new choice";
+    EXPECT_EQ(RememberedPrintScale(m_app->recentFiles().settings()), CPrintScale::AsShown);
+
+    QString offered;
+    bool inDialog = false;
+    WhenModal<QPrintDialog>([&](QPrintDialog* dialog) {
+        auto* box = dialog->findChild<QComboBox*>(QStringLiteral("printScale"));
+        ASSERT_NE(box, nullptr);
+        inDialog = true;
+        offered = box->currentText();
+        dialog->reject();
+    });
+    Run(57607);
+    EXPECT_TRUE(inDialog);
+    EXPECT_EQ(offered, "As shown in the window");
+
+    m_app->recentFiles().settings()->sync();
+    EXPECT_EQ(RememberedPrintScale(Settings().get()), CPrintScale::AsShown);
+    EXPECT_EQ(RememberedPrintScale(nullptr), CPrintScale::FitToPage);
 }
 
 } // namespace

@@ -177,4 +177,76 @@ TEST_F(OrvexViewTest, DoubleClickFitsTheWindowToThePicture)
     EXPECT_EQ(view()->viewport()->size(), QSize(120, 90));
 }
 
+// The fill of Canvas Size and rotation is the surround's own grey: only the edge tells them apart.
+TEST_F(OrvexViewTest, ThePictureEdgeShowsAgainstTheSurroundAtEveryZoom)
+{
+    struct EdgeCase
+    {
+        int width, height;
+        void (COrvexView::*step)();
+        int steps;
+        const char* zoom;
+    };
+    const EdgeCase cases[] = {
+        {600, 400, &COrvexView::ZoomOut, 7, "5%"},
+        {60, 40, &COrvexView::ZoomIn, 0, "100%"},
+        {12, 9, &COrvexView::ZoomIn, 4, "1600%"},
+    };
+    const QColor surround(100, 100, 100);
+    Start();
+    for (const EdgeCase& c : cases) {
+        SCOPED_TRACE(c.zoom);
+        ASSERT_TRUE(SavePicture(test_pictures::Filled(c.width, c.height, 100, 100, 100), Path("grey.png")));
+        ASSERT_NE(m_app->OpenDocumentFile(Path("grey.png")), nullptr);
+        view()->Zoom100();
+        for (int i = 0; i < c.steps; ++i) (view()->*c.step)();
+        view()->frame()->resize(400, 300);
+        QCoreApplication::processEvents();
+        ASSERT_TRUE(caption().endsWith(QLatin1String(c.zoom))) << caption().toStdString();
+
+        const QImage shot = view()->viewport()->grab().toImage();
+        const qreal ratio = shot.devicePixelRatio();
+        auto at = [&](int x, int y) { return QColor(shot.pixel(int(x * ratio), int(y * ratio))); };
+        const QRect area = view()->viewport()->rect();
+        const CPictureLayout layout = LayoutPicture(c.width, c.height, view()->zoom(), area.width(), area.height());
+        const QRect picture(layout.x0, layout.y0, layout.dw, layout.dh);
+        ASSERT_TRUE(area.adjusted(2, 2, -2, -2).contains(picture));
+        const QPoint middle = picture.center();
+        EXPECT_EQ(at(1, 1), surround);
+        for (const QPoint outside : {QPoint(picture.left() - 1, middle.y()), QPoint(picture.right() + 1, middle.y()),
+                                     QPoint(middle.x(), picture.top() - 1), QPoint(middle.x(), picture.bottom() + 1),
+                                     picture.topLeft() - QPoint(1, 1), picture.bottomRight() + QPoint(1, 1)})
+            EXPECT_NE(at(outside.x(), outside.y()), surround) << outside.x() << "," << outside.y();
+        for (const QPoint inside : {QPoint(picture.left(), middle.y()), QPoint(picture.right(), middle.y()),
+                                    QPoint(middle.x(), picture.top()), QPoint(middle.x(), picture.bottom()),
+                                    picture.topLeft(), picture.bottomRight()})
+            EXPECT_EQ(at(inside.x(), inside.y()), surround) << inside.x() << "," << inside.y();
+        view()->frame()->close();
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    }
+}
+
+// The window was sized by a guess at its borders; with the bars already showing, both stayed and
+// each hid a strip of the picture.
+TEST_F(OrvexViewTest, FitWindowToPictureLeavesNoScrollBars)
+{
+    Start({WritePicture("f.png", 500, 350)});
+    view()->Zoom100();
+    for (const QSize before : {QSize(300, 200), QSize(700, 600), QSize(510, 200)}) {
+        SCOPED_TRACE(testing::Message() << before.width() << " x " << before.height());
+        view()->frame()->resize(before);
+        QCoreApplication::processEvents();
+        QTest::mouseDClick(view()->viewport(), Qt::LeftButton, Qt::NoModifier, QPoint(5, 5));
+        QCoreApplication::processEvents();
+        EXPECT_FALSE(view()->horizontalScrollBar()->isVisible());
+        EXPECT_FALSE(view()->verticalScrollBar()->isVisible());
+        EXPECT_EQ(view()->viewport()->size(), QSize(500, 350));
+    }
+    // Made smaller by hand, the bars come back.
+    view()->frame()->resize(view()->frame()->size() - QSize(50, 0));
+    QCoreApplication::processEvents();
+    EXPECT_TRUE(view()->horizontalScrollBar()->isVisible());
+    EXPECT_EQ(view()->horizontalScrollBar()->maximum(), 500 - view()->viewport()->width());
+}
+
 } // namespace

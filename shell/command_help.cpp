@@ -18,10 +18,12 @@ QHash<int, const char*> BuildHelp()
                 "is saved through Save As instead."},
         {57604, "Saves the picture under a new name; the extension typed (.jpg, .bmp, .gif or .png) chooses the "
                 "format."},
-        {57607, "Prints the picture at the window's zoom: at 100 % one picture pixel is one printer dot. The paper "
-                "around the picture stays white."},
-        {57609, "Shows the printed pages before printing. Escape closes the preview; Page Up and Page Down turn "
-                "the pages."},
+        {57607, "Prints the picture. The Picture tab of the dialog's options chooses its size: <b>Fit to page</b> "
+                "prints it as large as the paper allows, centred, its shape kept and the page turned to match; "
+                "<b>As shown in the window</b> prints it at the window's zoom, where at 100 % one picture pixel is "
+                "one printer dot. The choice is remembered. The paper around the picture stays white."},
+        {57609, "Shows the printed pages before printing, with the same choice of size on its toolbar. Escape "
+                "closes the preview; Page Up and Page Down turn the pages."},
         {57606, "Chooses the printer, the paper and its orientation."},
         {57616, "Opens one of the last seven pictures opened or saved, newest first."},
         {57665, "Ends Orvex, asking first for every document with unsaved changes."},

@@ -250,8 +250,8 @@ TEST(TiffDecoder, LibtiffSpeaksOnlyThroughTheLoader)
 {
     QTemporaryDir dir;
     QByteArray file = WriteTiff(dir, CLayout{"unknown-tag", PHOTOMETRIC_RGB, 8, 0, 0, kHeight});
-    // The last entry of the directory (the strip byte counts, tag 279) given a private tag number
-    // libtiff does not know: a warning, and the strip's size is then estimated from the file.
+    // The strip byte counts (tag 279) given a private tag number libtiff does not know: warnings,
+    // and the strip's size is then worked out from the picture's.
     const qsizetype entry = file.lastIndexOf(QByteArray("\x17\x01\x04\x00", 4));
     ASSERT_GT(entry, 0);
     file[entry] = char(0xE8);

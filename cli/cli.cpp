@@ -8,9 +8,12 @@
 #include "core/picture_save.h"
 #include "filters/convolution/fft_plans.h"
 
+#include <QtGlobal>
+
 #include <charconv>
 #include <cmath>
 #include <limits>
+#include <mutex>
 #include <optional>
 #include <ostream>
 #include <sstream>
@@ -36,7 +39,7 @@ const char* kUsage =
     "               below, and never finer than a JPEG input's\n"
     "  --chroma S   JPEG chroma subsampling instead: 444, 422 or 420\n"
     "  --strip      write no EXIF, XMP or IPTC (camera, date, GPS...); the colour profile stays\n"
-    "  --quiet      no progress bar on stderr\n"
+    "  --quiet      no progress bar and no warnings on stderr\n"
     "\n"
     "Exit status: 0 success, 1 usage error, 2 load failed, 3 save failed, 4 an operation failed.\n";
 
@@ -139,6 +142,40 @@ void PrintList(std::ostream& out)
     }
 }
 
+// Warnings of the libraries underneath (Qt's readers and writers, libtiff through qWarning) are
+// the tool's to show: said like its own messages, on its error stream, and hidden by --quiet. Only
+// one run installs the route at a time; messages may arrive from any thread.
+class CWarningRoute
+{
+public:
+    CWarningRoute(std::ostream& err, bool quiet)
+    {
+        const std::lock_guard lock(s_mutex);
+        s_err = quiet ? nullptr : &err;
+        m_previous = qInstallMessageHandler(&Show);
+    }
+    ~CWarningRoute()
+    {
+        qInstallMessageHandler(m_previous);
+        const std::lock_guard lock(s_mutex);
+        s_err = nullptr;
+    }
+    CWarningRoute(const CWarningRoute&) = delete;
+    CWarningRoute& operator=(const CWarningRoute&) = delete;
+
+private:
+    static void Show(QtMsgType type, const QMessageLogContext&, const QString& text)
+    {
+        if (type == QtDebugMsg) return;
+        const std::lock_guard lock(s_mutex);
+        if (s_err) *s_err << kProgram << ": warning: " << text.toStdString() << std::endl;
+    }
+
+    static inline std::mutex s_mutex;
+    static inline std::ostream* s_err = nullptr;
+    QtMessageHandler m_previous = nullptr;
+};
+
 int Usage(std::ostream& err, const std::string& problem)
 {
     err << kProgram << ": " << problem << "\n" << "Try 'orvex-cli --help'.\n";
@@ -213,6 +250,7 @@ int RunCli(const std::vector<std::string>& args, std::ostream& out, std::ostream
     const QString input = QString::fromLocal8Bit(positional[0].c_str());
     const QString output = QString::fromLocal8Bit(positional[1].c_str());
 
+    const CWarningRoute warnings(err, quiet);
     CImage picture;
     CPictureMetadata metadata;
     QString reason;

@@ -47,7 +47,6 @@ const CDecoderKind kDecoders[] = {
     {"png", IsPng},
     {"bmp", IsBmp},
     {"gif", IsGif},
-    // Offered by the file dialogs for photographs; their decoders check sizes through the reader.
     {"tiff", IsTiff},
     {"webp", IsWebp},
 };
@@ -61,6 +60,11 @@ bool Fail(QString* reason, const char* text)
 bool Truncated(QString* reason)
 {
     return Fail(reason, "the file is truncated (its picture data ends early)");
+}
+
+std::int64_t ReadLE24(const std::uint8_t* p)
+{
+    return std::int64_t(p[0]) | (std::int64_t(p[1]) << 8) | (std::int64_t(p[2]) << 16);
 }
 
 } // namespace
@@ -266,5 +270,39 @@ bool CheckGifStructure(const std::uint8_t* data, std::size_t size, QString* reas
             break; // not ours to judge: the decoder skips it or fails
         }
     }
+    return true;
+}
+
+bool CheckWebpStructure(const std::uint8_t* data, std::size_t size, QString* reason)
+{
+    if (!IsWebp(data, size)) return Fail(reason, "not a WebP file");
+    const auto fileBytes = static_cast<std::int64_t>(size);
+    // Bytes after the RIFF's declared end are not the picture's; a RIFF that claims more than the
+    // file holds was cut short.
+    const std::uint32_t riffSize = ReadLE32(data + 4);
+    if (riffSize < 4 || riffSize > size - 8) return Truncated(reason);
+    const std::size_t end = 8 + std::size_t(riffSize);
+    std::size_t pos = 12;
+    bool sawPicture = false;
+    while (pos < end) {
+        if (end - pos < 8) return Truncated(reason);
+        const std::uint8_t* type = data + pos;
+        const std::uint32_t length = ReadLE32(data + pos + 4);
+        if (length > end - pos - 8) return Truncated(reason);
+        const std::uint8_t* payload = data + pos + 8;
+        if (std::memcmp(type, "VP8X", 4) == 0) {
+            if (length < 10) return Fail(reason, "the WebP header chunk is damaged");
+            if (!CheckDeclaredSize(1 + ReadLE24(payload + 4), 1 + ReadLE24(payload + 7), fileBytes, reason)) return false;
+        } else if (std::memcmp(type, "ANMF", 4) == 0) {
+            if (length < 16) return Fail(reason, "a WebP animation frame chunk is damaged");
+            if (!CheckDeclaredSize(1 + ReadLE24(payload + 6), 1 + ReadLE24(payload + 9), fileBytes, reason)) return false;
+            sawPicture = true;
+        } else if (std::memcmp(type, "VP8 ", 4) == 0 || std::memcmp(type, "VP8L", 4) == 0) {
+            sawPicture = true;
+        }
+        // Chunks are padded to an even length; a missing pad byte at the very end is tolerated.
+        pos += 8 + std::size_t(length) + (length & 1);
+    }
+    if (!sawPicture) return Fail(reason, "the WebP file holds no picture");
     return true;
 }

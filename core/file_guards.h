@@ -37,6 +37,11 @@ bool CheckBmpStructure(const std::uint8_t* data, std::size_t size, QString* reas
 // refused). A clean end without the trailer, or an unknown block, ends the walk without complaint.
 bool CheckGifStructure(const std::uint8_t* data, std::size_t size, QString* reason);
 
+// Walks a WebP file's RIFF chunks: the RIFF size and every chunk must lie inside the file, the
+// VP8X canvas and every animation frame pass the declared-size check. An animation's canvas is
+// allocated whole before its first frame is decoded, so it must be judged from these fields alone.
+bool CheckWebpStructure(const std::uint8_t* data, std::size_t size, QString* reason);
+
 // A GIF whose stream holds no image with pixels (only the logical screen, or frames of zero width or
 // height) shows just its background: reports the screen size so that the loader can make a blank
 // picture of it. False when the stream has a real frame or no usable screen size.

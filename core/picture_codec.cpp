@@ -6,6 +6,8 @@
 #include "core/gif_writer.h"
 #include "core/parallel.h"
 #include "core/picture_save.h"
+#include "core/tiff_decoder.h"
+#include "core/webp_decoder.h"
 
 #include <QBuffer>
 #include <QFile>
@@ -248,6 +250,10 @@ bool LoadPictureFromMemory(const std::uint8_t* data, std::size_t size, CImage& p
         direct = DecodeBmpDirect(data, size, picture, &directReason);
     } else if (kind == "gif") {
         if (!CheckGifStructure(data, size, reason)) return false;
+    } else if (kind == "tiff") {
+        direct = DecodeTiff(data, size, picture, &directReason);
+    } else if (kind == "webp") {
+        direct = DecodeWebp(data, size, picture, &directReason);
     }
     if (direct == DirectResult::Decoded) return true;
     if (direct == DirectResult::Refused) return Fail(reason, QString::fromStdString(directReason));

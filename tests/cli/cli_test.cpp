@@ -42,7 +42,46 @@ protected:
     std::string input;
 };
 
+// A 2 x 2 grey TIFF whose directory ends with a private tag libtiff does not know, which it warns
+// about while reading the picture normally.
+QByteArray TiffWithUnknownTag()
+{
+    const auto le = [](std::uint32_t v, int bytes) {
+        QByteArray b;
+        for (int i = 0; i < bytes; ++i) b += char((v >> (8 * i)) & 0xFF);
+        return b;
+    };
+    const std::uint32_t tags[][3] = {{256, 3, 2}, {257, 3, 2}, {258, 3, 8}, {259, 3, 1}, {262, 3, 1},
+                                     {273, 4, 8 + 2 + 10 * 12 + 4}, {277, 3, 1}, {278, 3, 2}, {279, 4, 4}, {65000, 3, 7}};
+    QByteArray tiff = QByteArray("II*\0", 4) + le(8, 4) + le(10, 2);
+    for (const auto& t : tags) tiff += le(t[0], 2) + le(t[1], 2) + le(1, 4) + le(t[2], 4);
+    return tiff + le(0, 4) + QByteArray("\x10\x50\x90\xD0", 4);
+}
+
 } // namespace
+
+TEST_F(CliTest, LibraryWarningsAreTheToolsOwnAndQuietHidesThem)
+{
+    const std::string tiff = Out("tagged.tif");
+    QFile file(QString::fromStdString(tiff));
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write(TiffWithUnknownTag());
+    file.close();
+
+    CliRun r = Cli({tiff, Out("a.png")});
+    ASSERT_EQ(r.code, kExitOk) << r.err;
+    EXPECT_EQ(r.err.rfind("orvex-cli: warning: ", 0), 0u) << r.err;
+    EXPECT_NE(r.err.find("Unknown field with tag 65000"), std::string::npos) << r.err;
+    CImage picture;
+    ASSERT_TRUE(LoadPicture(QString::fromStdString(Out("a.png")), picture));
+    EXPECT_EQ(Pixel(picture, 1, 1)[0], 0xD0);
+
+    r = Cli({"--quiet", tiff, Out("b.png")});
+    ASSERT_EQ(r.code, kExitOk);
+    EXPECT_EQ(r.err, "");
+    // The run's error stream is gone once it returns: a later warning must not go looking for it.
+    qWarning("a warning after the run");
+}
 
 TEST_F(CliTest, ConvertsAndAppliesOperationsInOrder)
 {

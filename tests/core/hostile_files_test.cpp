@@ -14,6 +14,8 @@
 
 #include <gtest/gtest.h>
 
+#include <webp/encode.h>
+
 #include <sys/resource.h>
 
 #include <fstream>
@@ -99,7 +101,83 @@ void ExpectQuickRefusal(const QByteArray& bytes, const char* reasonPart)
     EXPECT_TRUE(picture.IsNull());
 }
 
+QByteArray LE24(int v)
+{
+    return LE16(v & 0xFFFF) + QByteArray(1, char((v >> 16) & 0xFF));
+}
+
+QByteArray RiffChunk(const char* type, const QByteArray& payload)
+{
+    return QByteArray(type, 4) + LE32(payload.size()) + payload + (payload.size() % 2 ? QByteArray(1, '\0') : QByteArray());
+}
+
+// An animated WebP whose canvas and single frame claim the given sizes; the frame's picture data is
+// one real lossless pixel.
+QByteArray AnimatedWebp(int canvasWidth, int canvasHeight, int frameWidth, int frameHeight)
+{
+    const std::uint8_t pixel[4] = {10, 20, 30, 255};
+    std::uint8_t* encoded = nullptr;
+    const std::size_t size = WebPEncodeLosslessBGRA(pixel, 1, 1, 4, &encoded);
+    const QByteArray still(reinterpret_cast<const char*>(encoded), qsizetype(size));
+    WebPFree(encoded);
+    const QByteArray vp8x = QByteArray(1, '\x12') + QByteArray(3, '\0') + LE24(canvasWidth - 1) + LE24(canvasHeight - 1);
+    const QByteArray anim = LE32(0) + LE16(0);
+    const QByteArray anmf = LE24(0) + LE24(0) + LE24(frameWidth - 1) + LE24(frameHeight - 1) + LE24(100) +
+                            QByteArray(1, '\0') + still.mid(12);
+    const QByteArray body = "WEBP" + RiffChunk("VP8X", vp8x) + RiffChunk("ANIM", anim) + RiffChunk("ANMF", anmf);
+    return "RIFF" + LE32(body.size()) + body;
+}
+
+// A little-endian TIFF of 8-bit grey whose `pixels` make up its one strip, or its one tile of
+// `tileSide` x `tileSide` when that is given.
+QByteArray GreyTiff(std::int64_t width, std::int64_t height, const QByteArray& pixels, std::int64_t tileSide = 0)
+{
+    struct Entry
+    {
+        int tag, type;
+        std::int64_t value;
+    };
+    std::vector<Entry> entries = {{256, 4, width}, {257, 4, height}, {258, 3, 8}, {259, 3, 1}, {262, 3, 1}};
+    const std::int64_t data = 8 + 2 + 12 * (qsizetype(entries.size()) + (tileSide ? 5 : 4)) + 4;
+    if (tileSide)
+        entries.insert(entries.end(), {{277, 3, 1}, {322, 4, tileSide}, {323, 4, tileSide}, {324, 4, data}, {325, 4, pixels.size()}});
+    else
+        entries.insert(entries.end(), {{273, 4, data}, {277, 3, 1}, {278, 4, height}, {279, 4, pixels.size()}});
+    QByteArray tiff = QByteArray("II*\0", 4) + LE32(8) + LE16(int(entries.size()));
+    for (const Entry& e : entries)
+        tiff += LE16(e.tag) + LE16(e.type) + LE32(1) + (e.type == 3 ? LE16(int(e.value)) + LE16(0) : LE32(e.value));
+    return tiff + LE32(0) + pixels;
+}
+
 } // namespace
+
+TEST(HostileFiles, WebpAndTiffBombsAreRefusedBeforeAnyCanvasExists)
+{
+    // The general reader made (and, with alpha, filled) an animation's canvas before its size could
+    // be judged: 4 GB for the 32767 x 32767 one.
+    for (const int side : {8192, 16384}) {
+        SCOPED_TRACE(side);
+        ExpectQuickRefusal(AnimatedWebp(side, side, 1, 1), "the file is too small for the");
+    }
+    const QByteArray bomb = AnimatedWebp(32767, 32767, 1, 1);
+    EXPECT_LE(bomb.size(), 100);
+    ExpectQuickRefusal(bomb, "the picture is too large (32767 x 32767 pixels)");
+    ExpectQuickRefusal(AnimatedWebp(16, 16, 16384, 16384), "the file is too small for the 16384 x 16384 pixels it claims");
+    {
+        CImage picture;
+        QString reason;
+        const QByteArray small = AnimatedWebp(3, 2, 1, 1);
+        ASSERT_TRUE(LoadPictureFromMemory(reinterpret_cast<const std::uint8_t*>(small.constData()), std::size_t(small.size()), picture, &reason))
+            << reason.toStdString();
+        EXPECT_EQ(picture.width(), 3);
+        EXPECT_EQ(Pixel(picture, 0, 0)[0], 10);
+        EXPECT_EQ(Pixel(picture, 2, 1)[0], 255);
+    }
+    ExpectQuickRefusal(GreyTiff(16384, 16384, QByteArray(64, '\x40')), "the file is too small for the 16384 x 16384 pixels it claims");
+    ExpectQuickRefusal(GreyTiff(100000, 100000, QByteArray(64, '\x40')), "the picture is too large");
+    ExpectQuickRefusal(GreyTiff(32, 32, QByteArray(64, '\x40'), 16384), "the file is too small for the 16384 x 16384 pixels it claims");
+    ExpectQuickRefusal(GreyTiff(64, 64, QByteArray(64, '\x40')), "truncated");
+}
 
 TEST(HostileFiles, BombsInEveryHeaderFormAreRefusedAtOnce)
 {

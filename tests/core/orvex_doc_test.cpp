@@ -176,8 +176,10 @@ TEST_F(DocumentTest, SaveAsRefusesASizeTheFormatCannotHoldBeforeTheOptions)
     EXPECT_EQ(ui.optionsAsked, 0);
     ASSERT_EQ(ui.messages.size(), 1u);
     EXPECT_EQ(ui.messages[0].caption, QStringLiteral("Save Error"));
-    EXPECT_EQ(ui.messages[0].text, QStringLiteral("Can not save %1\nJPEG files are limited to 65500 pixels a side "
-                                                  "(this picture is 70000 x 1)").arg(jpeg));
+    EXPECT_EQ(ui.messages[0].text.toStdString(),
+              QStringLiteral("Can not save %1\nJPEG files are limited to 65500 pixels a side (this picture is 70000 x 1)")
+                  .arg(jpeg)
+                  .toStdString());
     EXPECT_FALSE(QFile::exists(jpeg));
     EXPECT_TRUE(doc.modified());
     EXPECT_EQ(doc.title(), QStringLiteral("photo.png"));

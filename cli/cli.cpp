@@ -39,7 +39,8 @@ const char* kUsage =
     "  --strip      write no EXIF, XMP or IPTC (camera, date, GPS...); the colour profile stays\n"
     "  --quiet      no progress bar on stderr\n"
     "\n"
-    "Exit status: 0 success, 1 usage error, 2 load failed, 3 save failed, 4 an operation failed.\n";
+    "Exit status: 0 success, 1 usage error, 2 load failed, 3 save failed, 4 an operation failed.\n"
+    "A result larger than OUTPUT's format can hold fails with 3 before any operation runs.\n";
 
 struct CPlannedOperation
 {

@@ -12,6 +12,7 @@
 
 #include <charconv>
 #include <cmath>
+#include <cstdint>
 #include <limits>
 #include <mutex>
 #include <optional>
@@ -41,7 +42,8 @@ const char* kUsage =
     "  --strip      write no EXIF, XMP or IPTC (camera, date, GPS...); the colour profile stays\n"
     "  --quiet      no progress bar and no warnings on stderr\n"
     "\n"
-    "Exit status: 0 success, 1 usage error, 2 load failed, 3 save failed, 4 an operation failed.\n";
+    "Exit status: 0 success, 1 usage error, 2 load failed, 3 save failed, 4 an operation failed.\n"
+    "A result larger than OUTPUT's format can hold fails with 3 before any operation runs.\n";
 
 struct CPlannedOperation
 {
@@ -176,6 +178,18 @@ private:
     QtMessageHandler m_previous = nullptr;
 };
 
+// The size `plan` gives a picture of `size`; empty when a step would ask for more pixels than the
+// program holds, where that step fails by itself when it runs.
+std::optional<CPictureSize> PlannedSize(const std::vector<CPlannedOperation>& plan, CPictureSize size)
+{
+    for (const CPlannedOperation& step : plan) {
+        size = ResultSize(*step.op, size, step.args);
+        if (size.width < 1 || size.height < 1 || std::int64_t(size.width) * size.height > CImage::kMaxPixels)
+            return std::nullopt;
+    }
+    return size;
+}
+
 int Usage(std::ostream& err, const std::string& problem)
 {
     err << kProgram << ": " << problem << "\n" << "Try 'orvex-cli --help'.\n";
@@ -249,6 +263,12 @@ int RunCli(const std::vector<std::string>& args, std::ostream& out, std::ostream
 
     const QString input = QString::fromLocal8Bit(positional[0].c_str());
     const QString output = QString::fromLocal8Bit(positional[1].c_str());
+    const auto cannotSave = [&](const QString& why) {
+        err << kProgram << ": Can not save " << positional[1] << ": " << why.toStdString() << '\n';
+        return kExitSave;
+    };
+    const CEncoder* encoder = EncoderForPath(output);
+    if (!encoder) return cannotSave(QStringLiteral("no picture format is known for this file name's extension"));
 
     const CWarningRoute warnings(err, quiet);
     CImage picture;
@@ -258,6 +278,11 @@ int RunCli(const std::vector<std::string>& args, std::ostream& out, std::ostream
         err << kProgram << ": Load failed: " << positional[0] << ": " << reason.toStdString() << '\n';
         return kExitLoad;
     }
+
+    // A result the output format cannot hold is refused before the operations spend their time on it.
+    if (const auto size = PlannedSize(plan, {picture.width(), picture.height()});
+        size && !CheckEncodableSize(size->width, size->height, encoder->format, &reason))
+        return cannotSave(reason);
 
     // A one-shot process would only wait at exit for plans it never uses: blur with estimated plans
     // and whatever the editor has measured and saved before.
@@ -280,9 +305,6 @@ int RunCli(const std::vector<std::string>& args, std::ostream& out, std::ostream
     }
 
     saveOptions.jpeg.original = JpegFileSubsampling(input);
-    if (!SavePictureWith(picture, output, saveOptions, &metadata, &reason)) {
-        err << kProgram << ": Can not save " << positional[1] << ": " << reason.toStdString() << '\n';
-        return kExitSave;
-    }
+    if (!SavePictureWith(picture, output, saveOptions, &metadata, &reason)) return cannotSave(reason);
     return kExitOk;
 }

@@ -47,3 +47,8 @@ std::string ParamTypeName(const CParam& p)
     }
     return "?";
 }
+
+CPictureSize ResultSize(const COperation& op, CPictureSize in, const COpArgs& args)
+{
+    return op.changesSize && op.resultSize ? op.resultSize(in, args) : in;
+}

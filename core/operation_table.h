@@ -49,6 +49,14 @@ private:
     std::vector<double> m_values;
 };
 
+// A picture's width and height in pixels.
+struct CPictureSize
+{
+    int width = 0;
+    int height = 0;
+    bool operator==(const CPictureSize&) const = default;
+};
+
 struct COperation
 {
     std::string name;                 // the engine member's name, matched ignoring case
@@ -59,6 +67,10 @@ struct COperation
     std::string failureMessage = "Not enough memory to complete the operation";
     bool changesSize = false;         // may give the picture another width and height
     bool inPlaceOnly = false;         // ignores the preview flag and always changes the picture
+    // Rows that change the size: the size a picture of `in` (with pixels) comes out at when the
+    // operation succeeds, worked out without running it, so that a caller can refuse a plan whose
+    // result it could not use before spending the time on it.
+    CPictureSize (*resultSize)(CPictureSize in, const COpArgs& args) = nullptr;
 };
 
 const std::vector<COperation>& OperationTable();
@@ -66,6 +78,9 @@ const COperation* FindOperation(std::string_view name);
 // Default arguments of an operation, in parameter order.
 COpArgs DefaultArgs(const COperation& op);
 std::string ParamTypeName(const CParam& p);
+// The size `op` with `args` gives a picture of `in` when it succeeds: `in` itself unless the row
+// changes the size.
+CPictureSize ResultSize(const COperation& op, CPictureSize in, const COpArgs& args);
 
 // Rows contributed by each filter area.
 void AddConvolutionOperations(std::vector<COperation>& table);

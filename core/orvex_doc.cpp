@@ -56,6 +56,14 @@ bool COrvexDoc::SaveAs()
 {
     const QString path = m_ui ? m_ui->AskSavePath(m_pathName) : QString();
     if (path.isEmpty()) return false;
+    // A size the chosen format cannot hold is said now, before the options step asks about a file
+    // that could never be written.
+    const CEncoder* encoder = EncoderForPath(path);
+    if (encoder && !CheckEncodableSize(m_picture, encoder->format, &m_lastError)) {
+        Show(QStringLiteral("Save Error"), QStringLiteral("Can not save %1\n%2").arg(path, m_lastError),
+             IDocumentUi::Icon::Warning);
+        return false;
+    }
     CSaveOptions options = m_saveOptions;
     if (!m_ui->AskSaveOptions(path, m_picture, m_metadata, options)) return false;
     const CSaveOptions previous = m_saveOptions;

@@ -43,9 +43,11 @@ void RaiseReaderLimit()
     (void)once;
 }
 
-// libpng refuses to write more rows or columns than this; libjpeg, more than this.
+// libpng refuses to write more rows or columns than this; libjpeg, more than this; GIF keeps
+// sides in 16 bits.
 constexpr int kPngMaxSide = 1000000;
 constexpr int kJpegMaxSide = 65500;
+constexpr int kGifMaxSide = 65535;
 
 void PutLE16(std::uint8_t* p, std::uint32_t v)
 {
@@ -290,17 +292,25 @@ bool LoadPictureFromMemory(const std::uint8_t* data, std::size_t size, CImage& p
     return true;
 }
 
-bool CheckEncodableSize(const CImage& picture, const QByteArray& format, QString* reason)
+bool CheckEncodableSize(int width, int height, const QByteArray& format, QString* reason)
 {
     // Limits of the libraries behind the readers and writers, said plainly instead of their
     // "Unknown error".
-    if (format == "png" && (picture.width() > kPngMaxSide || picture.height() > kPngMaxSide))
+    if (format == "png" && (width > kPngMaxSide || height > kPngMaxSide))
         return Fail(reason, QStringLiteral("PNG files are limited to %1 pixels a side (this picture is %2)")
-                                .arg(kPngMaxSide).arg(SizeText(picture.width(), picture.height())));
-    if (format == "jpeg" && (picture.width() > kJpegMaxSide || picture.height() > kJpegMaxSide))
+                                .arg(kPngMaxSide).arg(SizeText(width, height)));
+    if (format == "jpeg" && (width > kJpegMaxSide || height > kJpegMaxSide))
         return Fail(reason, QStringLiteral("JPEG files are limited to %1 pixels a side (this picture is %2)")
-                                .arg(kJpegMaxSide).arg(SizeText(picture.width(), picture.height())));
+                                .arg(kJpegMaxSide).arg(SizeText(width, height)));
+    if (format == "gif" && (width > kGifMaxSide || height > kGifMaxSide))
+        return Fail(reason, QStringLiteral("GIF files are limited to %1 pixels a side (this picture is %2)")
+                                .arg(kGifMaxSide).arg(SizeText(width, height)));
     return true;
+}
+
+bool CheckEncodableSize(const CImage& picture, const QByteArray& format, QString* reason)
+{
+    return CheckEncodableSize(picture.width(), picture.height(), format, reason);
 }
 
 bool EncodePicture(const CImage& picture, const QByteArray& format, QIODevice& device, QString* reason)

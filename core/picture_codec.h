@@ -43,6 +43,9 @@ bool SavePicture(const CImage& picture, const QString& path, QString* reason = n
 
 // False, with the reason, when `format`'s library cannot hold a picture of this size.
 bool CheckEncodableSize(const CImage& picture, const QByteArray& format, QString* reason = nullptr);
+// The same for a size alone, so that work whose result could not be written is refused before it
+// is done.
+bool CheckEncodableSize(int width, int height, const QByteArray& format, QString* reason = nullptr);
 
 // The encoding step of SavePicture for formats without options or tags: writes `picture` to
 // `device` in `format` (an encoder's format name). A failure of the device itself (a full disk) is

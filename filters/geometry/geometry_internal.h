@@ -27,4 +27,14 @@ inline bool HasPixels(const CImage& image)
 // Fills `count` pixels from `out` with the background colour (stored blue, green, red).
 void FillBackground(std::uint8_t* out, int count);
 
+// The arbitrary rotation of a w x h picture: its cosine and sine, and the canvas that holds the
+// whole turned picture (w x h itself for an angle that turns nothing). One function for the
+// rotation and for the size it is predicted to give.
+struct CTurnedCanvas
+{
+    float c = 1, s = 0;
+    int width = 0, height = 0;
+};
+CTurnedCanvas TurnedCanvas(int w, int h, float angle);
+
 } // namespace orvex_geometry

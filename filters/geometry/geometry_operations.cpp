@@ -1,5 +1,6 @@
 #include "core/image_processor.h"
 #include "core/operation_table.h"
+#include "filters/geometry/geometry_internal.h"
 
 #include <utility>
 
@@ -15,10 +16,22 @@ COperation InPlaceOnly(COperation op)
     return op;
 }
 
-COperation SizeChanging(COperation op)
+COperation SizeChanging(COperation op, CPictureSize (*resultSize)(CPictureSize, const COpArgs&))
 {
     op.changesSize = true;
+    op.resultSize = resultSize;
     return InPlaceOnly(std::move(op));
+}
+
+CPictureSize Turned(CPictureSize in, const COpArgs&)
+{
+    return {in.height, in.width};
+}
+
+// Image Size and Canvas Size: the size asked for, whatever the method or anchor.
+CPictureSize AskedFor(CPictureSize, const COpArgs& a)
+{
+    return {a.Int(0), a.Int(1)};
 }
 
 } // namespace
@@ -29,9 +42,11 @@ void AddGeometryOperations(std::vector<COperation>& table)
     table.push_back(InPlaceOnly({"Rotate180", "turns the picture half a turn", {},
                                  [](CImageProcessor& e, const COpArgs&) { e.Rotate180(); return true; }}));
     table.push_back(SizeChanging({"Rotate90CW", "turns the picture a quarter turn clockwise", {},
-                                  [](CImageProcessor& e, const COpArgs&) { e.Rotate90CW(); return true; }}));
+                                  [](CImageProcessor& e, const COpArgs&) { e.Rotate90CW(); return true; }},
+                                 Turned));
     table.push_back(SizeChanging({"Rotate90CCW", "turns the picture a quarter turn counter-clockwise", {},
-                                  [](CImageProcessor& e, const COpArgs&) { e.Rotate90CCW(); return true; }}));
+                                  [](CImageProcessor& e, const COpArgs&) { e.Rotate90CCW(); return true; }},
+                                 Turned));
     table.push_back(InPlaceOnly({"FlipHorizontal", "mirrors the picture left to right", {},
                                  [](CImageProcessor& e, const COpArgs&) { e.FlipHorizontal(); return true; }}));
     table.push_back(InPlaceOnly({"FlipVertical", "mirrors the picture top to bottom", {},
@@ -40,7 +55,11 @@ void AddGeometryOperations(std::vector<COperation>& table)
                                   "turns by an angle in degrees (positive clockwise), bilinear, onto a canvas that "
                                   "holds the whole picture",
                                   {CParam::Float("angle", -3600, 3600, 0)},
-                                  [](CImageProcessor& e, const COpArgs& a) { e.RotateArbitrary(a.Float(0)); return true; }}));
+                                  [](CImageProcessor& e, const COpArgs& a) { e.RotateArbitrary(a.Float(0)); return true; }},
+                                 [](CPictureSize in, const COpArgs& a) {
+                                     const auto turn = orvex_geometry::TurnedCanvas(in.width, in.height, a.Float(0));
+                                     return CPictureSize{turn.width, turn.height};
+                                 }));
     table.push_back(SizeChanging({"ResizeImage",
                                   "scales to a new size: n nearest neighbour, b bilinear (area average when "
                                   "reducing), l liquid (seam carving)",
@@ -49,7 +68,8 @@ void AddGeometryOperations(std::vector<COperation>& table)
                                   [](CImageProcessor& e, const COpArgs& a) {
                                       e.ResizeImage(a.Int(0), a.Int(1), a.Code(2));
                                       return true;
-                                  }}));
+                                  }},
+                                 AskedFor));
     table.push_back(SizeChanging({"CanvasSize",
                                   "places the picture on a canvas of a new size at an anchor (w N n / W C E / s S e); "
                                   "added area is grey",
@@ -58,7 +78,8 @@ void AddGeometryOperations(std::vector<COperation>& table)
                                   [](CImageProcessor& e, const COpArgs& a) {
                                       e.CanvasSize(a.Int(0), a.Int(1), a.Code(2));
                                       return true;
-                                  }}));
+                                  }},
+                                 AskedFor));
     table.push_back({"Offset",
                      "shifts by whole pixels (right, down); uncovered area: s background, r repeat edge, w wrap",
                      {CParam::Int("horizontal", -kMaxSide, kMaxSide, 0), CParam::Int("vertical", -kMaxSide, kMaxSide, 0),

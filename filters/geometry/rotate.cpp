@@ -246,15 +246,10 @@ RowRenderer ChooseRenderer()
 
 } // namespace
 
-void CImageProcessor::RotateArbitrary(float angle)
+orvex_geometry::CTurnedCanvas orvex_geometry::TurnedCanvas(int w, int h, float angle)
 {
-    CImage& picture = *image();
-    // An angle too large to be a number of turns (the dialog accepts any run of digits) is no
-    // rotation at all.
-    if (!HasPixels(picture) || angle == 0.0f || !std::isfinite(angle)) return;
-    const int w = picture.width();
-    const int h = picture.height();
-
+    // RotateArbitrary leaves the picture alone for these.
+    if (angle == 0.0f || !std::isfinite(angle)) return {1, 0, w, h};
     const float theta = static_cast<float>(angle * 3.1415926 / 180);
     const float c = static_cast<float>(std::cos(static_cast<double>(theta)));
     const float s = static_cast<float>(std::sin(static_cast<double>(theta)));
@@ -277,8 +272,25 @@ void CImageProcessor::RotateArbitrary(float angle)
     }
     // A single pixel (or a one-pixel line turned end on) has no extent; it keeps at least one
     // pixel each way rather than vanishing.
-    const int nw = std::max(1, static_cast<int>(std::ceil(maxX - minX)));
-    const int nh = std::max(1, static_cast<int>(std::ceil(maxY - minY)));
+    return {c, s, std::max(1, static_cast<int>(std::ceil(maxX - minX))), std::max(1, static_cast<int>(std::ceil(maxY - minY)))};
+}
+
+void CImageProcessor::RotateArbitrary(float angle)
+{
+    CImage& picture = *image();
+    // An angle too large to be a number of turns (the dialog accepts any run of digits) is no
+    // rotation at all.
+    if (!HasPixels(picture) || angle == 0.0f || !std::isfinite(angle)) return;
+    const int w = picture.width();
+    const int h = picture.height();
+
+    const orvex_geometry::CTurnedCanvas turn = orvex_geometry::TurnedCanvas(w, h, angle);
+    const float c = turn.c;
+    const float s = turn.s;
+    const int hw = w / 2;
+    const int hh = h / 2;
+    const int nw = turn.width;
+    const int nh = turn.height;
 
     CImage rotated;
     if (!rotated.Create(nw, nh, 24)) {

@@ -158,6 +158,52 @@ TEST_F(CliTest, OperationThatCannotCompleteFailsWithoutWriting)
     EXPECT_EQ(Cli({input, out, "GaussianBlur=10,1"}).code, kExitOk);
 }
 
+TEST_F(CliTest, ResultTheOutputFormatCannotHoldIsRefusedBeforeAnyWork)
+{
+    // Long thin inputs, cheap to write and read, that only some formats can hold. The blur is made
+    // to fail: a refusal that comes after the operations would report the blur instead.
+    CImage tall, wide;
+    ASSERT_TRUE(tall.Create(1, 1000001, 24));
+    ASSERT_TRUE(wide.Create(70000, 1, 24));
+    const std::string tallBmp = Out("tall.bmp"), wideBmp = Out("wide.bmp");
+    ASSERT_TRUE(SavePicture(tall, QString::fromStdString(tallBmp)));
+    ASSERT_TRUE(SavePicture(wide, QString::fromStdString(wideBmp)));
+    tall.Destroy();
+    wide.Destroy();
+
+    const struct
+    {
+        std::string input;
+        const char* output;
+        std::vector<std::string> plan;
+        const char* says;
+    } cases[] = {
+        {tallBmp, "tall.png", {"GaussianBlur=10,1"}, "PNG files are limited to 1000000 pixels a side (this picture is 1 x 1000001)"},
+        {tallBmp, "turned.png", {"Rotate90CW", "GaussianBlur=10,1"}, "PNG files are limited to 1000000 pixels a side (this picture is 1000001 x 1)"},
+        {wideBmp, "wide.jpg", {"GaussianBlur=10,1", "Rotate90CCW"}, "JPEG files are limited to 65500 pixels a side (this picture is 1 x 70000)"},
+        {wideBmp, "wide.gif", {"GaussianBlur=10,1"}, "GIF files are limited to 65535 pixels a side (this picture is 70000 x 1)"},
+        {input, "small.unknownext", {"GaussianBlur=10,1"}, "no picture format is known for this file name's extension"},
+    };
+    orvex_testing::FailFftPlanning(true);
+    for (const auto& c : cases) {
+        std::vector<std::string> args = {"--quiet", c.input, Out(c.output)};
+        args.insert(args.end(), c.plan.begin(), c.plan.end());
+        const CliRun r = Cli(args);
+        EXPECT_EQ(r.code, kExitSave) << c.output << ": " << r.err;
+        EXPECT_NE(r.err.find("Can not save " + Out(c.output) + ": " + c.says), std::string::npos) << r.err;
+        EXPECT_FALSE(QFile::exists(QString::fromStdString(Out(c.output))));
+    }
+    orvex_testing::FailFftPlanning(false);
+
+    // The operations' result, not the input, is what must fit.
+    const std::string small = Out("small.jpg");
+    ASSERT_EQ(Cli({"--quiet", wideBmp, small, "CanvasSize=30000,2,w", "Rotate90CW"}).code, kExitOk);
+    CImage back;
+    ASSERT_TRUE(LoadPicture(QString::fromStdString(small), back));
+    EXPECT_EQ(back.width(), 2);
+    EXPECT_EQ(back.height(), 30000);
+}
+
 TEST_F(CliTest, InformationalCommands)
 {
     CliRun r = Cli({"--list"});

@@ -26,6 +26,7 @@ public:
     std::vector<QString> prompts;
     std::deque<Answer> answers;
     std::deque<QString> savePaths;
+    int optionsAsked = 0;
 
     void ShowMessage(const QString& caption, const QString& text, Icon icon) override
     {
@@ -43,6 +44,11 @@ public:
         QString p = savePaths.front();
         savePaths.pop_front();
         return p;
+    }
+    bool AskSaveOptions(const QString&, const CImage&, const CPictureMetadata&, CSaveOptions&) override
+    {
+        ++optionsAsked;
+        return true;
     }
 };
 
@@ -157,6 +163,29 @@ TEST_F(DocumentTest, FailedSaveShowsThePathAndChangesNothing)
     CImage back;
     ASSERT_TRUE(LoadPicture(caps, back));
     EXPECT_TRUE(SamePixels(back, doc.picture()));
+}
+
+TEST_F(DocumentTest, SaveAsRefusesASizeTheFormatCannotHoldBeforeTheOptions)
+{
+    // Asking for quality first and refusing only once the user has answered wastes their time.
+    ASSERT_TRUE(doc.picture().Create(70000, 1, 24));
+    ASSERT_TRUE(doc.CommitChange());
+    const QString jpeg = dir.filePath(QStringLiteral("wide.jpg"));
+    ui.savePaths = {jpeg};
+    EXPECT_FALSE(doc.SaveAs());
+    EXPECT_EQ(ui.optionsAsked, 0);
+    ASSERT_EQ(ui.messages.size(), 1u);
+    EXPECT_EQ(ui.messages[0].caption, QStringLiteral("Save Error"));
+    EXPECT_EQ(ui.messages[0].text.toStdString(),
+              QStringLiteral("Can not save %1\nJPEG files are limited to 65500 pixels a side (this picture is 70000 x 1)")
+                  .arg(jpeg)
+                  .toStdString());
+    EXPECT_FALSE(QFile::exists(jpeg));
+
+    // PNG holds it: the options step comes.
+    ui.savePaths = {dir.filePath(QStringLiteral("wide.png"))};
+    EXPECT_TRUE(doc.SaveAs());
+    EXPECT_EQ(ui.optionsAsked, 1);
 }
 
 TEST(Document, UndecodableFileShowsLoadFailed)

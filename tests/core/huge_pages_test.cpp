@@ -66,8 +66,8 @@ TEST(HugePages, MarksNoMoreThanTheFreeBlocksLeftAfterTheReserveAndLiveMappings)
 // (whole or its tail) returns its marks.
 TEST(HugePages, MappingsShareTheFreeBlocksAndReturnTheirMarks)
 {
-    const CSettingsOverride settings(CHugePageAdvice::FreeBlocksOnly, 64 + 10);
-    const std::size_t before = orvex_memory::MarkedPages();
+    const std::size_t before = orvex_memory::MarkedPages(); // pictures the pool keeps from earlier tests
+    const CSettingsOverride settings(CHugePageAdvice::FreeBlocksOnly, 64 + before + 10);
     void* first = orvex_memory::MapHugeAligned(6 * orvex_memory::kHugePage);
     void* second = orvex_memory::MapHugeAligned(6 * orvex_memory::kHugePage + 1);
     ASSERT_NE(first, nullptr);

@@ -1,5 +1,6 @@
 #include "core/image.h"
 
+#include "core/huge_pages.h"
 #include "core/parallel.h"
 
 #include <cstdlib>
@@ -10,15 +11,13 @@
 #include <mutex>
 #include <utility>
 
-#include <sys/mman.h>
-
 namespace {
 std::atomic<int> g_allocationsBeforeFailure{-1};
 
-// Photos are mapped on their own, aligned to 2 MB and marked for huge pages: a 6000 x 4000 picture
-// then costs 35 page faults instead of 18000 when first written, and every pass over it fewer TLB
-// misses. Smaller pictures come from the ordinary heap.
-constexpr std::size_t kHugePage = std::size_t(2) << 20;
+// Photos are mapped on their own, aligned to 2 MB for huge pages where the kernel can give them
+// without stalling: a 6000 x 4000 picture then costs 35 page faults instead of 18000 when first
+// written, and every pass over it fewer TLB misses. Smaller pictures come from the ordinary heap.
+constexpr std::size_t kHugePage = orvex_memory::kHugePage;
 constexpr std::size_t kMapThreshold = std::size_t(8) << 20;
 
 std::size_t MappedLength(std::size_t bytes)
@@ -44,7 +43,7 @@ public:
             if (entry.length < length || entry.length - length > Slack(length)) continue;
             void* const start = entry.start;
             m_kept -= entry.length;
-            if (entry.length > length) munmap(static_cast<std::uint8_t*>(start) + length, entry.length - length);
+            if (entry.length > length) orvex_memory::TrimTo(start, length);
             for (int j = i + 1; j < m_count; ++j) m_entries[j - 1] = m_entries[j];
             --m_count;
             return start;
@@ -72,7 +71,7 @@ public:
                 m_kept += length;
             }
         }
-        for (int i = 0; i < evictedCount; ++i) munmap(evicted[i].start, evicted[i].length);
+        for (int i = 0; i < evictedCount; ++i) orvex_memory::Unmap(evicted[i].start);
     }
 
     // Gives every kept mapping back to the system (before a mapping is refused for want of memory).
@@ -87,7 +86,7 @@ public:
             m_count = 0;
             m_kept = 0;
         }
-        for (int i = 0; i < count; ++i) munmap(entries[i].start, entries[i].length);
+        for (int i = 0; i < count; ++i) orvex_memory::Unmap(entries[i].start);
     }
 
 private:
@@ -114,19 +113,9 @@ CFreedMappings& FreedMappings()
 
 void* NewMapping(std::size_t length)
 {
-    void* raw = mmap(nullptr, length + kHugePage, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
-    if (raw == MAP_FAILED) {
-        FreedMappings().Release();
-        raw = mmap(nullptr, length + kHugePage, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
-        if (raw == MAP_FAILED) return nullptr;
-    }
-    auto* start = static_cast<std::uint8_t*>(raw);
-    auto* aligned = reinterpret_cast<std::uint8_t*>((reinterpret_cast<std::uintptr_t>(start) + kHugePage - 1) & ~(kHugePage - 1));
-    const std::size_t head = static_cast<std::size_t>(aligned - start);
-    if (head) munmap(start, head);
-    if (kHugePage - head) munmap(aligned + length, kHugePage - head);
-    madvise(aligned, length, MADV_HUGEPAGE);
-    return aligned; // anonymous mappings arrive zero-filled
+    if (void* mapping = orvex_memory::MapHugeAligned(length)) return mapping; // arrives zero-filled
+    FreedMappings().Release();
+    return orvex_memory::MapHugeAligned(length);
 }
 
 void* MapPixels(std::size_t bytes, bool zeroed)

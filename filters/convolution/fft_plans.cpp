@@ -1,5 +1,7 @@
 #include "filters/convolution/fft_plans.h"
 
+#include "core/huge_pages.h"
+
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
@@ -13,7 +15,6 @@
 #include <thread>
 #include <utility>
 
-#include <sys/mman.h>
 #include <unistd.h>
 
 namespace orvex_fft {
@@ -36,20 +37,13 @@ constexpr std::size_t kMaxSizes = 16;
 // A plane buffer kept after a convolution is given back after this long without one.
 constexpr auto kSpareLife = std::chrono::seconds(2);
 
-// Huge pages would spare the passes some TLB misses, but the kernel finds them by compacting memory
-// at the first touch, which made a first blur take twice as long as the next: plain pages, and the
-// planes kept for the next blur instead.
+// Planes are walked down their columns: with small pages nearly every row is a TLB miss, so large
+// buffers are mapped for huge pages (as far as the kernel gives them without compacting memory at
+// the first touch, which once made a first blur take twice as long as the next), and the planes
+// are kept for the next blur.
 void* RawAllocate(std::size_t bytes)
 {
-    // Planes are walked down their columns: with small pages nearly every row is a TLB miss, so
-    // large buffers ask for huge pages.
-    constexpr std::size_t kHugePage = std::size_t(2) << 20;
-    if (bytes >= 4 * kHugePage) {
-        const std::size_t rounded = (bytes + kHugePage - 1) / kHugePage * kHugePage;
-        void* buffer = std::aligned_alloc(kHugePage, rounded);
-        if (buffer) madvise(buffer, rounded, MADV_HUGEPAGE);
-        return buffer;
-    }
+    if (bytes >= 4 * orvex_memory::kHugePage) return orvex_memory::MapHugeAligned(bytes);
     const std::size_t rounded = (bytes + kAlignment - 1) / kAlignment * kAlignment;
     return std::aligned_alloc(kAlignment, rounded == 0 ? kAlignment : rounded);
 }
@@ -94,8 +88,8 @@ std::unique_ptr<CPlanSet> MakePlans(int width, int height, unsigned flags)
         ok = set->rowForward && set->rowInverse && set->columnForward && set->columnInverse &&
              set->halfBlockForward;
     }
-    std::free(row);
-    std::free(column);
+    FreeBuffer(row);
+    FreeBuffer(column);
     if (!ok) {
         PlainDestroy(*set);
         return nullptr;
@@ -154,7 +148,7 @@ struct CSpare
         std::swap(bytes, other.bytes);
         return *this;
     }
-    ~CSpare() { std::free(buffer); }
+    ~CSpare() { FreeBuffer(buffer); }
 };
 
 class CPlanCache
@@ -453,6 +447,7 @@ void* AllocateBuffer(std::size_t bytes)
 
 void FreeBuffer(void* buffer)
 {
+    if (!buffer || orvex_memory::Unmap(buffer)) return;
     std::free(buffer);
 }
 

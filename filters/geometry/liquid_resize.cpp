@@ -1,5 +1,6 @@
 #include "core/image_processor.h"
 
+#include "core/huge_pages.h"
 #include "core/parallel.h"
 
 #include <algorithm>
@@ -10,8 +11,6 @@
 #include <memory>
 #include <new>
 #include <vector>
-
-#include <sys/mman.h>
 
 // Seam carving and seam insertion. Shrinking removes vertical seams, then horizontal ones, from a
 // working copy of the picture; enlarging then duplicates vertical seams, then horizontal ones. The
@@ -33,9 +32,9 @@ namespace {
 
 constexpr int kCheckpoint = 32;
 
-// Picture-sized scratch memory. Large blocks are mapped on their own, aligned to 2 MB and marked
-// for huge pages: every seam streams the whole energy map, and with small pages a photo spends a
-// good part of its time in page faults and TLB misses.
+// Picture-sized scratch memory. Large blocks are mapped for huge pages: every seam streams the whole
+// energy map, and with small pages a photo spends a good part of its time in page faults and TLB
+// misses.
 class ScratchBlock
 {
 public:
@@ -51,37 +50,26 @@ public:
             m_data = std::malloc(std::max<std::size_t>(bytes, 1));
             return m_data != nullptr;
         }
-        const std::size_t length = (bytes + kHugePage - 1) / kHugePage * kHugePage;
-        void* raw = mmap(nullptr, length + kHugePage, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
-        if (raw == MAP_FAILED) return false;
-        auto* first = static_cast<std::uint8_t*>(raw);
-        auto* aligned = reinterpret_cast<std::uint8_t*>((reinterpret_cast<std::uintptr_t>(first) + kHugePage - 1) &
-                                                        ~std::uintptr_t(kHugePage - 1));
-        const std::size_t head = std::size_t(aligned - first);
-        if (head) munmap(first, head);
-        if (kHugePage - head) munmap(aligned + length, kHugePage - head);
-        madvise(aligned, length, MADV_HUGEPAGE);
-        m_data = aligned;
-        m_mapped = length;
-        return true;
+        m_data = orvex_memory::MapHugeAligned(bytes);
+        m_mapped = m_data != nullptr;
+        return m_mapped;
     }
 
     template <class T> T* As() const { return static_cast<T*>(m_data); }
 
 private:
-    static constexpr std::size_t kHugePage = std::size_t(2) << 20;
     static constexpr std::size_t kMapThreshold = std::size_t(8) << 20;
 
     void Release()
     {
-        if (m_mapped) munmap(m_data, m_mapped);
+        if (m_mapped) orvex_memory::Unmap(m_data);
         else std::free(m_data);
         m_data = nullptr;
-        m_mapped = 0;
+        m_mapped = false;
     }
 
     void* m_data = nullptr;
-    std::size_t m_mapped = 0;
+    bool m_mapped = false;
 };
 
 // Seams removed or inserted before the pixel rows are settled; moving pixels after every seam

@@ -9,8 +9,8 @@
 namespace orvex_rank_diffusion {
 
 // Work memory of the rank and diffusion filters: 64-byte aligned, uninitialised, large blocks
-// mapped on huge pages. Empty (null) when the memory cannot be had; the filters then leave the
-// picture alone and report failure.
+// mapped for huge pages as far as the kernel has them free (core/huge_pages.h). Empty (null) when
+// the memory cannot be had; the filters then leave the picture alone and report failure.
 class CWorkBuffer
 {
 public:

@@ -1,3 +1,4 @@
+#include "core/huge_pages.h"
 #include "core/image_processor.h"
 #include "core/operation_table.h"
 #include "filters/rank_diffusion/rank_diffusion.h"
@@ -5,21 +6,13 @@
 #include <atomic>
 #include <new>
 
-#include <sys/mman.h>
-
 namespace {
 
 std::atomic<int> g_allocationsBeforeFailure{-1};
 
-// Diffusion buffers of a photo weigh over half a gigabyte each: mapped on their own and marked for
-// huge pages, they cost a few hundred page faults instead of a quarter of a million.
-constexpr std::size_t kHugePage = std::size_t(2) << 20;
+// Diffusion buffers of a photo weigh over half a gigabyte each: mapped for huge pages, they cost a
+// few hundred page faults instead of a quarter of a million where the kernel has huge pages free.
 constexpr std::size_t kMapThreshold = std::size_t(8) << 20;
-
-std::size_t MappedLength(std::size_t bytes)
-{
-    return (bytes + kHugePage - 1) / kHugePage * kHugePage;
-}
 
 bool AllowedByTests()
 {
@@ -42,11 +35,7 @@ orvex_rank_diffusion::CWorkBuffer::CWorkBuffer(std::size_t bytes)
 {
     if (bytes == 0 || !AllowedByTests()) return;
     if (bytes >= kMapThreshold) {
-        const std::size_t length = MappedLength(bytes);
-        void* raw = mmap(nullptr, length, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
-        if (raw == MAP_FAILED) return;
-        madvise(raw, length, MADV_HUGEPAGE);
-        m_data = raw;
+        m_data = orvex_memory::MapHugeAligned(bytes);
     } else {
         m_data = ::operator new(bytes, std::align_val_t{64}, std::nothrow);
     }
@@ -56,7 +45,7 @@ orvex_rank_diffusion::CWorkBuffer::CWorkBuffer(std::size_t bytes)
 orvex_rank_diffusion::CWorkBuffer::~CWorkBuffer()
 {
     if (!m_data) return;
-    if (m_bytes >= kMapThreshold) munmap(m_data, MappedLength(m_bytes));
+    if (m_bytes >= kMapThreshold) orvex_memory::Unmap(m_data);
     else ::operator delete(m_data, std::align_val_t{64});
 }
 

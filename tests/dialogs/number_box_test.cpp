@@ -34,10 +34,12 @@ private:
 
 const QLocale kLocales[] = {QLocale::c(), QLocale(QLocale::German, QLocale::Germany)};
 
+// Replaces the box's text key by key, as a user does.
 void Type(QLineEdit* box, const QString& text)
 {
     box->setFocus();
     box->selectAll();
+    QTest::keyClick(box, Qt::Key_Backspace);
     QTest::keyClicks(box, text);
 }
 
@@ -132,7 +134,7 @@ TEST(NumberBoxes, SizesTakeALeadingMinusTypedFirstAndRefuseWhatIsNoSize)
             CImageSizeDlg size(640, 480);
             Type(size.widthBox(), QStringLiteral("32a"));
             EXPECT_EQ(size.widthBox()->text(), "32a") << where;
-            EXPECT_EQ(size.heightBox()->text(), "480") << "nothing read, nothing followed";
+            EXPECT_EQ(size.heightBox()->text(), "24") << "the height follows the last width that could be read";
             EXPECT_FALSE(OkOf(size)->isEnabled()) << where;
             EXPECT_FALSE(ShownReason(size, size.widthBox()).isEmpty()) << where;
             Type(size.widthBox(), QStringLiteral("320"));
@@ -177,7 +179,7 @@ TEST(ReadNumber, SignsSeparatorsAndLimits)
         const CNumberReading reading = ReadNumber(QString::fromUtf8(text), any, german);
         ASSERT_TRUE(reading.value.has_value()) << text;
         EXPECT_EQ(*reading.value, value) << text;
-        EXPECT_FALSE(std::signbit(*reading.value)) << "no negative zero for " << text;
+        EXPECT_EQ(std::signbit(*reading.value), value < 0) << "no negative zero for " << text;
         EXPECT_TRUE(reading.reason.isEmpty());
     }
     // A thousands mark is not skipped: "1.000" in German is a decimal one, never silently 1000.

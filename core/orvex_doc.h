@@ -46,7 +46,9 @@ class COrvexDoc
 {
 public:
     static inline const QString kAppTitle = QStringLiteral("Orvex");
-    static inline const QString kFileFilter = QStringLiteral("Supported Files (*.jpg; *.bmp; *.gif; *.png)");
+    // Every name the picture formats go by; files open by their content whatever they are called.
+    static inline const QString kFileFilter = QStringLiteral(
+        "Supported Files (*.jpg; *.jpeg; *.jpe; *.jfif; *.bmp; *.dib; *.gif; *.png; *.tif; *.tiff; *.webp)");
     static inline const QString kTiffFilter = QStringLiteral("TIFF (*.tif *.tiff)");
     static inline const QString kWebpFilter = QStringLiteral("WebP (*.webp)");
     static inline const QString kAllFilesFilter = QStringLiteral("All Files (*.*)");

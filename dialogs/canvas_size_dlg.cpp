@@ -1,6 +1,8 @@
 #include "dialogs/canvas_size_dlg.h"
 
+#include "core/operation_table.h"
 #include "dialogs/image_size_dlg.h"
+#include "dialogs/number_box.h"
 
 #include <QApplication>
 #include <QCheckBox>
@@ -19,6 +21,7 @@
 
 #include <algorithm>
 #include <climits>
+#include <cmath>
 
 namespace {
 
@@ -29,6 +32,18 @@ QString ArrowName(int dc, int dr)
                                             {"arrow_w", "", "arrow_e"},
                                             {"arrow_sw", "arrow_s", "arrow_se"}};
     return QString::fromLatin1(names[dr + 1][dc + 1]);
+}
+
+// The largest side the canvas operation takes.
+int MaxSide()
+{
+    const COperation* canvas = FindOperation("CanvasSize");
+    return canvas ? static_cast<int>(canvas->params.front().max) : INT_MAX;
+}
+
+QString BelowMinimumText(int bound)
+{
+    return QString::asprintf("An integer greater than %d is required.", bound);
 }
 
 } // namespace
@@ -83,6 +98,8 @@ CCanvasSizeDlg::CCanvasSizeDlg(int width, int height, QWidget* parent)
     layout->addWidget(m_newGroup);
 
     auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
+    m_numbers = new CNumberBoxes(this, buttons->button(QDialogButtonBox::Ok));
+    layout->addWidget(m_numbers->reasonLine());
     layout->addWidget(buttons);
     connect(buttons, &QDialogButtonBox::accepted, this, &CCanvasSizeDlg::accept);
     connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
@@ -92,27 +109,24 @@ CCanvasSizeDlg::CCanvasSizeDlg(int width, int height, QWidget* parent)
     m_widthBox->selectAll();
     m_widthBox->setFocus();
 
-    connect(m_widthBox, &QLineEdit::textChanged, this, [this] { OnBoxChanged(true); });
-    connect(m_heightBox, &QLineEdit::textChanged, this, [this] { OnBoxChanged(false); });
+    m_numbers->Add(m_widthBox, Rule(true), [this](double typed) { OnBoxChanged(true, static_cast<int>(typed)); });
+    m_numbers->Add(m_heightBox, Rule(false), [this](double typed) { OnBoxChanged(false, static_cast<int>(typed)); });
     connect(m_relative, &QCheckBox::clicked, this, &CCanvasSizeDlg::OnRelativeClicked);
     m_widthBox->installEventFilter(this);
     m_heightBox->installEventFilter(this);
 }
 
-void CCanvasSizeDlg::OnBoxChanged(bool horizontal)
+CNumberRule CCanvasSizeDlg::Rule(bool horizontal) const
 {
-    QLineEdit* box = horizontal ? m_widthBox : m_heightBox;
-    const QString text = box->text().isEmpty() ? QStringLiteral("0") : box->text();
-    const int value = LeadingInteger(text);
-    const QString shown = QString::asprintf("%d", value);
-    if (shown != box->text()) {
-        // Comes back here with the rewritten text.
-        box->setText(shown);
-        return;
-    }
+    // Relative: the change of the side, which may take it down to 1 pixel.
+    const int base = m_relative->isChecked() ? (horizontal ? m_currentW : m_currentH) : 0;
+    return CNumberRule::Whole(1.0 - base, static_cast<double>(MaxSide()) - base).BelowMinimumSays(BelowMinimumText(-base));
+}
+
+void CCanvasSizeDlg::OnBoxChanged(bool horizontal, int typed)
+{
     const long long base = m_relative->isChecked() ? (horizontal ? m_currentW : m_currentH) : 0;
-    const int edited = static_cast<int>(std::clamp<long long>(value + base, INT_MIN, INT_MAX));
-    (horizontal ? m_editedWidth : m_editedHeight) = edited;
+    (horizontal ? m_editedWidth : m_editedHeight) = static_cast<int>(typed + base);
     Refresh();
 }
 
@@ -122,6 +136,8 @@ void CCanvasSizeDlg::OnRelativeClicked(bool checked)
     const long long h = checked ? static_cast<long long>(m_editedHeight) - m_currentH : m_editedHeight;
     const int keepW = m_editedWidth;
     const int keepH = m_editedHeight;
+    m_numbers->SetRule(m_widthBox, Rule(true));
+    m_numbers->SetRule(m_heightBox, Rule(false));
     m_widthBox->setText(QString::asprintf("%lld", w));
     m_heightBox->setText(QString::asprintf("%lld", h));
     // The edited size is what it was; only the way it is shown changed.
@@ -132,17 +148,22 @@ void CCanvasSizeDlg::OnRelativeClicked(bool checked)
 
 void CCanvasSizeDlg::Correct(bool horizontal)
 {
-    const int edited = horizontal ? m_editedWidth : m_editedHeight;
-    if (edited >= 1 || m_correcting) return;
+    if (m_correcting) return;
+    QLineEdit* box = horizontal ? m_widthBox : m_heightBox;
+    // Only a readable number below the smallest size is put right; anything else stays as typed,
+    // framed, with its reason, for the user to mend.
+    const CNumberRule rule = Rule(horizontal);
+    const CNumberReading typed = ReadNumber(box->text(), CNumberRule::Whole(-HUGE_VAL, HUGE_VAL), box->locale());
+    if (!typed.value || *typed.value >= rule.minimum) return;
     m_correcting = true;
     const int current = horizontal ? m_currentW : m_currentH;
     const bool relative = m_relative->isChecked();
-    QMessageBox box(QMessageBox::Warning, QApplication::applicationDisplayName(),
-                    QString::asprintf("An integer greater than %d is required.\nClosest value inserted.",
-                                      relative ? -current : 0),
-                    QMessageBox::Ok, this);
-    box.exec();
-    (horizontal ? m_widthBox : m_heightBox)->setText(QString::asprintf("%d", relative ? 1 - current : 1));
+    QMessageBox message(QMessageBox::Warning, QApplication::applicationDisplayName(),
+                        QString::asprintf("An integer greater than %d is required.\nClosest value inserted.",
+                                          relative ? -current : 0),
+                        QMessageBox::Ok, this);
+    message.exec();
+    box->setText(QString::asprintf("%d", relative ? 1 - current : 1));
     m_correcting = false;
     Refresh();
 }
@@ -190,9 +211,10 @@ void CCanvasSizeDlg::Refresh()
 void CCanvasSizeDlg::accept()
 {
     // Enter in a box closes the dialog without the box losing the focus: correct here too, so that
-    // no size below 1 leaves the dialog.
+    // no size below 1 leaves the dialog. A box that still holds no size keeps the dialog open.
     Correct(true);
     Correct(false);
+    if (!m_numbers->allValid()) return;
     m_width = m_editedWidth;
     m_height = m_editedHeight;
     QDialog::accept();

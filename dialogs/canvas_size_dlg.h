@@ -5,6 +5,8 @@
 
 #include <array>
 
+struct CNumberRule;
+class CNumberBoxes;
 class QCheckBox;
 class QGroupBox;
 class QLineEdit;
@@ -41,16 +43,20 @@ public:
     QToolButton* anchorButton(int index) const { return m_buttons[static_cast<std::size_t>(index)]; }
     // The icon resource a button shows ("" for none): "anchor" or "arrow_n", "arrow_se", ...
     QString iconName(int index) const { return m_iconNames[static_cast<std::size_t>(index)]; }
+    CNumberBoxes& numberBoxes() const { return *m_numbers; }
 
+    // Refuses, leaving the dialog open, while a box holds no size.
     void accept() override;
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
-    void OnBoxChanged(bool horizontal);
+    // What a box takes: a side of 1 up to the operation's largest, or the change to such a side.
+    CNumberRule Rule(bool horizontal) const;
+    void OnBoxChanged(bool horizontal, int typed);
     void OnRelativeClicked(bool checked);
-    // Below 1: the message, and the closest allowed value into the box.
+    // A number typed below 1 (as a side): the message, and the closest allowed value into the box.
     void Correct(bool horizontal);
     void Refresh();
 
@@ -63,6 +69,7 @@ private:
     char m_anchor = 'C';
     bool m_correcting = false;
 
+    CNumberBoxes* m_numbers = nullptr;
     QGroupBox* m_currentGroup = nullptr;
     QGroupBox* m_newGroup = nullptr;
     QLineEdit* m_currentWidth = nullptr;

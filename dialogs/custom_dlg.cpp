@@ -1,5 +1,8 @@
 #include "dialogs/custom_dlg.h"
 
+#include "core/operation_table.h"
+#include "dialogs/number_box.h"
+
 #include <QApplication>
 #include <QCheckBox>
 #include <QFile>
@@ -12,34 +15,12 @@
 #include <QPushButton>
 #include <QTimer>
 
-#include <algorithm>
-#include <climits>
 #include <filesystem>
 #include <string>
 
 namespace {
 
 const QString kFileFilter = QStringLiteral("Custom Filters (*.OCF)");
-
-bool Allowed(QChar c)
-{
-    return c == QLatin1Char('-') || (c >= QLatin1Char('0') && c <= QLatin1Char('9'));
-}
-
-// As the C library's atoi reads a text that holds only '-' and digits: an optional minus, then
-// digits up to the first other character ("5-3" is 5, "" and "-" are 0). Values beyond the range
-// of int saturate instead of being undefined.
-int LeadingInteger(const QString& text)
-{
-    qsizetype i = 0;
-    const bool negative = i < text.size() && text[i] == QLatin1Char('-');
-    if (negative) ++i;
-    long long magnitude = 0;
-    for (; i < text.size() && text[i].isDigit(); ++i)
-        magnitude = std::min(magnitude * 10 + text[i].digitValue(), static_cast<long long>(INT_MAX) + 1);
-    const long long value = negative ? -magnitude : magnitude;
-    return static_cast<int>(std::clamp(value, static_cast<long long>(INT_MIN), static_cast<long long>(INT_MAX)));
-}
 
 QString BoxText(int value)
 {
@@ -70,7 +51,9 @@ CCustomDlg::CCustomDlg(QWidget* parent) : CParamDialog(QStringLiteral("Custom"),
         box->setAlignment(Qt::AlignRight);
         box->setFixedWidth(56);
         m_boxes[i] = box;
-        connect(box, &QLineEdit::textChanged, this, [this, i] { OnTextChanged(static_cast<int>(i)); });
+        // A zero shows as an empty box, so an empty box is a zero.
+        numberBoxes().Add(box, CNumberRule::ForParam(operation()->params[i]).EmptyMeans(0),
+                          [this, i](double typed) { OnValueTyped(static_cast<int>(i), typed); });
     }
 
     auto* weights = new QGridLayout;
@@ -124,26 +107,10 @@ orvex_convolution::CCustomFilterSettings CCustomDlg::settings() const
     return settings;
 }
 
-void CCustomDlg::OnTextChanged(int index)
+void CCustomDlg::OnValueTyped(int index, double typed)
 {
-    QLineEdit* box = m_boxes.at(static_cast<std::size_t>(index));
-    const QString text = box->text();
-    QString cleaned;
-    int cursor = box->cursorPosition();
-    for (qsizetype i = 0; i < text.size(); ++i) {
-        if (Allowed(text[i])) cleaned += text[i];
-        else if (i < box->cursorPosition()) --cursor;
-    }
-    if (cleaned != text) {
-        // Putting the cleaned text back reports a change of its own, which stores the value.
-        box->setText(cleaned);
-        box->setCursorPosition(cursor);
-        return;
-    }
-    int parsed = LeadingInteger(cleaned);
     // A divisor of 0 is taken as 1.
-    if (index == kScale && parsed == 0) parsed = 1;
-    SetValue(index, parsed);
+    SetValue(index, index == kScale && typed == 0 ? 1 : typed);
 }
 
 void CCustomDlg::RefreshPreview()

@@ -45,7 +45,7 @@ protected:
     void showEvent(QShowEvent* event) override;
 
 private:
-    void OnTextChanged(int index);
+    void OnValueTyped(int index, double typed);
     void RefreshPreview();
     void OnLoad();
     void OnSave();

@@ -1,5 +1,8 @@
 #include "dialogs/image_size_dlg.h"
 
+#include "core/operation_table.h"
+#include "dialogs/number_box.h"
+
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
@@ -27,19 +30,6 @@ QString SizeText(long long width, long long height, bool negativeIsUnknown)
     }
     const bool whole = bytes == std::floor(bytes);
     return QString::asprintf(whole ? "%.0f%s" : "%.2f%s", bytes, units[unit]);
-}
-
-int LeadingInteger(const QString& text)
-{
-    const QString t = text.trimmed();
-    qsizetype i = 0;
-    bool negative = false;
-    if (i < t.size() && (t[i] == QLatin1Char('-') || t[i] == QLatin1Char('+'))) negative = t[i++] == QLatin1Char('-');
-    long long magnitude = 0;
-    for (; i < t.size() && t[i] >= QLatin1Char('0') && t[i] <= QLatin1Char('9'); ++i)
-        magnitude = std::min(magnitude * 10 + t[i].digitValue(), static_cast<long long>(INT_MAX) + 1);
-    const long long value = negative ? -magnitude : magnitude;
-    return static_cast<int>(std::clamp(value, static_cast<long long>(INT_MIN), static_cast<long long>(INT_MAX)));
 }
 
 namespace {
@@ -86,6 +76,8 @@ CImageSizeDlg::CImageSizeDlg(int width, int height, QWidget* parent)
     methodRow->addWidget(m_methods, 1);
     layout->addLayout(methodRow);
     auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
+    m_numbers = new CNumberBoxes(this, buttons->button(QDialogButtonBox::Ok));
+    layout->addWidget(m_numbers->reasonLine());
     layout->addWidget(buttons);
     connect(buttons, &QDialogButtonBox::accepted, this, &CImageSizeDlg::accept);
     connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
@@ -102,17 +94,11 @@ CImageSizeDlg::CImageSizeDlg(int width, int height, QWidget* parent)
     m_widthBox->selectAll();
     m_widthBox->setFocus();
 
-    connect(m_widthBox, &QLineEdit::textChanged, this, &CImageSizeDlg::OnWidthChanged);
-    connect(m_heightBox, &QLineEdit::textChanged, this, &CImageSizeDlg::OnHeightChanged);
+    const COperation* resize = FindOperation("ResizeImage");
+    const CNumberRule side = CNumberRule::Whole(1, resize ? resize->params.front().max : INT_MAX);
+    m_numbers->Add(m_widthBox, side, [this](double typed) { OnWidthChanged(static_cast<int>(typed)); });
+    m_numbers->Add(m_heightBox, side, [this](double typed) { OnHeightChanged(static_cast<int>(typed)); });
     connect(m_constrain, &QCheckBox::clicked, this, &CImageSizeDlg::OnConstrainClicked);
-}
-
-int CImageSizeDlg::ReadBox(QLineEdit* box)
-{
-    const QString text = box->text().isEmpty() ? QStringLiteral("0") : box->text();
-    const int value = LeadingInteger(text);
-    ShowBox(box, value);
-    return value;
 }
 
 void CImageSizeDlg::ShowBox(QLineEdit* box, int value)
@@ -121,11 +107,11 @@ void CImageSizeDlg::ShowBox(QLineEdit* box, int value)
     if (shown != box->text()) box->setText(shown);
 }
 
-void CImageSizeDlg::OnWidthChanged()
+void CImageSizeDlg::OnWidthChanged(int typed)
 {
     if (m_busy) return;
     m_busy = true;
-    m_editedWidth = ReadBox(m_widthBox);
+    m_editedWidth = typed;
     if (m_constrain->isChecked()) {
         m_editedHeight = TruncateToInt(m_editedWidth / m_ratio);
         ShowBox(m_heightBox, m_editedHeight);
@@ -134,11 +120,11 @@ void CImageSizeDlg::OnWidthChanged()
     RefreshSizeText();
 }
 
-void CImageSizeDlg::OnHeightChanged()
+void CImageSizeDlg::OnHeightChanged(int typed)
 {
     if (m_busy) return;
     m_busy = true;
-    m_editedHeight = ReadBox(m_heightBox);
+    m_editedHeight = typed;
     if (m_constrain->isChecked()) {
         m_editedWidth = TruncateToInt(m_editedHeight * m_ratio);
         ShowBox(m_widthBox, m_editedWidth);
@@ -172,11 +158,12 @@ void CImageSizeDlg::RefreshSizeText()
 
 void CImageSizeDlg::accept()
 {
-    if (m_editedWidth <= 0) {
+    // OK is disabled while a box holds no size; this catches Enter and calls from code.
+    if (!m_numbers->isValid(m_widthBox)) {
         Warn(this, QStringLiteral("Incompatible width value"));
         return;
     }
-    if (m_editedHeight <= 0) {
+    if (!m_numbers->isValid(m_heightBox)) {
         Warn(this, QStringLiteral("Incompatible height value"));
         return;
     }

@@ -3,6 +3,7 @@
 #include <QDialog>
 #include <QString>
 
+class CNumberBoxes;
 class QCheckBox;
 class QComboBox;
 class QGroupBox;
@@ -12,11 +13,6 @@ class QLineEdit;
 // decimals unless the number is whole; "--" when width x height exceeds 715827882 or, with
 // `negativeIsUnknown`, when either side is negative.
 QString SizeText(long long width, long long height, bool negativeIsUnknown = false);
-
-// A size box's text read as the C library's text-to-integer conversion reads it, after trimming:
-// an optional sign, then digits up to the first other character; 0 when there are none. Values
-// beyond the range of int saturate.
-int LeadingInteger(const QString& text);
 
 // "Image Size": new width and height, proportions optionally kept, and the resampling method.
 class CImageSizeDlg : public QDialog
@@ -37,16 +33,17 @@ public:
     QCheckBox* constrainBox() const { return m_constrain; }
     QComboBox* methodList() const { return m_methods; }
     QGroupBox* dimensionsGroup() const { return m_group; }
+    CNumberBoxes& numberBoxes() const { return *m_numbers; }
 
+    // Refuses with a message, leaving the dialog open, while a box holds no size.
     void accept() override;
 
 private:
-    void OnWidthChanged();
-    void OnHeightChanged();
+    void OnWidthChanged(int typed);
+    void OnHeightChanged(int typed);
     void OnConstrainClicked(bool checked);
     void RefreshSizeText();
-    // Reads a box as the number it shows, rewriting it when its text is not that number.
-    int ReadBox(QLineEdit* box);
+    // Writes the size the dialog worked out into the other box (never into the box being typed in).
     void ShowBox(QLineEdit* box, int value);
 
     const int m_givenWidth;
@@ -61,6 +58,7 @@ private:
     QString m_initialText;
     bool m_initialised = false;
 
+    CNumberBoxes* m_numbers = nullptr;
     QGroupBox* m_group = nullptr;
     QLineEdit* m_widthBox = nullptr;
     QLineEdit* m_heightBox = nullptr;

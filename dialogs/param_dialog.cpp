@@ -1,6 +1,7 @@
 #include "dialogs/param_dialog.h"
 
 #include "core/operation_table.h"
+#include "dialogs/number_box.h"
 
 #include <algorithm>
 
@@ -139,6 +140,16 @@ void CParamDialog::AddPreviewBox(bool checked)
     m_previewBox->setChecked(checked);
     m_extra->addWidget(m_previewBox);
     connect(m_previewBox, &QCheckBox::clicked, this, &CParamDialog::OnPreviewToggled);
+}
+
+CNumberBoxes& CParamDialog::numberBoxes()
+{
+    if (!m_numberBoxes) {
+        m_numberBoxes = new CNumberBoxes(this, okButton());
+        auto* column = static_cast<QVBoxLayout*>(layout());
+        column->insertWidget(column->indexOf(m_buttons), m_numberBoxes->reasonLine());
+    }
+    return *m_numberBoxes;
 }
 
 QSlider* CParamDialog::slider(int index) const

@@ -14,6 +14,7 @@
 
 struct COperation;
 
+class CNumberBoxes;
 class QCheckBox;
 class QDialogButtonBox;
 class QGridLayout;
@@ -126,6 +127,9 @@ public:
     QCheckBox* previewBox() const { return m_previewBox; }
     // Where a dialog adds controls of its own, between the sliders and the buttons.
     QVBoxLayout* extraArea() const { return m_extra; }
+    // The dialog's typeable numeric boxes, made on first use: their reason line sits above the
+    // buttons and OK waits for every box to hold a value.
+    CNumberBoxes& numberBoxes();
 
     // Connects the dialog to the document's engine: from now on changes request previews that
     // `render` draws into the work image. The renderer lives until the dialog closes.
@@ -176,5 +180,6 @@ private:
     QVBoxLayout* m_extra = nullptr;
     QCheckBox* m_previewBox = nullptr;
     QDialogButtonBox* m_buttons = nullptr;
+    CNumberBoxes* m_numberBoxes = nullptr;
     std::unique_ptr<CPreviewRenderer> m_renderer;
 };

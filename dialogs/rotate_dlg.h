@@ -4,11 +4,12 @@
 
 #include <optional>
 
+class CNumberBoxes;
 class QLineEdit;
 class QRadioButton;
 
-// "Rotate Canvas": an angle typed with digits, '-' and a comma as the decimal separator, clockwise
-// or counter-clockwise.
+// "Rotate Canvas": an angle in degrees, typed with the full stop or the locale's decimal separator
+// (ReadNumber), clockwise or counter-clockwise. OK waits for an angle the rotation takes.
 class CRotateDlg : public QDialog
 {
     Q_OBJECT
@@ -25,11 +26,13 @@ public:
     // Runs the dialog modally: the angle after OK, nothing after Cancel.
     static std::optional<float> Ask(QWidget* parent);
 
+    CNumberBoxes& numberBoxes() const { return *m_numbers; }
+
+    // Refuses, leaving the dialog open, while the box holds no angle.
     void accept() override;
 
 private:
-    void OnTextChanged(const QString& text);
-
+    CNumberBoxes* m_numbers = nullptr;
     QLineEdit* m_edit = nullptr;
     QRadioButton* m_clockwise = nullptr;
     QRadioButton* m_counterClockwise = nullptr;

@@ -9,15 +9,16 @@ QHash<int, const char*> BuildHelp()
     return {
         // File
         {57600, "Creates an empty document. Orvex edits existing pictures only, so this command is not available."},
-        {57601, "Opens one or more JPEG, BMP, GIF or PNG pictures, each in its own window. The dialog starts in the "
+        {57601, "Opens one or more JPEG, BMP, GIF, PNG, TIFF or WebP pictures (.jpg, .jpeg, .jpe, .jfif, .bmp, .dib, "
+                ".gif, .png, .tif, .tiff, .webp), each in its own window. The dialog starts in the "
                 "folder of the last file opened through it. Pictures can also be dropped on the main window or named "
                 "on the command line."},
         {57602, "Closes every window of the active document. With unsaved changes (a <b>*</b> in the caption) it asks "
                 "first whether to save them."},
         {57603, "Saves the picture under its own name, in the format of its extension. A file that cannot be written "
                 "is saved through Save As instead."},
-        {57604, "Saves the picture under a new name; the extension typed (.jpg, .bmp, .gif or .png) chooses the "
-                "format."},
+        {57604, "Saves the picture under a new name; the extension typed (.jpg, .jpeg, .jpe, .jfif, .bmp, .dib, .gif, "
+                ".png, .tif, .tiff or .webp) chooses the format."},
         {57607, "Prints the picture. The Picture tab of the dialog's options chooses its size: <b>Fit to page</b> "
                 "prints it as large as the paper allows, centred, its shape kept and the page turned to match; "
                 "<b>As shown in the window</b> prints it at the window's zoom, where at 100 % one picture pixel is "

@@ -179,6 +179,8 @@ bool Worker(COrvexView& view, const QString& label, const CEngineCall& call)
     bool restored = true;
     if (!committed && !engine.Failed())
         restored = host.pictureHasSnapshot ? RestoreFromHistory(doc) : doc.picture().CopyFrom(unrecorded);
+    // What the run left on screen is then in no snapshot; Undo and Redo must stay able to leave it.
+    if (!restored) host.pictureHasSnapshot = false;
     host.FreezeViews(false);
 
     if (committed) {
@@ -203,6 +205,18 @@ void Redo(COrvexView& view)
     if (view.document().Redo()) view.host().pictureHasSnapshot = true;
     else ShowMessage(kOutOfMemory);
     view.host().UpdateAllViews();
+}
+
+bool CanUndo(const COrvexView& view)
+{
+    const CImageHistory& history = view.document().history();
+    return history.CanUndo() || (history.currentIndex() >= 0 && !view.host().pictureHasSnapshot);
+}
+
+bool CanRedo(const COrvexView& view)
+{
+    const CImageHistory& history = view.document().history();
+    return history.CanRedo() || (history.currentIndex() >= 0 && !view.host().pictureHasSnapshot);
 }
 
 } // namespace sequence

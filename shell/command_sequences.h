@@ -56,5 +56,9 @@ bool Worker(COrvexView& view, const QString& label, const CEngineCall& call);
 // Undo and Redo: copy a snapshot back, refresh; the modified mark stays as it is.
 void Undo(COrvexView& view);
 void Redo(COrvexView& view);
+// Whether Undo (Redo) would change the picture: there is an older (newer) state, or the picture
+// shows a change that has no snapshot, which either brings back the last recorded state.
+bool CanUndo(const COrvexView& view);
+bool CanRedo(const COrvexView& view);
 
 } // namespace sequence

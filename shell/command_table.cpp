@@ -51,6 +51,8 @@ public:
         return *this;
     }
     Row& Prompt(const char* prompt) { m_c.prompt = QString::fromUtf8(prompt); return *this; }
+    Row& Tooltip(const char* tip) { m_c.tooltip = QString::fromUtf8(tip); return *this; }
+    Row& EnabledWhen(std::function<bool(const COrvexView&)> when) { m_c.enabledWhen = std::move(when); return *this; }
     Row& NoDocumentMenu() { m_c.noDocumentMenu = true; return *this; }
     Row& Checkable() { m_c.checkable = true; return *this; }
     // Handled by the frame or the application (the toolkit's commands).
@@ -242,9 +244,9 @@ std::vector<CCommand> BuildTable()
             .Frame([](CMainFrame& f) { f.close(); }),
 
         Row(57643, edit, "&Undo\tCtrl+Z").Keys({"Ctrl+Z", "Alt+Backspace"}).Toolbar(41, "undo").Prompt("Undo the last action")
-            .View(CSequence::View, [](COrvexView& v) { sequence::Undo(v); }),
+            .View(CSequence::View, [](COrvexView& v) { sequence::Undo(v); }).EnabledWhen(&sequence::CanUndo),
         Row(57644, edit, "&Redo\tCtrl+Y").Keys({"Ctrl+Y"}).Toolbar(42, "redo").Prompt("Redo the previously undone action")
-            .View(CSequence::View, [](COrvexView& v) { sequence::Redo(v); }),
+            .View(CSequence::View, [](COrvexView& v) { sequence::Redo(v); }).EnabledWhen(&sequence::CanRedo),
         Separator(edit),
         Row(57635, edit, "Cu&t\tCtrl+X").Keys({"Ctrl+X", "Shift+Del"}).Toolbar(21, "cut")
             .Prompt("Cut the selection and put it on the Clipboard").Pending(kPending),
@@ -283,6 +285,7 @@ std::vector<CCommand> BuildTable()
         Separator(adjust),
         Row(32793, adjust, "Invert\tCtrl+I").Keys({"Ctrl+I"}).Direct([](CImageProcessor& e) { e.Invert(); }),
         Row(32811, adjust, "Equalize").Toolbar(93, "equalize").Prompt("Auto Contrast")
+            .Tooltip("Equalize: spread the brightness evenly over the whole range")
             .Direct([](CImageProcessor& e) { e.Equalize(); }),
         Row(32855, adjust, "Threshold...").Pending(kPending),
         Row(32854, adjust, "Posterize...")

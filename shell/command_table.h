@@ -44,6 +44,8 @@ struct CCommand
     // Toolbar position, 0 for none; the tens digit is the button group (groups are separated).
     int toolbar = 0;
     QString prompt;
+    // The toolbar button's tip when the caption alone would not say what the button does.
+    QString tooltip;
     QString icon;
     CSequence sequence = CSequence::None;
     // Also present in the menu shown while no document is open.
@@ -55,6 +57,8 @@ struct CCommand
     bool onWorker = false;
     // Empty: the item is shown disabled.
     CCommandHandler handler;
+    // With a document window active: whether the command would change anything now (empty: always).
+    std::function<bool(const COrvexView&)> enabledWhen;
 };
 
 const std::vector<CCommand>& CommandTable();

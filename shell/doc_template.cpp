@@ -36,6 +36,8 @@ CDocumentHost* CDocTemplate::OpenDocumentFile(const QString& path)
     host->setParent(this);
     m_documents.append(host);
     connect(host, &CDocumentHost::lastViewClosed, this, &CDocTemplate::OnLastViewClosed);
+    // Undo and Redo follow the history with every change, not only when another window activates.
+    if (m_frame) connect(host, &CDocumentHost::viewsUpdated, m_frame, &CMainFrame::UpdateCommandStates);
     CreateNewFrame(*host);
     return host;
 }

@@ -28,6 +28,7 @@ void CDocumentHost::UpdateCaptions()
 void CDocumentHost::UpdateAllViews()
 {
     for (COrvexView* view : m_views) view->Refresh();
+    emit viewsUpdated();
 }
 
 void CDocumentHost::RepaintAllViews()

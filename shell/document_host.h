@@ -28,7 +28,8 @@ public:
     // Emits lastViewClosed when the document has no view left.
     void RemoveView(COrvexView* view);
 
-    // The picture changed (or the title did): refresh every view (caption, scroll sizes, repaint).
+    // The picture changed (or the title did): refresh every view (caption, scroll sizes, repaint),
+    // then tell whoever enables commands by the document's state (viewsUpdated).
     void UpdateAllViews();
     // Only the pixels changed (a preview rendering): repaint every view.
     void RepaintAllViews();
@@ -49,6 +50,7 @@ public:
 
 signals:
     void lastViewClosed(CDocumentHost* host);
+    void viewsUpdated();
 
 private:
     // Window numbers in the captions follow the number of windows.

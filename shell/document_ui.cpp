@@ -17,6 +17,18 @@
 
 namespace {
 
+// "Name (*.a; *.b)" -> {"*.a", "*.b"}: the patterns of a filter written with "; " between them.
+QStringList FilterPatterns(const QString& filter)
+{
+    const qsizetype open = filter.indexOf(QLatin1Char('('));
+    const qsizetype close = filter.lastIndexOf(QLatin1Char(')'));
+    if (open < 0 || close <= open) return {};
+    QStringList patterns;
+    for (const QString& part : filter.mid(open + 1, close - open - 1).split(QLatin1Char(';'), Qt::SkipEmptyParts))
+        patterns << part.trimmed();
+    return patterns;
+}
+
 // The filter is shown as written, with "; " between its patterns, but the file dialog takes the
 // text inside the parentheses apart at spaces only and would then look for names ending in ";".
 // The list of the dialog's own file view gets the clean patterns whenever that filter is chosen.
@@ -26,9 +38,7 @@ void UseFilters(QFileDialog& dialog)
     auto* model = dialog.findChild<QFileSystemModel*>();
     if (!model) return; // a platform dialog reads the filters itself
     auto apply = [&dialog, model] {
-        if (dialog.selectedNameFilter() == COrvexDoc::kFileFilter)
-            model->setNameFilters({QStringLiteral("*.jpg"), QStringLiteral("*.bmp"), QStringLiteral("*.gif"),
-                                   QStringLiteral("*.png")});
+        if (dialog.selectedNameFilter() == COrvexDoc::kFileFilter) model->setNameFilters(FilterPatterns(COrvexDoc::kFileFilter));
     };
     apply();
     if (auto* combo = dialog.findChild<QComboBox*>(QStringLiteral("fileTypeCombo")))

@@ -40,8 +40,9 @@ QString CHelpDialog::PageHtml()
 {
     QString html = QStringLiteral(
         "<h2>Orvex</h2>"
-        "<p>Open JPEG, BMP, GIF or PNG pictures with File &gt; Open, by naming them on the command line or "
-        "by dropping them on the window. Each picture gets its own window; the caption shows its name, "
+        "<p>Open JPEG, BMP, GIF, PNG, TIFF or WebP pictures (.jpg, .jpeg, .jpe, .jfif, .bmp, .dib, .gif, .png, "
+        ".tif, .tiff, .webp; a file opens by its content whatever its name) with File &gt; Open, by naming "
+        "them on the command line or by dropping them on the window. Each picture gets its own window; the caption shows its name, "
         "a <b>*</b> when it has unsaved changes, and the zoom.</p>"
         "<p>Commands of the Image and Filter menus change the picture; Undo and Redo step through the "
         "last 16 states. Dialogs with a <b>Preview</b> box show their effect in the window while you move "

@@ -97,7 +97,7 @@ void CMainFrame::CreateActions()
         for (const QString& key : command.keys) keys.append(QKeySequence(key, QKeySequence::PortableText));
         action->setShortcuts(keys);
         if (!command.prompt.isEmpty()) action->setStatusTip(command.prompt);
-        action->setToolTip(PlainCaption(command.caption));
+        action->setToolTip(command.tooltip.isEmpty() ? PlainCaption(command.caption) : command.tooltip);
         if (!command.icon.isEmpty()) {
             action->setIcon(QIcon(command.icon));
             action->setIconVisibleInMenu(false);
@@ -219,7 +219,8 @@ void CMainFrame::UpdateCommandStates()
     }
     for (const CCommand& command : CommandTable()) {
         if (command.kind != CCommand::Kind::Command) continue;
-        m_actions.value(command.id)->setEnabled(command.handler && (!command.needsView || view));
+        m_actions.value(command.id)->setEnabled(command.handler && (!command.needsView || view) &&
+                                                (!command.enabledWhen || (view && command.enabledWhen(*view))));
     }
     setWindowTitle(view ? QStringLiteral("Orvex - ") + view->document().title() : QStringLiteral("Orvex"));
 }

@@ -76,7 +76,7 @@ TEST(RadiusDialogs, CaptionsTextsMappingAndResultsOnlyAfterOk)
     EXPECT_EQ(Text(unsharp, unsharp.amountIndex()), "250");
 }
 
-TEST(CustomDialog, StartsSharpeningAndBoxesKeepOnlyMinusAndDigitsReadLikeAtoi)
+TEST(CustomDialog, StartsSharpeningAndBoxesKeepWhatIsTypedAndHoldOkUntilEachIsAWholeNumber)
 {
     CCustomDlg dialog;
     dialog.show();
@@ -88,27 +88,38 @@ TEST(CustomDialog, StartsSharpeningAndBoxesKeepOnlyMinusAndDigitsReadLikeAtoi)
     EXPECT_EQ(dialog.offsetBox()->text(), "");
     EXPECT_TRUE(dialog.previewBox()->isChecked());
     EXPECT_EQ(dialog.settings(), orvex_convolution::CCustomFilterSettings{});
+    EXPECT_TRUE(dialog.okButton()->isEnabled());
 
+    // Nothing typed is dropped: a box that is no number keeps its text and OK waits for it.
     QTest::keyClicks(dialog.weightBox(0), "1a2");
-    EXPECT_EQ(dialog.weightBox(0)->text(), "12");
+    EXPECT_EQ(dialog.weightBox(0)->text(), "1a2");
+    EXPECT_FALSE(dialog.okButton()->isEnabled());
+    EXPECT_EQ(dialog.settings().kernel[0], 1) << "the last number the box held";
+    dialog.weightBox(0)->setText("12");
+    EXPECT_TRUE(dialog.okButton()->isEnabled());
     EXPECT_EQ(dialog.settings().kernel[0], 12);
     dialog.weightBox(12)->clear();
     QTest::keyClicks(dialog.weightBox(12), "5-3");
     EXPECT_EQ(dialog.weightBox(12)->text(), "5-3");
-    EXPECT_EQ(dialog.settings().kernel[12], 5);
+    EXPECT_FALSE(dialog.okButton()->isEnabled());
+    dialog.weightBox(12)->setText("5");
 
-    // Every offending character goes at once, and the caret stays where the user was typing.
+    // Typing in the middle of a number changes the number, not the caret's place in it.
     QLineEdit* offset = dialog.offsetBox();
-    offset->setText("x-1x0y");
-    EXPECT_EQ(offset->text(), "-10");
+    offset->setText("-10");
     offset->setCursorPosition(1);
-    QTest::keyClicks(offset, "z4");
+    QTest::keyClicks(offset, "4");
     EXPECT_EQ(offset->text(), "-410");
     EXPECT_EQ(dialog.settings().offset, -410);
     offset->setText("-");
+    EXPECT_FALSE(dialog.okButton()->isEnabled()) << "a lone minus is on its way to a number";
+    offset->setText("");
     EXPECT_EQ(dialog.settings().offset, 0);
     dialog.weightBox(1)->setText("99999999999");
-    EXPECT_EQ(dialog.settings().kernel[1], 2147483647) << "saturates rather than wrapping";
+    EXPECT_FALSE(dialog.okButton()->isEnabled()) << "beyond the operation's range, not saturated";
+    EXPECT_EQ(dialog.settings().kernel[1], 0);
+    dialog.weightBox(1)->clear();
+    EXPECT_TRUE(dialog.okButton()->isEnabled());
 
     dialog.scaleBox()->setText("0");
     EXPECT_EQ(dialog.settings().scale, 1) << "a divisor of 0 is taken as 1";

@@ -88,10 +88,16 @@ TEST_F(MainFrameTest, OpenDialogShowsTheFilterAsWrittenAndStillListsThePictures)
         static_cast<QDialog*>(dialog)->accept();
     });
     Run(kOpen);
-    EXPECT_EQ(filters, (QStringList{"Supported Files (*.jpg; *.bmp; *.gif; *.png)", "TIFF (*.tif *.tiff)", "WebP (*.webp)",
-                                    "All Files (*.*)"}));
+    EXPECT_EQ(filters, (QStringList{"Supported Files (*.jpg; *.jpeg; *.jpe; *.jfif; *.bmp; *.dib; *.gif; *.png; *.tif; "
+                                    "*.tiff; *.webp)",
+                                    "TIFF (*.tif *.tiff)", "WebP (*.webp)", "All Files (*.*)"}));
     // Taken literally the patterns would end in ";" and hide every picture.
-    EXPECT_EQ(patterns, (QStringList{"*.jpg", "*.bmp", "*.gif", "*.png"}));
+    EXPECT_EQ(patterns, (QStringList{"*.jpg", "*.jpeg", "*.jpe", "*.jfif", "*.bmp", "*.dib", "*.gif", "*.png", "*.tif",
+                                     "*.tiff", "*.webp"}));
+    // Every name a picture format goes by is offered, so no picture is hidden by its name.
+    for (const CEncoder& encoder : Encoders())
+        for (const QString& pattern : encoder.patterns.split(QLatin1Char(';')))
+            EXPECT_TRUE(patterns.contains(pattern)) << pattern.toStdString();
     EXPECT_EQ(windowCount(), 1);
 }
 
@@ -157,7 +163,9 @@ TEST_F(MainFrameTest, EveryCommandOfTheTableIsPresentAndEnabledOnlyWithAHandler)
         QAction* action = frame().action(command.id);
         ASSERT_NE(action, nullptr) << command.id;
         EXPECT_EQ(action->text(), command.caption);
-        EXPECT_EQ(action->isEnabled(), static_cast<bool>(command.handler)) << command.caption.toStdString();
+        // Undo and Redo have nothing to do on a picture just opened.
+        const bool enabled = command.handler && (!command.enabledWhen || command.enabledWhen(*view()));
+        EXPECT_EQ(action->isEnabled(), enabled) << command.caption.toStdString();
         if (!command.menu.isEmpty()) ++menuItems;
     }
     // Every item of the document menus, reached through the menu bar itself.
@@ -199,6 +207,9 @@ TEST_F(MainFrameTest, PromptsGoToTheMessagePaneAndTheIdleTextComesBack)
     QApplication::sendEvent(&frame(), &none);
     EXPECT_EQ(frame().messagePane()->text(), "For Help, press F1");
     EXPECT_EQ(frame().action(32811)->statusTip(), "Auto Contrast");
+    // The button's tip says what it does; the prompt stays the program's own words.
+    EXPECT_EQ(frame().action(32811)->toolTip(), "Equalize: spread the brightness evenly over the whole range");
+    EXPECT_EQ(frame().action(kInvert)->toolTip(), "Invert") << "other tips are their captions";
 }
 
 TEST_F(MainFrameTest, InvertUndoRedoKeepTheModifiedMark)
@@ -223,6 +234,44 @@ TEST_F(MainFrameTest, InvertUndoRedoKeepTheModifiedMark)
     QTest::keyClick(view()->viewport(), Qt::Key_I, Qt::ControlModifier);
     EXPECT_EQ(Pixel(doc.picture(), 2, 1)[0], before);
     EXPECT_EQ(doc.history().count(), 3);
+}
+
+TEST_F(MainFrameTest, UndoAndRedoAreEnabledOnlyWhenTheyWouldChangeThePicture)
+{
+    Start({WritePicture("photo.png", 5, 4)});
+    COrvexDoc& doc = view()->document();
+    QAction* undo = frame().action(kUndo);
+    QAction* redo = frame().action(kRedo);
+    const auto states = [&] { return std::pair{undo->isEnabled(), redo->isEnabled()}; };
+    EXPECT_EQ(states(), std::pair(false, false)) << "as opened";
+
+    // A change without a snapshot: either command brings back the last recorded state.
+    const std::uint8_t opened = Pixel(doc.picture(), 1, 1)[0];
+    AnswerMessage(QMessageBox::Ok);
+    orvex_testing::FailImageAllocationsAfter(0);
+    Run(kInvert);
+    orvex_testing::FailImageAllocationsAfter(-1);
+    EXPECT_EQ(Pixel(doc.picture(), 1, 1)[0], 255 - opened);
+    EXPECT_EQ(states(), std::pair(true, true));
+    Run(kRedo);
+    EXPECT_EQ(Pixel(doc.picture(), 1, 1)[0], opened);
+    EXPECT_EQ(states(), std::pair(false, false));
+
+    Run(kInvert);
+    EXPECT_EQ(states(), std::pair(true, false));
+    Run(kUndo);
+    EXPECT_EQ(states(), std::pair(false, true));
+    Run(kRedo);
+    EXPECT_EQ(states(), std::pair(true, false));
+    Run(kUndo);
+    EXPECT_EQ(states(), std::pair(false, true));
+
+    // Each window's own document decides.
+    m_app->OpenDocumentFile(WritePicture("other.png", 3, 3));
+    Run(kInvert);
+    EXPECT_EQ(states(), std::pair(true, false));
+    frame().mdiArea()->setActiveSubWindow(frame().mdiArea()->subWindowList().front());
+    EXPECT_EQ(states(), std::pair(false, true));
 }
 
 TEST_F(MainFrameTest, ACommandWhoseUndoStepCannotBeKeptSaysSo)

@@ -96,9 +96,17 @@ void EraseXmp(Exiv2::XmpData& xmp, const char* key)
 // The most a JPEG's EXIF segment holds, after its "Exif\0\0" header.
 constexpr std::size_t kJpegExifMax = 65527;
 
+// Tags a JPEG's EXIF never holds, whatever its size: copies of the XMP and IPTC blocks (written in
+// their own segments) and the directories of other images in a TIFF.
+bool NeverInJpegExif(const Exiv2::Exifdatum& datum)
+{
+    const std::string group = datum.groupName();
+    return datum.key() == "Exif.Image.XMLPacket" || datum.key() == "Exif.Image.IPTCNAA" || group.rfind("SubImage", 0) == 0 ||
+           group == "Image2" || group == "Image3" || group == "Thumbnail";
+}
+
 // What EXIF tags a JPEG's segment can take. The metadata library drops the largest tags one by one
-// until the block fits, or writes a block no JPEG can hold; either way the user hears of it. Tags
-// it drops for other reasons (those that describe other images in the source file) go unmentioned.
+// until the block fits, or writes a block no JPEG can hold; either way the user hears of it.
 void FitExifIntoJpeg(Exiv2::ExifData& exif, QStringList* leftOut)
 {
     if (exif.empty()) return;
@@ -116,7 +124,8 @@ void FitExifIntoJpeg(Exiv2::ExifData& exif, QStringList* leftOut)
     Exiv2::ExifParser::decode(written, blob.data(), static_cast<std::uint32_t>(blob.size()));
     QStringList lost;
     for (const Exiv2::Exifdatum& datum : exif)
-        if (written.findKey(Exiv2::ExifKey(datum.key())) == written.end()) lost.append(QString::fromStdString(datum.key()));
+        if (!NeverInJpegExif(datum) && written.findKey(Exiv2::ExifKey(datum.key())) == written.end())
+            lost.append(QString::fromStdString(datum.key()));
     lost.removeDuplicates();
     if (!lost.isEmpty() && leftOut)
         leftOut->append(QStringLiteral("EXIF %1 %2 (larger than a JPEG segment holds)")

@@ -305,6 +305,10 @@ int RunCli(const std::vector<std::string>& args, std::ostream& out, std::ostream
     }
 
     saveOptions.jpeg.original = JpegFileSubsampling(input);
-    if (!SavePictureWith(picture, output, saveOptions, &metadata, &reason)) return cannotSave(reason);
+    QStringList leftOut;
+    if (!SavePictureWith(picture, output, saveOptions, &metadata, &reason, nullptr, &leftOut)) return cannotSave(reason);
+    // Lost metadata is said even with --quiet: the file is written, but not all of what came in.
+    for (const QString& block : leftOut)
+        err << kProgram << ": warning: " << positional[1] << ": not kept: " << block.toStdString() << '\n';
     return kExitOk;
 }

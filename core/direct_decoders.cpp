@@ -1,7 +1,6 @@
 #include "core/direct_decoders.h"
 
 #include "core/file_guards.h"
-#include "core/picture_metadata.h"
 
 #include <algorithm>
 #include <csetjmp>
@@ -62,38 +61,10 @@ void JpegWarning(j_common_ptr cinfo, int level)
     }
 }
 
-int ExifOrientation(const jpeg_saved_marker_ptr markers)
-{
-    for (jpeg_saved_marker_ptr m = markers; m; m = m->next) {
-        if (m->marker != JPEG_APP0 + 1 || m->data_length < 14 || std::memcmp(m->data, "Exif\0\0", 6) != 0) continue;
-        const JOCTET* tiff = m->data + 6;
-        const std::size_t n = m->data_length - 6;
-        const bool little = tiff[0] == 'I' && tiff[1] == 'I';
-        if (!little && !(tiff[0] == 'M' && tiff[1] == 'M')) return 0;
-        const auto u16 = [&](std::size_t at) -> unsigned {
-            return little ? unsigned(tiff[at]) | unsigned(tiff[at + 1]) << 8 : unsigned(tiff[at]) << 8 | unsigned(tiff[at + 1]);
-        };
-        const auto u32 = [&](std::size_t at) -> std::size_t {
-            return little ? std::size_t(u16(at)) | std::size_t(u16(at + 2)) << 16 : std::size_t(u16(at)) << 16 | u16(at + 2);
-        };
-        const std::size_t ifd = u32(4);
-        if (ifd > n || n - ifd < 2) return 0;
-        const unsigned entries = u16(ifd);
-        for (unsigned i = 0; i < entries; ++i) {
-            const std::size_t e = ifd + 2 + std::size_t(i) * 12;
-            if (e + 12 > n) return 0;
-            if (u16(e) == 0x0112) return static_cast<int>(u16(e + 8));
-        }
-        return 0;
-    }
-    return 0;
-}
-
 bool JpegReadHeader(jpeg_decompress_struct* cinfo, JpegErrors* errors, const std::uint8_t* data, std::size_t size)
 {
     if (setjmp(errors->jump)) return false;
     jpeg_mem_src(cinfo, data, static_cast<unsigned long>(size));
-    jpeg_save_markers(cinfo, JPEG_APP0 + 1, 0xFFFF);
     return jpeg_read_header(cinfo, TRUE) == JPEG_HEADER_OK;
 }
 
@@ -222,8 +193,6 @@ DirectResult DecodeJpegDirect(const std::uint8_t* data, std::size_t size, CImage
         }
     }
     if (result == DirectResult::Decoded) {
-        // Saved markers live in libjpeg's per-picture memory, which finishing the decode frees.
-        const int orientation = ExifOrientation(cinfo.marker_list);
         CImage decoded;
         std::vector<std::uint8_t> cmykRow;
         if (!decoded.Create(int(cinfo.image_width), int(cinfo.image_height), 24)) {
@@ -233,8 +202,6 @@ DirectResult DecodeJpegDirect(const std::uint8_t* data, std::size_t size, CImage
             if (!JpegReadPixels(&cinfo, &errors, &decoded, cmykRow.data())) {
                 result = errors.truncated ? Refuse(reason, "the file is truncated (its picture data ends early)")
                                           : Refuse(reason, libjpegReason().c_str());
-            } else if (!ApplyOrientation(decoded, orientation)) {
-                result = Refuse(reason, "not enough memory");
             } else {
                 picture = std::move(decoded);
             }

@@ -40,8 +40,9 @@ bool COrvexDoc::Open(const QString& path)
 
 bool COrvexDoc::Save(const QString& path)
 {
+    QStringList leftOut;
     const auto save = [&](IProgress* progress) {
-        return SavePictureWith(m_picture, path, m_saveOptions, &m_metadata, &m_lastError, progress);
+        return SavePictureWith(m_picture, path, m_saveOptions, &m_metadata, &m_lastError, progress, &leftOut);
     };
     if (!(m_ui ? m_ui->RunSave(save, m_engine.progressSink()) : save(m_engine.progressSink()))) {
         Show(QStringLiteral("Save Error"), QStringLiteral("Can not save %1").arg(path), IDocumentUi::Icon::Warning);
@@ -49,6 +50,9 @@ bool COrvexDoc::Save(const QString& path)
     }
     m_modified = 0;
     m_pathName = QFileInfo(path).absoluteFilePath();
+    if (!leftOut.isEmpty())
+        Show(kAppTitle, QStringLiteral("%1 was saved without this metadata:\n%2").arg(path, leftOut.join(QLatin1Char('\n'))),
+             IDocumentUi::Icon::Warning);
     return true;
 }
 

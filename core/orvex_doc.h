@@ -64,7 +64,7 @@ public:
 
     // Writes the picture at `path` in the format its extension selects. On failure shows
     // "Can not save <path>" (caption "Save Error") and leaves the document, its path and its
-    // modified flag as they were.
+    // modified flag as they were. After a save that had to leave metadata out, names what.
     bool Save(const QString& path);
     // Asks for a path (the Save As dialog) and saves there; false if cancelled or failed.
     bool SaveAs();

@@ -5,6 +5,7 @@
 #include "core/file_guards.h"
 #include "core/gif_writer.h"
 #include "core/parallel.h"
+#include "core/picture_metadata.h"
 #include "core/picture_save.h"
 #include "core/tiff_decoder.h"
 #include "core/webp_decoder.h"
@@ -210,6 +211,22 @@ QImage BufferAsQImage(const CImage& picture)
 
 bool LoadPicture(const QString& path, CImage& picture, QString* reason)
 {
+    CPictureMetadata metadata;
+    return LoadPictureAndMetadata(path, picture, metadata, reason);
+}
+
+bool LoadPictureFromMemory(const std::uint8_t* data, std::size_t size, CImage& picture, QString* reason)
+{
+    CImage stored;
+    if (!DecodeStoredPicture(data, size, stored, reason)) return false;
+    if (!ApplyOrientation(stored, CPictureMetadata::ReadFromMemory(data, size).orientation()))
+        return Fail(reason, QStringLiteral("not enough memory"));
+    picture = std::move(stored);
+    return true;
+}
+
+bool LoadStoredPicture(const QString& path, CImage& picture, QString* reason)
+{
     RaiseReaderLimit();
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly)) return Fail(reason, file.errorString());
@@ -224,10 +241,10 @@ bool LoadPicture(const QString& path, CImage& picture, QString* reason)
         if (owned.size() != fileBytes) return Fail(reason, file.errorString());
         data = reinterpret_cast<const uchar*>(owned.constData());
     }
-    return LoadPictureFromMemory(data, static_cast<std::size_t>(fileBytes), picture, reason);
+    return DecodeStoredPicture(data, static_cast<std::size_t>(fileBytes), picture, reason);
 }
 
-bool LoadPictureFromMemory(const std::uint8_t* data, std::size_t size, CImage& picture, QString* reason)
+bool DecodeStoredPicture(const std::uint8_t* data, std::size_t size, CImage& picture, QString* reason)
 {
     RaiseReaderLimit();
     if (size == 0) return Fail(reason, QStringLiteral("the file is empty"));
@@ -266,7 +283,7 @@ bool LoadPictureFromMemory(const std::uint8_t* data, std::size_t size, CImage& p
     // Only the decoder the content was recognised as: no fallback to whatever plugin claims it.
     QImageReader reader(&buffer, kind);
     reader.setAutoDetectImageFormat(false);
-    reader.setAutoTransform(true);
+    reader.setAutoTransform(false);
 
     const QSize declared = reader.size();
     if (declared.isValid() && !CheckDeclaredSize(declared.width(), declared.height(), fileBytes, reason)) return false;

@@ -35,6 +35,12 @@ bool LoadPicture(const QString& path, CImage& picture, QString* reason = nullptr
 // The same for a file's bytes already in memory (`size` bytes at `data`).
 bool LoadPictureFromMemory(const std::uint8_t* data, std::size_t size, CImage& picture, QString* reason = nullptr);
 
+// LoadPicture and LoadPictureFromMemory without the last step: the pixels as the file stores them,
+// before the EXIF orientation (CPictureMetadata::orientation) turns them upright. Decoders never
+// apply an orientation themselves; that one step does, from the same reading the save writes back.
+bool LoadStoredPicture(const QString& path, CImage& picture, QString* reason = nullptr);
+bool DecodeStoredPicture(const std::uint8_t* data, std::size_t size, CImage& picture, QString* reason = nullptr);
+
 // Encodes `picture` at `path` with the encoder the extension selects, default settings (JPEG at
 // quality 92) and no metadata; `SavePictureWith` (core/picture_save.h) takes options and tags. The
 // file is written under a temporary name in the same folder and renamed over `path` only once

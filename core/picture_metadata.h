@@ -3,7 +3,9 @@
 #include "core/image.h"
 
 #include <QString>
+#include <QStringList>
 
+#include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -25,17 +27,25 @@ public:
     // Reads the metadata of the file at `path`. A file without any, or one the reader does not
     // understand, leaves the object empty: metadata never makes opening fail.
     static CPictureMetadata Read(const QString& path);
+    // The same for a file's `size` bytes at `data`.
+    static CPictureMetadata ReadFromMemory(const std::uint8_t* data, std::size_t size);
 
     // True when there is no EXIF, XMP or IPTC (the colour profile aside).
     bool HasNoTags() const;
     bool IsEmpty() const { return HasNoTags() && m_icc.empty(); }
 
-    // The EXIF orientation, 1..8; 1 when absent or out of range.
+    // The EXIF orientation, 1..8; 1 when absent or out of range. The only reading of it: loading
+    // turns the stored pixels upright by this value, and saving writes 1 for the upright pixels, so
+    // what is shown and what is saved cannot disagree.
     int orientation() const;
 
     // The embedded ICC profile, byte for byte; empty when untagged.
     const std::vector<std::uint8_t>& iccProfile() const { return m_icc; }
     void SetIccProfile(std::vector<std::uint8_t> icc) { m_icc = std::move(icc); }
+
+    // Blocks the file carried that were damaged and are left out of every save, one line each
+    // ("colour profile (damaged)"). The sound blocks are kept.
+    const QStringList& damaged() const { return m_damaged; }
 
     // Drops EXIF, XMP and IPTC (GPS, camera, names, dates); the colour profile stays, since it
     // tells how the pixel values are meant to look and identifies nobody.
@@ -44,19 +54,22 @@ public:
     // Rewrites the encoded file in `file` (JPEG, PNG, TIFF or WebP) so that it carries these tags
     // describing a `width` x `height` upright picture: orientation 1, the pixel dimensions updated,
     // any embedded thumbnail dropped since it shows the old pixels. With `withIcc` the colour
-    // profile is embedded too (for the writers that cannot do it themselves). False with `reason`
-    // when the file cannot be rewritten; `file` is then unchanged.
-    bool WriteInto(std::vector<std::uint8_t>& file, int width, int height, bool withIcc, std::string* reason) const;
+    // profile is embedded too (for the writers that cannot do it themselves). A JPEG carries XMP
+    // beyond its 64 KB segment in extension segments. What the file's format cannot hold is left
+    // out and named in `leftOut` ("EXIF (larger than a JPEG segment holds)"); the rest is written.
+    // False with `reason` when the file cannot be rewritten; `file` is then unchanged.
+    bool WriteInto(std::vector<std::uint8_t>& file, int width, int height, bool withIcc, std::string* reason,
+                   QStringList* leftOut = nullptr) const;
 
 private:
     struct Tags;
     std::unique_ptr<Tags> m_tags; // null when the file had none
     std::vector<std::uint8_t> m_icc;
+    QStringList m_damaged;
 };
 
-// Decodes the file at `path` (LoadPicture) and reads its metadata. The picture comes out upright:
-// where the format's reader does not apply the EXIF orientation itself (PNG, WebP), it is applied
-// here. On failure `picture` and `metadata` are untouched.
+// Decodes the file at `path` as stored (LoadStoredPicture), reads its metadata, and turns the
+// picture upright by the metadata's orientation. On failure `picture` and `metadata` are untouched.
 bool LoadPictureAndMetadata(const QString& path, CImage& picture, CPictureMetadata& metadata, QString* reason = nullptr);
 
 // Turns a picture stored in EXIF orientation `orientation` (2..8) upright; 1 and anything out of

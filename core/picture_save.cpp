@@ -80,7 +80,7 @@ bool EncodeWithQt(const CImage& picture, const QByteArray& format, const CSaveOp
 // Encodes into memory in `format`, with the tags and profile of `metadata` when given.
 bool EncodeFile(const CImage& picture, const QByteArray& format, const CSaveOptions& options,
                 const CPictureMetadata* metadata, std::vector<std::uint8_t>& file, QString* reason,
-                const std::function<void(double)>& progress = nullptr)
+                const std::function<void(double)>& progress = nullptr, QStringList* leftOut = nullptr)
 {
     const std::vector<std::uint8_t>& icc = metadata ? metadata->iccProfile() : NoProfile();
     std::string why;
@@ -95,7 +95,7 @@ bool EncodeFile(const CImage& picture, const QByteArray& format, const CSaveOpti
         return false;
     }
     if (metadata && (!metadata->HasNoTags() || !iccWritten)) {
-        if (!metadata->WriteInto(file, picture.width(), picture.height(), !iccWritten, &why))
+        if (!metadata->WriteInto(file, picture.width(), picture.height(), !iccWritten, &why, leftOut))
             return Fail(reason, QString::fromStdString(why));
     }
     return true;
@@ -145,8 +145,9 @@ bool EncodeJpegFile(const CImage& picture, const CSaveOptions& options, const CP
 }
 
 bool SavePictureWith(const CImage& picture, const QString& path, const CSaveOptions& options,
-                     const CPictureMetadata* metadata, QString* reason, IProgress* progress)
+                     const CPictureMetadata* metadata, QString* reason, IProgress* progress, QStringList* leftOut)
 {
+    if (leftOut) leftOut->clear();
     if (picture.IsNull()) return Fail(reason, QStringLiteral("there is no picture to save"));
     const CEncoder* encoder = EncoderForPath(path);
     if (!encoder) return Fail(reason, QStringLiteral("no picture format is known for this file name's extension"));
@@ -159,8 +160,10 @@ bool SavePictureWith(const CImage& picture, const QString& path, const CSaveOpti
     const bool inMemory = format == "jpeg" || format == "png" || CarriesMetadata(format);
     if (inMemory) {
         CPictureMetadata stripped;
-        if (!EncodeFile(picture, format, options, Usable(format, options, metadata, stripped), bytes, reason, bar.Reporter()))
+        if (!EncodeFile(picture, format, options, Usable(format, options, metadata, stripped), bytes, reason, bar.Reporter(),
+                        leftOut))
             return false;
+        if (leftOut && metadata && CarriesMetadata(format)) leftOut->append(metadata->damaged());
     }
     QSaveFile file(path);
     if (!file.open(QIODevice::WriteOnly)) return Fail(reason, file.errorString());

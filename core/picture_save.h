@@ -6,6 +6,7 @@
 #include "core/progress.h"
 
 #include <QString>
+#include <QStringList>
 
 // How a picture is to be written, beyond the format its file name selects.
 struct CSaveOptions
@@ -19,9 +20,12 @@ struct CSaveOptions
 // carry `metadata` (when given and not removed) describing the upright picture as saved; BMP and GIF
 // carry none. The file is written under a temporary name in the same folder and renamed over
 // `path` only once complete, so a failed save leaves an existing file as it was. Saves that take a
-// while (large pictures in the slower formats) show how far they are on `progress`.
+// while (large pictures in the slower formats) show how far they are on `progress`. Metadata the
+// file could not keep (a block too large for the format, a damaged one from the opened file) does
+// not fail the save: each block left out is named in `leftOut`, which is empty when nothing was.
 bool SavePictureWith(const CImage& picture, const QString& path, const CSaveOptions& options,
-                     const CPictureMetadata* metadata, QString* reason = nullptr, IProgress* progress = nullptr);
+                     const CPictureMetadata* metadata, QString* reason = nullptr, IProgress* progress = nullptr,
+                     QStringList* leftOut = nullptr);
 
 // The bytes `SavePictureWith` would write for a JPEG, without touching the disk: the options step of
 // Save As uses it to tell the file size a quality gives.

@@ -1,7 +1,6 @@
 #include "core/tiff_decoder.h"
 
 #include "core/file_guards.h"
-#include "core/picture_metadata.h"
 
 #include <QtGlobal>
 
@@ -184,9 +183,9 @@ DirectResult DecodeTiff(const std::uint8_t* data, std::size_t size, CImage& pict
     TIFFRGBAImage image{};
     if (!TIFFRGBAImageBegin(&image, tif.get(), 1, message)) return Refuse(reason, std::string("TIFF: ") + message);
     const std::unique_ptr<TIFFRGBAImage, RgbaImageEnder> ender(&image);
-    // Rows in the order they are stored, never flipped: libtiff flips only within each piece it is
-    // asked for, so the orientation is applied to the whole picture at the end instead.
-    const int orientation = image.orientation;
+    // Rows in the order they are stored, never flipped: libtiff would flip only within each piece
+    // it is asked for, and the loader turns the whole picture upright from the one reading of the
+    // orientation that saving uses too.
     image.req_orientation = image.orientation;
 
     CImage decoded;
@@ -216,7 +215,6 @@ DirectResult DecodeTiff(const std::uint8_t* data, std::size_t size, CImage& pict
             }
         }
     }
-    if (!ApplyOrientation(decoded, orientation)) return Refuse(reason, "not enough memory");
     picture = std::move(decoded);
     return DirectResult::Decoded;
 }

@@ -255,3 +255,43 @@ TEST_F(CliTest, QualityAndStripReachTheSavedFile)
     EXPECT_EQ(JpegFileSubsampling(QString::fromStdString(kept)), JpegFileSubsampling(QString::fromStdString(tagged)));
     EXPECT_EQ(JpegFileSubsampling(QString::fromStdString(quarter)), ChromaSubsampling::Quarter420);
 }
+
+TEST_F(CliTest, MetadataLeftOutIsAWarningAndTheRestIsKept)
+{
+    // A JPEG with a camera's EXIF and a colour profile whose size field claims more than it holds.
+    const std::string damaged = Out("damaged.jpg");
+    ASSERT_EQ(Cli({input, damaged}).code, kExitOk);
+    QFile file(QString::fromStdString(damaged));
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    QByteArray bytes = file.readAll();
+    file.close();
+    const QByteArray tiff = QByteArray("II*\0\x08\0\0\0\x01\0\x0f\x01\x02\0\x05\0\0\0\x1a\0\0\0\0\0\0\0Cam1\0", 31);
+    QByteArray profile(200, '\0');
+    profile[2] = 1; // 256 bytes claimed
+    profile.replace(36, 4, "acsp");
+    QByteArray segments;
+    for (const auto& [marker, payload] : {std::pair{'\xe1', QByteArray("Exif\0\0", 6) + tiff},
+                                          std::pair{'\xe2', QByteArray("ICC_PROFILE\0\x01\x01", 14) + profile}}) {
+        const int length = 2 + int(payload.size());
+        segments.append('\xff').append(marker).append(char(length >> 8)).append(char(length & 0xff)).append(payload);
+    }
+    bytes.insert(2, segments);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write(bytes);
+    file.close();
+
+    const std::string saved = Out("saved.jpg");
+    const CliRun r = Cli({"--quiet", damaged, saved});
+    ASSERT_EQ(r.code, kExitOk) << r.err;
+    EXPECT_EQ(r.err, "orvex-cli: warning: " + saved + ": not kept: colour profile (damaged)\n");
+    QFile out(QString::fromStdString(saved));
+    ASSERT_TRUE(out.open(QIODevice::ReadOnly));
+    const QByteArray written = out.readAll();
+    EXPECT_TRUE(written.contains("Cam1"));
+    EXPECT_FALSE(written.contains("ICC_PROFILE"));
+
+    // Nothing left out, nothing said.
+    const CliRun clean = Cli({saved, Out("clean.jpg")});
+    ASSERT_EQ(clean.code, kExitOk);
+    EXPECT_EQ(clean.err, "");
+}

@@ -7,6 +7,7 @@
 #include "core/png_encoder.h"
 #include "tests/test_pictures.h"
 
+#include <QCryptographicHash>
 #include <QDir>
 #include <QDirIterator>
 #include <QFile>
@@ -18,6 +19,7 @@
 #include <gtest/gtest.h>
 #include <lcms2.h>
 
+#include <algorithm>
 #include <array>
 #include <cmath>
 #include <map>
@@ -431,6 +433,250 @@ TEST_F(PhotoSave, FailedSaveWithMetadataKeepsTheExistingFile)
     CImage picture;
     CPictureMetadata none;
     EXPECT_TRUE(LoadPictureAndMetadata(Path("odd.png"), picture, none));
+}
+
+namespace {
+
+// The APP1 segments of a JPEG before its first scan, each payload whole.
+std::vector<QByteArray> App1Segments(const std::vector<std::uint8_t>& jpeg)
+{
+    std::vector<QByteArray> segments;
+    for (std::size_t at = 2; at + 4 <= jpeg.size() && jpeg[at] == 0xFF && jpeg[at + 1] != 0xDA;) {
+        const std::size_t length = std::size_t(jpeg[at + 2]) << 8 | jpeg[at + 3];
+        if (jpeg[at + 1] == 0xE1)
+            segments.push_back(QByteArray(reinterpret_cast<const char*>(jpeg.data() + at + 4), qsizetype(length - 2)));
+        at += 2 + length;
+    }
+    return segments;
+}
+
+quint32 BigEndian32(const QByteArray& bytes, qsizetype at)
+{
+    const auto* p = reinterpret_cast<const std::uint8_t*>(bytes.constData() + at);
+    return quint32(p[0]) << 24 | quint32(p[1]) << 16 | quint32(p[2]) << 8 | p[3];
+}
+
+// A document interface that remembers the messages it was asked to show.
+class CMessageLog : public IDocumentUi
+{
+public:
+    QStringList messages;
+    void ShowMessage(const QString& caption, const QString& text, Icon) override { messages << caption + ": " + text; }
+    Answer AskYesNoCancel(const QString&, const QString&) override { return Answer::No; }
+    QString AskSavePath(const QString&) override { return {}; }
+};
+
+} // namespace
+
+TEST_F(PhotoSave, XmpBeyondOneJpegSegmentIsKeptWholeInExtensionSegments)
+{
+    // What photo software writes: a few small properties and an edit history far beyond 64 KB.
+    ASSERT_TRUE(SavePicture(PhotoLike(40, 30), Path("large-xmp.png")));
+    {
+        auto image = Exiv2::ImageFactory::open(QFile::encodeName(Path("large-xmp.png")).toStdString());
+        image->readMetadata();
+        image->exifData()["Exif.Image.Make"] = "Orvex Test Camera";
+        Exiv2::XmpData& xmp = image->xmpData();
+        xmp["Xmp.dc.creator"] = "Ann Example";
+        xmp["Xmp.xmp.Rating"] = "4";
+        xmp["Xmp.photoshop.City"] = "Oslo";
+        xmp["Xmp.photoshop.Instructions"] = std::string(50000, 'i');
+        xmp["Xmp.dc.description"] = "lang=x-default " + std::string(40000, 'd');
+        Exiv2::XmpArrayValue keywords(Exiv2::xmpBag);
+        for (int i = 0; i < 3000; ++i) keywords.read("keyword" + std::to_string(i));
+        xmp.add(Exiv2::XmpKey("Xmp.dc.subject"), &keywords);
+        image->writeMetadata();
+    }
+    const TagMap original = Tags(Path("large-xmp.png"));
+
+    COrvexDoc doc;
+    ASSERT_TRUE(doc.Open(Path("large-xmp.png")));
+    ASSERT_TRUE(doc.Save(Path("large-xmp.jpg"))) << doc.lastError().toStdString();
+
+    // The main packet fits its segment and names the digest of the extended packet, which the
+    // extension segments carry in order with its full length and their offsets.
+    const std::vector<QByteArray> app1 = App1Segments(ReadAll(Path("large-xmp.jpg")));
+    const QByteArray main("http://ns.adobe.com/xap/1.0/\0", 29), extension("http://ns.adobe.com/xmp/extension/\0", 35);
+    QByteArray packet, extended, guid;
+    for (const QByteArray& segment : app1) {
+        if (segment.startsWith(main)) packet = segment.mid(29);
+        if (!segment.startsWith(extension)) continue;
+        if (guid.isEmpty()) guid = segment.mid(35, 32);
+        EXPECT_EQ(segment.mid(35, 32), guid);
+        EXPECT_EQ(BigEndian32(segment, 71), quint32(extended.size()));
+        extended += segment.mid(75);
+        EXPECT_GT(BigEndian32(segment, 67), 65535u); // the whole, not this piece
+    }
+    ASSERT_FALSE(packet.isEmpty());
+    ASSERT_GT(extended.size(), 65535);
+    EXPECT_EQ(guid, QCryptographicHash::hash(extended, QCryptographicHash::Md5).toHex().toUpper());
+    EXPECT_TRUE(packet.contains("HasExtendedXMP") && packet.contains(guid));
+    EXPECT_TRUE(packet.contains("Ann Example")); // small properties stay where every reader looks
+
+    // Opened again, the two packets are one; saving once more (to JPEG, then to PNG, which holds
+    // the packet whole) keeps every property.
+    COrvexDoc again;
+    ASSERT_TRUE(again.Open(Path("large-xmp.jpg")));
+    ASSERT_TRUE(again.Save(Path("again.jpg")));
+    COrvexDoc third;
+    ASSERT_TRUE(third.Open(Path("again.jpg")));
+    ASSERT_TRUE(third.Save(Path("again.png")));
+    const TagMap saved = Tags(Path("again.png"));
+    for (const auto& [key, value] : original) {
+        if (key.rfind("xmp ", 0) != 0) continue;
+        const auto it = saved.find(key);
+        ASSERT_NE(it, saved.end()) << "lost " << key;
+        EXPECT_EQ(it->second, value) << "changed " << key;
+    }
+    EXPECT_EQ(saved.count("xmp Xmp.xmpNote.HasExtendedXMP"), 0u);
+    EXPECT_EQ(saved.at("exif Exif.Image.Make"), "Orvex Test Camera");
+}
+
+TEST_F(PhotoSave, ExifTooLargeForAJpegIsNamedAndTheRestIsKept)
+{
+    // TIFF holds EXIF of any size in its own directory: the source of the too-large blocks.
+    const auto tagged = [&](const QString& name, const std::vector<std::pair<std::string, int>>& texts) {
+        ASSERT_TRUE(SavePicture(PhotoLike(24, 16), Path(name)));
+        auto image = Exiv2::ImageFactory::open(QFile::encodeName(Path(name)).toStdString());
+        image->readMetadata();
+        image->exifData()["Exif.Image.Make"] = "Orvex Test Camera";
+        for (const auto& [key, length] : texts) image->exifData()[key] = std::string(std::size_t(length), 'x');
+        image->xmpData()["Xmp.dc.creator"] = "Ann Example";
+        image->iptcData()["Iptc.Application2.City"] = "Oslo";
+        image->writeMetadata();
+    };
+
+    // One tag over 64 KB: the library drops it to make the block fit, and the save names it.
+    tagged(QStringLiteral("one.tif"), {{"Exif.Image.ImageDescription", 70000}});
+    CImage picture;
+    CPictureMetadata metadata;
+    ASSERT_TRUE(LoadPictureAndMetadata(Path("one.tif"), picture, metadata));
+    QStringList leftOut{QStringLiteral("stale")};
+    ASSERT_TRUE(SavePictureWith(picture, Path("one.jpg"), CSaveOptions{}, &metadata, nullptr, nullptr, &leftOut));
+    EXPECT_EQ(leftOut.join('|').toStdString(), "EXIF tag Exif.Image.ImageDescription (larger than a JPEG segment holds)");
+    EXPECT_EQ(Tags(Path("one.jpg")).at("exif Exif.Image.Make"), "Orvex Test Camera");
+
+    // Many small tags of no known meaning that no rule may drop: the block stays too large, so it
+    // goes, and the save succeeds with the other blocks. The editor says so after saving.
+    std::vector<std::pair<std::string, int>> many;
+    for (int tag = 0xD000; tag < 0xD014; ++tag) many.push_back({"Exif.Image.0x" + QString::number(tag, 16).toStdString(), 4000});
+    tagged(QStringLiteral("many.tif"), many);
+    CMessageLog ui;
+    COrvexDoc doc(&ui);
+    ASSERT_TRUE(doc.Open(Path("many.tif")));
+    ASSERT_TRUE(doc.Save(Path("many.jpg"))) << doc.lastError().toStdString();
+    ASSERT_EQ(ui.messages.size(), 1);
+    EXPECT_TRUE(ui.messages[0].contains(QStringLiteral("EXIF (larger than a JPEG segment holds)"))) << ui.messages[0].toStdString();
+    const TagMap saved = Tags(Path("many.jpg"));
+    EXPECT_EQ(saved.count("exif Exif.Image.Make"), 0u);
+    EXPECT_EQ(saved.at("xmp Xmp.dc.creator"), "Ann Example");
+    EXPECT_EQ(saved.at("iptc Iptc.Application2.City"), "Oslo;");
+
+    // A TIFF holds it all and says nothing; an ordinary JPEG save says nothing either.
+    ui.messages.clear();
+    ASSERT_TRUE(doc.Save(Path("many-again.tif")));
+    COrvexDoc plain(&ui);
+    ASSERT_TRUE(plain.Open(Path("one.jpg")));
+    ASSERT_TRUE(plain.Save(Path("one-again.jpg")));
+    EXPECT_TRUE(ui.messages.isEmpty()) << ui.messages.join('|').toStdString();
+    EXPECT_EQ(Tags(Path("many-again.tif")).at("exif Exif.Image.0xd013"), std::string(4000, 'x'));
+}
+
+TEST_F(PhotoSave, ADamagedProfileIsLeftOutAndEveryOtherBlockKept)
+{
+    // A profile whose size field claims more than it holds, in a JPEG and in a PNG.
+    std::vector<std::uint8_t> damaged = DisplayP3Profile();
+    damaged[2] = static_cast<std::uint8_t>(damaged[2] + 1);
+    for (const char* name : {"damaged.jpg", "damaged.png"}) {
+        ASSERT_TRUE(SavePicture(PhotoLike(32, 24), Path(name)));
+        WriteCameraTags(Path(name), 1, DisplayP3Profile());
+        const TagMap original = Tags(Path(name));
+        ASSERT_GT(original.size(), 25u) << name;
+        std::vector<std::uint8_t> bytes = ReadAll(Path(name));
+        if (QString::fromLatin1(name).endsWith(".png")) {
+            // Written again with the damaged profile: PNG compresses it, so it cannot be patched.
+            auto image = Exiv2::ImageFactory::open(QFile::encodeName(Path(name)).toStdString());
+            image->readMetadata();
+            Exiv2::DataBuf buf(damaged.data(), long(damaged.size()));
+            image->setIccProfile(buf, false);
+            image->writeMetadata();
+        } else {
+            const std::string marker("ICC_PROFILE", 12);
+            const auto at = std::search(bytes.begin(), bytes.end(), marker.begin(), marker.end());
+            ASSERT_NE(at, bytes.end());
+            std::copy(damaged.begin(), damaged.begin() + 4, at + 14);
+            WriteAll(Path(name), bytes);
+        }
+
+        CMessageLog ui;
+        COrvexDoc doc(&ui);
+        ASSERT_TRUE(doc.Open(Path(name))) << name;
+        EXPECT_TRUE(doc.metadata().iccProfile().empty()) << name;
+        EXPECT_EQ(doc.metadata().damaged(), QStringList{QStringLiteral("colour profile (damaged)")}) << name;
+        for (const char* out : {"out.jpg", "out.png"}) {
+            ui.messages.clear();
+            ASSERT_TRUE(doc.Save(Path(out))) << name << " as " << out << ": " << doc.lastError().toStdString();
+            ASSERT_EQ(ui.messages.size(), 1) << name << " as " << out;
+            EXPECT_TRUE(ui.messages[0].contains(QStringLiteral("colour profile (damaged)"))) << ui.messages[0].toStdString();
+            const TagMap saved = Tags(Path(out));
+            for (const auto& [key, value] : original) {
+                if (IsOrientationOrSize(key) || key.rfind("exif Exif.Thumbnail", 0) == 0) continue;
+                const auto it = saved.find(key);
+                ASSERT_NE(it, saved.end()) << name << " as " << out << " lost " << key;
+                EXPECT_EQ(it->second, value) << name << " as " << out << " changed " << key;
+            }
+            EXPECT_TRUE(CPictureMetadata::Read(Path(out)).iccProfile().empty()) << name << " as " << out;
+        }
+    }
+}
+
+TEST_F(PhotoSave, AnOrientationStoredAsABigEndianLongIsShownAndSavedAlike)
+{
+    // Stored 32 x 16 with a red left half; orientation 6 shows it 16 x 32 with red on top. Written by the
+    // metadata library in big-endian order with the orientation as a LONG, as some cameras do.
+    CImage stored;
+    stored.Create(32, 16, 24);
+    for (int y = 0; y < 16; ++y)
+        for (int x = 0; x < 32; ++x) {
+            std::uint8_t* p = Pixel(stored, x, y);
+            p[0] = x < 16 ? 0 : 255;
+            p[1] = x < 16 ? 0 : 255;
+            p[2] = 255;
+        }
+    for (const char* ext : {"jpg", "png", "tif", "webp"}) {
+        const QString path = Path(QStringLiteral("long.%1").arg(QLatin1String(ext)));
+        CSaveOptions best;
+        best.jpeg.quality = 100;
+        ASSERT_TRUE(SavePictureWith(stored, path, best, nullptr));
+        {
+            auto image = Exiv2::ImageFactory::open(QFile::encodeName(path).toStdString());
+            image->readMetadata();
+            image->setByteOrder(Exiv2::bigEndian);
+            image->exifData()["Exif.Image.Make"] = "Orvex Test Camera";
+            image->exifData()["Exif.Image.Orientation"] = std::uint32_t(6);
+            image->writeMetadata();
+        }
+        CImage shown;
+        CPictureMetadata metadata;
+        ASSERT_TRUE(LoadPictureAndMetadata(path, shown, metadata)) << ext;
+        ASSERT_EQ(shown.width(), 16) << ext;
+        ASSERT_EQ(shown.height(), 32) << ext;
+        EXPECT_LT(Pixel(shown, 8, 4)[0] + 0, 60) << ext << ": the red half belongs at the top";
+        EXPECT_GT(Pixel(shown, 8, 28)[0] + 0, 200) << ext;
+        CImage plain;
+        ASSERT_TRUE(LoadPicture(path, plain)) << ext;
+        EXPECT_TRUE(SamePixels(plain, shown)) << ext;
+
+        // Saved upright with orientation 1: the saved file shows what the editor showed.
+        const QString saved = Path(QStringLiteral("long-saved.%1").arg(QLatin1String(ext)));
+        ASSERT_TRUE(SavePictureWith(shown, saved, best, &metadata));
+        EXPECT_EQ(CPictureMetadata::Read(saved).orientation(), 1) << ext;
+        CImage reopened;
+        CPictureMetadata again;
+        ASSERT_TRUE(LoadPictureAndMetadata(saved, reopened, again)) << ext;
+        EXPECT_EQ(reopened.width(), 16) << ext;
+        EXPECT_GT(Psnr(reopened, shown), 30.0) << ext;
+    }
 }
 
 namespace {

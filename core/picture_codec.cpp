@@ -6,12 +6,13 @@
 #include "core/gif_writer.h"
 #include "core/parallel.h"
 #include "core/picture_save.h"
+#include "core/tiff_writer.h"
+#include "core/webp_writer.h"
 
 #include <QBuffer>
 #include <QFile>
 #include <QFileInfo>
 #include <QImageReader>
-#include <QImageWriter>
 
 #include <cstring>
 #include <new>
@@ -79,22 +80,36 @@ bool WriteBmp(const CImage& picture, QIODevice& device, QString* reason)
     PutLE32(header + 34, static_cast<std::uint32_t>(imageBytes));
     PutLE32(header + 38, 2835);               // 72 dpi
     PutLE32(header + 42, 2835);
-    if (device.write(reinterpret_cast<const char*>(header), sizeof header) != qint64(sizeof header))
-        return Fail(reason, device.errorString());
+    if (!WriteFully(device, reinterpret_cast<const char*>(header), sizeof header, reason)) return false;
 
     // Rows go out with their padding zeroed (the picture's own padding bytes are not its pixels).
     const std::size_t pixelBytes = std::size_t(w) * 3;
     const char zeros[4] = {};
     for (int y = h - 1; y >= 0; --y) {
         const auto* row = reinterpret_cast<const char*>(picture.bits() + std::ptrdiff_t(y) * picture.pitch());
-        if (device.write(row, qint64(pixelBytes)) != qint64(pixelBytes) ||
-            device.write(zeros, qint64(rowBytes - pixelBytes)) != qint64(rowBytes - pixelBytes))
-            return Fail(reason, device.errorString());
+        if (!WriteFully(device, row, qint64(pixelBytes), reason) ||
+            !WriteFully(device, zeros, qint64(rowBytes - pixelBytes), reason))
+            return false;
     }
     return true;
 }
 
 } // namespace
+
+bool WriteFully(QIODevice& device, const char* data, qint64 size, QString* reason)
+{
+    qint64 done = 0;
+    while (done < size) {
+        const qint64 n = device.write(data + done, size - done);
+        if (n <= 0) {
+            // QIODevice's fallback text says nothing: a device that refused without a reason.
+            const QString why = device.errorString();
+            return Fail(reason, why.isEmpty() || why == QLatin1String("Unknown error") ? QStringLiteral("the file could not be written") : why);
+        }
+        done += n;
+    }
+    return true;
+}
 
 const std::vector<CEncoder>& Encoders()
 {
@@ -113,13 +128,10 @@ const std::vector<CEncoder>& Encoders()
             {"tiff", "TIFF", "*.tif;*.tiff"},
             {"webp", "WebP", "*.webp"},
         };
-        const QList<QByteArray> writable = QImageWriter::supportedImageFormats();
+        // Every format is written by its own library here, never by a plugin that may be missing.
         std::vector<CEncoder> list;
-        for (const Known& k : known) {
-            const QByteArray format(k.format);
-            if (format == "gif" || writable.contains(format))
-                list.push_back({format, QString::fromLatin1(k.description), QString::fromLatin1(k.patterns)});
-        }
+        for (const Known& k : known)
+            list.push_back({QByteArray(k.format), QString::fromLatin1(k.description), QString::fromLatin1(k.patterns)});
         return list;
     }();
     return encoders;
@@ -294,6 +306,9 @@ bool CheckEncodableSize(const CImage& picture, const QByteArray& format, QString
     if (format == "jpeg" && (picture.width() > kJpegMaxSide || picture.height() > kJpegMaxSide))
         return Fail(reason, QStringLiteral("JPEG files are limited to %1 pixels a side (this picture is %2)")
                                 .arg(kJpegMaxSide).arg(SizeText(picture.width(), picture.height())));
+    if (format == "webp" && (picture.width() > kWebpMaxSide || picture.height() > kWebpMaxSide))
+        return Fail(reason, QStringLiteral("WebP pictures are at most %1 x %1 pixels (this picture is %2)")
+                                .arg(kWebpMaxSide).arg(SizeText(picture.width(), picture.height())));
     return true;
 }
 
@@ -309,15 +324,18 @@ bool EncodePicture(const CImage& picture, const QByteArray& format, QIODevice& d
             ok = WriteGif(picture, device, &why);
         } else if (format == "bmp") {
             ok = WriteBmp(picture, device, &why);
+        } else if (format == "tiff") {
+            std::string text;
+            ok = WriteTiff(picture, CTiffOptions{}, {}, {}, device, &text);
+            if (!ok) why = QString::fromStdString(text);
+        } else if (format == "webp") {
+            std::string text;
+            std::vector<std::uint8_t> file;
+            ok = EncodeWebp(picture, CJpegOptions{}.quality, {}, {}, file, &text);
+            if (!ok) why = QString::fromStdString(text);
+            else ok = WriteFully(device, reinterpret_cast<const char*>(file.data()), qint64(file.size()), &why);
         } else {
-            const QImage image = PictureToQImage(picture);
-            if (image.isNull()) {
-                why = QStringLiteral("not enough memory");
-            } else {
-                QImageWriter writer(&device, format);
-                ok = writer.write(image);
-                if (!ok) why = writer.errorString();
-            }
+            why = QStringLiteral("no encoder is known for this format");
         }
     } catch (const std::bad_alloc&) {
         ok = false;

@@ -48,6 +48,19 @@ public:
     // when the file cannot be rewritten; `file` is then unchanged.
     bool WriteInto(std::vector<std::uint8_t>& file, int width, int height, bool withIcc, std::string* reason) const;
 
+    // The same tags, made true of a `width` x `height` upright picture as WriteInto makes them, as
+    // the blocks a writer that places them itself stores: EXIF as a little-endian TIFF structure
+    // (header, IFD0 and its sub-directories, offsets counted from the header), the XMP packet and
+    // the IPTC records. A block is empty when there is nothing to put in it. False with `reason`
+    // when the tags cannot be encoded.
+    struct Blocks
+    {
+        std::vector<std::uint8_t> exif;
+        std::string xmp;
+        std::vector<std::uint8_t> iptc;
+    };
+    bool EncodeBlocks(int width, int height, Blocks& blocks, std::string* reason) const;
+
 private:
     struct Tags;
     std::unique_ptr<Tags> m_tags; // null when the file had none

@@ -6,6 +6,7 @@
 #include "core/gif_writer.h"
 #include "core/parallel.h"
 #include "core/picture_save.h"
+#include "core/png_encoder.h"
 #include "core/tiff_writer.h"
 #include "core/webp_writer.h"
 
@@ -328,10 +329,12 @@ bool EncodePicture(const CImage& picture, const QByteArray& format, QIODevice& d
             std::string text;
             ok = WriteTiff(picture, CTiffOptions{}, {}, {}, device, &text);
             if (!ok) why = QString::fromStdString(text);
-        } else if (format == "webp") {
+        } else if (format == "webp" || format == "jpeg" || format == "png") {
             std::string text;
             std::vector<std::uint8_t> file;
-            ok = EncodeWebp(picture, CJpegOptions{}.quality, {}, {}, file, &text);
+            if (format == "webp") ok = EncodeWebp(picture, CJpegOptions{}.quality, {}, {}, file, &text);
+            else if (format == "jpeg") ok = EncodeJpeg(picture, CJpegOptions{}, {}, file, &text);
+            else ok = EncodePng(picture, CPngOptions{}, {}, file, &text);
             if (!ok) why = QString::fromStdString(text);
             else ok = WriteFully(device, reinterpret_cast<const char*>(file.data()), qint64(file.size()), &why);
         } else {

@@ -127,8 +127,10 @@ bool EncodeJpegFile(const CImage& picture, const CSaveOptions& options, const CP
     return EncodeFile(picture, "jpeg", options, Usable("jpeg", options, metadata, stripped), file, reason);
 }
 
-bool SavePictureWith(const CImage& picture, const QString& path, const CSaveOptions& options,
-                     const CPictureMetadata* metadata, QString* reason, IProgress* progress)
+namespace {
+
+bool Save(const CImage& picture, const QString& path, const CSaveOptions& options, const CPictureMetadata* metadata,
+          QString* reason, IProgress* progress)
 {
     if (picture.IsNull()) return Fail(reason, QStringLiteral("there is no picture to save"));
     const CEncoder* encoder = EncoderForPath(path);
@@ -180,6 +182,21 @@ bool SavePictureWith(const CImage& picture, const QString& path, const CSaveOpti
     }
     if (!file.commit()) return Fail(reason, file.errorString());
     return true;
+}
+
+} // namespace
+
+bool SavePictureWith(const CImage& picture, const QString& path, const CSaveOptions& options,
+                     const CPictureMetadata* metadata, QString* reason, IProgress* progress)
+{
+    // The save may run on a thread of its own; nothing thrown in the libraries below may end it.
+    try {
+        return Save(picture, path, options, metadata, reason, progress);
+    } catch (const std::bad_alloc&) {
+        return Fail(reason, QStringLiteral("not enough memory"));
+    } catch (const std::exception& e) {
+        return Fail(reason, QString::fromUtf8(e.what()));
+    }
 }
 
 ChromaSubsampling JpegFileSubsampling(const QString& path)

@@ -382,8 +382,33 @@ bool WriteTiff(const CImage& picture, const CTiffOptions& options, const std::ve
     return true;
 }
 
+namespace {
+
+// The library reads past a cut-off directory with no more than a warning; the first directory and
+// every value it points at must lie inside the file.
+bool FirstDirectoryInside(const std::uint8_t* data, std::size_t size)
+{
+    if (size < 8) return false;
+    const bool big = data[0] == 'M';
+    const auto u16 = [&](std::size_t at) { return big ? std::uint32_t(data[at] << 8 | data[at + 1]) : LE16(data + at); };
+    const auto u32 = [&](std::size_t at) { return big ? (u16(at) << 16 | u16(at + 2)) : LE32(data + at); };
+    const std::uint64_t at = u32(4);
+    if (at + 2 > size) return false;
+    const std::uint64_t count = u16(std::size_t(at));
+    if (at + 2 + 12 * count + 4 > size) return false;
+    for (std::uint64_t i = 0; i < count; ++i) {
+        const auto entry = std::size_t(at + 2 + 12 * i);
+        const std::uint64_t bytes = std::uint64_t(TypeSize(static_cast<std::uint16_t>(u16(entry + 2)))) * u32(entry + 4);
+        if (bytes > 4 && (u32(entry + 8) > size || bytes > size - u32(entry + 8))) return false;
+    }
+    return true;
+}
+
+} // namespace
+
 bool ReadTiffSummary(const std::uint8_t* data, std::size_t size, CTiffSummary& summary, std::string* reason)
 {
+    if (!FirstDirectoryInside(data, size)) return Fail(reason, "the TIFF directory lies outside the file");
     CTiffContext context;
     context.data = data;
     context.size = size;

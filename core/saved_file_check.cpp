@@ -156,3 +156,20 @@ bool CheckWrittenFile(const std::uint8_t* data, std::size_t size, const QByteArr
     if (!missing.isEmpty()) return Fail(reason, missing);
     return true;
 }
+
+bool CheckWrittenBmpHeader(const std::uint8_t* header, std::size_t size, qint64 fileBytes,
+                           const CWrittenContent& expected, QString* reason)
+{
+    const auto le32 = [header](std::size_t at) {
+        return std::uint32_t(header[at]) | (std::uint32_t(header[at + 1]) << 8) | (std::uint32_t(header[at + 2]) << 16) |
+               (std::uint32_t(header[at + 3]) << 24);
+    };
+    if (size < 54 || header[0] != 'B' || header[1] != 'M') return Fail(reason, QStringLiteral("no BMP header"));
+    const std::uint64_t rowBytes = (std::uint64_t(expected.width) * 3 + 3) / 4 * 4;
+    const std::uint64_t whole = 54 + rowBytes * std::uint64_t(expected.height);
+    if (le32(2) != whole || le32(10) != 54 || le32(18) != std::uint32_t(expected.width) ||
+        le32(22) != std::uint32_t(expected.height) || (header[28] | (header[29] << 8)) != 24 || le32(30) != 0)
+        return Fail(reason, QStringLiteral("the BMP header does not describe the picture written"));
+    if (std::uint64_t(fileBytes) != whole) return Fail(reason, QStringLiteral("the BMP file's length does not match its header"));
+    return true;
+}

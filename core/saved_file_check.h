@@ -23,3 +23,9 @@ struct CWrittenContent
 // structure is walked; no picture is decoded. False with `reason` naming what is wrong.
 bool CheckWrittenFile(const std::uint8_t* data, std::size_t size, const QByteArray& format,
                       const CWrittenContent& expected, QString* reason);
+
+// The same check for a BMP from its first bytes (`size` of them, at least the 54 of its headers)
+// and the file's length: the headers must describe an uncompressed 24-bit picture of the expected
+// size whose rows fill the file exactly. For when the whole file cannot be mapped.
+bool CheckWrittenBmpHeader(const std::uint8_t* header, std::size_t size, qint64 fileBytes,
+                           const CWrittenContent& expected, QString* reason);

@@ -742,6 +742,13 @@ TEST_F(PhotoSave, WrittenFilesThatDoNotParseAgainAreCaught)
         otherSize.width = 41;
         EXPECT_FALSE(CheckWrittenFile(good.data(), good.size(), format, otherSize, nullptr)) << ext;
     }
+    // The header-only check used when a BMP cannot be mapped agrees.
+    const std::vector<std::uint8_t> bmp = ReadAll(Path("c.bmp"));
+    const CWrittenContent size{40, 30, false, false, false, false};
+    EXPECT_TRUE(CheckWrittenBmpHeader(bmp.data(), 64, qint64(bmp.size()), size, nullptr));
+    EXPECT_FALSE(CheckWrittenBmpHeader(bmp.data(), 64, qint64(bmp.size()) - 1, size, nullptr));
+    EXPECT_FALSE(CheckWrittenBmpHeader(bmp.data(), 64, qint64(bmp.size()), {30, 40, false, false, false, false}, nullptr));
+
     // A block that was written but is not in the file: refused.
     ASSERT_TRUE(SavePictureWith(picture, Path("bare.webp"), CSaveOptions{}, nullptr));
     const std::vector<std::uint8_t> bare = ReadAll(Path("bare.webp"));

@@ -97,16 +97,22 @@ bool WriteBmp(const CImage& picture, QIODevice& device, QString* reason)
 
 } // namespace
 
+QString WriteFailure(QIODevice& device)
+{
+    // A file's buffer that went out in part keeps the rest; writing it again names the cause.
+    if (auto* file = qobject_cast<QFileDevice*>(&device)) file->flush();
+    const QString why = device.errorString();
+    // QIODevice's text for a device that failed without saying why.
+    if (why.isEmpty() || why == QLatin1String("Unknown error")) return QStringLiteral("the file could not be written");
+    return why;
+}
+
 bool WriteFully(QIODevice& device, const char* data, qint64 size, QString* reason)
 {
     qint64 done = 0;
     while (done < size) {
         const qint64 n = device.write(data + done, size - done);
-        if (n <= 0) {
-            // QIODevice's fallback text says nothing: a device that refused without a reason.
-            const QString why = device.errorString();
-            return Fail(reason, why.isEmpty() || why == QLatin1String("Unknown error") ? QStringLiteral("the file could not be written") : why);
-        }
+        if (n <= 0) return Fail(reason, WriteFailure(device));
         done += n;
     }
     return true;
@@ -349,7 +355,7 @@ bool EncodePicture(const CImage& picture, const QByteArray& format, QIODevice& d
     auto* file = qobject_cast<QFileDevice*>(&device);
     if (file && (file->error() != QFileDevice::NoError || !file->flush())) {
         ok = false;
-        why = file->errorString();
+        why = WriteFailure(*file);
     }
     if (!ok) return Fail(reason, why.isEmpty() ? QStringLiteral("the encoder failed") : why);
     return true;

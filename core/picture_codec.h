@@ -54,6 +54,9 @@ bool EncodePicture(const CImage& picture, const QByteArray& format, QIODevice& d
 // rather than reporting the short count with no reason. False with the device's reason otherwise.
 bool WriteFully(QIODevice& device, const char* data, qint64 size, QString* reason = nullptr);
 
+// Why a write to `device` failed, in the system's words where it gave any.
+QString WriteFailure(QIODevice& device);
+
 // The picture's pixel memory seen as a QImage without copying. Rows are in memory order, which is
 // bottom-up: the QImage shows the picture upside down, and painters flip it while drawing. Valid
 // while the picture keeps its buffer.

@@ -179,7 +179,7 @@ bool Save(const CImage& picture, const QString& path, const CSaveOptions& option
     // A full disk may still be hiding in the device's buffer.
     if (ok && !file.flush()) {
         ok = false;
-        failure = file.errorString();
+        failure = WriteFailure(file);
     }
     if (ok) ok = CheckWrittenTemporary(file, format, expected, &failure);
     if (!ok) {

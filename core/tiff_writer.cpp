@@ -1,5 +1,7 @@
 #include "core/tiff_writer.h"
 
+#include "core/picture_codec.h"
+
 #include <QtGlobal>
 
 #include <tiffio.h>
@@ -88,7 +90,7 @@ tmsize_t DeviceWrite(thandle_t handle, void* buffer, tmsize_t size)
         while (done < size) {
             const qint64 n = c.device->write(p + done, size - done);
             if (n <= 0) {
-                c.Note(c.device->errorString().toStdString());
+                c.Note(WriteFailure(*c.device).toStdString());
                 return done > 0 ? done : -1;
             }
             done += static_cast<tmsize_t>(n);
@@ -283,7 +285,7 @@ bool WriteAt(QIODevice& device, const std::uint8_t* data, std::size_t size, std:
     std::size_t done = 0;
     while (done < size) {
         const qint64 n = device.write(reinterpret_cast<const char*>(data + done), static_cast<qint64>(size - done));
-        if (n <= 0) return Fail(reason, device.errorString().toStdString());
+        if (n <= 0) return Fail(reason, WriteFailure(device).toStdString());
         done += static_cast<std::size_t>(n);
     }
     return true;

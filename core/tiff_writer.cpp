@@ -280,17 +280,6 @@ void ToRgb(const std::uint8_t* bgr, std::uint8_t* rgb, int width)
     }
 }
 
-bool WriteAt(QIODevice& device, const std::uint8_t* data, std::size_t size, std::string* reason)
-{
-    std::size_t done = 0;
-    while (done < size) {
-        const qint64 n = device.write(reinterpret_cast<const char*>(data + done), static_cast<qint64>(size - done));
-        if (n <= 0) return Fail(reason, WriteFailure(device).toStdString());
-        done += static_cast<std::size_t>(n);
-    }
-    return true;
-}
-
 struct CTiffCloser
 {
     TIFF* tif;
@@ -354,7 +343,9 @@ bool WriteTiff(const CImage& picture, const CTiffOptions& options, const std::ve
         std::vector<CExifEntry> entries;
         if (!ReadExifFirstDirectory(blocks.exif, entries)) return Fail(reason, "the EXIF tags could not be encoded");
         if (device.size() != 8 || !device.seek(8)) return failed("the TIFF file could not be started");
-        if (!WriteAt(device, blocks.exif.data() + 8, blocks.exif.size() - 8, reason)) return false;
+        QString why;
+        if (!WriteFully(device, reinterpret_cast<const char*>(blocks.exif.data()) + 8, qint64(blocks.exif.size() - 8), &why))
+            return Fail(reason, why.toStdString());
         for (const CExifEntry& e : entries) {
             if ((e.tag == TIFFTAG_EXIFIFD || e.tag == TIFFTAG_GPSIFD) && e.bytes == 4)
                 TIFFSetField(tif, e.tag, std::uint64_t(LE32(e.value)));

@@ -823,3 +823,34 @@ TEST_F(PhotoSave, WebpSizeLimitIsNamedBeforeEncoding)
     ASSERT_TRUE(edge.Create(16383, 2, 24));
     EXPECT_TRUE(CheckEncodableSize(edge, "webp", &reason));
 }
+
+TEST_F(PhotoSave, TiffKeepsFirstDirectoryTagsTheLibraryKnowsAndThoseItDoesNot)
+{
+    ASSERT_TRUE(SavePicture(PhotoLike(24, 16), Path("d.jpg")));
+    {
+        auto image = Exiv2::ImageFactory::open(QFile::encodeName(Path("d.jpg")).toStdString());
+        image->readMetadata();
+        Exiv2::ExifData& exif = image->exifData();
+        exif["Exif.Image.ImageDescription"] = "Harbour";
+        exif["Exif.Image.XResolution"] = Exiv2::URational(300, 1);
+        exif["Exif.Image.YResolution"] = Exiv2::URational(300, 1);
+        exif["Exif.Image.ResolutionUnit"] = std::uint16_t(2);
+        exif["Exif.Image.Rating"] = std::uint16_t(4);          // unknown to the TIFF library
+        exif["Exif.Image.RatingPercent"] = std::uint16_t(75);  // likewise
+        exif["Exif.Photo.ExposureTime"] = Exiv2::URational(1, 250);
+        image->writeMetadata();
+    }
+    const CPictureMetadata metadata = CPictureMetadata::Read(Path("d.jpg"));
+    QString reason;
+    ASSERT_TRUE(SavePictureWith(PhotoLike(24, 16), Path("d.tif"), CSaveOptions{}, &metadata, &reason)) << reason.toStdString();
+    const TagMap tags = Tags(Path("d.tif"));
+    EXPECT_EQ(tags.at("exif Exif.Image.ImageDescription"), "Harbour");
+    EXPECT_EQ(tags.at("exif Exif.Image.XResolution"), "300/1");
+    EXPECT_EQ(tags.at("exif Exif.Image.ResolutionUnit"), "2");
+    EXPECT_EQ(tags.at("exif Exif.Image.Rating"), "4");
+    EXPECT_EQ(tags.at("exif Exif.Image.RatingPercent"), "75");
+    EXPECT_EQ(tags.at("exif Exif.Photo.ExposureTime"), "1/250");
+    CImage back;
+    ASSERT_TRUE(LoadPicture(Path("d.tif"), back, &reason)) << reason.toStdString();
+    EXPECT_EQ(back.width(), 24);
+}

@@ -1,6 +1,7 @@
 #include "core/gif_writer.h"
 
 #include "core/parallel.h"
+#include "core/picture_codec.h"
 
 #include <gif_lib.h>
 
@@ -372,9 +373,10 @@ public:
     }
     void Put(const char* bytes, std::size_t count) { m_bytes.insert(m_bytes.end(), bytes, bytes + count); }
     bool FlushIfFull() { return m_bytes.size() < kChunk || Flush(); }
+    const QString& error() const { return m_error; }
     bool Flush()
     {
-        const bool ok = m_device.write(m_bytes.data(), qint64(m_bytes.size())) == qint64(m_bytes.size());
+        const bool ok = WriteFully(m_device, m_bytes.data(), qint64(m_bytes.size()), &m_error);
         m_bytes.clear();
         return ok;
     }
@@ -383,6 +385,7 @@ private:
     static constexpr std::size_t kChunk = 1 << 16;
     QIODevice& m_device;
     std::vector<char> m_bytes;
+    QString m_error;
 };
 
 // GIF's variable-length LZW: codes packed least significant bit first into data sub-blocks of at
@@ -541,7 +544,7 @@ bool Write(const CImage& picture, QIODevice& device, QString* reason)
     bool ok = encoder->Add(indexes.data(), std::size_t(picture.width()) * std::size_t(picture.height())) && encoder->Finish();
     out.Put(0x3B);
     ok = ok && out.Flush();
-    if (!ok) return fail(device.errorString().isEmpty() ? QStringLiteral("the file could not be written") : device.errorString());
+    if (!ok) return fail(out.error().isEmpty() ? QStringLiteral("the file could not be written") : out.error());
     return true;
 }
 

@@ -40,12 +40,15 @@ bool COrvexDoc::Open(const QString& path)
 
 bool COrvexDoc::Save(const QString& path)
 {
+    m_lastError.clear();
     QStringList leftOut;
     const auto save = [&](IProgress* progress) {
         return SavePictureWith(m_picture, path, m_saveOptions, &m_metadata, &m_lastError, progress, &leftOut);
     };
     if (!(m_ui ? m_ui->RunSave(save, m_engine.progressSink()) : save(m_engine.progressSink()))) {
-        Show(QStringLiteral("Save Error"), QStringLiteral("Can not save %1").arg(path), IDocumentUi::Icon::Warning);
+        QString text = QStringLiteral("Can not save %1").arg(path);
+        if (!m_lastError.isEmpty()) text += QLatin1Char('\n') + m_lastError;
+        Show(QStringLiteral("Save Error"), text, IDocumentUi::Icon::Warning);
         return false;
     }
     m_modified = 0;

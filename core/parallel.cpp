@@ -3,8 +3,10 @@
 #include <algorithm>
 #include <atomic>
 #include <condition_variable>
+#include <exception>
 #include <mutex>
 #include <thread>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -77,6 +79,7 @@ public:
         std::unique_lock lock(m_mutex);
         m_done.wait(lock, [this] { return m_pending == 0; });
         m_body = nullptr;
+        if (m_error) std::rethrow_exception(std::exchange(m_error, nullptr));
         return true;
     }
 
@@ -93,7 +96,15 @@ private:
             const int to = m_begin + static_cast<int>(m_span * (block + 1) / m_blocks);
             if (from >= to) continue;
             ++t_bodyDepth;
-            (*m_body)(from, to);
+            try {
+                (*m_body)(from, to);
+            } catch (...) {
+                // Unwinding a helper thread would end the program: the first exception is kept
+                // for the calling thread and no further block is started.
+                std::lock_guard lock(m_mutex);
+                if (!m_error) m_error = std::current_exception();
+                m_next.store(m_blocks);
+            }
             --t_bodyDepth;
         }
         t_insideBlock = false;
@@ -131,6 +142,7 @@ private:
     int m_parts = 1;
     std::atomic<int> m_next{0};
     int m_pending = 0;
+    std::exception_ptr m_error;
     unsigned long long m_generation = 0;
     bool m_quit = false;
 };
@@ -163,9 +175,14 @@ void ParallelFor(int begin, int end, CBlockBody body)
     if (begin >= end) return;
     if (end - begin == 1 || t_insideBlock || Pool().ThreadCount() == 1 || !Pool().TryRun(begin, end, body)) {
         if (!t_insideBlock) g_lastBlocks.store(1);
-        ++t_bodyDepth;
+        struct CDepth
+        {
+            CDepth() { ++t_bodyDepth; }
+            ~CDepth() { --t_bodyDepth; }
+            CDepth(const CDepth&) = delete;
+            CDepth& operator=(const CDepth&) = delete;
+        } depth;
         body(begin, end);
-        --t_bodyDepth;
     }
 }
 

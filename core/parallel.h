@@ -29,7 +29,8 @@ private:
 // Only for work whose result depends neither on the order in which the blocks run nor on where
 // the range is split (per-block state must not carry into the result). If the shared workers are
 // already busy (a preview rendering and an interface-thread operation at the same time), the whole
-// range runs on the calling thread as one block.
+// range runs on the calling thread as one block. An exception thrown by `body` stops the handing
+// out of blocks and is rethrown on the calling thread once the blocks already running have ended.
 void ParallelFor(int begin, int end, CBlockBody body);
 
 // Number of threads ParallelFor spreads work over (at least 1).

@@ -9,12 +9,14 @@
 #include "core/picture_save.h"
 #include "core/tiff_decoder.h"
 #include "core/webp_decoder.h"
+#include "core/png_encoder.h"
+#include "core/tiff_writer.h"
+#include "core/webp_writer.h"
 
 #include <QBuffer>
 #include <QFile>
 #include <QFileInfo>
 #include <QImageReader>
-#include <QImageWriter>
 
 #include <cstring>
 #include <new>
@@ -84,22 +86,42 @@ bool WriteBmp(const CImage& picture, QIODevice& device, QString* reason)
     PutLE32(header + 34, static_cast<std::uint32_t>(imageBytes));
     PutLE32(header + 38, 2835);               // 72 dpi
     PutLE32(header + 42, 2835);
-    if (device.write(reinterpret_cast<const char*>(header), sizeof header) != qint64(sizeof header))
-        return Fail(reason, device.errorString());
+    if (!WriteFully(device, reinterpret_cast<const char*>(header), sizeof header, reason)) return false;
 
     // Rows go out with their padding zeroed (the picture's own padding bytes are not its pixels).
     const std::size_t pixelBytes = std::size_t(w) * 3;
     const char zeros[4] = {};
     for (int y = h - 1; y >= 0; --y) {
         const auto* row = reinterpret_cast<const char*>(picture.bits() + std::ptrdiff_t(y) * picture.pitch());
-        if (device.write(row, qint64(pixelBytes)) != qint64(pixelBytes) ||
-            device.write(zeros, qint64(rowBytes - pixelBytes)) != qint64(rowBytes - pixelBytes))
-            return Fail(reason, device.errorString());
+        if (!WriteFully(device, row, qint64(pixelBytes), reason) ||
+            !WriteFully(device, zeros, qint64(rowBytes - pixelBytes), reason))
+            return false;
     }
     return true;
 }
 
 } // namespace
+
+QString WriteFailure(QIODevice& device)
+{
+    // A file's buffer that went out in part keeps the rest; writing it again names the cause.
+    if (auto* file = qobject_cast<QFileDevice*>(&device)) file->flush();
+    const QString why = device.errorString();
+    // QIODevice's text for a device that failed without saying why.
+    if (why.isEmpty() || why == QLatin1String("Unknown error")) return QStringLiteral("the file could not be written");
+    return why;
+}
+
+bool WriteFully(QIODevice& device, const char* data, qint64 size, QString* reason)
+{
+    qint64 done = 0;
+    while (done < size) {
+        const qint64 n = device.write(data + done, size - done);
+        if (n <= 0) return Fail(reason, WriteFailure(device));
+        done += n;
+    }
+    return true;
+}
 
 const std::vector<CEncoder>& Encoders()
 {
@@ -118,13 +140,10 @@ const std::vector<CEncoder>& Encoders()
             {"tiff", "TIFF", "*.tif;*.tiff"},
             {"webp", "WebP", "*.webp"},
         };
-        const QList<QByteArray> writable = QImageWriter::supportedImageFormats();
+        // Every format is written by its own library here, never by a plugin that may be missing.
         std::vector<CEncoder> list;
-        for (const Known& k : known) {
-            const QByteArray format(k.format);
-            if (format == "gif" || writable.contains(format))
-                list.push_back({format, QString::fromLatin1(k.description), QString::fromLatin1(k.patterns)});
-        }
+        for (const Known& k : known)
+            list.push_back({QByteArray(k.format), QString::fromLatin1(k.description), QString::fromLatin1(k.patterns)});
         return list;
     }();
     return encoders;
@@ -322,6 +341,9 @@ bool CheckEncodableSize(int width, int height, const QByteArray& format, QString
     if (format == "gif" && (width > kGifMaxSide || height > kGifMaxSide))
         return Fail(reason, QStringLiteral("GIF files are limited to %1 pixels a side (this picture is %2)")
                                 .arg(kGifMaxSide).arg(SizeText(width, height)));
+    if (format == "webp" && (width > kWebpMaxSide || height > kWebpMaxSide))
+        return Fail(reason, QStringLiteral("WebP pictures are at most %1 x %1 pixels (this picture is %2)")
+                                .arg(kWebpMaxSide).arg(SizeText(width, height)));
     return true;
 }
 
@@ -342,15 +364,20 @@ bool EncodePicture(const CImage& picture, const QByteArray& format, QIODevice& d
             ok = WriteGif(picture, device, &why);
         } else if (format == "bmp") {
             ok = WriteBmp(picture, device, &why);
+        } else if (format == "tiff") {
+            std::string text;
+            ok = WriteTiff(picture, CTiffOptions{}, {}, {}, device, &text);
+            if (!ok) why = QString::fromStdString(text);
+        } else if (format == "webp" || format == "jpeg" || format == "png") {
+            std::string text;
+            std::vector<std::uint8_t> file;
+            if (format == "webp") ok = EncodeWebp(picture, CJpegOptions{}.quality, {}, {}, file, &text);
+            else if (format == "jpeg") ok = EncodeJpeg(picture, CJpegOptions{}, {}, file, &text);
+            else ok = EncodePng(picture, CPngOptions{}, {}, file, &text);
+            if (!ok) why = QString::fromStdString(text);
+            else ok = WriteFully(device, reinterpret_cast<const char*>(file.data()), qint64(file.size()), &why);
         } else {
-            const QImage image = PictureToQImage(picture);
-            if (image.isNull()) {
-                why = QStringLiteral("not enough memory");
-            } else {
-                QImageWriter writer(&device, format);
-                ok = writer.write(image);
-                if (!ok) why = writer.errorString();
-            }
+            why = QStringLiteral("no encoder is known for this format");
         }
     } catch (const std::bad_alloc&) {
         ok = false;
@@ -361,7 +388,7 @@ bool EncodePicture(const CImage& picture, const QByteArray& format, QIODevice& d
     auto* file = qobject_cast<QFileDevice*>(&device);
     if (file && (file->error() != QFileDevice::NoError || !file->flush())) {
         ok = false;
-        why = file->errorString();
+        why = WriteFailure(*file);
     }
     if (!ok) return Fail(reason, why.isEmpty() ? QStringLiteral("the encoder failed") : why);
     return true;

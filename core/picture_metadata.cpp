@@ -114,7 +114,7 @@ void FitExifIntoJpeg(Exiv2::ExifData& exif, QStringList* leftOut)
     Exiv2::ExifParser::encode(blob, Exiv2::littleEndian, exif);
     if (blob.size() > kJpegExifMax) {
         exif.clear();
-        if (leftOut) leftOut->append(QStringLiteral("EXIF (larger than a JPEG segment holds)"));
+        if (leftOut) leftOut->append(QLatin1String(kExifTooLarge));
         return;
     }
     std::size_t stored = 8;
@@ -316,7 +316,7 @@ bool CPictureMetadata::WriteInto(std::vector<std::uint8_t>& file, int width, int
                 // Written here rather than by the library, which refuses a packet over one segment.
                 if (!SplitXmpForJpeg(xmp, jpegXmp)) {
                     jpegXmp = {};
-                    if (leftOut) leftOut->append(QStringLiteral("XMP (could not be encoded)"));
+                    if (leftOut) leftOut->append(QLatin1String(kXmpNotEncoded));
                 }
                 xmp.clear();
             }
@@ -347,6 +347,52 @@ bool CPictureMetadata::WriteInto(std::vector<std::uint8_t>& file, int width, int
     } catch (const std::bad_alloc&) {
         return Fail(reason, "not enough memory");
     } catch (const std::exception& e) {
+        return Fail(reason, std::string("the metadata could not be written: ") + e.what());
+    }
+}
+
+bool CPictureMetadata::EncodeBlocks(int width, int height, Blocks& blocks, std::string* reason) const
+{
+    blocks = {};
+    if (HasNoTags()) return true;
+    InitialiseExiv2();
+    try {
+        Exiv2::ExifData exif = m_tags->exif;
+        for (const char* key : kStructureTags) EraseExif(exif, key);
+        Exiv2::ExifThumb(exif).erase();
+        // Pointers to sub-directories are laid out anew by the encoder.
+        for (const char* key : {"Exif.Image.ExifTag", "Exif.Image.GPSTag", "Exif.Photo.InteroperabilityTag"})
+            EraseExif(exif, key);
+        const auto w = static_cast<std::uint32_t>(width), h = static_cast<std::uint32_t>(height);
+        SetExifIfPresent(exif, "Exif.Image.Orientation", 1, true);
+        SetExifIfPresent(exif, "Exif.Photo.PixelXDimension", w, false);
+        SetExifIfPresent(exif, "Exif.Photo.PixelYDimension", h, false);
+        Exiv2::XmpData xmp = m_tags->xmp;
+        SetXmpIfPresent(xmp, "Xmp.tiff.Orientation", 1);
+        SetXmpIfPresent(xmp, "Xmp.tiff.ImageWidth", w);
+        SetXmpIfPresent(xmp, "Xmp.tiff.ImageLength", h);
+        SetXmpIfPresent(xmp, "Xmp.exif.PixelXDimension", w);
+        SetXmpIfPresent(xmp, "Xmp.exif.PixelYDimension", h);
+        if (!exif.empty()) {
+            Exiv2::Blob blob;
+            Exiv2::ExifParser::encode(blob, Exiv2::littleEndian, exif);
+            blocks.exif.assign(blob.begin(), blob.end());
+        }
+        if (!xmp.empty() && Exiv2::XmpParser::encode(blocks.xmp, xmp, Exiv2::XmpParser::useCompactFormat) != 0)
+            return Fail(reason, "the XMP tags could not be encoded");
+        if (!m_tags->iptc.empty()) {
+            const Exiv2::DataBuf iptc = Exiv2::IptcParser::encode(m_tags->iptc);
+            blocks.iptc.assign(iptc.pData_, iptc.pData_ + iptc.size_);
+        }
+        return true;
+    } catch (const Exiv2::AnyError& e) {
+        blocks = {};
+        return Fail(reason, std::string("the metadata could not be written: ") + e.what());
+    } catch (const std::bad_alloc&) {
+        blocks = {};
+        return Fail(reason, "not enough memory");
+    } catch (const std::exception& e) {
+        blocks = {};
         return Fail(reason, std::string("the metadata could not be written: ") + e.what());
     }
 }

@@ -11,6 +11,10 @@
 #include <string>
 #include <vector>
 
+// How `CPictureMetadata::WriteInto` names a block it had to leave out whole.
+inline constexpr char kExifTooLarge[] = "EXIF (larger than a JPEG segment holds)";
+inline constexpr char kXmpNotEncoded[] = "XMP (could not be encoded)";
+
 // What a photograph carries besides its pixels: EXIF (camera, date, GPS...), XMP, IPTC and the
 // embedded colour profile. Read when a file is opened and written back when it is saved, so that
 // opening, editing and saving a photograph loses nothing but what the edit made untrue.
@@ -60,6 +64,19 @@ public:
     // False with `reason` when the file cannot be rewritten; `file` is then unchanged.
     bool WriteInto(std::vector<std::uint8_t>& file, int width, int height, bool withIcc, std::string* reason,
                    QStringList* leftOut = nullptr) const;
+
+    // The same tags, made true of a `width` x `height` upright picture as WriteInto makes them, as
+    // the blocks a writer that places them itself stores: EXIF as a little-endian TIFF structure
+    // (header, IFD0 and its sub-directories, offsets counted from the header), the XMP packet and
+    // the IPTC records. A block is empty when there is nothing to put in it. False with `reason`
+    // when the tags cannot be encoded.
+    struct Blocks
+    {
+        std::vector<std::uint8_t> exif;
+        std::string xmp;
+        std::vector<std::uint8_t> iptc;
+    };
+    bool EncodeBlocks(int width, int height, Blocks& blocks, std::string* reason) const;
 
 private:
     struct Tags;

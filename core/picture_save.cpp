@@ -4,10 +4,9 @@
 #include "core/gif_writer.h"
 #include "core/picture_codec.h"
 #include "core/png_encoder.h"
+#include "core/saved_file_check.h"
+#include "core/webp_writer.h"
 
-#include <QBuffer>
-#include <QColorSpace>
-#include <QImageWriter>
 #include <QFile>
 #include <QSaveFile>
 
@@ -45,60 +44,50 @@ const std::vector<std::uint8_t>& NoProfile()
     return none;
 }
 
-// Encodes through Qt's writer into memory. The writers embed a colour profile they can parse; true
-// in `iccWritten` then.
-bool EncodeWithQt(const CImage& picture, const QByteArray& format, const CSaveOptions& options,
-                  const std::vector<std::uint8_t>& icc, std::vector<std::uint8_t>& file, bool* iccWritten,
-                  QString* reason)
-{
-    QImage image = PictureToQImage(picture);
-    if (image.isNull()) return Fail(reason, QStringLiteral("not enough memory"));
-    *iccWritten = false;
-    if (!icc.empty()) {
-        const QColorSpace space = QColorSpace::fromIccProfile(
-            QByteArray::fromRawData(reinterpret_cast<const char*>(icc.data()), static_cast<qsizetype>(icc.size())));
-        if (space.isValid()) {
-            image.setColorSpace(space);
-            *iccWritten = true;
-        }
-    }
-    QByteArray bytes;
-    QBuffer buffer(&bytes);
-    buffer.open(QIODevice::WriteOnly);
-    QImageWriter writer(&buffer, format);
-    // WebP's own default (75) is far below what a photograph should be kept at.
-    if (format == "webp") writer.setQuality(options.jpeg.quality);
-    if (!writer.write(image)) return Fail(reason, writer.errorString());
-    try {
-        file.assign(bytes.constBegin(), bytes.constEnd());
-    } catch (const std::bad_alloc&) {
-        return Fail(reason, QStringLiteral("not enough memory"));
-    }
-    return true;
-}
-
-// Encodes into memory in `format`, with the tags and profile of `metadata` when given.
+// Encodes into memory in `format` (JPEG or PNG), with the tags and profile of `metadata` when given.
 bool EncodeFile(const CImage& picture, const QByteArray& format, const CSaveOptions& options,
                 const CPictureMetadata* metadata, std::vector<std::uint8_t>& file, QString* reason,
                 const std::function<void(double)>& progress = nullptr, QStringList* leftOut = nullptr)
 {
     const std::vector<std::uint8_t>& icc = metadata ? metadata->iccProfile() : NoProfile();
     std::string why;
-    bool iccWritten = false;
     if (format == "jpeg") {
         if (!EncodeJpeg(picture, options.jpeg, icc, file, &why, progress)) return Fail(reason, QString::fromStdString(why));
-        iccWritten = true;
     } else if (format == "png") {
         if (!EncodePng(picture, CPngOptions{}, icc, file, &why, progress)) return Fail(reason, QString::fromStdString(why));
-        iccWritten = true;
-    } else if (!EncodeWithQt(picture, format, options, icc, file, &iccWritten, reason)) {
-        return false;
+    } else {
+        return Fail(reason, QStringLiteral("no in-memory encoder for this format"));
     }
-    if (metadata && (!metadata->HasNoTags() || !iccWritten)) {
-        if (!metadata->WriteInto(file, picture.width(), picture.height(), !iccWritten, &why, leftOut))
+    if (metadata && !metadata->HasNoTags()) {
+        if (!metadata->WriteInto(file, picture.width(), picture.height(), false, &why, leftOut))
             return Fail(reason, QString::fromStdString(why));
     }
     return true;
+}
+
+// Reads the temporary file back through a descriptor of its own: QSaveFile writes only, and an
+// unnamed temporary file has no name to open. The check walks the structure and decodes nothing.
+bool CheckWrittenTemporary(QSaveFile& file, const QByteArray& format, const CWrittenContent& expected, QString* reason)
+{
+    QFile back(QStringLiteral("/proc/self/fd/%1").arg(file.handle()));
+    if (!back.open(QIODevice::ReadOnly))
+        return Fail(reason, QStringLiteral("the written file could not be read back to check it: ") + back.errorString());
+    const qint64 size = back.size();
+    if (size <= 0) return Fail(reason, QStringLiteral("the written file is empty"));
+    QByteArray owned;
+    const uchar* data = back.map(0, size);
+    if (!data && format == "bmp") {
+        // Without room to map it, a BMP's header and length still tell all there is to tell.
+        owned = back.read(64);
+        return CheckWrittenBmpHeader(reinterpret_cast<const std::uint8_t*>(owned.constData()),
+                                     static_cast<std::size_t>(owned.size()), size, expected, reason);
+    }
+    if (!data) {
+        owned = back.readAll();
+        if (owned.size() != size) return Fail(reason, QStringLiteral("the written file could not be read back to check it: ") + back.errorString());
+        data = reinterpret_cast<const uchar*>(owned.constData());
+    }
+    return CheckWrittenFile(data, static_cast<std::size_t>(size), format, expected, reason);
 }
 
 // The status-bar bar of a save, for the saves that take long enough to want one.
@@ -144,48 +133,87 @@ bool EncodeJpegFile(const CImage& picture, const CSaveOptions& options, const CP
     return EncodeFile(picture, "jpeg", options, Usable("jpeg", options, metadata, stripped), file, reason);
 }
 
-bool SavePictureWith(const CImage& picture, const QString& path, const CSaveOptions& options,
-                     const CPictureMetadata* metadata, QString* reason, IProgress* progress, QStringList* leftOut)
+namespace {
+
+bool Save(const CImage& picture, const QString& path, const CSaveOptions& options, const CPictureMetadata* metadata,
+          QString* reason, IProgress* progress, QStringList& leftOut)
 {
-    if (leftOut) leftOut->clear();
     if (picture.IsNull()) return Fail(reason, QStringLiteral("there is no picture to save"));
     const CEncoder* encoder = EncoderForPath(path);
     if (!encoder) return Fail(reason, QStringLiteral("no picture format is known for this file name's extension"));
     const QByteArray& format = encoder->format;
     if (!CheckEncodableSize(picture, format, reason)) return false;
 
-    // Encoded first and written aside; renamed over the target only when complete.
     CSaveProgress bar(progress, picture, format, options);
+    CPictureMetadata stripped;
+    const CPictureMetadata* tags = Usable(format, options, metadata, stripped);
+    const std::vector<std::uint8_t>& icc = tags ? tags->iccProfile() : NoProfile();
+    CPictureMetadata::Blocks blocks;
+    std::string why;
+    if (tags && !tags->EncodeBlocks(picture.width(), picture.height(), blocks, &why)) return Fail(reason, QString::fromStdString(why));
+
+    // The formats encoded in memory are encoded first, before a temporary file is made.
     std::vector<std::uint8_t> bytes;
-    const bool inMemory = format == "jpeg" || format == "png" || CarriesMetadata(format);
-    if (inMemory) {
-        CPictureMetadata stripped;
-        if (!EncodeFile(picture, format, options, Usable(format, options, metadata, stripped), bytes, reason, bar.Reporter(),
-                        leftOut))
-            return false;
-        if (leftOut && metadata && CarriesMetadata(format)) leftOut->append(metadata->damaged());
+    CWrittenContent expected{picture.width(), picture.height(), !icc.empty(), !blocks.exif.empty(),
+                             !blocks.xmp.empty(), !blocks.iptc.empty()};
+    if (format == "jpeg" || format == "png") {
+        if (!EncodeFile(picture, format, options, tags, bytes, reason, bar.Reporter(), &leftOut)) return false;
+        // A block the encoder had to leave out whole is not looked for in the written file.
+        if (leftOut.contains(QLatin1String(kExifTooLarge))) expected.exif = false;
+        if (leftOut.contains(QLatin1String(kXmpNotEncoded))) expected.xmp = false;
+    } else if (format == "webp") {
+        if (!EncodeWebp(picture, options.jpeg.quality, icc, blocks, bytes, &why, bar.Reporter()))
+            return Fail(reason, QString::fromStdString(why));
+        if (!blocks.iptc.empty()) leftOut.append(QStringLiteral("IPTC (WebP files have no place for it)"));
+        expected.iptc = false;
     }
+    if (metadata && CarriesMetadata(format)) leftOut.append(metadata->damaged());
+
     QSaveFile file(path);
     if (!file.open(QIODevice::WriteOnly)) return Fail(reason, file.errorString());
     bool ok = false;
-    QString why;
-    if (inMemory) {
-        ok = file.write(reinterpret_cast<const char*>(bytes.data()), static_cast<qint64>(bytes.size())) ==
-             static_cast<qint64>(bytes.size());
-        // A full disk says why better than a short count; flushing surfaces what the buffer holds.
-        if (!ok || file.error() != QFileDevice::NoError || !file.flush()) {
-            ok = false;
-            why = file.errorString();
-        }
+    QString failure;
+    if (!bytes.empty()) {
+        ok = WriteFully(file, reinterpret_cast<const char*>(bytes.data()), static_cast<qint64>(bytes.size()), &failure);
+        std::vector<std::uint8_t>().swap(bytes);
+    } else if (format == "tiff") {
+        ok = WriteTiff(picture, options.tiff, icc, blocks, file, &why, bar.Reporter());
+        if (!ok) failure = QString::fromStdString(why);
     } else {
-        ok = EncodePicture(picture, format, file, &why);
+        ok = EncodePicture(picture, format, file, &failure);
     }
+    // A full disk may still be hiding in the device's buffer.
+    if (ok && !file.flush()) {
+        ok = false;
+        failure = WriteFailure(file);
+    }
+    if (ok) ok = CheckWrittenTemporary(file, format, expected, &failure);
     if (!ok) {
         file.cancelWriting();
-        return Fail(reason, why.isEmpty() ? file.errorString() : why);
+        return Fail(reason, failure.isEmpty() ? QStringLiteral("the file could not be written") : failure);
     }
     if (!file.commit()) return Fail(reason, file.errorString());
     return true;
+}
+
+} // namespace
+
+bool SavePictureWith(const CImage& picture, const QString& path, const CSaveOptions& options,
+                     const CPictureMetadata* metadata, QString* reason, IProgress* progress, QStringList* leftOut)
+{
+    // The notes are only true of a file that was written.
+    QStringList notes;
+    bool saved = false;
+    // The save may run on a thread of its own; nothing thrown in the libraries below may end it.
+    try {
+        saved = Save(picture, path, options, metadata, reason, progress, notes);
+    } catch (const std::bad_alloc&) {
+        saved = Fail(reason, QStringLiteral("not enough memory"));
+    } catch (const std::exception& e) {
+        saved = Fail(reason, QString::fromUtf8(e.what()));
+    }
+    if (leftOut) *leftOut = saved ? notes : QStringList();
+    return saved;
 }
 
 ChromaSubsampling JpegFileSubsampling(const QString& path)

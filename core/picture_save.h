@@ -4,6 +4,7 @@
 #include "core/jpeg_encoder.h"
 #include "core/picture_metadata.h"
 #include "core/progress.h"
+#include "core/tiff_writer.h"
 
 #include <QString>
 #include <QStringList>
@@ -12,6 +13,7 @@
 struct CSaveOptions
 {
     CJpegOptions jpeg;            // JPEG, and the quality of lossy WebP
+    CTiffOptions tiff;
     bool removeMetadata = false;  // write no EXIF, XMP or IPTC (the colour profile stays)
     bool chosen = false;          // picked by the user in Save As (not the defaults)
 };
@@ -19,10 +21,12 @@ struct CSaveOptions
 // Encodes `picture` at `path` with the encoder the extension selects. JPEG, PNG, TIFF and WebP
 // carry `metadata` (when given and not removed) describing the upright picture as saved; BMP and GIF
 // carry none. The file is written under a temporary name in the same folder and renamed over
-// `path` only once complete, so a failed save leaves an existing file as it was. Saves that take a
-// while (large pictures in the slower formats) show how far they are on `progress`. Metadata the
-// file could not keep (a block too large for the format, a damaged one from the opened file) does
-// not fail the save: each block left out is named in `leftOut`, which is empty when nothing was.
+// `path` only once complete and read back: its structure must parse again as the format it claims,
+// holding the metadata written, or the save fails with the reason. A failed save leaves an existing
+// file as it was. Saves that take a while (large pictures in the slower formats) show how far they
+// are on `progress`. Metadata the file could not keep (a block too large for the format, a damaged
+// one from the opened file) does not fail the save: each block left out is named in `leftOut`,
+// which is empty when nothing was.
 bool SavePictureWith(const CImage& picture, const QString& path, const CSaveOptions& options,
                      const CPictureMetadata* metadata, QString* reason = nullptr, IProgress* progress = nullptr,
                      QStringList* leftOut = nullptr);

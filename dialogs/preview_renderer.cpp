@@ -82,15 +82,20 @@ void CPreviewRenderer::Run()
         lock.unlock();
 
         StopSink sink(*this, generation);
-        {
+        // A rendering that throws (memory ran out) is dropped like a stale one and the renderer
+        // waits for the next request: off the interface thread nothing would catch it.
+        bool rendered = true;
+        try {
             CImageProcessor::ThreadProgressOverride progressOverride(&sink);
             m_render(m_engine, values);
+        } catch (...) {
+            rendered = false;
         }
 
         bool shown = false;
         {
             std::lock_guard frameLock(m_frameMutex);
-            if (!Stale(generation)) {
+            if (rendered && !Stale(generation)) {
                 CImage& work = m_engine.workImage();
                 const bool sameLayout = m_hasFrame && m_frame.width() == work.width() &&
                                         m_frame.height() == work.height() && m_frame.pitch() == work.pitch();

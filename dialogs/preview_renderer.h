@@ -25,7 +25,8 @@
 // - no rendering starts once the engine's preview flag is clear or Stop() has been called, and
 //   Stop() returns only when the worker has finished;
 // - a burst of requests starts at most one rendering per kThrottle, so dragging a slider over a
-//   fast operation does not queue dozens of renderings while an isolated change starts at once.
+//   fast operation does not queue dozens of renderings while an isolated change starts at once;
+// - a rendering that throws is never shown, and the worker goes on serving requests.
 //
 // The view never paints the work image directly while a renderer is attached: a finished,
 // non-stale rendering is copied into the shown frame under a lock, so the screen only ever shows

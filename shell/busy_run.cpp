@@ -3,6 +3,7 @@
 #include "shell/progress_bar.h"
 
 #include <QApplication>
+#include <QtGlobal>
 #include <QKeyEvent>
 #include <chrono>
 #include <condition_variable>
@@ -83,7 +84,16 @@ bool RunAside(const std::function<bool(IProgress&)>& work)
     std::condition_variable doneSignal;
     bool result = false;
     std::thread worker([&] {
-        result = work(progress);
+        // Whatever escapes the work fails it; on this thread it would end the whole program.
+        try {
+            result = work(progress);
+        } catch (const std::exception& e) {
+            qWarning("Work on a separate thread failed: %s", e.what());
+            result = false;
+        } catch (...) {
+            qWarning("Work on a separate thread failed");
+            result = false;
+        }
         const std::lock_guard lock(doneMutex);
         done.store(true);
         doneSignal.notify_one();

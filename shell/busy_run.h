@@ -66,5 +66,5 @@ private:
 // Runs `work` on a thread of its own and returns its result. Meanwhile the interface thread keeps
 // every window painted, drops input, and shows in the status bar whatever bar the work begins.
 // For work that only reads what the windows show (a save), so that a long one never leaves the
-// program looking dead.
+// program looking dead. An exception escaping `work` makes the result false (and is logged).
 bool RunAside(const std::function<bool(IProgress&)>& work);

@@ -144,12 +144,28 @@ bool Worker(COrvexView& view, const QString& label, const CEngineCall& call)
     // The worker's progress goes to the engine's shared value, which this thread polls, and the
     // cancel flag is what a long operation's stop check sees.
     CAsideProgress progress(engine.progress, &engine.cancel);
-    std::thread worker([&engine, &call, &progress] {
-        CImageProcessor::ThreadProgressOverride progressOverride(&progress);
-        call(engine);
+    // An exception escaping the operation fails it like a failed allocation: the picture is
+    // restored below. Left to unwind off this thread it would end the program.
+    QString escaped;
+    std::thread worker([&engine, &call, &progress, &escaped] {
+        bool threw = false;
+        try {
+            CImageProcessor::ThreadProgressOverride progressOverride(&progress);
+            call(engine);
+        } catch (const std::bad_alloc&) {
+            threw = true;
+            escaped = kOutOfMemory;
+        } catch (const std::exception& e) {
+            threw = true;
+            escaped = QStringLiteral("The operation failed: %1").arg(QString::fromUtf8(e.what()));
+        } catch (...) {
+            threw = true;
+            escaped = QStringLiteral("The operation failed.");
+        }
         // An operation that does not commit by itself has done its whole work when it returns
         // without having been asked to stop.
-        if (!engine.Failed() && engine.cancel.load() == 0) engine.committed.store(1);
+        if (threw) engine.committed.store(0);
+        else if (!engine.Failed() && engine.cancel.load() == 0) engine.committed.store(1);
         // An operation that returns before raising the flag itself must still end the loop.
         engine.running.store(0);
     });
@@ -189,7 +205,8 @@ bool Worker(COrvexView& view, const QString& label, const CEngineCall& call)
     }
     bar.Release();
     host.UpdateAllViews();
-    if (engine.Failed() || !restored) ShowMessage(kOutOfMemory);
+    if (!escaped.isEmpty()) ShowMessage(escaped);
+    else if (engine.Failed() || !restored) ShowMessage(kOutOfMemory);
     return false;
 }
 

@@ -140,8 +140,14 @@ void CSaveOptionsDlg::StartEstimate()
     const CSaveOptions chosen = options();
     const int generation = m_generation;
     m_worker = std::thread([this, chosen, generation] {
-        std::vector<std::uint8_t> file;
-        const qint64 bytes = EncodeJpegFile(m_picture, chosen, &m_metadata, file) ? qint64(file.size()) : -1;
+        // An estimate that cannot be made says "unknown"; nothing may escape this thread.
+        qint64 bytes = -1;
+        try {
+            std::vector<std::uint8_t> file;
+            if (EncodeJpegFile(m_picture, chosen, &m_metadata, file)) bytes = qint64(file.size());
+        } catch (...) {
+            bytes = -1;
+        }
         // Queued to the dialog's thread; the dialog joins this thread before it goes away.
         QMetaObject::invokeMethod(
             this, [this, generation, bytes] { ShowEstimate(generation, bytes); }, Qt::QueuedConnection);

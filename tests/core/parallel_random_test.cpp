@@ -7,6 +7,7 @@
 #include <atomic>
 #include <chrono>
 #include <functional>
+#include <stdexcept>
 #include <thread>
 #include <vector>
 
@@ -154,4 +155,27 @@ TEST(Random, DrawsInsideParallelBodiesAreCountedAsMisplaced)
     });
     ParallelFor(0, 1, [&](int, int) { orvex_random::Next(); });
     EXPECT_EQ(orvex_random::MisplacedDraws(), before + 3);
+}
+
+TEST(ParallelFor, AThrowingBodyFailsTheCallNotTheProgram)
+{
+    // Every block throws, so a helper thread meets one too; before, that ended the process.
+    orvex_testing::LimitParallelThreads(2);
+    std::atomic<int> started{0};
+    EXPECT_THROW(ParallelFor(0, 1000, [&](int, int) {
+        started++;
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+        throw std::runtime_error("body failed");
+    }), std::runtime_error);
+    // No further blocks are handed out once one has failed.
+    EXPECT_LT(started.load(), 16);
+    EXPECT_FALSE(InsideParallelBlock());
+    // The pool is usable again, inline runs too.
+    std::atomic<int> sum{0};
+    ParallelFor(0, 100, [&](int b, int e) { sum += e - b; });
+    EXPECT_EQ(sum.load(), 100);
+    orvex_testing::LimitParallelThreads(1);
+    EXPECT_THROW(ParallelFor(0, 10, [](int, int) { throw std::runtime_error("inline"); }), std::runtime_error);
+    EXPECT_FALSE(InsideParallelBlock());
+    orvex_testing::LimitParallelThreads(0);
 }

@@ -5,12 +5,15 @@
 #include "core/picture_metadata.h"
 #include "core/picture_save.h"
 #include "core/png_encoder.h"
+#include "core/saved_file_check.h"
+#include "core/tiff_writer.h"
 #include "tests/test_pictures.h"
 
 #include <QCryptographicHash>
 #include <QDir>
 #include <QDirIterator>
 #include <QFile>
+#include <QIODevice>
 #include <QImage>
 #include <QImageReader>
 #include <QTemporaryDir>
@@ -23,6 +26,7 @@
 #include <array>
 #include <cmath>
 #include <map>
+#include <new>
 
 using namespace test_pictures;
 
@@ -864,4 +868,235 @@ TEST_F(PhotoSave, LargeSlowSavesShowProgressSmallOnesDoNot)
     ASSERT_TRUE(SavePictureWith(large, Path("large.jpg"), CSaveOptions{}, nullptr, nullptr, &quiet));
     EXPECT_TRUE(quiet.labels.empty());
     EXPECT_EQ(quiet.ends, 0);
+}
+
+namespace {
+
+// A device standing in for a file on a disk that fills up: the write that crosses the capacity is
+// taken in part (a short count, no error), the next one is refused with the system's reason. With
+// `throwing`, a write beyond the capacity throws instead, as a memory buffer that cannot grow does.
+class CFillingDevice : public QIODevice
+{
+public:
+    explicit CFillingDevice(qint64 capacity, bool throwing = false) : m_capacity(capacity), m_throwing(throwing)
+    {
+        open(QIODevice::ReadWrite);
+    }
+    bool isSequential() const override { return false; }
+    qint64 size() const override { return qint64(m_bytes.size()); }
+    bool seek(qint64 pos) override
+    {
+        QIODevice::seek(pos);
+        m_pos = pos;
+        return true;
+    }
+    QByteArray m_bytes;
+
+protected:
+    qint64 readData(char* data, qint64 max) override
+    {
+        const qint64 n = std::max<qint64>(0, std::min<qint64>(max, m_bytes.size() - m_pos));
+        std::memcpy(data, m_bytes.constData() + m_pos, std::size_t(n));
+        m_pos += n;
+        return n;
+    }
+    qint64 writeData(const char* data, qint64 length) override
+    {
+        if (m_throwing && m_pos + length > m_capacity) throw std::bad_alloc();
+        const qint64 room = m_capacity - m_pos;
+        if (room <= 0) {
+            setErrorString(QStringLiteral("No space left on device"));
+            return -1;
+        }
+        const qint64 n = std::min(room, length);
+        if (m_bytes.size() < m_pos + n) m_bytes.resize(m_pos + n);
+        std::memcpy(m_bytes.data() + m_pos, data, std::size_t(n));
+        m_pos += n;
+        return n;
+    }
+
+private:
+    qint64 m_capacity;
+    bool m_throwing;
+    qint64 m_pos = 0;
+};
+
+std::vector<std::uint8_t> LabProfile()
+{
+    cmsHPROFILE profile = cmsCreateLab4Profile(nullptr);
+    cmsUInt32Number size = 0;
+    cmsSaveProfileToMem(profile, nullptr, &size);
+    std::vector<std::uint8_t> bytes(size);
+    cmsSaveProfileToMem(profile, bytes.data(), &size);
+    cmsCloseProfile(profile);
+    return bytes;
+}
+
+} // namespace
+
+TEST_F(PhotoSave, AWebpWithAProfileOtherWritersRefuseOpensAgainWithProfileAndTags)
+{
+    // A Lab profile is what Qt's writer dropped; the profile then went in as a second VP8X chunk
+    // and the file could not be opened by anyone.
+    const std::vector<std::uint8_t> lab = LabProfile();
+    ASSERT_TRUE(SavePicture(PhotoLike(97, 61), Path("lab.jpg")));
+    WriteCameraTags(Path("lab.jpg"), 1, lab);
+    const CPictureMetadata metadata = CPictureMetadata::Read(Path("lab.jpg"));
+    ASSERT_EQ(metadata.iccProfile(), lab);
+    for (int quality : {90, 100}) {
+        CSaveOptions options;
+        options.jpeg.quality = quality;
+        QString reason;
+        ASSERT_TRUE(SavePictureWith(PhotoLike(97, 61), Path("lab.webp"), options, &metadata, &reason)) << reason.toStdString();
+        CImage back;
+        ASSERT_TRUE(LoadPicture(Path("lab.webp"), back, &reason)) << quality << ": " << reason.toStdString();
+        EXPECT_EQ(back.width(), 97);
+        EXPECT_EQ(CPictureMetadata::Read(Path("lab.webp")).iccProfile(), lab);
+        const TagMap tags = Tags(Path("lab.webp"));
+        EXPECT_EQ(tags.at("exif Exif.Image.Make"), "Orvex Test Camera");
+        EXPECT_EQ(tags.at("xmp Xmp.photoshop.City"), "Oslo");
+        // One VP8X header, then the profile, in the order the container defines.
+        const std::vector<std::uint8_t> file = ReadAll(Path("lab.webp"));
+        ASSERT_GT(file.size(), 30u);
+        EXPECT_EQ(std::string(file.begin() + 12, file.begin() + 16), "VP8X");
+        const std::size_t second = 12 + 8 + 10;
+        EXPECT_EQ(std::string(file.begin() + std::ptrdiff_t(second), file.begin() + std::ptrdiff_t(second) + 4), "ICCP");
+    }
+}
+
+TEST_F(PhotoSave, WrittenFilesThatDoNotParseAgainAreCaught)
+{
+    const CImage picture = PhotoLike(40, 30);
+    ASSERT_TRUE(SavePicture(picture, Path("c.jpg")));
+    WriteCameraTags(Path("c.jpg"), 1, DisplayP3Profile());
+    const CPictureMetadata metadata = CPictureMetadata::Read(Path("c.jpg"));
+    const CWrittenContent everything{40, 30, true, true, true, true};
+    for (const char* ext : {"jpg", "png", "tif", "webp", "bmp", "gif"}) {
+        const QString path = Path(QStringLiteral("c.%1").arg(QLatin1String(ext)));
+        QString reason;
+        ASSERT_TRUE(SavePictureWith(picture, path, CSaveOptions{}, &metadata, &reason)) << ext << ": " << reason.toStdString();
+        const QByteArray format = EncoderForPath(path)->format;
+        const std::vector<std::uint8_t> good = ReadAll(path);
+        CWrittenContent expected = everything;
+        if (format == "bmp" || format == "gif") expected = {40, 30, false, false, false, false};
+        EXPECT_TRUE(CheckWrittenFile(good.data(), good.size(), format, expected, &reason)) << ext << ": " << reason.toStdString();
+
+        // Cut short, or claiming another size: refused.
+        std::vector<std::uint8_t> cut(good.begin(), good.end() - 7);
+        EXPECT_FALSE(CheckWrittenFile(cut.data(), cut.size(), format, expected, nullptr)) << ext << " cut short";
+        CWrittenContent otherSize = expected;
+        otherSize.width = 41;
+        EXPECT_FALSE(CheckWrittenFile(good.data(), good.size(), format, otherSize, nullptr)) << ext;
+    }
+    // The header-only check used when a BMP cannot be mapped agrees.
+    const std::vector<std::uint8_t> bmp = ReadAll(Path("c.bmp"));
+    const CWrittenContent size{40, 30, false, false, false, false};
+    EXPECT_TRUE(CheckWrittenBmpHeader(bmp.data(), 64, qint64(bmp.size()), size, nullptr));
+    EXPECT_FALSE(CheckWrittenBmpHeader(bmp.data(), 64, qint64(bmp.size()) - 1, size, nullptr));
+    EXPECT_FALSE(CheckWrittenBmpHeader(bmp.data(), 64, qint64(bmp.size()), {30, 40, false, false, false, false}, nullptr));
+
+    // A block that was written but is not in the file: refused.
+    ASSERT_TRUE(SavePictureWith(picture, Path("bare.webp"), CSaveOptions{}, nullptr));
+    const std::vector<std::uint8_t> bare = ReadAll(Path("bare.webp"));
+    QString reason;
+    EXPECT_FALSE(CheckWrittenFile(bare.data(), bare.size(), "webp", {40, 30, true, false, false, false}, &reason));
+    EXPECT_TRUE(reason.contains(QLatin1String("colour profile"))) << reason.toStdString();
+
+    // The shape of the old fault: the profile appended as a second VP8X chunk.
+    std::vector<std::uint8_t> twice = ReadAll(Path("c.webp"));
+    const std::vector<std::uint8_t> vp8x(twice.begin() + 12, twice.begin() + 30);
+    twice.insert(twice.end(), vp8x.begin(), vp8x.end());
+    const auto riff = std::uint32_t(twice.size() - 8);
+    for (int i = 0; i < 4; ++i) twice[std::size_t(4 + i)] = std::uint8_t(riff >> (8 * i));
+    EXPECT_FALSE(CheckWrittenFile(twice.data(), twice.size(), "webp", {40, 30, true, true, true, false}, nullptr));
+}
+
+TEST_F(PhotoSave, TiffCompressionsAllKeepThePixelsAndTheDefaultDeflates)
+{
+    const CImage picture = PhotoLike(301, 203);
+    std::map<TiffCompression, std::size_t> sizes;
+    for (TiffCompression compression : {TiffCompression::None, TiffCompression::Lzw, TiffCompression::Deflate}) {
+        CSaveOptions options;
+        options.tiff.compression = compression;
+        QString reason;
+        ASSERT_TRUE(SavePictureWith(picture, Path("t.tif"), options, nullptr, &reason)) << reason.toStdString();
+        CImage back;
+        ASSERT_TRUE(LoadPicture(Path("t.tif"), back, &reason)) << reason.toStdString();
+        EXPECT_TRUE(SamePixels(back, picture)) << int(compression);
+        sizes[compression] = ReadAll(Path("t.tif")).size();
+    }
+    EXPECT_EQ(CSaveOptions{}.tiff.compression, TiffCompression::Deflate);
+    EXPECT_LT(sizes[TiffCompression::Deflate], sizes[TiffCompression::None]);
+    EXPECT_LT(sizes[TiffCompression::Lzw], sizes[TiffCompression::None]);
+}
+
+TEST_F(PhotoSave, AFillingDiskOrAFailingBufferIsReportedWithItsCause)
+{
+    const CImage picture = PhotoLike(640, 480);
+    for (const char* format : {"bmp", "gif", "tiff", "webp", "png", "jpeg"}) {
+        // Room for about half the file: one write is taken in part, the next is refused.
+        CFillingDevice unlimited(qint64(1) << 40);
+        QString reason;
+        ASSERT_TRUE(EncodePicture(picture, format, unlimited, &reason)) << format << ": " << reason.toStdString();
+        CFillingDevice full(unlimited.m_bytes.size() / 2);
+        EXPECT_FALSE(EncodePicture(picture, format, full, &reason)) << format;
+        EXPECT_EQ(reason, QStringLiteral("No space left on device")) << format;
+
+        // A buffer that cannot grow throws from inside the library's write; it must come back as
+        // a failed save, not end the program.
+        CFillingDevice throwing(unlimited.m_bytes.size() / 2, true);
+        EXPECT_FALSE(EncodePicture(picture, format, throwing, &reason)) << format;
+        EXPECT_EQ(reason, QStringLiteral("not enough memory")) << format;
+    }
+    // The writes of the formats encoded in memory.
+    std::vector<char> bytes(3'000'000, 'x');
+    CFillingDevice full(2'097'152);
+    QString reason;
+    EXPECT_FALSE(WriteFully(full, bytes.data(), qint64(bytes.size()), &reason));
+    EXPECT_EQ(reason, QStringLiteral("No space left on device"));
+}
+
+TEST_F(PhotoSave, WebpSizeLimitIsNamedBeforeEncoding)
+{
+    CImage wide;
+    ASSERT_TRUE(wide.Create(16384, 2, 24));
+    QString reason;
+    EXPECT_FALSE(CheckEncodableSize(wide, "webp", &reason));
+    EXPECT_TRUE(reason.startsWith(QLatin1String("WebP pictures are at most 16383 x 16383 pixels"))) << reason.toStdString();
+    EXPECT_FALSE(SavePictureWith(wide, Path("wide.webp"), CSaveOptions{}, nullptr, &reason));
+    EXPECT_TRUE(reason.startsWith(QLatin1String("WebP pictures are at most 16383 x 16383 pixels"))) << reason.toStdString();
+    CImage edge;
+    ASSERT_TRUE(edge.Create(16383, 2, 24));
+    EXPECT_TRUE(CheckEncodableSize(edge, "webp", &reason));
+}
+
+TEST_F(PhotoSave, TiffKeepsFirstDirectoryTagsTheLibraryKnowsAndThoseItDoesNot)
+{
+    ASSERT_TRUE(SavePicture(PhotoLike(24, 16), Path("d.jpg")));
+    {
+        auto image = Exiv2::ImageFactory::open(QFile::encodeName(Path("d.jpg")).toStdString());
+        image->readMetadata();
+        Exiv2::ExifData& exif = image->exifData();
+        exif["Exif.Image.ImageDescription"] = "Harbour";
+        exif["Exif.Image.XResolution"] = Exiv2::URational(300, 1);
+        exif["Exif.Image.YResolution"] = Exiv2::URational(300, 1);
+        exif["Exif.Image.ResolutionUnit"] = std::uint16_t(2);
+        exif["Exif.Image.Rating"] = std::uint16_t(4);          // unknown to the TIFF library
+        exif["Exif.Image.RatingPercent"] = std::uint16_t(75);  // likewise
+        exif["Exif.Photo.ExposureTime"] = Exiv2::URational(1, 250);
+        image->writeMetadata();
+    }
+    const CPictureMetadata metadata = CPictureMetadata::Read(Path("d.jpg"));
+    QString reason;
+    ASSERT_TRUE(SavePictureWith(PhotoLike(24, 16), Path("d.tif"), CSaveOptions{}, &metadata, &reason)) << reason.toStdString();
+    const TagMap tags = Tags(Path("d.tif"));
+    EXPECT_EQ(tags.at("exif Exif.Image.ImageDescription"), "Harbour");
+    EXPECT_EQ(tags.at("exif Exif.Image.XResolution"), "300/1");
+    EXPECT_EQ(tags.at("exif Exif.Image.ResolutionUnit"), "2");
+    EXPECT_EQ(tags.at("exif Exif.Image.Rating"), "4");
+    EXPECT_EQ(tags.at("exif Exif.Image.RatingPercent"), "75");
+    EXPECT_EQ(tags.at("exif Exif.Photo.ExposureTime"), "1/250");
+    CImage back;
+    ASSERT_TRUE(LoadPicture(Path("d.tif"), back, &reason)) << reason.toStdString();
+    EXPECT_EQ(back.width(), 24);
 }

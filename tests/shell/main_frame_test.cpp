@@ -466,7 +466,7 @@ TEST_F(MainFrameTest, SaveClearsTheMarkAndAFailedSaveKeepsIt)
         static_cast<QDialog*>(dialog)->accept();
     });
     Run(57604);
-    EXPECT_EQ(message, "Can not save " + Path("photo.xyz"));
+    EXPECT_EQ(message, "Can not save " + Path("photo.xyz") + "\nno picture format is known for this file name's extension");
     EXPECT_EQ(caption(), "photo.png* @ 100%");
 }
 

@@ -1,4 +1,5 @@
 // The status-bar bar and the worker-thread command: placement, idle text, Escape, discarded keys.
+#include "shell/busy_run.h"
 #include "shell/command_sequences.h"
 #include "shell/progress_bar.h"
 #include "tests/shell/shell_test_support.h"
@@ -10,6 +11,9 @@
 
 #include <atomic>
 #include <chrono>
+#include <cstring>
+#include <new>
+#include <stdexcept>
 #include <thread>
 
 using namespace shell_test;
@@ -357,3 +361,26 @@ TEST_F(ProgressWorkerTest, ALongSaveRunsAsideWithItsBarWhileTheWindowsPaintAndIn
 }
 
 } // namespace
+
+TEST_F(ProgressWorkerTest, WorkThatThrowsOnItsThreadFailsInsteadOfEndingTheEditor)
+{
+    Start({WritePicture("w.png", 8, 6)});
+    COrvexDoc& doc = view()->document();
+    CImage original;
+    ASSERT_TRUE(original.CopyFrom(doc.picture()));
+    QString message;
+    AnswerMessage(QMessageBox::Ok, &message);
+    // Half the picture changed, then memory runs out.
+    EXPECT_FALSE(sequence::Worker(*view(), QString(), [](CImageProcessor& engine) {
+        std::memset(engine.image()->bits(), 0, 3);
+        throw std::bad_alloc();
+    }));
+    EXPECT_EQ(message, sequence::kOutOfMemory);
+    EXPECT_TRUE(test_pictures::SamePixels(doc.picture(), original));
+    EXPECT_EQ(doc.history().count(), 1);
+    EXPECT_EQ(doc.engine().running.load(), 0);
+
+    // The thread a save runs on.
+    EXPECT_FALSE(RunAside([](IProgress&) -> bool { throw std::runtime_error("the encoder gave up"); }));
+    EXPECT_TRUE(RunAside([](IProgress&) { return true; }));
+}

@@ -13,19 +13,17 @@ class CAddNoiseDlg : public CParamDialog
 
 public:
     // values(): amount, uniform (1 or 0), monochromatic (1 or 0), in the operation's order.
-    enum Slot { kAmount = 0, kUniform = 1, kMonochromatic = 2 };
-
-    explicit CAddNoiseDlg(QWidget* parent = nullptr);
+    explicit CAddNoiseDlg(QWidget* parent = nullptr, CStartValues start = {});
 
     // Slider position p gives the amount (p / 100)^2 / 400: 20000 is 100 %, 40000 is 400 %.
     static float AmountFromPosition(int position);
 
-    float amount() const { return static_cast<float>(value(kAmount)); }
-    bool uniform() const { return value(kUniform) != 0.0; }
-    bool monochromatic() const { return value(kMonochromatic) != 0.0; }
+    float amount() const { return static_cast<float>(value("amount")); }
+    bool uniform() const { return value("uniform") != 0.0; }
+    bool monochromatic() const { return value("monochromatic") != 0.0; }
 
-    QSlider* amountSlider() const { return slider(kAmount); }
-    QLineEdit* amountBox() const { return valueBox(kAmount); }
+    QSlider* amountSlider() const { return slider("amount"); }
+    QLineEdit* amountBox() const { return valueBox("amount"); }
     QRadioButton* uniformButton() const { return m_uniform; }
     QRadioButton* gaussianButton() const { return m_gaussian; }
     QCheckBox* monochromaticBox() const { return m_monochromatic; }

@@ -1,15 +1,15 @@
 #include "dialogs/bc_dlg.h"
 
-CBCDlg::CBCDlg(QWidget* parent) : CParamDialog(QStringLiteral("Brightness/Contrast"), parent)
+CBCDlg::CBCDlg(QWidget* parent, CStartValues start)
+    : CParamDialog(QStringLiteral("Brightness/Contrast"), parent, std::move(start))
 {
     BindOperation("BrightnessContrast");
-    AddSlider("brightness", QStringLiteral("Brightness:"), 0, 200, 100, CValueFormat::Signed(100), 0,
-              [](int position) { return static_cast<double>(position - 100); });
-    // The stored contrast starts at 0, not at the slider's 1.0: the first notification after
-    // opening is then a change and renders the identity, which fills the work image with the
-    // picture before the user touches anything.
-    AddSlider("contrast", QStringLiteral("Contrast:"), 0, 200, 100, CValueFormat::Signed(100), 0,
-              [](int position) { return static_cast<double>(ContrastFromPosition(position)); });
+    AddSlider("brightness", QStringLiteral("Brightness:"), CValueFormat::Signed(100), CSliderScale::Centred(100));
+    AddSlider("contrast", QStringLiteral("Contrast:"), CValueFormat::Signed(100),
+              CSliderScale::Curve(0, 200, [](int position) { return static_cast<double>(ContrastFromPosition(position)); }));
+    // Opening renders the start values, which fills the work image with the picture before the
+    // user touches anything.
+    RenderOnOpening("contrast");
     AddPreviewBox(true);
 }
 

@@ -9,14 +9,14 @@ class CBCDlg : public CParamDialog
     Q_OBJECT
 
 public:
-    explicit CBCDlg(QWidget* parent = nullptr);
+    explicit CBCDlg(QWidget* parent = nullptr, CStartValues start = {});
 
     float brightness() const { return static_cast<float>(value("brightness")); }
     float contrast() const { return static_cast<float>(value("contrast")); }
-    QSlider* brightnessSlider() const { return slider(ParamIndex("brightness")); }
-    QSlider* contrastSlider() const { return slider(ParamIndex("contrast")); }
-    QLineEdit* brightnessBox() const { return valueBox(ParamIndex("brightness")); }
-    QLineEdit* contrastBox() const { return valueBox(ParamIndex("contrast")); }
+    QSlider* brightnessSlider() const { return slider("brightness"); }
+    QSlider* contrastSlider() const { return slider("contrast"); }
+    QLineEdit* brightnessBox() const { return valueBox("brightness"); }
+    QLineEdit* contrastBox() const { return valueBox("contrast"); }
 
     // Positions 0..100 scale linearly to 0..1, positions above the middle square their ratio, so
     // the right half reaches 4.

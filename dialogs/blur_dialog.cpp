@@ -3,22 +3,22 @@
 #include "filters/convolution/convolution.h"
 
 
-int AddBlurRadiusSlider(CParamDialog& dialog)
+QSlider* AddBlurRadiusSlider(CParamDialog& dialog)
 {
-    return dialog.AddSlider("radius", QStringLiteral("Radius:"), 0, 2500, 0, CValueFormat::RealValue(1).WithUnit(QStringLiteral("pixels")),
-                            0.0, [](int p) { return static_cast<double>(orvex_convolution::BlurRadiusFromSlider(p)); });
+    return dialog.AddSlider("radius", QStringLiteral("Radius:"), CValueFormat::RealValue(1).WithUnit(QStringLiteral("pixels")),
+                            CSliderScale::Curve(0, 2500, [](int p) { return static_cast<double>(orvex_convolution::BlurRadiusFromSlider(p)); }));
 }
 
-CBlurDialog::CBlurDialog(const QString& title, QWidget* parent)
-    : CParamDialog(title.isEmpty() ? QStringLiteral("Gaussian Blur") : title, parent)
+CBlurDialog::CBlurDialog(const QString& title, QWidget* parent, CStartValues start)
+    : CParamDialog(title.isEmpty() ? QStringLiteral("Gaussian Blur") : title, parent, std::move(start))
 {
     BindOperation("GaussianBlur");
-    m_radius = AddBlurRadiusSlider(*this);
+    AddBlurRadiusSlider(*this);
 }
 
-float CBlurDialog::AskRadius(const QString& title, QWidget* parent)
+float CBlurDialog::AskRadius(const QString& title, QWidget* parent, CStartValues start)
 {
-    CBlurDialog dialog(title, parent);
+    CBlurDialog dialog(title, parent, std::move(start));
     dialog.exec();
     return dialog.resultRadius();
 }

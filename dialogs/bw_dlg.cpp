@@ -2,6 +2,8 @@
 
 #include "filters/colour/black_and_white_presets.h"
 
+#include <cmath>
+
 #include <QCheckBox>
 #include <QComboBox>
 #include <QGridLayout>
@@ -25,26 +27,30 @@ std::array<int, 3> PresetPositions(const CBlackAndWhitePreset& preset)
 
 } // namespace
 
-CBWDlg::CBWDlg(QWidget* parent) : CParamDialog(QStringLiteral("Black and White"), parent)
+CBWDlg::CBWDlg(QWidget* parent, CStartValues startValues)
+    : CParamDialog(QStringLiteral("Black and White"), parent, std::move(startValues))
 {
-    const CBlackAndWhitePreset& none = kBlackAndWhitePresets[kBlackAndWhiteNoneIndex];
-    const std::array<int, 3> start = PresetPositions(none);
+    BindOperation("BlackAndWhite");
+    // Whole percent positions; the row's defaults are the "None" preset's mix.
+    std::array<int, 3> start{};
+    for (int c = kReds; c <= kBlues; ++c)
+        start[c] = kBlackAndWhiteZeroPosition + static_cast<int>(std::lround(AddValue(ParamName(static_cast<Channel>(c))) * 100.0));
+    const bool none = start == PresetPositions(kBlackAndWhitePresets[kBlackAndWhiteNoneIndex]);
 
     auto* presetRow = new QHBoxLayout;
     presetRow->addWidget(new QLabel(QStringLiteral("Preset:"), this));
     m_preset = new QComboBox(this);
     for (const CBlackAndWhitePreset& preset : kBlackAndWhitePresets)
         m_preset->addItem(QString::fromLatin1(preset.name));
-    m_preset->setCurrentIndex(kBlackAndWhiteNoneIndex);
+    m_preset->setCurrentIndex(none ? kBlackAndWhiteNoneIndex : kBlackAndWhiteCustomIndex);
     presetRow->addWidget(m_preset, 1);
     extraArea()->addLayout(presetRow);
 
     auto* grid = new QGridLayout;
     const char* labels[3] = {"Reds:", "Greens:", "Blues:"};
-    const char* names[3] = {"reds", "greens", "blues"};
-    BindOperation("BlackAndWhite");
     for (int c = kReds; c <= kBlues; ++c) {
-        AddValue(names[c], BlackAndWhiteWeight(start[c]));
+        // The stored weight is the one the position derives, as a moved slider stores it.
+        SetValue(ParamName(static_cast<Channel>(c)), BlackAndWhiteWeight(start[c]));
 
         auto* slider = new QSlider(Qt::Horizontal, this);
         slider->setRange(kBlackAndWhiteMinPosition, kBlackAndWhiteMaxPosition);
@@ -91,14 +97,20 @@ void CBWDlg::Preview(const std::vector<double>& values)
     if (renderer()) renderer()->Request(values);
 }
 
+const char* CBWDlg::ParamName(Channel channel)
+{
+    static const char* const names[3] = {"reds", "greens", "blues"};
+    return names[channel];
+}
+
 void CBWDlg::OnSlider(Channel channel)
 {
     const int position = m_sliders[channel]->value();
     const double weight = BlackAndWhiteWeight(position);
-    if (weight == value(channel)) return;
+    if (weight == value(ParamName(channel))) return;
     m_boxes[channel]->setText(PercentText(position));
     // The dialog's own "Preview" box is not the base's, so this only stores.
-    SetValue(channel, weight);
+    SetValue(ParamName(channel), weight);
     if (m_busy) return;
     ReactToChange(channel);
 }

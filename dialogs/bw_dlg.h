@@ -23,9 +23,9 @@ public:
     // A reds value below -2 in a request asks for the picture without the effect.
     static constexpr double kShowOriginal = -3.0;
 
-    explicit CBWDlg(QWidget* parent = nullptr);
+    explicit CBWDlg(QWidget* parent = nullptr, CStartValues start = {});
 
-    float weight(Channel channel) const { return static_cast<float>(value(channel)); }
+    float weight(Channel channel) const { return static_cast<float>(value(ParamName(channel))); }
     QComboBox* presetBox() const { return m_preset; }
     QSlider* mixSlider(Channel channel) const { return m_sliders[channel]; }
     QLineEdit* mixBox(Channel channel) const { return m_boxes[channel]; }
@@ -37,6 +37,7 @@ public:
     static void Render(CImageProcessor& engine, const std::vector<double>& values);
 
 private:
+    static const char* ParamName(Channel channel);
     void OnSlider(Channel channel);
     void OnPresetChosen(int index);
     void OnPreserveClicked(bool checked);

@@ -1,5 +1,7 @@
 #include "dialogs/cbalance_dlg.h"
 
+#include "core/operation_table.h"
+
 #include <QGridLayout>
 #include <QHBoxLayout>
 #include <QLabel>
@@ -7,13 +9,8 @@
 #include <QSlider>
 #include <QVBoxLayout>
 
-namespace {
-
-constexpr int kMiddle = 100;
-
-} // namespace
-
-CCBalanceDlg::CCBalanceDlg(QWidget* parent) : CParamDialog(QStringLiteral("Color Balance"), parent)
+CCBalanceDlg::CCBalanceDlg(QWidget* parent, CStartValues start)
+    : CParamDialog(QStringLiteral("Color Balance"), parent, std::move(start))
 {
     // The three boxes sit in one row above the sliders and each slider is labelled with the colours
     // at its two ends, so the sliders are laid out here rather than by AddSlider.
@@ -22,12 +19,13 @@ CCBalanceDlg::CCBalanceDlg(QWidget* parent) : CParamDialog(QStringLiteral("Color
     auto* sliders = new QGridLayout;
     const char* left[3] = {"Cyan", "Magenta", "Yellow"};
     const char* right[3] = {"Red", "Green", "Blue"};
-    const char* names[3] = {"red", "green", "blue"};
     BindOperation("ColorBalance");
+    // The offsets run symmetrically about 0; the slider's middle stands for 0.
+    m_middle = operation() ? static_cast<int>(operation()->params.front().max) : 0;
     for (int c = kRed; c <= kBlue; ++c) {
-        m_slots[c] = AddValue(names[c], 0);
+        const int shift = static_cast<int>(AddValue(ParamName(static_cast<Channel>(c))));
 
-        auto* box = new QLineEdit(QStringLiteral("0"), this);
+        auto* box = new QLineEdit(FormatSliderValue(CValueFormat::Signed(m_middle), m_middle + shift, shift), this);
         box->setReadOnly(true);
         box->setFocusPolicy(Qt::NoFocus);
         box->setMaximumWidth(60);
@@ -35,8 +33,8 @@ CCBalanceDlg::CCBalanceDlg(QWidget* parent) : CParamDialog(QStringLiteral("Color
         m_boxes[c] = box;
 
         auto* slider = new QSlider(Qt::Horizontal, this);
-        slider->setRange(0, 2 * kMiddle);
-        slider->setValue(kMiddle);
+        slider->setRange(0, 2 * m_middle);
+        slider->setValue(m_middle + shift);
         slider->setMinimumWidth(220);
         sliders->addWidget(new QLabel(QString::fromLatin1(left[c]), this), c, 0);
         sliders->addWidget(slider, c, 1);
@@ -50,14 +48,20 @@ CCBalanceDlg::CCBalanceDlg(QWidget* parent) : CParamDialog(QStringLiteral("Color
     AddPreviewBox(true);
 }
 
+const char* CCBalanceDlg::ParamName(Channel channel)
+{
+    static const char* const names[3] = {"red", "green", "blue"};
+    return names[channel];
+}
+
 void CCBalanceDlg::OnSlider(Channel channel)
 {
     const int position = m_sliders[channel]->value();
-    const int shift = position - kMiddle;
+    const int shift = position - m_middle;
     if (shift == offset(channel)) return;
-    m_boxes[channel]->setText(FormatSliderValue(CValueFormat::Signed(kMiddle), position, shift));
+    m_boxes[channel]->setText(FormatSliderValue(CValueFormat::Signed(m_middle), position, shift));
     // Stores the offset and, with "Preview" checked, renders all three.
-    SetValue(m_slots[channel], shift);
+    SetValue(ParamName(channel), shift);
 }
 
 void CCBalanceDlg::Render(CImageProcessor& engine, const std::vector<double>& values)

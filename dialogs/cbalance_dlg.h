@@ -13,9 +13,9 @@ class CCBalanceDlg : public CParamDialog
 public:
     enum Channel { kRed = 0, kGreen = 1, kBlue = 2 };
 
-    explicit CCBalanceDlg(QWidget* parent = nullptr);
+    explicit CCBalanceDlg(QWidget* parent = nullptr, CStartValues start = {});
 
-    int offset(Channel channel) const { return static_cast<int>(value(m_slots[channel])); }
+    int offset(Channel channel) const { return static_cast<int>(value(ParamName(channel))); }
     QSlider* balanceSlider(Channel channel) const { return m_sliders[channel]; }
     QLineEdit* levelBox(Channel channel) const { return m_boxes[channel]; }
 
@@ -23,9 +23,10 @@ public:
     static void Render(CImageProcessor& engine, const std::vector<double>& values);
 
 private:
+    static const char* ParamName(Channel channel);
     void OnSlider(Channel channel);
 
-    std::array<int, 3> m_slots{};
+    int m_middle = 0;
     std::array<QSlider*, 3> m_sliders{};
     std::array<QLineEdit*, 3> m_boxes{};
 };

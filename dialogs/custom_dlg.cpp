@@ -34,16 +34,14 @@ std::filesystem::path FilePath(const QString& path)
 
 } // namespace
 
-CCustomDlg::CCustomDlg(QWidget* parent) : CParamDialog(QStringLiteral("Custom"), parent)
+CCustomDlg::CCustomDlg(QWidget* parent, CStartValues start)
+    : CParamDialog(QStringLiteral("Custom"), parent, std::move(start))
 {
-    const orvex_convolution::CCustomFilterSettings defaults;
     BindOperation("CustomFilter");
-    for (int i = 0; i < kWeights; ++i) AddValue("k" + std::to_string(i), defaults.kernel[static_cast<std::size_t>(i)]);
-    AddValue("scale", 1);
-    AddValue("offset", 0);
+    // The centre weight alone, over a scale of 1.
     std::vector<double> identity(kWeights + 2, 0.0);
     identity[12] = 1;
-    identity[kScale] = 1;
+    identity[kWeights] = 1;
     SetIdentityValues(std::move(identity));
 
     for (std::size_t i = 0; i < m_boxes.size(); ++i) {
@@ -53,7 +51,7 @@ CCustomDlg::CCustomDlg(QWidget* parent) : CParamDialog(QStringLiteral("Custom"),
         m_boxes[i] = box;
         // A zero shows as an empty box, so an empty box is a zero.
         numberBoxes().Add(box, CNumberRule::ForParam(operation()->params[i]).EmptyMeans(0),
-                          [this, i](double typed) { OnValueTyped(static_cast<int>(i), typed); });
+                          [this, i](double typed) { OnValueTyped(i, typed); });
     }
 
     auto* weights = new QGridLayout;
@@ -84,33 +82,34 @@ CCustomDlg::CCustomDlg(QWidget* parent) : CParamDialog(QStringLiteral("Custom"),
     files->addStretch();
     extraArea()->addLayout(files);
 
-    // The default filter sharpens; the other boxes and the offset start empty.
-    weightBox(12)->setText(QStringLiteral("5"));
-    for (int i : {7, 11, 13, 17}) weightBox(i)->setText(QStringLiteral("-1"));
-    scaleBox()->setText(QStringLiteral("1"));
+    // The row's default filter sharpens; zeros show as empty boxes.
+    for (std::size_t i = 0; i < m_boxes.size(); ++i)
+        m_boxes[i]->setText(BoxText(static_cast<int>(AddValue(ParamName(i)))));
 }
 
 void CCustomDlg::Render(CImageProcessor& engine, const std::vector<double>& values)
 {
-    if (values.size() < kWeights + 2) return;
-    std::array<int, kWeights> kernel{};
-    for (int i = 0; i < kWeights; ++i) kernel[static_cast<std::size_t>(i)] = static_cast<int>(values[static_cast<std::size_t>(i)]);
-    engine.CustomFilter(kernel.data(), static_cast<int>(values[kScale]), static_cast<int>(values[kOffset]));
+    RenderByTable("CustomFilter", engine, values);
 }
 
 orvex_convolution::CCustomFilterSettings CCustomDlg::settings() const
 {
     orvex_convolution::CCustomFilterSettings settings;
-    for (int i = 0; i < kWeights; ++i) settings.kernel[static_cast<std::size_t>(i)] = static_cast<std::int32_t>(value(i));
-    settings.scale = static_cast<std::int32_t>(value(kScale));
-    settings.offset = static_cast<std::int32_t>(value(kOffset));
+    for (std::size_t i = 0; i < settings.kernel.size(); ++i) settings.kernel[i] = static_cast<std::int32_t>(value(ParamName(i)));
+    settings.scale = static_cast<std::int32_t>(value("scale"));
+    settings.offset = static_cast<std::int32_t>(value("offset"));
     return settings;
 }
 
-void CCustomDlg::OnValueTyped(int index, double typed)
+const std::string& CCustomDlg::ParamName(std::size_t box) const
+{
+    return operation()->params.at(box).name;
+}
+
+void CCustomDlg::OnValueTyped(std::size_t box, double typed)
 {
     // A divisor of 0 is taken as 1.
-    SetValue(index, index == kScale && typed == 0 ? 1 : typed);
+    SetValue(ParamName(box), ParamName(box) == "scale" && typed == 0 ? 1 : typed);
 }
 
 void CCustomDlg::RefreshPreview()
@@ -144,9 +143,9 @@ bool CCustomDlg::LoadFrom(const QString& path)
     scaleBox()->setText(BoxText(read.scale));
     for (int i = 0; i < kWeights; ++i) weightBox(i)->setText(BoxText(read.kernel[static_cast<std::size_t>(i)]));
     // A box whose text was already the same reported no change: the values are stored here too.
-    for (int i = 0; i < kWeights; ++i) SetValue(i, read.kernel[static_cast<std::size_t>(i)]);
-    SetValue(kScale, read.scale == 0 ? 1 : read.scale);
-    SetValue(kOffset, read.offset);
+    for (std::size_t i = 0; i < read.kernel.size(); ++i) SetValue(ParamName(i), read.kernel[i]);
+    SetValue("scale", read.scale == 0 ? 1 : read.scale);
+    SetValue("offset", read.offset);
     previewBox()->setChecked(previewing);
     RefreshPreview();
     return true;

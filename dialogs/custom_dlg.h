@@ -19,10 +19,8 @@ class CCustomDlg : public CParamDialog
 
 public:
     static constexpr int kWeights = 25;
-    static constexpr int kScale = 25;
-    static constexpr int kOffset = 26;
 
-    explicit CCustomDlg(QWidget* parent = nullptr);
+    explicit CCustomDlg(QWidget* parent = nullptr, CStartValues start = {});
 
     // The preview rendering and the final application, from the values of one request.
     static void Render(CImageProcessor& engine, const std::vector<double>& values);
@@ -36,8 +34,8 @@ public:
     bool SaveTo(const QString& path);
 
     QLineEdit* weightBox(int index) const { return m_boxes.at(static_cast<std::size_t>(index)); }
-    QLineEdit* scaleBox() const { return m_boxes[kScale]; }
-    QLineEdit* offsetBox() const { return m_boxes[kOffset]; }
+    QLineEdit* scaleBox() const { return m_boxes[kWeights]; }
+    QLineEdit* offsetBox() const { return m_boxes[kWeights + 1]; }
     QPushButton* loadButton() const { return m_load; }
     QPushButton* saveButton() const { return m_save; }
 
@@ -45,7 +43,9 @@ protected:
     void showEvent(QShowEvent* event) override;
 
 private:
-    void OnValueTyped(int index, double typed);
+    // The boxes stand for the row's parameters in the row's order: the weights, scale, offset.
+    const std::string& ParamName(std::size_t box) const;
+    void OnValueTyped(std::size_t box, double typed);
     void RefreshPreview();
     void OnLoad();
     void OnSave();

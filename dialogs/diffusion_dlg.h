@@ -10,17 +10,18 @@ class CDiffusionDlg : public CParamDialog
     Q_OBJECT
 
 public:
-    explicit CDiffusionDlg(const QString& title = QString(), QWidget* parent = nullptr);
+    // Opens on 0 steps, which applies nothing, rather than on the table's 10.
+    static CStartValues DefaultStart() { return {{"iterations", 0}}; }
+
+    explicit CDiffusionDlg(const QString& title = QString(), QWidget* parent = nullptr, CStartValues start = DefaultStart());
 
     // Runs the dialog modally and returns its result count.
-    static int AskIterations(const QString& title, QWidget* parent);
+    static int AskIterations(const QString& title, QWidget* parent, CStartValues start = DefaultStart());
 
-    int iterationsIndex() const { return m_iterations; }
     int resultIterations() const { return m_result; }
 
     void done(int result) override;
 
 private:
-    int m_iterations = 0;
     int m_result = 0;
 };

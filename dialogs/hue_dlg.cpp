@@ -1,14 +1,16 @@
 #include "dialogs/hue_dlg.h"
 
-CHueDlg::CHueDlg(QWidget* parent) : CParamDialog(QStringLiteral("Hue/Saturation"), parent)
+CHueDlg::CHueDlg(QWidget* parent, CStartValues start)
+    : CParamDialog(QStringLiteral("Hue/Saturation"), parent, std::move(start))
 {
     BindOperation("HueSaturation");
-    AddSlider("hue", QStringLiteral("Hue:"), 0, 360, 180, CValueFormat::Signed(180), 0,
-              [](int position) { return static_cast<double>(position - 180); });
-    AddSlider("saturation", QStringLiteral("Saturation:"), 0, 200, 100, CValueFormat::Signed(100), 1.0,
-              [](int position) { return static_cast<double>(SaturationFromPosition(position)); });
-    AddSlider("lightness", QStringLiteral("Lightness:"), 0, 200, 100, CValueFormat::Signed(100), 0,
-              [](int position) { return static_cast<double>(static_cast<float>(position - 100) / 100.0f); });
+    AddSlider("hue", QStringLiteral("Hue:"), CValueFormat::Signed(180), CSliderScale::Centred(180));
+    AddSlider("saturation", QStringLiteral("Saturation:"), CValueFormat::Signed(100),
+              CSliderScale::Curve(0, 200, [](int position) { return static_cast<double>(SaturationFromPosition(position)); }));
+    // Hundredths of the push, worked in single precision as the engine's colour model is.
+    AddSlider("lightness", QStringLiteral("Lightness:"), CValueFormat::Signed(100), CSliderScale::Curve(0, 200, [](int position) {
+                  return static_cast<double>(static_cast<float>(position - 100) / 100.0f);
+              }));
     AddPreviewBox(true);
 }
 

@@ -110,9 +110,11 @@ private:
     QImage m_image;
 };
 
-CLenseFlareDlg::CLenseFlareDlg(const CImage& picture, QWidget* parent, double ratio)
-    : CParamDialog(QStringLiteral("Lens Flare"), parent)
+CLenseFlareDlg::CLenseFlareDlg(const CImage& picture, QWidget* parent, double ratio, CStartValues start)
+    : CParamDialog(QStringLiteral("Lens Flare"), parent, std::move(start))
 {
+    // The centre is picked on the thumbnail, so only the brightness is a control of the row's.
+    BindOperation("LensFlare");
     if (!(ratio > 0.0)) ratio = parent ? parent->devicePixelRatioF() : qGuiApp->devicePixelRatio();
     m_ratio = std::clamp(ratio, 1.0, 4.0);
 
@@ -124,7 +126,9 @@ CLenseFlareDlg::CLenseFlareDlg(const CImage& picture, QWidget* parent, double ra
     if (auto* top = qobject_cast<QVBoxLayout*>(layout())) top->insertLayout(0, pickerArea);
     else extraArea()->addLayout(pickerArea);
 
-    m_brightness = AddSlider(QStringLiteral("Brightness:"), 10, 300, 100, CValueFormat::Plain().WithUnit(QStringLiteral("%")), 100);
+    AddSlider("brightness", QStringLiteral("Brightness:"), CValueFormat::Plain().WithUnit(QStringLiteral("%")),
+              CSliderScale::Percent(10, 300));
+    m_renderedBrightness = value("brightness");
     connect(brightnessSlider(), &QSlider::valueChanged, this, &CLenseFlareDlg::OnBrightness);
 
     auto* lens = new QGroupBox(QStringLiteral("Lens Type"), this);
@@ -152,6 +156,11 @@ CLenseFlareDlg::CLenseFlareDlg(const CImage& picture, QWidget* parent, double ra
 }
 
 CLenseFlareDlg::~CLenseFlareDlg() = default;
+
+int CLenseFlareDlg::brightnessPercent() const
+{
+    return brightnessSlider()->value();
+}
 
 QWidget* CLenseFlareDlg::picker() const
 {
@@ -195,15 +204,15 @@ void CLenseFlareDlg::PickAt(QPointF point)
 void CLenseFlareDlg::OnBrightness()
 {
     // The base has stored the new position already.
-    if (value(m_brightness) == m_renderedBrightness) return;
-    m_renderedBrightness = value(m_brightness);
+    if (value("brightness") == m_renderedBrightness) return;
+    m_renderedBrightness = value("brightness");
     if (m_centre) RenderFlare();
 }
 
 void CLenseFlareDlg::RenderFlare()
 {
     if (!m_centre || m_clean.IsNull() || !m_thumbnail.CopyFrom(m_clean)) return;
-    m_renderedBrightness = value(m_brightness);
+    m_renderedBrightness = value("brightness");
     m_engine.ClearFailure();
     m_engine.LensFlare(m_centre->x(), m_centre->y(), brightness());
     ++m_renderings;

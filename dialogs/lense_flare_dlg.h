@@ -28,7 +28,7 @@ public:
     static constexpr int kPickerSize = 200;
 
     // `ratio` 0 takes the device pixel ratio of the screen the dialog opens on.
-    explicit CLenseFlareDlg(const CImage& picture, QWidget* parent = nullptr, double ratio = 0.0);
+    explicit CLenseFlareDlg(const CImage& picture, QWidget* parent = nullptr, double ratio = 0.0, CStartValues start = {});
     ~CLenseFlareDlg() override;
 
     struct CResult
@@ -40,17 +40,17 @@ public:
     // Runs the dialog modally; a result only after OK with a centre chosen.
     static std::optional<CResult> Ask(const CImage& picture, QWidget* parent);
 
-    int brightnessPercent() const { return static_cast<int>(value(m_brightness)); }
+    int brightnessPercent() const;
     // The operation's brightness: the percentage divided by 100 in double precision.
-    float brightness() const { return static_cast<float>(value(m_brightness) / 100.0); }
+    float brightness() const { return static_cast<float>(value("brightness")); }
     bool centreChosen() const { return m_centre.has_value(); }
     // The chosen centre in thumbnail (device) pixels, and in picture pixels.
     std::optional<QPoint> thumbnailCentre() const { return m_centre; }
     std::optional<QPoint> pictureCentre() const;
 
     QWidget* picker() const;
-    QSlider* brightnessSlider() const { return slider(m_brightness); }
-    QLineEdit* brightnessBox() const { return valueBox(m_brightness); }
+    QSlider* brightnessSlider() const { return slider("brightness"); }
+    QLineEdit* brightnessBox() const { return valueBox("brightness"); }
     QRadioButton* lensType(int index) const { return m_lensTypes.at(static_cast<std::size_t>(index)); }
     const CImage& thumbnail() const { return m_thumbnail; }
     double scale() const { return m_scale; }
@@ -67,8 +67,7 @@ private:
     void OnBrightness();
     void RenderFlare();
 
-    int m_brightness = 0;
-    double m_renderedBrightness = 100.0;
+    double m_renderedBrightness = 1.0;
     double m_ratio = 1.0;
     double m_scale = 1.0;
     CImage m_thumbnail;

@@ -2,21 +2,23 @@
 
 #include <QSlider>
 
-CMedianDlg::CMedianDlg(const QString& title, QWidget* parent)
-    : CParamDialog(title.isEmpty() ? QStringLiteral("Median") : title, parent)
+CMedianDlg::CMedianDlg(const QString& title, QWidget* parent, CStartValues start)
+    : CParamDialog(title.isEmpty() ? QStringLiteral("Median") : title, parent, std::move(start))
 {
-    m_radius = AddSlider(QStringLiteral("Radius:"), 1, 100, 1, CValueFormat::Plain().WithUnit(QStringLiteral("pixels")), 1);
+    // Maximum and Minimum are the same row with another mode; the dialog asks only the radius.
+    BindOperation("RankFilter");
+    AddSlider("radius", QStringLiteral("Radius:"), CValueFormat::Plain().WithUnit(QStringLiteral("pixels")));
 }
 
-int CMedianDlg::AskRadius(const QString& title, QWidget* parent)
+int CMedianDlg::AskRadius(const QString& title, QWidget* parent, CStartValues start)
 {
-    CMedianDlg dialog(title, parent);
+    CMedianDlg dialog(title, parent, std::move(start));
     dialog.exec();
     return dialog.resultRadius();
 }
 
 void CMedianDlg::done(int result)
 {
-    m_result = result == QDialog::Accepted ? slider(m_radius)->value() : 0;
+    m_result = result == QDialog::Accepted ? slider("radius")->value() : 0;
     CParamDialog::done(result);
 }

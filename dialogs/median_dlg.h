@@ -11,17 +11,18 @@ class CMedianDlg : public CParamDialog
     Q_OBJECT
 
 public:
-    explicit CMedianDlg(const QString& title = QString(), QWidget* parent = nullptr);
+    // Opens on radius 1, the least change, rather than on the table's 5.
+    static CStartValues DefaultStart() { return {{"radius", 1}}; }
+
+    explicit CMedianDlg(const QString& title = QString(), QWidget* parent = nullptr, CStartValues start = DefaultStart());
 
     // Runs the dialog modally and returns its result radius.
-    static int AskRadius(const QString& title, QWidget* parent);
+    static int AskRadius(const QString& title, QWidget* parent, CStartValues start = DefaultStart());
 
-    int radiusIndex() const { return m_radius; }
     int resultRadius() const { return m_result; }
 
     void done(int result) override;
 
 private:
-    int m_radius = 0;
     int m_result = 0;
 };

@@ -1,10 +1,11 @@
 #include "dialogs/mosaic_dlg.h"
 
-CMosaicDlg::CMosaicDlg(QWidget* parent) : CParamDialog(QStringLiteral("Mosaic"), parent)
+CMosaicDlg::CMosaicDlg(QWidget* parent, CStartValues start)
+    : CParamDialog(QStringLiteral("Mosaic"), parent, std::move(start))
 {
     BindOperation("Mosaic");
-    m_size = AddSlider("size", QStringLiteral("Size:"), 1, 100, 1, CValueFormat::Plain(), 1);
-    // Renders on every notification, so the dialog opens on a size-1 preview.
+    AddSlider("size", QStringLiteral("Size:"), CValueFormat::Plain());
+    // Renders on every notification, so the dialog opens on a preview of its start size.
     SetActsOnEveryNotification(true);
     AddPreviewBox(true);
     // Cells of one pixel reproduce the picture.

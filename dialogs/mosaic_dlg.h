@@ -8,15 +8,12 @@ class CMosaicDlg : public CParamDialog
     Q_OBJECT
 
 public:
-    explicit CMosaicDlg(QWidget* parent = nullptr);
+    explicit CMosaicDlg(QWidget* parent = nullptr, CStartValues start = {});
 
-    int cellSize() const { return static_cast<int>(value(m_size)); }
-    QSlider* sizeSlider() const { return slider(m_size); }
-    QLineEdit* sizeBox() const { return valueBox(m_size); }
+    int cellSize() const { return static_cast<int>(value("size")); }
+    QSlider* sizeSlider() const { return slider("size"); }
+    QLineEdit* sizeBox() const { return valueBox("size"); }
 
     // The preview and the final call: values() holds the cell size.
     static void Render(CImageProcessor& engine, const std::vector<double>& values);
-
-private:
-    int m_size = 0;
 };

@@ -3,17 +3,18 @@
 #include "dialogs/blur_dialog.h"
 
 
-CMotionBlurDlg::CMotionBlurDlg(QWidget* parent) : CParamDialog(QStringLiteral("Motion Blur"), parent)
+CMotionBlurDlg::CMotionBlurDlg(QWidget* parent, CStartValues start)
+    : CParamDialog(QStringLiteral("Motion Blur"), parent, std::move(start))
 {
     BindOperation("MotionBlur");
-    m_angle = AddSlider("angle", QStringLiteral("Angle:"), 0, 180, 0, CValueFormat::Angle(), 0.0);
+    AddSlider("angle", QStringLiteral("Angle:"), CValueFormat::Angle());
 
-    m_radius = AddBlurRadiusSlider(*this);
+    AddBlurRadiusSlider(*this);
 }
 
-CMotionBlurDlg::CResult CMotionBlurDlg::Ask(QWidget* parent)
+CMotionBlurDlg::CResult CMotionBlurDlg::Ask(QWidget* parent, CStartValues start)
 {
-    CMotionBlurDlg dialog(parent);
+    CMotionBlurDlg dialog(parent, std::move(start));
     dialog.exec();
     return dialog.result();
 }

@@ -9,7 +9,10 @@ class CMotionBlurDlg : public CParamDialog
     Q_OBJECT
 
 public:
-    explicit CMotionBlurDlg(QWidget* parent = nullptr);
+    // Opens on radius 0, which leaves the picture as it is, rather than on the table's 10.
+    static CStartValues DefaultStart() { return {{"radius", 0}}; }
+
+    explicit CMotionBlurDlg(QWidget* parent = nullptr, CStartValues start = DefaultStart());
 
     struct CResult
     {
@@ -17,18 +20,14 @@ public:
         float radius = 0.0f;
     };
     // Runs the dialog modally and returns its results.
-    static CResult Ask(QWidget* parent);
+    static CResult Ask(QWidget* parent, CStartValues start = DefaultStart());
 
-    int angleIndex() const { return m_angle; }
-    int radiusIndex() const { return m_radius; }
-    int angle() const { return static_cast<int>(value(m_angle)); }
-    float radius() const { return static_cast<float>(value(m_radius)); }
+    int angle() const { return static_cast<int>(value("angle")); }
+    float radius() const { return static_cast<float>(value("radius")); }
     const CResult& result() const { return m_result; }
 
     void done(int result) override;
 
 private:
-    int m_angle = 0;
-    int m_radius = 0;
     CResult m_result;
 };

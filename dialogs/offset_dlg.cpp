@@ -6,26 +6,28 @@
 #include <QRadioButton>
 #include <QVBoxLayout>
 
-COffsetDlg::COffsetDlg(int width, int height, QWidget* parent) : CParamDialog(QStringLiteral("Offset"), parent)
+COffsetDlg::COffsetDlg(int width, int height, QWidget* parent, CStartValues start)
+    : CParamDialog(QStringLiteral("Offset"), parent, std::move(start))
 {
-    AddSlider(QStringLiteral("Horizontal:"), 0, 2 * width, width,
-              CValueFormat::Signed(width).WithUnit(QStringLiteral("pixels right")), 0.0,
-              [width](int p) { return static_cast<double>(p - width); });
-    AddSlider(QStringLiteral("Vertical:"), 0, 2 * height, height,
-              CValueFormat::Signed(height).WithUnit(QStringLiteral("pixels down")), 0.0,
-              [height](int p) { return static_cast<double>(p - height); });
-    AddValue('s');
+    BindOperation("Offset");
+    // A shift of a whole side or more leaves nothing of the picture, so the sliders reach only
+    // the picture's own width and height of the row's range.
+    AddSlider("horizontal", QStringLiteral("Horizontal:"), CValueFormat::Signed(width).WithUnit(QStringLiteral("pixels right")),
+              CSliderScale::Centred(width));
+    AddSlider("vertical", QStringLiteral("Vertical:"), CValueFormat::Signed(height).WithUnit(QStringLiteral("pixels down")),
+              CSliderScale::Centred(height));
+    const char startMode = static_cast<char>(static_cast<int>(AddValue("mode")));
 
     m_group = new QGroupBox(QStringLiteral("Unfefinied Areas"), this);
     auto* modes = new QVBoxLayout(m_group);
     m_background = new QRadioButton(QStringLiteral("Set to Background"), m_group);
     m_repeat = new QRadioButton(QStringLiteral("Repeat Edge Pixels"), m_group);
     m_wrap = new QRadioButton(QStringLiteral("Wrap Around"), m_group);
-    m_background->setChecked(true);
+    modeButton(startMode)->setChecked(true);
     for (const auto& [button, code] : {std::pair{m_background, 's'}, {m_repeat, 'r'}, {m_wrap, 'w'}}) {
         modes->addWidget(button);
         connect(button, &QRadioButton::toggled, this, [this, code = code](bool on) {
-            if (on && edgeMode() != code) SetValue(kMode, code);
+            if (on && edgeMode() != code) SetValue("mode", code);
         });
     }
     extraArea()->addWidget(m_group);
@@ -41,6 +43,5 @@ QRadioButton* COffsetDlg::modeButton(char mode) const
 
 void COffsetDlg::Render(CImageProcessor& engine, const std::vector<double>& values)
 {
-    engine.Offset(static_cast<int>(values.at(kHorizontal)), static_cast<int>(values.at(kVertical)),
-                  static_cast<char>(static_cast<int>(values.at(kMode))));
+    RenderByTable("Offset", engine, values);
 }

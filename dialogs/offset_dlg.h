@@ -12,14 +12,12 @@ class COffsetDlg : public CParamDialog
     Q_OBJECT
 
 public:
-    // Slots of values(), in Offset's argument order.
-    enum Slot { kHorizontal = 0, kVertical = 1, kMode = 2 };
+    // values() holds the two shifts and the mode, in Offset's argument order.
+    COffsetDlg(int width, int height, QWidget* parent = nullptr, CStartValues start = {});
 
-    COffsetDlg(int width, int height, QWidget* parent = nullptr);
-
-    int horizontal() const { return static_cast<int>(value(kHorizontal)); }
-    int vertical() const { return static_cast<int>(value(kVertical)); }
-    char edgeMode() const { return static_cast<char>(static_cast<int>(value(kMode))); }
+    int horizontal() const { return static_cast<int>(value("horizontal")); }
+    int vertical() const { return static_cast<int>(value("vertical")); }
+    char edgeMode() const { return static_cast<char>(static_cast<int>(value("mode"))); }
     QRadioButton* modeButton(char mode) const;
     QGroupBox* modeGroup() const { return m_group; }
 

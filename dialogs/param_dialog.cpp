@@ -4,6 +4,7 @@
 #include "dialogs/number_box.h"
 
 #include <algorithm>
+#include <cmath>
 
 #include <QCheckBox>
 #include <QLayout>
@@ -31,7 +32,22 @@ QString FormatSliderValue(const CValueFormat& format, int position, double value
     return {};
 }
 
-CParamDialog::CParamDialog(const QString& title, QWidget* parent) : QDialog(parent)
+int CSliderScale::PositionOf(double value) const
+{
+    int best = minimum;
+    double nearest = std::abs(toValue(minimum) - value);
+    for (int p = minimum + 1; p <= maximum && nearest > 0; ++p) {
+        const double distance = std::abs(toValue(p) - value);
+        if (distance < nearest) {
+            nearest = distance;
+            best = p;
+        }
+    }
+    return best;
+}
+
+CParamDialog::CParamDialog(const QString& title, QWidget* parent, CStartValues start)
+    : QDialog(parent), m_start(std::move(start))
 {
     setWindowTitle(title);
     auto* layout = new QVBoxLayout(this);
@@ -50,25 +66,23 @@ CParamDialog::~CParamDialog()
     if (m_renderer) m_renderer->Stop();
 }
 
-int CParamDialog::AddSlider(const QString& label, int minimum, int maximum, int position, CValueFormat format,
-                            double stored, std::function<double(int)> toValue)
+QSlider* CParamDialog::AddSlider(std::string_view parameter, const QString& label, CValueFormat format, CSliderScale scale)
 {
-    return AddSliderAt(AddValue(stored), label, minimum, maximum, position, std::move(format), std::move(toValue));
-}
+    const int index = ParamIndex(parameter);
+    if (index < 0) return nullptr;
+    if (!scale.declared()) {
+        const CParam& p = m_operation->params[static_cast<std::size_t>(index)];
+        scale = {static_cast<int>(p.min), static_cast<int>(p.max), [](int position) { return static_cast<double>(position); }};
+    }
+    const int position = scale.PositionOf(startValue(parameter));
+    // The stored value is the one the start position derives, so opening is no change unless the
+    // dialog asks for one.
+    m_values.at(static_cast<std::size_t>(index)) = scale.toValue(position);
 
-int CParamDialog::AddSlider(std::string_view parameter, const QString& label, int minimum, int maximum, int position,
-                            CValueFormat format, double stored, std::function<double(int)> toValue)
-{
-    return AddSliderAt(AddValue(parameter, stored), label, minimum, maximum, position, std::move(format), std::move(toValue));
-}
-
-int CParamDialog::AddSliderAt(int index, const QString& label, int minimum, int maximum, int position, CValueFormat format,
-                              std::function<double(int)> toValue)
-{
     const int row = static_cast<int>(m_sliders.size());
     CSlider entry;
     entry.slider = new QSlider(Qt::Horizontal, this);
-    entry.slider->setRange(minimum, maximum);
+    entry.slider->setRange(scale.minimum, scale.maximum);
     entry.slider->setValue(position);
     entry.slider->setMinimumWidth(220);
     entry.box = new QLineEdit(this);
@@ -76,10 +90,10 @@ int CParamDialog::AddSliderAt(int index, const QString& label, int minimum, int 
     entry.box->setFocusPolicy(Qt::NoFocus);
     entry.box->setMaximumWidth(70);
     entry.format = format;
-    entry.toValue = toValue ? std::move(toValue) : [](int p) { return static_cast<double>(p); };
     entry.index = index;
     // The box shows the start position until the first notification says otherwise.
-    entry.box->setText(FormatSliderValue(format, position, entry.toValue(position)));
+    entry.box->setText(FormatSliderValue(format, position, scale.toValue(position)));
+    entry.scale = std::move(scale);
 
     m_grid->addWidget(new QLabel(label, this), row, 0);
     m_grid->addWidget(entry.slider, row, 1);
@@ -88,25 +102,18 @@ int CParamDialog::AddSliderAt(int index, const QString& label, int minimum, int 
     m_sliders.push_back(entry);
     const std::size_t at = m_sliders.size() - 1;
     connect(entry.slider, &QSlider::valueChanged, this, [this, at] { OnSliderNotification(m_sliders[at]); });
-    return entry.index;
-}
-
-int CParamDialog::AddValue(double stored)
-{
-    m_values.push_back(stored);
-    return static_cast<int>(m_values.size()) - 1;
+    return entry.slider;
 }
 
 void CParamDialog::BindOperation(std::string_view operation)
 {
     m_operation = FindOperation(operation);
     if (!m_operation) return;
-    // The row's slots come first, at the row's defaults; slots declared before are kept after them.
-    std::vector<double> values;
-    for (const CParam& p : m_operation->params) values.push_back(p.defaultValue);
-    if (!m_identitySet) m_identity = values;
-    values.insert(values.end(), m_values.begin(), m_values.end());
-    m_values = std::move(values);
+    std::vector<double> defaults;
+    for (const CParam& p : m_operation->params) defaults.push_back(p.defaultValue);
+    if (!m_identitySet) m_identity = defaults;
+    m_values = std::move(defaults);
+    for (std::size_t i = 0; i < m_values.size(); ++i) m_values[i] = startValue(m_operation->params[i].name);
 }
 
 void CParamDialog::RenderByTable(std::string_view operation, CImageProcessor& engine, const std::vector<double>& values)
@@ -124,13 +131,30 @@ int CParamDialog::ParamIndex(std::string_view parameter) const
     return -1;
 }
 
-int CParamDialog::AddValue(std::string_view parameter, double stored)
+double CParamDialog::AddValue(std::string_view parameter)
 {
     const int index = ParamIndex(parameter);
-    // A name the row does not have is a programming error; the slot is still given, after the row's.
-    if (index < 0) return AddValue(stored);
-    m_values.at(static_cast<std::size_t>(index)) = stored;
-    return index;
+    return index < 0 ? 0.0 : m_values.at(static_cast<std::size_t>(index));
+}
+
+double CParamDialog::startValue(std::string_view parameter) const
+{
+    if (const auto given = m_start.find(parameter); given != m_start.end()) return given->second;
+    const int index = ParamIndex(parameter);
+    return index < 0 ? 0.0 : m_operation->params[static_cast<std::size_t>(index)].defaultValue;
+}
+
+double CParamDialog::value(std::string_view parameter) const
+{
+    const int index = ParamIndex(parameter);
+    return index < 0 ? 0.0 : m_values.at(static_cast<std::size_t>(index));
+}
+
+void CParamDialog::RenderOnOpening(std::string_view parameter)
+{
+    const int index = ParamIndex(parameter);
+    for (CSlider& entry : m_sliders)
+        if (entry.index == index) entry.opensAsChange = true;
 }
 
 void CParamDialog::AddPreviewBox(bool checked)
@@ -152,22 +176,37 @@ CNumberBoxes& CParamDialog::numberBoxes()
     return *m_numberBoxes;
 }
 
-QSlider* CParamDialog::slider(int index) const
+const CParamDialog::CSlider* CParamDialog::FindSlider(std::string_view parameter) const
 {
+    const int index = ParamIndex(parameter);
+    if (index < 0) return nullptr;
     for (const CSlider& entry : m_sliders)
-        if (entry.index == index) return entry.slider;
+        if (entry.index == index) return &entry;
     return nullptr;
 }
 
-QLineEdit* CParamDialog::valueBox(int index) const
+QSlider* CParamDialog::slider(std::string_view parameter) const
 {
-    for (const CSlider& entry : m_sliders)
-        if (entry.index == index) return entry.box;
-    return nullptr;
+    const CSlider* entry = FindSlider(parameter);
+    return entry ? entry->slider : nullptr;
 }
 
-void CParamDialog::SetValue(int index, double value)
+QLineEdit* CParamDialog::valueBox(std::string_view parameter) const
 {
+    const CSlider* entry = FindSlider(parameter);
+    return entry ? entry->box : nullptr;
+}
+
+CSliderScale CParamDialog::sliderScale(std::string_view parameter) const
+{
+    const CSlider* entry = FindSlider(parameter);
+    return entry ? entry->scale : CSliderScale{};
+}
+
+void CParamDialog::SetValue(std::string_view parameter, double value)
+{
+    const int index = ParamIndex(parameter);
+    if (index < 0) return;
     m_values.at(static_cast<std::size_t>(index)) = value;
     if (PreviewWanted()) RequestPreview(m_values);
 }
@@ -183,12 +222,14 @@ bool CParamDialog::PreviewWanted() const
     return m_renderer && m_previewBox && m_previewBox->isChecked();
 }
 
-void CParamDialog::OnSliderNotification(const CSlider& entry)
+void CParamDialog::OnSliderNotification(CSlider& entry)
 {
     const int position = entry.slider->value();
-    const double value = entry.toValue(position);
+    const double value = entry.scale.toValue(position);
     double& stored = m_values.at(static_cast<std::size_t>(entry.index));
-    if (!m_everyNotification && value == stored) return;
+    const bool forced = entry.opensAsChange;
+    entry.opensAsChange = false;
+    if (!m_everyNotification && !forced && value == stored) return;
     entry.box->setText(FormatSliderValue(entry.format, position, value));
     stored = value;
     if (PreviewWanted()) RequestPreview(m_values);
@@ -285,7 +326,7 @@ void CParamDialog::showEvent(QShowEvent* event)
     m_opened = true;
     ArrangeKeyboard();
     // The first notification after opening, as the slider's first redraw gives it.
-    for (const CSlider& entry : m_sliders) OnSliderNotification(entry);
+    for (CSlider& entry : m_sliders) OnSliderNotification(entry);
 }
 
 void CParamDialog::done(int result)

@@ -7,6 +7,7 @@
 #include <QString>
 
 #include <functional>
+#include <map>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -54,21 +55,51 @@ struct CValueFormat
 // The text a value box shows for a slider position and the parameter derived from it.
 QString FormatSliderValue(const CValueFormat& format, int position, double value);
 
-// The behaviour every parameter dialog shares. A dialog declares its sliders (with range, start
-// position, value-box format and the rule that turns a position into its parameter); the base pairs
-// each slider with its read-only value box, keeps the stored parameter values in the operation's
-// argument order, owns the "Preview" box and the identity values, and sends preview requests.
+// How a slider's positions stand for its parameter where they are not the parameter's own whole
+// values (a radius in tenths on a curve, a percentage of a factor, an offset from the middle). A
+// slider declared without one runs over its table row's range, one position per value. The start
+// position is the one whose value lies nearest the start value, so only the forward rule is given.
+struct CSliderScale
+{
+    int minimum = 0;
+    int maximum = 0;
+    std::function<double(int)> toValue; // position -> parameter
+
+    bool declared() const { return static_cast<bool>(toValue); }
+    // The position nearest `value` (the lowest of equally near ones).
+    int PositionOf(double value) const;
+
+    static CSliderScale Curve(int minimum, int maximum, std::function<double(int)> toValue)
+    {
+        return {minimum, maximum, std::move(toValue)};
+    }
+    // Positions 0..2 x middle, the parameter the signed distance from the middle.
+    static CSliderScale Centred(int middle)
+    {
+        return {0, 2 * middle, [middle](int p) { return static_cast<double>(p - middle); }};
+    }
+    // Positions in percent of the parameter.
+    static CSliderScale Percent(int minimum, int maximum)
+    {
+        return {minimum, maximum, [](int p) { return p / 100.0; }};
+    }
+};
+
+// Start values by parameter name, for a dialog that must open somewhere other than its table
+// row's defaults; parameters not named start at the row's default.
+using CStartValues = std::map<std::string, double, std::less<>>;
+
+// The behaviour every parameter dialog shares. A dialog names the operation table row it asks
+// for (BindOperation) and declares each control by that row's parameter name: a slider takes its
+// range and start from the row (or from a scale declared with it), a control of the dialog's own
+// (radio buttons, check boxes, typed boxes) takes its start from AddValue and reports changes
+// through SetValue. The base pairs each slider with its read-only value box, keeps values() in the
+// row's order, owns the "Preview" box and the identity values, and sends preview requests.
 //
-// Parameters are numbers (`values()`), in the operation's argument order. Controls other than
-// sliders (radio buttons, check boxes, lists) keep a value slot of their own (AddValue) and call
-// SetValue when the user changes them.
-//
-// A dialog names the operation it asks for (BindOperation) and declares each control by that
-// operation's parameter name (the AddSlider and AddValue overloads taking a name). values() then
-// follows the operation table's row: one slot per parameter in the row's order, each starting at
-// the row's default until a control stores its own start value, and the identity values shown
-// with "Preview" unchecked are the row's defaults unless the dialog sets others. Unnamed slots
-// (the older AddSlider/AddValue) are appended after them.
+// A dialog opens on the row's defaults except for the parameters named in the start values given
+// to the constructor; each dialog's own constructor defaults them to where it has always opened,
+// and a command can pass others. The identity values shown with "Preview" unchecked are the row's
+// defaults unless the dialog sets others.
 //
 // Keyboard: when the dialog first opens, the first value control has the focus, Tab runs through
 // the controls in layout order and then to OK and Cancel, and every slider steps as trackbars do
@@ -78,33 +109,26 @@ class CParamDialog : public QDialog
     Q_OBJECT
 
 public:
-    explicit CParamDialog(const QString& title, QWidget* parent = nullptr);
+    explicit CParamDialog(const QString& title, QWidget* parent = nullptr, CStartValues start = {});
     ~CParamDialog() override;
 
-    // Adds a labelled slider with its value box and returns its parameter index. `stored` is the
-    // value the dialog starts with: when the first notification after opening derives the same
-    // value, that notification is not a change. `toValue` derives the parameter from a position
-    // (identity when empty).
-    int AddSlider(const QString& label, int minimum, int maximum, int position, CValueFormat format,
-                  double stored, std::function<double(int)> toValue = {});
-    // A parameter slot for a control of the dialog's own.
-    int AddValue(double stored);
-
     // The operation table row whose parameters values() holds, by the row's name; call it before
-    // declaring any control. Unknown names leave the dialog unbound.
+    // declaring any control. Unknown names leave the dialog unbound, without controls.
     void BindOperation(std::string_view operation);
     // The bound row, or null.
     const COperation* operation() const { return m_operation; }
     // Runs the table's operation `operation` on the engine with `values` in its row's order (the
     // preview rendering and final call of a bound dialog).
     static void RenderByTable(std::string_view operation, CImageProcessor& engine, const std::vector<double>& values);
-    // Slot of a parameter of the bound operation (-1 when there is no such parameter).
-    int ParamIndex(std::string_view parameter) const;
-    double value(std::string_view parameter) const { return value(ParamIndex(parameter)); }
-    // AddSlider and AddValue for a parameter of the bound operation: the slot is the parameter's.
-    int AddSlider(std::string_view parameter, const QString& label, int minimum, int maximum, int position,
-                  CValueFormat format, double stored, std::function<double(int)> toValue = {});
-    int AddValue(std::string_view parameter, double stored);
+    // Adds a labelled slider with its value box for a parameter of the bound operation, over the
+    // row's range or over `scale` where the slider's positions differ from the parameter's values.
+    // Null when the row has no such parameter.
+    QSlider* AddSlider(std::string_view parameter, const QString& label, CValueFormat format, CSliderScale scale = {});
+    // The parameter's slot for a control of the dialog's own; returns the value it starts at.
+    double AddValue(std::string_view parameter);
+    // The first notification after opening counts as a change of `parameter` even when it derives
+    // the start value, so opening renders.
+    void RenderOnOpening(std::string_view parameter);
     // The "Preview" check box.
     void AddPreviewBox(bool checked = true);
     // Values for which the operation reproduces the picture, shown while "Preview" is unchecked.
@@ -117,13 +141,19 @@ public:
     // Posterize and Mosaic render again on every notification, even without movement.
     void SetActsOnEveryNotification(bool every) { m_everyNotification = every; }
 
-    // A control of the dialog's own changed parameter `index`.
-    void SetValue(int index, double value);
+    // A control of the dialog's own changed `parameter`.
+    void SetValue(std::string_view parameter, double value);
 
-    double value(int index) const { return m_values.at(static_cast<std::size_t>(index)); }
+    // The parameter's current value (0 for a name the row does not have).
+    double value(std::string_view parameter) const;
     const std::vector<double>& values() const { return m_values; }
-    QSlider* slider(int index) const;
-    QLineEdit* valueBox(int index) const;
+    // The start value of `parameter`: the one given to the constructor, else the row's default.
+    double startValue(std::string_view parameter) const;
+    // The slider and value box declared for `parameter`, or null.
+    QSlider* slider(std::string_view parameter) const;
+    QLineEdit* valueBox(std::string_view parameter) const;
+    // The positions the slider for `parameter` stands for (its row's range unless declared).
+    CSliderScale sliderScale(std::string_view parameter) const;
     QCheckBox* previewBox() const { return m_previewBox; }
     // Where a dialog adds controls of its own, between the sliders and the buttons.
     QVBoxLayout* extraArea() const { return m_extra; }
@@ -150,20 +180,22 @@ protected:
     void showEvent(QShowEvent* event) override;
 
 private:
-    int AddSliderAt(int index, const QString& label, int minimum, int maximum, int position, CValueFormat format,
-                    std::function<double(int)> toValue);
     void ArrangeKeyboard();
+    // Slot of a parameter of the bound operation (-1 when there is no such parameter).
+    int ParamIndex(std::string_view parameter) const;
 
     struct CSlider
     {
         QSlider* slider = nullptr;
         QLineEdit* box = nullptr;
         CValueFormat format;
-        std::function<double(int)> toValue;
+        CSliderScale scale;
         int index = 0;
+        bool opensAsChange = false;
     };
+    const CSlider* FindSlider(std::string_view parameter) const;
 
-    void OnSliderNotification(const CSlider& entry);
+    void OnSliderNotification(CSlider& entry);
     void OnPreviewToggled(bool checked);
     void RequestPreview(const std::vector<double>& values);
     bool PreviewWanted() const;
@@ -171,6 +203,7 @@ private:
     std::vector<CSlider> m_sliders;
     std::vector<double> m_values;
     std::vector<double> m_identity;
+    CStartValues m_start;
     bool m_everyNotification = false;
     bool m_opened = false;
     bool m_identitySet = false;

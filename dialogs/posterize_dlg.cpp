@@ -1,10 +1,11 @@
 #include "dialogs/posterize_dlg.h"
 
-CPosterizeDlg::CPosterizeDlg(QWidget* parent) : CParamDialog(QStringLiteral("Posterize"), parent)
+CPosterizeDlg::CPosterizeDlg(QWidget* parent, CStartValues start)
+    : CParamDialog(QStringLiteral("Posterize"), parent, std::move(start))
 {
     BindOperation("Posterize");
-    m_levels = AddSlider("levels", QStringLiteral("Levels:"), 2, 256, kStartLevels, CValueFormat::Plain(), kStartLevels);
-    // Renders on every notification, so the dialog opens on a 10-level preview.
+    AddSlider("levels", QStringLiteral("Levels:"), CValueFormat::Plain());
+    // Renders on every notification, so the dialog opens on a preview of its start levels.
     SetActsOnEveryNotification(true);
     AddPreviewBox(true);
 }

@@ -4,23 +4,23 @@
 
 #include <QSlider>
 
-CUnsharpMaskDlg::CUnsharpMaskDlg(QWidget* parent) : CParamDialog(QStringLiteral("Unsharp Mask"), parent)
+CUnsharpMaskDlg::CUnsharpMaskDlg(QWidget* parent, CStartValues start)
+    : CParamDialog(QStringLiteral("Unsharp Mask"), parent, std::move(start))
 {
     BindOperation("UnsharpMask");
     // The amount is shown in percent and kept as the operation's factor.
-    m_amount = AddSlider("amount", QStringLiteral("Amount:"), 0, 500, 100, CValueFormat::Plain().WithUnit(QStringLiteral("%")), 1.0,
-                         [](int percent) { return percent / 100.0; });
-    m_radius = AddBlurRadiusSlider(*this);
+    AddSlider("amount", QStringLiteral("Amount:"), CValueFormat::Plain().WithUnit(QStringLiteral("%")), CSliderScale::Percent(0, 500));
+    AddBlurRadiusSlider(*this);
 }
 
-std::optional<CUnsharpMaskDlg::CResult> CUnsharpMaskDlg::Ask(QWidget* parent)
+std::optional<CUnsharpMaskDlg::CResult> CUnsharpMaskDlg::Ask(QWidget* parent, CStartValues start)
 {
-    CUnsharpMaskDlg dialog(parent);
+    CUnsharpMaskDlg dialog(parent, std::move(start));
     if (dialog.exec() != QDialog::Accepted) return std::nullopt;
     return CResult{dialog.radius(), dialog.amount()};
 }
 
 int CUnsharpMaskDlg::amount() const
 {
-    return slider(m_amount)->value();
+    return slider("amount")->value();
 }

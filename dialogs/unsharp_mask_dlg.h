@@ -10,7 +10,10 @@ class CUnsharpMaskDlg : public CParamDialog
     Q_OBJECT
 
 public:
-    explicit CUnsharpMaskDlg(QWidget* parent = nullptr);
+    // Opens on radius 0, which leaves the picture as it is, rather than on the table's 10.
+    static CStartValues DefaultStart() { return {{"radius", 0}}; }
+
+    explicit CUnsharpMaskDlg(QWidget* parent = nullptr, CStartValues start = DefaultStart());
 
     struct CResult
     {
@@ -18,15 +21,9 @@ public:
         int amount = 0; // percent
     };
     // Runs the dialog modally: the values shown at OK, nothing after Cancel.
-    static std::optional<CResult> Ask(QWidget* parent);
+    static std::optional<CResult> Ask(QWidget* parent, CStartValues start = DefaultStart());
 
-    int amountIndex() const { return m_amount; }
-    int radiusIndex() const { return m_radius; }
     int amount() const; // percent, as shown
-    float factor() const { return static_cast<float>(value(m_amount)); }
-    float radius() const { return static_cast<float>(value(m_radius)); }
-
-private:
-    int m_amount = 0;
-    int m_radius = 0;
+    float factor() const { return static_cast<float>(value("amount")); }
+    float radius() const { return static_cast<float>(value("radius")); }
 };

@@ -34,7 +34,7 @@ QStringList Labels(const QWidget& dialog)
     return texts;
 }
 
-QString Text(const CParamDialog& dialog, int index) { return dialog.valueBox(index)->text(); }
+QString Text(const CParamDialog& dialog, std::string_view parameter) { return dialog.valueBox(parameter)->text(); }
 
 TEST(RadiusDialogs, CaptionsTextsMappingAndResultsOnlyAfterOk)
 {
@@ -42,12 +42,12 @@ TEST(RadiusDialogs, CaptionsTextsMappingAndResultsOnlyAfterOk)
     CBlurDialog blur(QStringLiteral("High Pass"));
     blur.show();
     EXPECT_EQ(blur.windowTitle(), "High Pass");
-    EXPECT_EQ(Text(blur, blur.radiusIndex()), "0.0");
-    EXPECT_EQ(blur.slider(blur.radiusIndex())->maximum(), 2500);
+    EXPECT_EQ(Text(blur, "radius"), "0.0");
+    EXPECT_EQ(blur.slider("radius")->maximum(), 2500);
     EXPECT_TRUE(Labels(blur).contains("pixels"));
     for (const auto& [position, text] : {std::pair{100, "0.4"}, {500, "10.0"}, {1000, "40.0"}, {2500, "250.0"}}) {
-        blur.slider(blur.radiusIndex())->setValue(position);
-        EXPECT_EQ(Text(blur, blur.radiusIndex()), text) << position;
+        blur.slider("radius")->setValue(position);
+        EXPECT_EQ(Text(blur, "radius"), text) << position;
     }
     blur.reject();
     EXPECT_EQ(blur.resultRadius(), 0.0f) << "Cancel leaves nothing to apply";
@@ -55,12 +55,12 @@ TEST(RadiusDialogs, CaptionsTextsMappingAndResultsOnlyAfterOk)
     CMotionBlurDlg motion;
     motion.show();
     EXPECT_EQ(motion.windowTitle(), "Motion Blur");
-    EXPECT_EQ(motion.slider(motion.angleIndex())->maximum(), 180);
-    EXPECT_EQ(Text(motion, motion.angleIndex()), QString::fromUtf8("0°"));
-    motion.slider(motion.angleIndex())->setValue(45);
-    motion.slider(motion.radiusIndex())->setValue(500);
-    EXPECT_EQ(Text(motion, motion.angleIndex()), QString::fromUtf8("45°"));
-    EXPECT_EQ(Text(motion, motion.radiusIndex()), "10.0");
+    EXPECT_EQ(motion.slider("angle")->maximum(), 180);
+    EXPECT_EQ(Text(motion, "angle"), QString::fromUtf8("0°"));
+    motion.slider("angle")->setValue(45);
+    motion.slider("radius")->setValue(500);
+    EXPECT_EQ(Text(motion, "angle"), QString::fromUtf8("45°"));
+    EXPECT_EQ(Text(motion, "radius"), "10.0");
     motion.accept();
     EXPECT_EQ(motion.result().angle, 45);
     EXPECT_FLOAT_EQ(motion.result().radius, 10.0f);
@@ -68,12 +68,12 @@ TEST(RadiusDialogs, CaptionsTextsMappingAndResultsOnlyAfterOk)
     CUnsharpMaskDlg unsharp;
     unsharp.show();
     EXPECT_EQ(unsharp.windowTitle(), "Unsharp Mask");
-    EXPECT_EQ(unsharp.slider(unsharp.amountIndex())->value(), 100);
-    EXPECT_EQ(unsharp.slider(unsharp.amountIndex())->maximum(), 500);
-    EXPECT_EQ(Text(unsharp, unsharp.amountIndex()), "100");
-    EXPECT_EQ(Text(unsharp, unsharp.radiusIndex()), "0.0");
-    unsharp.slider(unsharp.amountIndex())->setValue(250);
-    EXPECT_EQ(Text(unsharp, unsharp.amountIndex()), "250");
+    EXPECT_EQ(unsharp.slider("amount")->value(), 100);
+    EXPECT_EQ(unsharp.slider("amount")->maximum(), 500);
+    EXPECT_EQ(Text(unsharp, "amount"), "100");
+    EXPECT_EQ(Text(unsharp, "radius"), "0.0");
+    unsharp.slider("amount")->setValue(250);
+    EXPECT_EQ(Text(unsharp, "amount"), "250");
 }
 
 TEST(CustomDialog, StartsSharpeningAndBoxesKeepWhatIsTypedAndHoldOkUntilEachIsAWholeNumber)
@@ -276,7 +276,7 @@ TEST_F(ConvolutionCommandTest, DialogsCancelledOrWithRadiusZeroApplyNothing)
         for (bool ok : {false, true}) {
             WhenModal<CBlurDialog>([ok](CBlurDialog* d) {
                 if (ok) return d->accept(); // the trackbar still at 0
-                d->slider(d->radiusIndex())->setValue(800);
+                d->slider("radius")->setValue(800);
                 d->reject();
             });
             Run(id);
@@ -285,16 +285,16 @@ TEST_F(ConvolutionCommandTest, DialogsCancelledOrWithRadiusZeroApplyNothing)
     }
     for (bool ok : {false, true}) {
         WhenModal<CMotionBlurDlg>([ok](CMotionBlurDlg* d) {
-            d->slider(d->angleIndex())->setValue(60);
+            d->slider("angle")->setValue(60);
             if (ok) return d->accept(); // radius 0 whatever the angle
-            d->slider(d->radiusIndex())->setValue(800);
+            d->slider("radius")->setValue(800);
             d->reject();
         });
         Run(kMotion);
         EXPECT_TRUE(Unchanged()) << ok;
     }
     WhenModal<CUnsharpMaskDlg>([](CUnsharpMaskDlg* d) {
-        d->slider(d->radiusIndex())->setValue(800);
+        d->slider("radius")->setValue(800);
         d->reject();
     });
     Run(kUnsharp);
@@ -313,7 +313,7 @@ TEST_F(ConvolutionCommandTest, DialogsAppliedWithOkPassTheirValues)
         QString caption;
         WhenModal<CBlurDialog>([&caption](CBlurDialog* d) {
             caption = d->windowTitle();
-            d->slider(d->radiusIndex())->setValue(500);
+            d->slider("radius")->setValue(500);
             d->accept();
         });
         Run(id);
@@ -322,16 +322,16 @@ TEST_F(ConvolutionCommandTest, DialogsAppliedWithOkPassTheirValues)
     }
 
     WhenModal<CMotionBlurDlg>([](CMotionBlurDlg* d) {
-        d->slider(d->angleIndex())->setValue(30);
-        d->slider(d->radiusIndex())->setValue(500);
+        d->slider("angle")->setValue(30);
+        d->slider("radius")->setValue(500);
         d->accept();
     });
     Run(kMotion);
     ExpectAppliedAndUndo([](CImageProcessor& e) { e.MotionBlur(30, 10.0); });
 
     WhenModal<CUnsharpMaskDlg>([](CUnsharpMaskDlg* d) {
-        d->slider(d->amountIndex())->setValue(250);
-        d->slider(d->radiusIndex())->setValue(300); // 3.6 pixels
+        d->slider("amount")->setValue(250);
+        d->slider("radius")->setValue(300); // 3.6 pixels
         d->accept();
     });
     Run(kUnsharp);
@@ -348,7 +348,7 @@ TEST_F(ConvolutionCommandTest, AnOperationOutOfMemorySaysSoAndRecordsNothing)
     Open();
     QString message;
     WhenModal<CUnsharpMaskDlg>([&message](CUnsharpMaskDlg* d) {
-        d->slider(d->radiusIndex())->setValue(300);
+        d->slider("radius")->setValue(300);
         AnswerMessage(QMessageBox::Ok, &message);
         orvex_testing::FailImageAllocationsAfter(0);
         d->accept();

@@ -207,19 +207,19 @@ TEST(OffsetDialog, SlidersRunFromMinusToPlusTheSizeAndTheModeIsStored)
     dialog.show();
     EXPECT_EQ(dialog.windowTitle(), "Offset");
     EXPECT_EQ(dialog.modeGroup()->title(), "Unfefinied Areas");
-    QSlider* horizontal = dialog.slider(COffsetDlg::kHorizontal);
-    QSlider* vertical = dialog.slider(COffsetDlg::kVertical);
+    QSlider* horizontal = dialog.slider("horizontal");
+    QSlider* vertical = dialog.slider("vertical");
     EXPECT_EQ(horizontal->maximum(), 80);
     EXPECT_EQ(horizontal->value(), 40);
     EXPECT_EQ(vertical->maximum(), 60);
-    EXPECT_EQ(dialog.valueBox(COffsetDlg::kHorizontal)->text(), "0");
-    EXPECT_EQ(dialog.valueBox(COffsetDlg::kVertical)->text(), "0");
+    EXPECT_EQ(dialog.valueBox("horizontal")->text(), "0");
+    EXPECT_EQ(dialog.valueBox("vertical")->text(), "0");
     EXPECT_TRUE(dialog.previewBox()->isChecked());
     EXPECT_EQ(dialog.edgeMode(), 's');
     horizontal->setValue(50);
     vertical->setValue(0);
-    EXPECT_EQ(dialog.valueBox(COffsetDlg::kHorizontal)->text(), "+10");
-    EXPECT_EQ(dialog.valueBox(COffsetDlg::kVertical)->text(), "-30");
+    EXPECT_EQ(dialog.valueBox("horizontal")->text(), "+10");
+    EXPECT_EQ(dialog.valueBox("vertical")->text(), "-30");
     dialog.modeButton('w')->click();
     EXPECT_EQ(dialog.edgeMode(), 'w');
     EXPECT_EQ(dialog.values(), (std::vector<double>{10, -30, 'w'}));
@@ -359,7 +359,7 @@ TEST_F(GeometryCommandTest, OffsetPreviewsThenCancelsOrApplies)
     bool previewing = false;
     WhenModal<COffsetDlg>([&](COffsetDlg* d) {
         previewing = doc.engine().preview.load() == 1;
-        d->slider(COffsetDlg::kHorizontal)->setValue(16 + 5);
+        d->slider("horizontal")->setValue(16 + 5);
         EXPECT_TRUE(WaitFor([d] { return d->renderer()->renderingsStarted() >= 1 && d->renderer()->Idle(); }));
         d->reject();
     });
@@ -369,8 +369,8 @@ TEST_F(GeometryCommandTest, OffsetPreviewsThenCancelsOrApplies)
     EXPECT_TRUE(Unchanged());
 
     WhenModal<COffsetDlg>([](COffsetDlg* d) {
-        d->slider(COffsetDlg::kHorizontal)->setValue(16 - 3);
-        d->slider(COffsetDlg::kVertical)->setValue(12 + 2);
+        d->slider("horizontal")->setValue(16 - 3);
+        d->slider("vertical")->setValue(12 + 2);
         d->modeButton('r')->click();
         d->accept();
     });

@@ -1,12 +1,26 @@
 // Every dialog of the list against its operation table row and the shared keyboard behaviour.
 #include "core/image_processor.h"
 #include "core/operation_table.h"
+#include "dialogs/add_noise_dlg.h"
+#include "dialogs/blur_dialog.h"
+#include "dialogs/bw_dlg.h"
+#include "dialogs/cbalance_dlg.h"
+#include "dialogs/custom_dlg.h"
+#include "dialogs/diffusion_dlg.h"
+#include "dialogs/lense_flare_dlg.h"
+#include "dialogs/median_dlg.h"
+#include "dialogs/offset_dlg.h"
 #include "dialogs/param_dialog_list.h"
+#include "dialogs/posterize_dlg.h"
+#include "filters/colour/black_and_white_presets.h"
 #include "tests/test_pictures.h"
 
 #include <QApplication>
 #include <QCheckBox>
+#include <QComboBox>
+#include <QLineEdit>
 #include <QPushButton>
+#include <QRadioButton>
 #include <QSlider>
 #include <QTest>
 
@@ -29,7 +43,103 @@ void ExpectWithinRow(const CParamDialog& dialog, const COperation& op, const std
     }
 }
 
+// The list's dialogs and those that need a caption or a picture to be made.
+std::vector<CParamDialogEntry> EveryDialog()
+{
+    std::vector<CParamDialogEntry> all = ParamDialogList();
+    all.push_back({"CMedianDlg", [] { return std::unique_ptr<CParamDialog>(std::make_unique<CMedianDlg>()); }});
+    all.push_back({"CDiffusionDlg", [] { return std::unique_ptr<CParamDialog>(std::make_unique<CDiffusionDlg>()); }});
+    all.push_back({"CAddNoiseDlg", [] { return std::unique_ptr<CParamDialog>(std::make_unique<CAddNoiseDlg>()); }});
+    all.push_back({"COffsetDlg", [] { return std::unique_ptr<CParamDialog>(std::make_unique<COffsetDlg>(40, 30)); }});
+    all.push_back({"CLenseFlareDlg", [] {
+                       static const CImage picture = test_pictures::Noise(40, 30, 5);
+                       return std::unique_ptr<CParamDialog>(std::make_unique<CLenseFlareDlg>(picture, nullptr, 1.0));
+                   }});
+    return all;
+}
+
 } // namespace
+
+TEST(EveryParamDialog, SlidersSpanTheirRowsRangeAndOpenAtTheirStartValues)
+{
+    for (const CParamDialogEntry& entry : EveryDialog()) {
+        SCOPED_TRACE(entry.name);
+        const std::unique_ptr<CParamDialog> dialog = entry.make();
+        const COperation* op = dialog->operation();
+        ASSERT_NE(op, nullptr) << "every dialog names its operation";
+        for (const CParam& p : op->params) {
+            QSlider* slider = dialog->slider(p.name);
+            if (!slider) continue;
+            SCOPED_TRACE(p.name);
+            const CSliderScale scale = dialog->sliderScale(p.name);
+            EXPECT_EQ(slider->minimum(), scale.minimum);
+            EXPECT_EQ(slider->maximum(), scale.maximum);
+            // Both ends reach the row's limits; only the offsets stop at the picture's own size.
+            const double low = scale.toValue(slider->minimum()), high = scale.toValue(slider->maximum());
+            if (op->name == "Offset") {
+                EXPECT_GE(low, p.min);
+                EXPECT_LE(high, p.max);
+                EXPECT_EQ(high, -low);
+            } else {
+                EXPECT_FLOAT_EQ(static_cast<float>(low), static_cast<float>(p.min));
+                EXPECT_FLOAT_EQ(static_cast<float>(high), static_cast<float>(p.max));
+            }
+            EXPECT_LE(low, high);
+            EXPECT_EQ(slider->value(), scale.PositionOf(dialog->startValue(p.name)));
+            EXPECT_FLOAT_EQ(static_cast<float>(scale.toValue(slider->value())), static_cast<float>(dialog->startValue(p.name)))
+                << "the start value is a position of the slider";
+        }
+    }
+}
+
+TEST(EveryParamDialog, StartValuesAreTheRowsDefaultsUnlessTheCommandGivesOthers)
+{
+    // Where the dialogs open by themselves: the row's default, or where they always opened.
+    EXPECT_EQ(CPosterizeDlg().levels(), 10);
+    EXPECT_EQ(CPosterizeDlg(nullptr, {}).levels(), 256) << "the row's default";
+    EXPECT_EQ(CMedianDlg().slider("radius")->value(), 1);
+    EXPECT_EQ(CDiffusionDlg().slider("iterations")->value(), 0);
+    EXPECT_EQ(CBlurDialog().slider("radius")->value(), 0);
+
+    // A command's start values move the slider, the box and the stored value together, also on
+    // a curve where the value lies between two positions.
+    CBlurDialog blur(QString(), nullptr, {{"radius", 10}});
+    EXPECT_EQ(blur.slider("radius")->value(), 500);
+    EXPECT_EQ(blur.valueBox("radius")->text(), "10.0");
+    EXPECT_FLOAT_EQ(blur.radius(), 10.0f);
+    CBlurDialog between(QString(), nullptr, {{"radius", 10.01}});
+    EXPECT_EQ(between.slider("radius")->value(), 500);
+    EXPECT_FLOAT_EQ(between.radius(), 10.0f) << "the stored value is the position's, not the request's";
+    CMedianDlg median(QString(), nullptr, {{"radius", 7}});
+    EXPECT_EQ(median.slider("radius")->value(), 7);
+    EXPECT_EQ(median.values(), (std::vector<double>{7, 0}));
+
+    // Controls of the dialogs' own follow them too.
+    CAddNoiseDlg noise(nullptr, {{"uniform", 0}, {"monochromatic", 1}});
+    EXPECT_TRUE(noise.gaussianButton()->isChecked());
+    EXPECT_FALSE(noise.uniformButton()->isChecked());
+    EXPECT_TRUE(noise.monochromaticBox()->isChecked());
+    EXPECT_EQ(noise.values(), (std::vector<double>{0, 0, 1}));
+    COffsetDlg offset(40, 30, nullptr, {{"horizontal", -5}, {"mode", 'w'}});
+    EXPECT_EQ(offset.slider("horizontal")->value(), 35);
+    EXPECT_EQ(offset.valueBox("horizontal")->text(), "-5");
+    EXPECT_TRUE(offset.modeButton('w')->isChecked());
+    EXPECT_EQ(offset.values(), (std::vector<double>{-5, 0, 'w'}));
+    CCBalanceDlg balance(nullptr, {{"green", 20}});
+    EXPECT_EQ(balance.balanceSlider(CCBalanceDlg::kGreen)->value(), 120);
+    EXPECT_EQ(balance.levelBox(CCBalanceDlg::kGreen)->text(), "+20");
+    EXPECT_EQ(balance.offset(CCBalanceDlg::kGreen), 20);
+    CBWDlg mix(nullptr, {{"reds", 0.5}, {"greens", 0.25}, {"blues", 0.25}});
+    EXPECT_EQ(mix.mixSlider(CBWDlg::kReds)->value(), 250);
+    EXPECT_FLOAT_EQ(mix.weight(CBWDlg::kGreens), 0.25f);
+    EXPECT_EQ(mix.presetBox()->currentIndex(), kBlackAndWhiteCustomIndex) << "a mix no preset holds";
+    EXPECT_EQ(CBWDlg().presetBox()->currentIndex(), kBlackAndWhiteNoneIndex);
+    CCustomDlg custom(nullptr, {{"k12", 9}, {"offset", 3}});
+    EXPECT_EQ(custom.weightBox(12)->text(), "9");
+    EXPECT_EQ(custom.offsetBox()->text(), "3");
+    EXPECT_EQ(custom.settings().kernel[12], 9);
+    EXPECT_EQ(custom.settings().offset, 3);
+}
 
 TEST(EveryParamDialog, DeclaresItsControlsByTheOperationTablesNames)
 {
@@ -44,7 +154,7 @@ TEST(EveryParamDialog, DeclaresItsControlsByTheOperationTablesNames)
 
         // A slider declared for a parameter moves that parameter's slot and no other.
         for (std::size_t i = 0; i < op->params.size(); ++i) {
-            QSlider* slider = dialog->slider(static_cast<int>(i));
+            QSlider* slider = dialog->slider(op->params[i].name);
             if (!slider) continue;
             for (int position : {slider->minimum(), slider->maximum()}) {
                 const std::vector<double> before = dialog->values();
@@ -125,22 +235,21 @@ TEST(EveryParamDialog, OpensOnItsFirstValueControlAndTabsThroughTheControlsThenO
     }
 }
 
-TEST(ParamDialog, UnboundDialogsKeepTheirOwnSlotOrder)
+TEST(ParamDialog, NamedSlotsFollowTheRowWhateverOrderTheyAreDeclaredIn)
 {
-    // The older way of declaring slots still works: slots in the order they were added.
-    CParamDialog dialog(QStringLiteral("Old"));
-    const int a = dialog.AddSlider(QStringLiteral("A:"), 0, 10, 3, CValueFormat::Plain(), 3);
-    const int b = dialog.AddValue(7);
-    EXPECT_EQ(a, 0);
-    EXPECT_EQ(b, 1);
-    EXPECT_EQ(dialog.operation(), nullptr);
-    EXPECT_EQ(dialog.values(), (std::vector<double>{3, 7}));
+    // Without a row there is nothing to declare a control for.
+    CParamDialog unbound(QStringLiteral("Unbound"));
+    EXPECT_EQ(unbound.AddSlider("radius", QStringLiteral("Radius:"), CValueFormat::Plain()), nullptr);
+    EXPECT_EQ(unbound.operation(), nullptr);
+    EXPECT_TRUE(unbound.values().empty());
 
-    // A bound dialog's named slots follow the row whatever order they are declared in.
-    CParamDialog bound(QStringLiteral("Bound"));
+    // A bound dialog's named slots follow the row whatever order they are declared in, each at
+    // its start value.
+    CParamDialog bound(QStringLiteral("Bound"), nullptr, {{"brightness", 5}, {"contrast", 2}});
     bound.BindOperation("BrightnessContrast");
-    EXPECT_EQ(bound.AddValue("brightness", 5), 1);
-    EXPECT_EQ(bound.AddValue("contrast", 2), 0);
+    EXPECT_EQ(bound.AddValue("brightness"), 5);
+    EXPECT_EQ(bound.AddValue("contrast"), 2);
     EXPECT_EQ(bound.values(), (std::vector<double>{2, 5}));
     EXPECT_EQ(bound.identityValues(), (std::vector<double>{1, 0}));
+    EXPECT_EQ(bound.AddSlider("no such", QStringLiteral("X:"), CValueFormat::Plain()), nullptr);
 }

@@ -62,13 +62,14 @@ TEST(SliderValueFormat, EachFormatWritesWhatItsDialogsShow)
 TEST(ParamDialog, SliderFeedsItsBoxAndStoredValueThroughItsRule)
 {
     CParamDialog dialog(QStringLiteral("Test"));
-    const int radius = dialog.AddSlider(QStringLiteral("Radius:"), 0, 2500, 0, CValueFormat::RealValue(1), 0,
-                                        [](int p) { return static_cast<float>(p / 10.0 * (p / 10.0) / 250); });
+    dialog.BindOperation("GaussianBlur");
+    dialog.AddSlider("radius", QStringLiteral("Radius:"), CValueFormat::RealValue(1),
+                     CSliderScale::Curve(0, 2500, [](int p) { return static_cast<float>(p / 10.0 * (p / 10.0) / 250); }));
     dialog.show();
-    dialog.slider(radius)->setValue(500);
-    EXPECT_EQ(dialog.valueBox(radius)->text(), "10.0");
-    EXPECT_FLOAT_EQ(static_cast<float>(dialog.value(radius)), 10.0f);
-    EXPECT_TRUE(dialog.valueBox(radius)->isReadOnly());
+    dialog.slider("radius")->setValue(500);
+    EXPECT_EQ(dialog.valueBox("radius")->text(), "10.0");
+    EXPECT_FLOAT_EQ(static_cast<float>(dialog.value("radius")), 10.0f);
+    EXPECT_TRUE(dialog.valueBox("radius")->isReadOnly());
 }
 
 TEST(ParamDialog, OpeningRendersOnlyWhenTheFirstNotificationIsAChange)
@@ -78,26 +79,28 @@ TEST(ParamDialog, OpeningRendersOnlyWhenTheFirstNotificationIsAChange)
     {
         // Stored value equals the start position: no rendering at opening.
         CParamDialog dialog(QStringLiteral("Test"));
-        dialog.AddSlider(QStringLiteral("Amount:"), -100, 100, 0, CValueFormat::Signed(0), 0);
+        dialog.BindOperation("ColorBalance");
+        dialog.AddSlider("red", QStringLiteral("Amount:"), CValueFormat::Signed(0));
         dialog.AddPreviewBox();
         dialog.AttachPreview(bench.engine, SlowAdd{2, 1, nullptr, nullptr, nullptr, &finished});
         dialog.show();
         QTest::qWait(150);
         EXPECT_EQ(dialog.renderer()->renderingsStarted(), 0);
         // A notification without movement is no change either.
-        emit dialog.slider(0)->valueChanged(0);
+        emit dialog.slider("red")->valueChanged(0);
         QTest::qWait(150);
         EXPECT_EQ(dialog.renderer()->renderingsStarted(), 0);
     }
     {
         // Acting on every notification (posterize, mosaic): opening renders the start position.
-        CParamDialog dialog(QStringLiteral("Test"));
-        dialog.AddSlider(QStringLiteral("Levels:"), 2, 255, 10, CValueFormat::Plain(), 10);
+        CParamDialog dialog(QStringLiteral("Test"), nullptr, {{"levels", 10}});
+        dialog.BindOperation("Posterize");
+        dialog.AddSlider("levels", QStringLiteral("Levels:"), CValueFormat::Plain());
         dialog.SetActsOnEveryNotification(true);
         dialog.AddPreviewBox();
         dialog.AttachPreview(bench.engine, SlowAdd{2, 1});
         dialog.show();
-        EXPECT_EQ(dialog.valueBox(0)->text(), "10");
+        EXPECT_EQ(dialog.valueBox("levels")->text(), "10");
         ASSERT_TRUE(WaitFor([&] { return dialog.renderer()->renderingsStarted() == 1 && dialog.renderer()->Idle(); }));
         EXPECT_EQ(bench.Shown(*dialog.renderer()), 10 + 10);
     }
@@ -106,22 +109,23 @@ TEST(ParamDialog, OpeningRendersOnlyWhenTheFirstNotificationIsAChange)
 TEST(ParamDialog, UncheckingPreviewShowsTheIdentityAndCheckingShowsTheValuesAgain)
 {
     PreviewBench bench;
-    CParamDialog dialog(QStringLiteral("Test"));
-    dialog.AddSlider(QStringLiteral("Amount:"), 0, 100, 0, CValueFormat::Plain(), 0);
+    CParamDialog dialog(QStringLiteral("Test"), nullptr, {{"iterations", 0}});
+    dialog.BindOperation("TotalVariationDiffusion");
+    dialog.AddSlider("iterations", QStringLiteral("Amount:"), CValueFormat::Plain());
     dialog.AddPreviewBox();
     dialog.SetIdentityValues({0});
     dialog.AttachPreview(bench.engine, SlowAdd{2, 1});
     dialog.show();
     CPreviewRenderer& renderer = *dialog.renderer();
 
-    dialog.slider(0)->setValue(7);
+    dialog.slider("iterations")->setValue(7);
     ASSERT_TRUE(WaitFor([&] { return renderer.Idle() && bench.Shown(renderer) == 17; }));
     dialog.previewBox()->click();
     ASSERT_TRUE(WaitFor([&] { return renderer.Idle() && bench.Shown(renderer) == 10; }));
-    EXPECT_EQ(dialog.value(0), 7) << "the stored value stays";
+    EXPECT_EQ(dialog.value("iterations"), 7) << "the stored value stays";
     // Unchecked: moving the slider renders nothing.
     const int started = renderer.renderingsStarted();
-    dialog.slider(0)->setValue(9);
+    dialog.slider("iterations")->setValue(9);
     QTest::qWait(150);
     EXPECT_EQ(renderer.renderingsStarted(), started);
     dialog.previewBox()->click();

@@ -33,22 +33,22 @@ TEST(RankDiffusionDialogs, TitlesRangesTextsAndResultsOnlyAfterOk)
     CMedianDlg median(QStringLiteral("Maximum"));
     median.show();
     EXPECT_EQ(median.windowTitle(), "Maximum");
-    QSlider* radius = median.slider(median.radiusIndex());
+    QSlider* radius = median.slider("radius");
     EXPECT_EQ(radius->minimum(), 1);
     EXPECT_EQ(radius->maximum(), 100);
     EXPECT_EQ(radius->value(), 1);
-    EXPECT_EQ(median.valueBox(median.radiusIndex())->text(), "1");
+    EXPECT_EQ(median.valueBox("radius")->text(), "1");
     EXPECT_TRUE(Labels(median).contains("Radius:"));
     EXPECT_TRUE(Labels(median).contains("pixels"));
     radius->setValue(37);
-    EXPECT_EQ(median.valueBox(median.radiusIndex())->text(), "37");
+    EXPECT_EQ(median.valueBox("radius")->text(), "37");
     EXPECT_EQ(median.resultRadius(), 0) << "nothing before OK";
     median.accept();
     EXPECT_EQ(median.resultRadius(), 37);
 
     CMedianDlg cancelled;
     cancelled.show();
-    cancelled.slider(cancelled.radiusIndex())->setValue(5);
+    cancelled.slider("radius")->setValue(5);
     cancelled.reject();
     EXPECT_EQ(cancelled.resultRadius(), 0);
 
@@ -56,13 +56,13 @@ TEST(RankDiffusionDialogs, TitlesRangesTextsAndResultsOnlyAfterOk)
     CDiffusionDlg diffusion(QStringLiteral("Total variation diffusion"));
     diffusion.show();
     EXPECT_EQ(diffusion.windowTitle(), "Total variation diffusion");
-    QSlider* iterations = diffusion.slider(diffusion.iterationsIndex());
+    QSlider* iterations = diffusion.slider("iterations");
     EXPECT_EQ(iterations->minimum(), 0);
     EXPECT_EQ(iterations->maximum(), 100);
-    EXPECT_EQ(diffusion.valueBox(diffusion.iterationsIndex())->text(), "0");
+    EXPECT_EQ(diffusion.valueBox("iterations")->text(), "0");
     EXPECT_TRUE(Labels(diffusion).contains("Iterations:"));
     iterations->setValue(12);
-    EXPECT_EQ(diffusion.valueBox(diffusion.iterationsIndex())->text(), "12");
+    EXPECT_EQ(diffusion.valueBox("iterations")->text(), "12");
     diffusion.accept();
     EXPECT_EQ(diffusion.resultIterations(), 12);
 }
@@ -98,7 +98,7 @@ TEST_F(RankDiffusionCommandTest, OkAppliesAsOneStepAndCancelOrZeroAppliesNothing
     for (const auto& [id, title, mode] : ranks) {
         SCOPED_TRACE(title);
         WhenModal<CMedianDlg>([](CMedianDlg* d) {
-            d->slider(d->radiusIndex())->setValue(9);
+            d->slider("radius")->setValue(9);
             d->reject();
         });
         Run(id);
@@ -107,7 +107,7 @@ TEST_F(RankDiffusionCommandTest, OkAppliesAsOneStepAndCancelOrZeroAppliesNothing
         QString caption;
         WhenModal<CMedianDlg>([&caption](CMedianDlg* d) {
             caption = d->windowTitle();
-            d->slider(d->radiusIndex())->setValue(3);
+            d->slider("radius")->setValue(3);
             d->accept();
         });
         Run(id);
@@ -124,7 +124,7 @@ TEST_F(RankDiffusionCommandTest, OkAppliesAsOneStepAndCancelOrZeroAppliesNothing
         for (bool ok : {false, true}) {
             WhenModal<CDiffusionDlg>([ok](CDiffusionDlg* d) {
                 if (ok) return d->accept(); // the count still at 0
-                d->slider(d->iterationsIndex())->setValue(30);
+                d->slider("iterations")->setValue(30);
                 d->reject();
             });
             Run(id);
@@ -133,7 +133,7 @@ TEST_F(RankDiffusionCommandTest, OkAppliesAsOneStepAndCancelOrZeroAppliesNothing
         QString caption;
         WhenModal<CDiffusionDlg>([&caption](CDiffusionDlg* d) {
             caption = d->windowTitle();
-            d->slider(d->iterationsIndex())->setValue(4);
+            d->slider("iterations")->setValue(4);
             d->accept();
         });
         Run(id);
@@ -151,12 +151,12 @@ TEST_F(RankDiffusionCommandTest, EscapeDuringALongRunLeavesEverythingAsItWas)
         SCOPED_TRACE(label);
         if (id == kMedian) {
             WhenModal<CMedianDlg>([](CMedianDlg* d) {
-                d->slider(d->radiusIndex())->setValue(100);
+                d->slider("radius")->setValue(100);
                 d->accept();
             });
         } else {
             WhenModal<CDiffusionDlg>([](CDiffusionDlg* d) {
-                d->slider(d->iterationsIndex())->setValue(100);
+                d->slider("iterations")->setValue(100);
                 d->accept();
             });
         }
@@ -189,13 +189,13 @@ TEST_F(RankDiffusionCommandTest, OutOfMemorySaysSoAndRecordsNothing)
         AnswerMessage(QMessageBox::Ok, &message);
         if (id == kBalanced) {
             WhenModal<CDiffusionDlg>([](CDiffusionDlg* d) {
-                d->slider(d->iterationsIndex())->setValue(3);
+                d->slider("iterations")->setValue(3);
                 orvex_testing::FailRankDiffusionAllocationsAfter(0);
                 d->accept();
             });
         } else {
             WhenModal<CMedianDlg>([](CMedianDlg* d) {
-                d->slider(d->radiusIndex())->setValue(3);
+                d->slider("radius")->setValue(3);
                 orvex_testing::FailImageAllocationsAfter(0);
                 d->accept();
             });

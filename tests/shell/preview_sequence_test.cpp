@@ -25,8 +25,9 @@ protected:
 
     static std::unique_ptr<CParamDialog> MakeDialog()
     {
-        auto dialog = std::make_unique<CParamDialog>(QStringLiteral("Lighten"));
-        dialog->AddSlider(QStringLiteral("Amount:"), 0, 100, 0, CValueFormat::Plain(), 0);
+        auto dialog = std::make_unique<CParamDialog>(QStringLiteral("Lighten"), nullptr, CStartValues{{"iterations", 0}});
+        dialog->BindOperation("TotalVariationDiffusion");
+        dialog->AddSlider("iterations", QStringLiteral("Amount:"), CValueFormat::Plain());
         dialog->AddPreviewBox();
         dialog->SetIdentityValues({0});
         return dialog;
@@ -47,7 +48,7 @@ TEST_F(PreviewSequenceTest, CancelLeavesPictureMarkAndHistoryAndShowsThePictureA
         flagWhileOpen = doc.engine().preview.load() == 1;
         // Before any rendering the view shows the picture, not a black work image.
         EXPECT_EQ(Shown(), QColor(50, 50, 50));
-        d->slider(0)->setValue(40);
+        d->slider("iterations")->setValue(40);
         EXPECT_TRUE(WaitFor([&] { return d->renderer()->Idle() && Shown() == QColor(90, 90, 90); }));
         whileOpen = Shown();
         d->reject();
@@ -71,7 +72,7 @@ TEST_F(PreviewSequenceTest, OkAppliesTheLatestValuesOnceToThePicture)
 
     auto dialog = MakeDialog();
     WhenModal<CParamDialog>([&](CParamDialog* d) {
-        for (int v = 1; v <= 30; ++v) d->slider(0)->setValue(v);
+        for (int v = 1; v <= 30; ++v) d->slider("iterations")->setValue(v);
         d->accept();
     });
     sequence::Preview(*view(), *dialog, SlowAdd{});

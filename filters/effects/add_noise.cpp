@@ -152,8 +152,8 @@ void NoiseRowFast(std::uint32_t state, CLcgStep column, const CDrawSteps& steps,
     NoiseRow<kUniform, kMonochromatic>(state, column, t, width - done, out + 3 * done);
 }
 
-void AddNoiseToRow(const std::uint8_t* __restrict in, const std::int16_t* __restrict noise, std::uint8_t* __restrict out,
-                   int bytes)
+void AddNoiseToRow(const std::uint8_t* __restrict in, const std::int16_t* __restrict noise,
+                   std::uint8_t* __restrict out, int bytes)
 {
     for (int i = 0; i < bytes; ++i) {
         const int v = in[i] + noise[i];

@@ -38,8 +38,7 @@ inline __m128i GaussianHalf(__m128i i, __m128i j, const CNoiseTables& t)
 }
 
 template <bool kUniform>
-inline __m256i ChannelNoise(__m256i states, int firstDraw, const CDrawSteps& steps,
-                                                            const CNoiseTables& t)
+inline __m256i ChannelNoise(__m256i states, int firstDraw, const CDrawSteps& steps, const CNoiseTables& t)
 {
     if constexpr (kUniform) {
         const __m256i i = Remainder(DrawAt(states, steps.draw[firstDraw]), 2000, 26);
@@ -49,8 +48,8 @@ inline __m256i ChannelNoise(__m256i states, int firstDraw, const CDrawSteps& ste
             const __m256i m = _mm256_sub_epi32(i, _mm256_set1_epi32(1000));
             const __m256i a = _mm256_min_epi32(_mm256_abs_epi32(m), _mm256_set1_epi32(f->limit));
             const int constant = static_cast<int>((std::uint32_t{f->high} << 16) | f->low);
-            const __m256i g = _mm256_srl_epi32(_mm256_mullo_epi32(a, _mm256_set1_epi32(constant)),
-                                               _mm_cvtsi32_si128(16 + f->shift));
+            const __m256i g =
+                _mm256_srl_epi32(_mm256_mullo_epi32(a, _mm256_set1_epi32(constant)), _mm_cvtsi32_si128(16 + f->shift));
             return _mm256_sign_epi32(g, m);
         }
         return _mm256_mask_i32gather_epi32(_mm256_setzero_si256(), t.uniform32, i, _mm256_set1_epi32(-1), 4);
@@ -67,8 +66,8 @@ inline __m256i ChannelNoise(__m256i states, int firstDraw, const CDrawSteps& ste
 // Noise of the row's first pixels, eight at a time; returns how many pixels it did and leaves in
 // `state` the generator state of the first pixel it did not do.
 template <bool kUniform, bool kMonochromatic>
-int NoiseRowAvx2(std::uint32_t& state, CLcgStep column, const CDrawSteps& steps,
-                                                 const CNoiseTables& t, int width, std::int16_t* out)
+int NoiseRowAvx2(std::uint32_t& state, CLcgStep column, const CDrawSteps& steps, const CNoiseTables& t, int width,
+                 std::int16_t* out)
 {
     if (width < 8) return 0;
     alignas(32) std::uint32_t first[8];
@@ -119,9 +118,8 @@ CNoiseRowPart NoiseRowAvx2(bool uniform, bool monochromatic)
     return monochromatic ? &NoiseRowAvx2<false, true> : &NoiseRowAvx2<false, false>;
 }
 
-void AddNoiseToRowAvx2(const std::uint8_t* __restrict in,
-                                                                     const std::int16_t* __restrict noise,
-                                                                     std::uint8_t* __restrict out, int bytes)
+void AddNoiseToRowAvx2(const std::uint8_t* __restrict in, const std::int16_t* __restrict noise,
+                       std::uint8_t* __restrict out, int bytes)
 {
     for (int i = 0; i < bytes; ++i) {
         const int v = in[i] + noise[i];
@@ -130,8 +128,7 @@ void AddNoiseToRowAvx2(const std::uint8_t* __restrict in,
 }
 
 // The same, in place (the input and output rows are one).
-void AddNoiseInPlaceAvx2(std::uint8_t* __restrict row,
-                                                                       const std::int16_t* __restrict noise, int bytes)
+void AddNoiseInPlaceAvx2(std::uint8_t* __restrict row, const std::int16_t* __restrict noise, int bytes)
 {
     for (int i = 0; i < bytes; ++i) {
         const int v = row[i] + noise[i];

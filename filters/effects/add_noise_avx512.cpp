@@ -86,7 +86,6 @@ alignas(64) constexpr std::array<std::uint16_t, 32> kGatheredAt = GatheredOrder(
 // noise| by E, and a value whose interval [n - E, n + E] crosses no integer truncates like the
 // double one. The few values that straddle one are worked out the plain way.
 
-
 inline __m512 Table32(const float (&table)[32], __m512i index)
 {
     return _mm512_permutex2var_ps(_mm512_load_ps(table), index, _mm512_load_ps(table + 16));
@@ -120,7 +119,6 @@ inline __m512 Angle(__m512i j, const CGaussianShape& g)
     return _mm512_fmsub_ps(Table32(g.cosHigh, high), Table32(g.cosLow, j),
                            _mm512_mul_ps(Table32(g.sinHigh, high), Table32(g.sinLow, j)));
 }
-
 
 } // namespace
 
@@ -169,8 +167,8 @@ inline __m512i Remainder16(__m512i d, int divisor, int shift)
     // multiply is cheaper than five of those.
     __m512i times = _mm512_set1_epi16(static_cast<short>(divisor));
     asm("" : "+v"(times));
-    const __m512i q = _mm512_srl_epi16(_mm512_mulhi_epu16(d, _mm512_set1_epi16(static_cast<short>(33555))),
-                                       _mm_cvtsi32_si128(shift));
+    const __m512i q =
+        _mm512_srl_epi16(_mm512_mulhi_epu16(d, _mm512_set1_epi16(static_cast<short>(33555))), _mm_cvtsi32_si128(shift));
     return _mm512_sub_epi16(d, _mm512_mullo_epi16(q, times));
 }
 
@@ -291,8 +289,7 @@ inline void BlockNoise(const __m512i (&states)[4], const CWideRun& run, int firs
 }
 
 template <CNoiseKind kKind, bool kMonochromatic>
-void NoiseRowAvx512(std::uint32_t state, const CWideRun& run, const std::uint8_t* in, std::uint8_t* out,
-                                 int width)
+void NoiseRowAvx512(std::uint32_t state, const CWideRun& run, const std::uint8_t* in, std::uint8_t* out, int width)
 {
     __m512i states[4];
     const __m512i first = _mm512_set1_epi32(static_cast<int>(state));
@@ -386,8 +383,8 @@ void GaussianRows(const CNoiseTables& t, int i0, int i1, std::int16_t* table)
         for (int j = 0; j < 1000; j += 8) {
             const __m512d product = _mm512_mul_pd(scale, _mm512_mul_pd(radius, _mm512_loadu_pd(t.angle + j)));
             const __m256i n = _mm512_maskz_cvttpd_epi32(0xFF, product);
-            const __m256i held = _mm256_min_epi32(_mm256_max_epi32(n, _mm256_set1_epi32(-kNoiseLimit)),
-                                                  _mm256_set1_epi32(kNoiseLimit));
+            const __m256i held =
+                _mm256_min_epi32(_mm256_max_epi32(n, _mm256_set1_epi32(-kNoiseLimit)), _mm256_set1_epi32(kNoiseLimit));
             _mm_storeu_si128(reinterpret_cast<__m128i*>(table + 1000 * i + j), _mm256_cvtepi32_epi16(held));
         }
     }
@@ -406,7 +403,7 @@ void WideUniformDraws(const CUniformFormula& f, std::int16_t* noise)
 }
 
 void WideGaussianPairs(const CWideRun& run, const std::uint16_t* i, const std::uint16_t* j, int count,
-                                    std::int16_t* noise)
+                       std::int16_t* noise)
 {
     for (int k = 0; k + 32 <= count; k += 32) {
         __m512i n[1];

@@ -23,7 +23,7 @@ constexpr int kNoiseLimit = 255;
 struct CNoiseTables
 {
     double scale = 0.0;
-    std::int16_t uniform[2001] = {}; // the last is padding for the gathers, which read dwords
+    std::int16_t uniform[2001] = {};   // the last is padding for the gathers, which read dwords
     std::int32_t uniform32[2000] = {}; // the same, for gathers
     double radius[1000] = {};
     double angle[1000] = {};
@@ -62,9 +62,9 @@ using CNoiseRowPart = int (*)(std::uint32_t& state, CLcgStep column, const CDraw
 
 struct CDrawSteps
 {
-    CLcgStep draw[7]; // draw t (1..6) of a pixel from the pixel's state
-    CLcgStep eight;   // eight columns on
-    CNoiseRowPart avx2 = nullptr; // the vector part of every row, if any
+    CLcgStep draw[7];                         // draw t (1..6) of a pixel from the pixel's state
+    CLcgStep eight;                           // eight columns on
+    CNoiseRowPart avx2 = nullptr;             // the vector part of every row, if any
     const CUniformFormula* formula = nullptr; // exact, or null to look uniform noise up
 };
 
@@ -93,12 +93,12 @@ struct CWideRun
 {
     alignas(64) std::uint32_t firstMultiplier[64] = {}; // a row's first pixel to its pixel p
     alignas(64) std::uint32_t firstIncrement[64] = {};
-    CLcgStep block;                                      // 64 columns on
-    CLcgStep draw[7];                                    // draw t of a pixel from its state
+    CLcgStep block;   // 64 columns on
+    CLcgStep draw[7]; // draw t of a pixel from its state
     CUniformFormula formula;
-    const std::int16_t* lookup = nullptr;                // 2000 uniform or 1000 x 1000 Gaussian values
+    const std::int16_t* lookup = nullptr; // 2000 uniform or 1000 x 1000 Gaussian values
     const CNoiseTables* tables = nullptr;
-    CGaussianShape shape; // scaled by the run's s
+    CGaussianShape shape;       // scaled by the run's s
     float gaussianBound = 0.0f; // relative; 0: look the noise up
 
     void PrepareGaussian(float s);

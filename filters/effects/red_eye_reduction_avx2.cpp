@@ -25,14 +25,13 @@ void DetectAvx2(const std::int16_t* columns, int width, std::uint64_t* marks)
 
 } // namespace
 
-void SlideInAvx2(const std::uint8_t* row, const std::uint8_t*, std::uint8_t* slot, std::int16_t* columns,
-                            int width)
+void SlideInAvx2(const std::uint8_t* row, const std::uint8_t*, std::uint8_t* slot, std::int16_t* columns, int width)
 {
     SlideInBody(row, slot, columns, width, false);
 }
 
-void StepAvx2(const std::uint8_t* row, const std::uint8_t*, std::uint8_t* slot, std::int16_t* columns,
-                         int width, std::uint64_t* marks)
+void StepAvx2(const std::uint8_t* row, const std::uint8_t*, std::uint8_t* slot, std::int16_t* columns, int width,
+              std::uint64_t* marks)
 {
     SlideInBody(row, slot, columns, width, true);
     DetectAvx2(columns, width, marks);

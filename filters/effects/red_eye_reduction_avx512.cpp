@@ -58,8 +58,8 @@ struct CWideConstants
 
 // Chunk c of `row` into the ring slot and the column sums; its sums are left in `even` and `odd`.
 inline void SlideChunk(const std::uint8_t* row, const std::uint8_t* next, std::size_t rowBytes, int c,
-                                  const CShape& shape, std::uint8_t* slot, std::int16_t* columns, bool leave,
-                                  const CWideConstants& k, __m512i (&even)[3], __m512i (&odd)[3])
+                       const CShape& shape, std::uint8_t* slot, std::int16_t* columns, bool leave,
+                       const CWideConstants& k, __m512i (&even)[3], __m512i (&odd)[3])
 {
     const __m512i lowBytes = _mm512_set1_epi16(0x00FF);
     const std::size_t at = static_cast<std::size_t>(c) * 3 * kChunk;
@@ -103,7 +103,7 @@ inline void SlideChunk(const std::uint8_t* row, const std::uint8_t* next, std::s
 } // namespace
 
 void SlideInWide(const std::uint8_t* row, const std::uint8_t* next, std::uint8_t* slot, std::int16_t* columns,
-                            int width)
+                 int width)
 {
     const CShape shape(width);
     const CWideConstants k;
@@ -136,8 +136,7 @@ inline __mmask32 MarkLanes(const __m512i* sum)
 // A window sum of 2 red - 5 green can only be positive if one of its five column sums is: `green`
 // gets the lanes of the chunk whose columns have 2 red > 5 green, even or odd, `blue` the same for
 // blue.
-inline void RedderColumns(const __m512i (&even)[3], const __m512i (&odd)[3], std::uint32_t& green,
-                                     std::uint32_t& blue)
+inline void RedderColumns(const __m512i (&even)[3], const __m512i (&odd)[3], std::uint32_t& green, std::uint32_t& blue)
 {
     const __m512i five = Fives();
     const __m512i evenRed = _mm512_add_epi16(even[2], even[2]);
@@ -153,8 +152,8 @@ inline void RedderColumns(const __m512i (&even)[3], const __m512i (&odd)[3], std
 // One sweep per row: chunk c + 1 is slid in, then chunk c is marked with the sums of chunk c + 1
 // still in registers. A window reaches at most into the neighbouring chunks, so a chunk without a
 // redder column there, for green and for blue, has no marks.
-void StepWide(const std::uint8_t* row, const std::uint8_t* next, std::uint8_t* slot, std::int16_t* columns,
-                         int width, std::uint64_t* marks)
+void StepWide(const std::uint8_t* row, const std::uint8_t* next, std::uint8_t* slot, std::int16_t* columns, int width,
+              std::uint64_t* marks)
 {
     const CShape shape(width);
     const std::size_t rowBytes = static_cast<std::size_t>(width) * 3;
@@ -201,13 +200,15 @@ void StepWide(const std::uint8_t* row, const std::uint8_t* next, std::uint8_t* s
             const __m512i oddBefore = _mm512_permutex2var_epi16(oddLast, before, oddHere);
             const __m512i evenAfter = _mm512_permutex2var_epi16(evenHere, after, evenNext[ch]);
             const __m512i pair = _mm512_add_epi16(evenHere, oddHere);
-            const __m512i pairBefore = _mm512_add_epi16(_mm512_permutex2var_epi16(evenLast, before, evenHere), oddBefore);
-            const __m512i pairAfter = _mm512_add_epi16(evenAfter, _mm512_permutex2var_epi16(oddHere, after, oddNext[ch]));
+            const __m512i pairBefore =
+                _mm512_add_epi16(_mm512_permutex2var_epi16(evenLast, before, evenHere), oddBefore);
+            const __m512i pairAfter =
+                _mm512_add_epi16(evenAfter, _mm512_permutex2var_epi16(oddHere, after, oddNext[ch]));
             evenSum[ch] = _mm512_add_epi16(_mm512_add_epi16(pairBefore, pair), evenAfter);
             oddSum[ch] = _mm512_add_epi16(_mm512_add_epi16(oddBefore, pair), pairAfter);
         }
-        const std::uint64_t bits = _pdep_u64(MarkLanes(evenSum), 0x5555555555555555ULL) |
-                                   _pdep_u64(MarkLanes(oddSum), 0xAAAAAAAAAAAAAAAAULL);
+        const std::uint64_t bits =
+            _pdep_u64(MarkLanes(evenSum), 0x5555555555555555ULL) | _pdep_u64(MarkLanes(oddSum), 0xAAAAAAAAAAAAAAAAULL);
         marks[c] = bits & DetectableBits(c, width);
     }
 }
@@ -230,8 +231,8 @@ void CorrectWide(std::uint8_t* row, const std::uint64_t* marks, int width)
             const __m512i green = _mm512_maskz_loadu_epi8(reds[i], at - 1);
             const __m512i blue = _mm512_maskz_loadu_epi8(reds[i], at - 2);
             // The rounded-up mean, less the half it rounded.
-            const __m512i mean = _mm512_sub_epi8(_mm512_avg_epu8(green, blue),
-                                                 _mm512_and_si512(_mm512_xor_si512(green, blue), one));
+            const __m512i mean =
+                _mm512_sub_epi8(_mm512_avg_epu8(green, blue), _mm512_and_si512(_mm512_xor_si512(green, blue), one));
             _mm512_mask_storeu_epi8(at, reds[i], mean);
         }
     }

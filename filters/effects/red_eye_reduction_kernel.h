@@ -14,8 +14,8 @@
 
 namespace {
 
-constexpr int kReach = 2;        // the window runs from -2 to +2 around the pixel
-constexpr int kChunk = 64;       // pixels per mark word; rows are laid out in whole chunks
+constexpr int kReach = 2;  // the window runs from -2 to +2 around the pixel
+constexpr int kChunk = 64; // pixels per mark word; rows are laid out in whole chunks
 constexpr int kRingRows = 2 * kReach + 1;
 
 // Buffer sizes for a row of `chunks` chunks, which each kernel lays out its own way: a ring slot

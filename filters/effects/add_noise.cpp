@@ -21,15 +21,6 @@
 #include <vector>
 
 namespace orvex_noise {
-namespace {
-
-std::int16_t HeldNoise(double scaledNoise)
-{
-    const int n = static_cast<int>(scaledNoise);
-    return static_cast<std::int16_t>(std::clamp(n, -kNoiseLimit, kNoiseLimit));
-}
-
-} // namespace
 
 CNoiseTables::CNoiseTables(float s) : scale(static_cast<double>(s))
 {
@@ -95,15 +86,6 @@ CUniformFormula::CUniformFormula(const std::int16_t* table)
         if (std::clamp(Noise(i), -kNoiseLimit, kNoiseLimit) != table[i]) return;
     exact = true;
     brief = high == 0 && limit == 1000;
-}
-
-void SettleGaussian(std::uint32_t unsure, const std::int16_t* i, const std::int16_t* j, const CNoiseTables& t,
-                    std::int16_t* noise)
-{
-    for (; unsure; unsure &= unsure - 1) {
-        const int lane = __builtin_ctz(unsure);
-        noise[lane] = HeldNoise(t.scale * (t.radius[i[lane]] * t.angle[j[lane]]));
-    }
 }
 
 } // namespace orvex_noise

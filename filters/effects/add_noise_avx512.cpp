@@ -181,6 +181,16 @@ inline __m512i Lookup32(const std::int16_t* table, __m512i lowIndex, __m512i hig
     return _mm512_permutex2var_epi16(low, _mm512_load_si512(kGatheredAt.data()), high);
 }
 
+// Lanes whose bounds truncate apart, the plain way.
+__attribute__((noinline)) void SettleGaussian(std::uint32_t unsure, const std::int16_t* i, const std::int16_t* j,
+                                              const CNoiseTables& t, std::int16_t* noise)
+{
+    for (; unsure; unsure &= unsure - 1) {
+        const int lane = __builtin_ctz(unsure);
+        noise[lane] = HeldNoise(t.scale * (t.radius[i[lane]] * t.angle[j[lane]]));
+    }
+}
+
 // Gaussian noise of 32 * H pixels from their draws i and j (words, pixel order), each step done
 // for all of them before the next.
 template <int H>

@@ -3,11 +3,12 @@
 // What add noise shares with its vector kernels (add_noise_avx2.cpp, add_noise_avx512.cpp), which
 // are compiled for wider instruction sets than the rest of the engine and only called after the
 // processor has been checked. The structures here carry data only; their member functions are
-// defined in add_noise.cpp, so that the linker can never pick a copy built for a wider instruction
-// set for the baseline code.
+// defined in add_noise.cpp, and the helpers have internal linkage, so that the linker can never
+// pick a copy built for a wider instruction set for the baseline code.
 
 #include "core/random.h"
 
+#include <algorithm>
 #include <cstdint>
 
 namespace orvex_noise {
@@ -16,6 +17,16 @@ using orvex_random::CLcgStep;
 
 // Noise beyond +-255 clamps every byte alike, so values are held there and fit 16 bits.
 constexpr int kNoiseLimit = 255;
+
+namespace {
+
+inline std::int16_t HeldNoise(double scaledNoise)
+{
+    const int n = static_cast<int>(scaledNoise);
+    return static_cast<std::int16_t>(std::clamp(n, -kNoiseLimit, kNoiseLimit));
+}
+
+} // namespace
 
 // Everything a draw can map to, worked out once per run: the uniform noise of draw d is
 // uniform[d % 2000]; the Gaussian one is trunc(s * radius[d1 % 1000] * angle[d2 % 1000]), with the
@@ -125,9 +136,5 @@ void GaussianRows(const CNoiseTables& t, int i0, int i1, std::int16_t* table);
 void WideUniformDraws(const CUniformFormula& f, std::int16_t* noise);
 void WideGaussianPairs(const CWideRun& run, const std::uint16_t* i, const std::uint16_t* j, int count,
                        std::int16_t* noise);
-
-// add_noise.cpp, for the AVX-512 rows: lanes whose bounds truncate apart, the plain way.
-void SettleGaussian(std::uint32_t unsure, const std::int16_t* i, const std::int16_t* j, const CNoiseTables& t,
-                    std::int16_t* noise);
 
 } // namespace orvex_noise

@@ -25,16 +25,27 @@ if ! base_commit=$(git rev-parse --verify --quiet "$base^{commit}"); then
     exit 0
 fi
 
-# Added and modified C++ files; deleted and renamed-away ones have no lines to check.
-mapfile -t files < <(git diff --name-only --diff-filter=AMR "$base_commit" HEAD -- \
+# Added, modified and moved C++ files; deleted ones have no lines to check. A moved file is compared
+# with where it came from, so that moving old code does not make every line of it new.
+mapfile -t entries < <(git diff -M --name-status --diff-filter=AMR "$base_commit" HEAD -- \
     '*.cpp' '*.h' '*.hpp' '*.cc' '*.cxx')
 
+files=()
 failed=()
-for file in "${files[@]}"; do
+for entry in "${entries[@]}"; do
+    IFS=$'\t' read -r status first second <<<"$entry"
+    if [[ $status == R* ]]; then
+        file="$second"
+        paths=("$first" "$second")
+    else
+        file="$first"
+        paths=("$first")
+    fi
     [[ -f $file ]] || continue
+    files+=("$file")
     # New-side line ranges of every hunk: "@@ -a,b +c,d @@" covers lines c .. c + d - 1 (d = 0 is a
     # pure deletion, which leaves nothing to format).
-    mapfile -t ranges < <(git diff -U0 --no-color "$base_commit" HEAD -- "$file" |
+    mapfile -t ranges < <(git diff -M -U0 --no-color "$base_commit" HEAD -- "${paths[@]}" |
         sed -n 's/^@@ -[0-9,]* +\([0-9]*\)\(,\([0-9]*\)\)\{0,1\} @@.*/\1 \3/p' |
         awk '{ n = ($2 == "" ? 1 : $2); if (n > 0) printf "--lines=%d:%d\n", $1, $1 + n - 1 }')
     [[ ${#ranges[@]} -gt 0 ]] || continue

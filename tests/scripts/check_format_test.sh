@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # check_format_test.sh SOURCE_DIR -- scripts/check-format.sh on a scratch repository: it must fail
-# on a badly formatted line a commit adds, pass when the only bad lines are older than the change,
-# format with FIX=1 exactly the changed lines, and check nothing where the base is not in history.
+# on a badly formatted line a commit adds, pass when the only bad lines are older than the change
+# (also when their file moved), format with FIX=1 exactly the changed lines, and check nothing where
+# the base is not in history.
 set -euo pipefail
 SOURCE="${1:?usage: check_format_test.sh SOURCE_DIR}"
 WORK="$(mktemp -d)"
@@ -42,6 +43,12 @@ grep -qx 'int second(int c);' new.cpp || fail "FIX left the added line as it was
 grep -qx 'int  crooked( int a );' old.cpp || fail "FIX reformatted an untouched line"
 git commit -qam "fixed"
 FORMAT_BASE=HEAD~1 scripts/check-format.sh >/dev/null 2>&1 || fail "the fixed change still fails"
+
+# Moving the old file elsewhere brings none of its lines into the change.
+mkdir moved
+git mv old.cpp moved/old.cpp
+git commit -qm "moved"
+scripts/check-format.sh >/dev/null 2>&1 || fail "a moved file's old lines were checked"
 
 # A base the history does not hold (a shallow clone's missing parent) checks nothing.
 FORMAT_BASE=0000000000000000000000000000000000000000 scripts/check-format.sh >/dev/null 2>&1 ||

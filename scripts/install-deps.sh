@@ -11,6 +11,7 @@ packages=(
     libtiff-dev libwebp-dev
     libgtest-dev libgmock-dev libbenchmark-dev
     xvfb xauth
+    clang-format
 )
 
 missing=()

@@ -1,8 +1,8 @@
-#!/usr/bin/python3
+#!/usr/bin/env python3
 """OpenCV's GaussianBlur on the sizes and sigmas of convolution_bench, for ratios measured in the
 same session (run it right before or after the benchmark). Needs Debian's python3-opencv.
 
-    /usr/bin/python3 bench/convolution/opencv_peer.py [runs]
+    python3 bench/convolution/opencv_peer.py [runs]
 """
 import sys
 import time

@@ -1,8 +1,8 @@
-#!/usr/bin/python3
+#!/usr/bin/env python3
 """OpenCV's counterparts of geometry_bench on a 6000 x 4000 picture, for ratios measured in the same
 session (run it right before or after the benchmark). Needs Debian's python3-opencv.
 
-    /usr/bin/python3 bench/geometry/opencv_peer.py [runs]
+    python3 bench/geometry/opencv_peer.py [runs]
 """
 import math
 import sys

@@ -3,17 +3,18 @@
 # Liquid resizing beside liblqr on the same pictures, the two programs taking turns so that both
 # see the same machine load. LIQUID_BENCH is the built bench/liquid/liquid_bench; IMG_DIR holds the
 # peer harness's pictures (make-images.sh); ROUNDS turns per case (default 3). The liblqr driver is
-# lqr_bench.c of the peer harness (PEER_BENCH_DIR, default ../shared/bench beside the checkout,
-# then /work/shared/bench), built here with pkg-config lqr-1 (Debian: liblqr-1-0-dev).
+# lqr_bench.c of the peer harness (PEER_BENCH_DIR, default ../shared/bench beside the checkout),
+# built here with pkg-config lqr-1 (Debian: liblqr-1-0-dev). IMG_DIR defaults to
+# $ORVEX_BENCH_IMAGES, else the harness's own default.
 # Prints one row per case: medians and ranges of wall-clock seconds, and their ratio.
 set -euo pipefail
 
 ORVEX="${1:?usage: side_by_side.sh LIQUID_BENCH [IMG_DIR] [ROUNDS]}"
-IMG="${2:-/tmp/orvex-bench}"
+IMG="${2:-${ORVEX_BENCH_IMAGES:-/tmp/orvex-bench}}"
 ROUNDS="${3:-3}"
 ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)"
 PEER="${PEER_BENCH_DIR:-$ROOT/../shared/bench}"
-[[ -f $PEER/lqr_bench.c ]] || PEER=/work/shared/bench
+[[ -f $PEER/lqr_bench.c ]] || { echo "side_by_side.sh: no $PEER/lqr_bench.c; set PEER_BENCH_DIR" >&2; exit 1; }
 SCRATCH="$IMG/scratch"
 mkdir -p "$SCRATCH/bin"
 LQR="$SCRATCH/bin/lqr_bench"

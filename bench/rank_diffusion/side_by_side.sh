@@ -1,15 +1,19 @@
 #!/usr/bin/env bash
 # side_by_side.sh BUILD_DIR [IMG_DIR] -- the rank filters' peers (OpenCV in-process, libvips whole
 # process) and rank_diffusion_bench on the same 6000 x 4000 photo, one after the other, so that the
-# figures come from one run. IMG_DIR is the peer harness's picture folder (make-images.sh).
+# figures come from one run. IMG_DIR is the peer harness's picture folder (make-images.sh; default
+# $ORVEX_BENCH_IMAGES, else the harness's own default). The harness is found in PEER_BENCH_DIR,
+# by default ../shared/bench beside the checkout; PYTHON is a python3 that imports cv2.
 # Prints one line per cell: what, median seconds, runs.
 set -euo pipefail
 BUILD="${1:?build dir with bench/rank_diffusion/rank_diffusion_bench}"
-IMG="${2:-/tmp/orvex-bench}"
+IMG="${2:-${ORVEX_BENCH_IMAGES:-/tmp/orvex-bench}}"
 RUNS="${RUNS:-3}"
-PY="${PYTHON:-/usr/bin/python3}"
-PEERS="$(cd "$(dirname "${BASH_SOURCE[0]}")/../../.." && pwd)/shared/bench/peers_py.py"
-[[ -f $PEERS ]] || PEERS=/work/shared/bench/peers_py.py
+PY="${PYTHON:-python3}"
+ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)"
+PEERS="${PEER_BENCH_DIR:-$ROOT/../shared/bench}/peers_py.py"
+# A missing harness would otherwise surface as a Python traceback halfway through the table.
+[[ -f $PEERS ]] || { echo "side_by_side.sh: no $PEERS; set PEER_BENCH_DIR" >&2; exit 1; }
 BMP="$IMG/photo_6000x4000.bmp"
 PPM="$IMG/photo_6000x4000.ppm"
 

@@ -151,6 +151,7 @@ TEST_F(DocumentTest, FailedSaveShowsThePathAndChangesNothing)
     EXPECT_FALSE(doc.Save(bad));
     ASSERT_EQ(ui.messages.size(), 1u);
     EXPECT_EQ(ui.messages[0].caption, QStringLiteral("Save Error"));
+    // "Can not save" (two words) is the program's own message: keep it.
     EXPECT_EQ(ui.messages[0].text, QStringLiteral("Can not save ") + bad +
                                        QStringLiteral("\nno picture format is known for this file name's extension"));
     EXPECT_EQ(ui.messages[0].icon, IDocumentUi::Icon::Warning);

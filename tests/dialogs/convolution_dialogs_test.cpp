@@ -247,6 +247,7 @@ TEST_F(ConvolutionCommandTest, EveryCommandIsEnabledInItsSubmenuAndTwoOnTheToolb
         {kAverage, "Blur"}, {kBlur, "Blur"}, {kBlurMore, "Blur"}, {kGaussian, "Blur"}, {kLens, "Blur"}, {kMotion, "Blur"},
         {kSharpen, "Sharpen"}, {kUnsharp, "Sharpen"}, {kFindEdges, "Stylize"}, {kCustom, "Other"}, {kHighPass, "Other"}};
     for (const auto& [id, submenu] : items) EXPECT_TRUE(EnabledInFilterSubmenu(id, submenu)) << id;
+    // "Hight" is the menu's own spelling, the one users know the command by: not a typo to fix.
     EXPECT_EQ(frame().action(kHighPass)->text(), "Hight Pass...");
     EXPECT_TRUE(frame().toolbar()->actions().contains(frame().action(kBlurMore)));
     EXPECT_TRUE(frame().toolbar()->actions().contains(frame().action(kSharpen)));

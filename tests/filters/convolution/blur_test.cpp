@@ -341,6 +341,7 @@ TEST_F(BlurTest, ProgressLabelsAndRanges)
         EXPECT_LE(recorder.maxPosition, recorder.ranges.empty() ? 0 : recorder.ranges.back());
         return recorder;
     };
+    // The leading space and trailing colon are part of the program's own labels, as the bar shows them: keep them.
     EXPECT_EQ(record([](CImageProcessor& e) { e.GaussianBlur(1.0f, 0); }).labels, std::vector<std::string>{" Gaussian blur:"});
     EXPECT_EQ(record([](CImageProcessor& e) { e.GaussianBlur(1.0f, 0); }).ranges, std::vector<int>{18});
     EXPECT_EQ(record([](CImageProcessor& e) { e.GaussianBlur(5.0f, 1); }).labels, std::vector<std::string>{" Gaussian blur:"});

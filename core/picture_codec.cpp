@@ -5,8 +5,6 @@
 #include "core/file_guards.h"
 #include "core/gif_writer.h"
 #include "core/parallel.h"
-#include "core/picture_metadata.h"
-#include "core/picture_save.h"
 #include "core/tiff_decoder.h"
 #include "core/webp_decoder.h"
 
@@ -99,6 +97,16 @@ bool WriteBmp(const CImage& picture, QIODevice& device, QString* reason)
     return true;
 }
 
+// Asking Qt for every format it writes loads every image plugin installed, with the libraries they
+// bring (SVG, MNG, colour management): most of a short batch run's start. Asking for one format
+// loads that format's plugin alone.
+bool QtWrites(const QByteArray& format)
+{
+    QBuffer sink;
+    sink.open(QIODevice::WriteOnly);
+    return QImageWriter(&sink, format).canWrite();
+}
+
 } // namespace
 
 const std::vector<CEncoder>& Encoders()
@@ -118,11 +126,10 @@ const std::vector<CEncoder>& Encoders()
             {"tiff", "TIFF", "*.tif;*.tiff"},
             {"webp", "WebP", "*.webp"},
         };
-        const QList<QByteArray> writable = QImageWriter::supportedImageFormats();
         std::vector<CEncoder> list;
         for (const Known& k : known) {
             const QByteArray format(k.format);
-            if (format == "gif" || writable.contains(format))
+            if (format == "gif" || QtWrites(format))
                 list.push_back({format, QString::fromLatin1(k.description), QString::fromLatin1(k.patterns)});
         }
         return list;
@@ -207,22 +214,6 @@ QImage BufferAsQImage(const CImage& picture)
     if (picture.IsNull() || picture.bitsPerPixel() != 24) return {};
     return QImage(picture.bufferStart(), picture.width(), picture.height(),
                   static_cast<qsizetype>(picture.rowBytes()), QImage::Format_BGR888);
-}
-
-bool LoadPicture(const QString& path, CImage& picture, QString* reason)
-{
-    CPictureMetadata metadata;
-    return LoadPictureAndMetadata(path, picture, metadata, reason);
-}
-
-bool LoadPictureFromMemory(const std::uint8_t* data, std::size_t size, CImage& picture, QString* reason)
-{
-    CImage stored;
-    if (!DecodeStoredPicture(data, size, stored, reason)) return false;
-    if (!ApplyOrientation(stored, CPictureMetadata::ReadFromMemory(data, size).orientation()))
-        return Fail(reason, QStringLiteral("not enough memory"));
-    picture = std::move(stored);
-    return true;
 }
 
 bool LoadStoredPicture(const QString& path, CImage& picture, QString* reason)
@@ -365,9 +356,4 @@ bool EncodePicture(const CImage& picture, const QByteArray& format, QIODevice& d
     }
     if (!ok) return Fail(reason, why.isEmpty() ? QStringLiteral("the encoder failed") : why);
     return true;
-}
-
-bool SavePicture(const CImage& picture, const QString& path, QString* reason)
-{
-    return SavePictureWith(picture, path, CSaveOptions{}, nullptr, reason);
 }

@@ -173,8 +173,9 @@ bool DecodePngSpng(const std::uint8_t* data, std::size_t size, CImage& picture)
 {
     spng_ctx* ctx = spng_ctx_new(0);
     if (!ctx) return false;
-    // The structure guard has checked every critical chunk's checksum already.
-    bool ok = spng_set_crc_action(ctx, SPNG_CRC_USE, SPNG_CRC_DISCARD) == 0 && spng_set_png_buffer(ctx, data, size) == 0;
+    // Checksums stay checked although the structure guard has seen the chunks' already: telling the
+    // library to trust them also stops it checking the compressed stream's own.
+    bool ok = spng_set_png_buffer(ctx, data, size) == 0;
     spng_ihdr ihdr{};
     spng_trns trns{};
     ok = ok && spng_get_ihdr(ctx, &ihdr) == 0 && ihdr.interlace_method == SPNG_INTERLACE_NONE &&

@@ -97,14 +97,29 @@ bool WriteBmp(const CImage& picture, QIODevice& device, QString* reason)
     return true;
 }
 
-// Asking Qt for every format it writes loads every image plugin installed, with the libraries they
-// bring (SVG, MNG, colour management): most of a short batch run's start. Asking for one format
-// loads that format's plugin alone.
-bool QtWrites(const QByteArray& format)
+// Every format a file name can select, in the order they are tried. JPEG, BMP, GIF and PNG are
+// written by our own encoders; TIFF and WebP by Qt's, when its plugins for them are installed.
+const std::vector<CEncoder>& KnownEncoders()
 {
-    QBuffer sink;
-    sink.open(QIODevice::WriteOnly);
-    return QImageWriter(&sink, format).canWrite();
+    static const std::vector<CEncoder> known = {
+        {"jpeg", QStringLiteral("JPEG"), QStringLiteral("*.jpg;*.jpeg;*.jpe;*.jfif")},
+        {"bmp", QStringLiteral("BMP"), QStringLiteral("*.bmp;*.dib")},
+        {"gif", QStringLiteral("GIF"), QStringLiteral("*.gif")},
+        {"png", QStringLiteral("PNG"), QStringLiteral("*.png")},
+        {"tiff", QStringLiteral("TIFF"), QStringLiteral("*.tif;*.tiff")},
+        {"webp", QStringLiteral("WebP"), QStringLiteral("*.webp")},
+    };
+    return known;
+}
+
+// Asking Qt which formats it writes loads every image plugin installed, with the libraries they
+// bring (SVG, MNG, colour management): most of the start of a short batch run. It is asked only
+// about the formats its writers encode, and only once one of them is wanted.
+bool Offered(const CEncoder& encoder)
+{
+    if (encoder.format != "tiff" && encoder.format != "webp") return true;
+    static const QList<QByteArray> writable = QImageWriter::supportedImageFormats();
+    return writable.contains(encoder.format);
 }
 
 } // namespace
@@ -112,26 +127,9 @@ bool QtWrites(const QByteArray& format)
 const std::vector<CEncoder>& Encoders()
 {
     static const std::vector<CEncoder> encoders = [] {
-        struct Known
-        {
-            const char* format;
-            const char* description;
-            const char* patterns;
-        };
-        static const Known known[] = {
-            {"jpeg", "JPEG", "*.jpg;*.jpeg;*.jpe;*.jfif"},
-            {"bmp", "BMP", "*.bmp;*.dib"},
-            {"gif", "GIF", "*.gif"},
-            {"png", "PNG", "*.png"},
-            {"tiff", "TIFF", "*.tif;*.tiff"},
-            {"webp", "WebP", "*.webp"},
-        };
         std::vector<CEncoder> list;
-        for (const Known& k : known) {
-            const QByteArray format(k.format);
-            if (format == "gif" || QtWrites(format))
-                list.push_back({format, QString::fromLatin1(k.description), QString::fromLatin1(k.patterns)});
-        }
+        for (const CEncoder& encoder : KnownEncoders())
+            if (Offered(encoder)) list.push_back(encoder);
         return list;
     }();
     return encoders;
@@ -143,11 +141,11 @@ const CEncoder* EncoderForPath(const QString& path)
     const qsizetype dot = name.lastIndexOf(QLatin1Char('.'));
     if (dot < 0) return nullptr;
     const QStringView extension = QStringView(name).mid(dot);
-    for (const CEncoder& encoder : Encoders()) {
+    for (const CEncoder& encoder : KnownEncoders()) {
         for (const QString& pattern : encoder.patterns.split(QLatin1Char(';'), Qt::SkipEmptyParts)) {
             const qsizetype patternDot = pattern.lastIndexOf(QLatin1Char('.'));
             if (patternDot >= 0 && QStringView(pattern).mid(patternDot).compare(extension, Qt::CaseInsensitive) == 0)
-                return &encoder;
+                return Offered(encoder) ? &encoder : nullptr;
         }
     }
     return nullptr;

@@ -50,7 +50,8 @@ bool ReadOpaqueRows(png_structp png, png_infop info, CImage* decoded, std::vecto
 bool DecodeWithLibpng(const QByteArray& file, CImage& picture)
 {
     CPngBytes source{&file, 0};
-    png_structp png = png_create_read_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, [](png_structp, png_const_charp) {});
+    png_structp png = png_create_read_struct(
+        PNG_LIBPNG_VER_STRING, nullptr, [](png_structp p, png_const_charp) { png_longjmp(p, 1); }, [](png_structp, png_const_charp) {});
     png_infop info = png ? png_create_info_struct(png) : nullptr;
     if (!info) {
         png_destroy_read_struct(&png, nullptr, nullptr);

@@ -18,13 +18,14 @@ using namespace test_pictures;
 namespace {
 
 // Counts the times a file is opened, as the kernel sees it: whatever reads the bytes (Qt, the
-// metadata library, a decoder's own stdio) has to open the file first.
+// metadata library, a decoder's own stdio) has to open the file first. Closes are watched too:
+// the kernel merges identical events in a row, so two opens would otherwise read as one.
 class COpenCounter
 {
 public:
     explicit COpenCounter(const QString& path)
         : m_fd(inotify_init1(IN_NONBLOCK)),
-          m_watch(m_fd >= 0 ? inotify_add_watch(m_fd, QFile::encodeName(path).constData(), IN_OPEN) : -1)
+          m_watch(m_fd >= 0 ? inotify_add_watch(m_fd, QFile::encodeName(path).constData(), IN_OPEN | IN_CLOSE) : -1)
     {
     }
     ~COpenCounter()

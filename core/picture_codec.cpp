@@ -85,8 +85,14 @@ bool WriteBmp(const CImage& picture, QIODevice& device, QString* reason)
     if (device.write(reinterpret_cast<const char*>(header), sizeof header) != qint64(sizeof header))
         return Fail(reason, device.errorString());
 
-    // Rows go out with their padding zeroed (the picture's own padding bytes are not its pixels).
+    // Rows without padding are the body as it stands, written in one call rather than thousands.
     const std::size_t pixelBytes = std::size_t(w) * 3;
+    if (pixelBytes == picture.rowBytes() && h > 0) {
+        const auto* body = reinterpret_cast<const char*>(picture.bufferStart());
+        if (device.write(body, qint64(imageBytes)) != qint64(imageBytes)) return Fail(reason, device.errorString());
+        return true;
+    }
+    // Rows go out with their padding zeroed (the picture's own padding bytes are not its pixels).
     const char zeros[4] = {};
     for (int y = h - 1; y >= 0; --y) {
         const auto* row = reinterpret_cast<const char*>(picture.bits() + std::ptrdiff_t(y) * picture.pitch());

@@ -121,3 +121,29 @@ TEST(PictureFile, OpeningReadsTheFileOnceForPixelsTagsOrientationAndSampling)
     EXPECT_FALSE(reason.isEmpty());
     EXPECT_TRUE(SamePixels(plain.picture, stored));
 }
+
+TEST(PictureFile, BmpBodyIsBottomRowFirstWithOrWithoutPadding)
+{
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    // 8 pixels make 24-byte rows (the whole body goes out at once); 7 make 21 bytes padded to 24.
+    for (const int width : {8, 7}) {
+        SCOPED_TRACE(width);
+        const CImage picture = Pattern(width, 5, 3);
+        const QString path = dir.filePath(QStringLiteral("p%1.bmp").arg(width));
+        ASSERT_TRUE(SavePicture(picture, path));
+        QFile file(path);
+        ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+        const QByteArray bytes = file.readAll();
+        ASSERT_EQ(bytes.size(), 54 + 24 * 5);
+        for (int row = 0; row < 5; ++row) {
+            const char* stored = bytes.constData() + 54 + 24 * row;
+            // File rows run from the bottom of the picture up.
+            EXPECT_EQ(std::memcmp(stored, Pixel(picture, 0, 4 - row), std::size_t(width) * 3), 0) << "row " << row;
+            for (int pad = width * 3; pad < 24; ++pad) EXPECT_EQ(stored[pad], 0) << "row " << row;
+        }
+        CImage back;
+        ASSERT_TRUE(LoadPicture(path, back));
+        EXPECT_TRUE(SamePixels(back, picture));
+    }
+}

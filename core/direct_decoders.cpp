@@ -1,7 +1,7 @@
 #include "core/direct_decoders.h"
 
-#include "core/file_guards.h"
 #include "core/background_fault.h"
+#include "core/file_guards.h"
 
 #include <algorithm>
 #include <csetjmp>

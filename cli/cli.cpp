@@ -4,6 +4,7 @@
 #include "core/image_processor.h"
 #include "core/operation_table.h"
 #include "core/picture_codec.h"
+#include "core/picture_file.h"
 #include "core/picture_metadata.h"
 #include "core/picture_save.h"
 #include "filters/convolution/fft_plans.h"
@@ -271,13 +272,14 @@ int RunCli(const std::vector<std::string>& args, std::ostream& out, std::ostream
     if (!encoder) return cannotSave(QStringLiteral("no picture format is known for this file name's extension"));
 
     const CWarningRoute warnings(err, quiet);
-    CImage picture;
-    CPictureMetadata metadata;
+    CPictureFile opened;
     QString reason;
-    if (!LoadPictureAndMetadata(input, picture, metadata, &reason)) {
+    if (!OpenPictureFile(input, opened, &reason)) {
         err << kProgram << ": Load failed: " << positional[0] << ": " << reason.toStdString() << '\n';
         return kExitLoad;
     }
+    CImage& picture = opened.picture;
+    const CPictureMetadata& metadata = opened.metadata;
 
     // A result the output format cannot hold is refused before the operations spend their time on it.
     if (const auto size = PlannedSize(plan, {picture.width(), picture.height()});
@@ -304,7 +306,7 @@ int RunCli(const std::vector<std::string>& args, std::ostream& out, std::ostream
         }
     }
 
-    saveOptions.jpeg.original = JpegFileSubsampling(input);
+    saveOptions.jpeg.original = opened.subsampling;
     QStringList leftOut;
     if (!SavePictureWith(picture, output, saveOptions, &metadata, &reason, nullptr, &leftOut)) return cannotSave(reason);
     // Lost metadata is said even with --quiet: the file is written, but not all of what came in.

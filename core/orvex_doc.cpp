@@ -1,6 +1,7 @@
 #include "core/orvex_doc.h"
 
 #include "core/picture_codec.h"
+#include "core/picture_file.h"
 
 #include <QFileInfo>
 
@@ -18,21 +19,20 @@ QString COrvexDoc::title() const
 
 bool COrvexDoc::Open(const QString& path)
 {
-    CImage loaded;
-    CPictureMetadata metadata;
-    if (!LoadPictureAndMetadata(path, loaded, metadata, &m_lastError)) {
+    CPictureFile opened;
+    if (!OpenPictureFile(path, opened, &m_lastError)) {
         Show(kAppTitle, QStringLiteral("Load failed"), IDocumentUi::Icon::Warning);
         return false;
     }
-    m_picture = std::move(loaded);
+    m_picture = std::move(opened.picture);
     if (!m_history.Push(m_picture)) {
         m_lastError = QStringLiteral("not enough memory");
         m_picture.Destroy();
         Show(kAppTitle, QStringLiteral("Load failed"), IDocumentUi::Icon::Warning);
         return false;
     }
-    m_metadata = std::move(metadata);
-    m_saveOptions.jpeg.original = JpegFileSubsampling(path);
+    m_metadata = std::move(opened.metadata);
+    m_saveOptions.jpeg.original = opened.subsampling;
     m_modified = 0;
     m_pathName = QFileInfo(path).absoluteFilePath();
     return true;

@@ -5,8 +5,6 @@
 #include "core/file_guards.h"
 #include "core/gif_writer.h"
 #include "core/parallel.h"
-#include "core/picture_metadata.h"
-#include "core/picture_save.h"
 #include "core/tiff_decoder.h"
 #include "core/webp_decoder.h"
 #include "core/png_encoder.h"
@@ -88,8 +86,13 @@ bool WriteBmp(const CImage& picture, QIODevice& device, QString* reason)
     PutLE32(header + 42, 2835);
     if (!WriteFully(device, reinterpret_cast<const char*>(header), sizeof header, reason)) return false;
 
-    // Rows go out with their padding zeroed (the picture's own padding bytes are not its pixels).
+    // Rows without padding are the body as it stands, written in one call rather than thousands.
     const std::size_t pixelBytes = std::size_t(w) * 3;
+    if (pixelBytes == picture.rowBytes() && h > 0) {
+        const auto* body = reinterpret_cast<const char*>(picture.bufferStart());
+        return WriteFully(device, body, qint64(imageBytes), reason);
+    }
+    // Rows go out with their padding zeroed (the picture's own padding bytes are not its pixels).
     const char zeros[4] = {};
     for (int y = h - 1; y >= 0; --y) {
         const auto* row = reinterpret_cast<const char*>(picture.bits() + std::ptrdiff_t(y) * picture.pitch());
@@ -98,6 +101,22 @@ bool WriteBmp(const CImage& picture, QIODevice& device, QString* reason)
             return false;
     }
     return true;
+}
+
+// Every format a file name can select, in the order they are tried. Each is written by its own
+// library here, never by an image plugin that may be missing (and that would load every other plugin
+// installed just to be asked).
+const std::vector<CEncoder>& KnownEncoders()
+{
+    static const std::vector<CEncoder> known = {
+        {"jpeg", QStringLiteral("JPEG"), QStringLiteral("*.jpg;*.jpeg;*.jpe;*.jfif")},
+        {"bmp", QStringLiteral("BMP"), QStringLiteral("*.bmp;*.dib")},
+        {"gif", QStringLiteral("GIF"), QStringLiteral("*.gif")},
+        {"png", QStringLiteral("PNG"), QStringLiteral("*.png")},
+        {"tiff", QStringLiteral("TIFF"), QStringLiteral("*.tif;*.tiff")},
+        {"webp", QStringLiteral("WebP"), QStringLiteral("*.webp")},
+    };
+    return known;
 }
 
 } // namespace
@@ -125,28 +144,7 @@ bool WriteFully(QIODevice& device, const char* data, qint64 size, QString* reaso
 
 const std::vector<CEncoder>& Encoders()
 {
-    static const std::vector<CEncoder> encoders = [] {
-        struct Known
-        {
-            const char* format;
-            const char* description;
-            const char* patterns;
-        };
-        static const Known known[] = {
-            {"jpeg", "JPEG", "*.jpg;*.jpeg;*.jpe;*.jfif"},
-            {"bmp", "BMP", "*.bmp;*.dib"},
-            {"gif", "GIF", "*.gif"},
-            {"png", "PNG", "*.png"},
-            {"tiff", "TIFF", "*.tif;*.tiff"},
-            {"webp", "WebP", "*.webp"},
-        };
-        // Every format is written by its own library here, never by a plugin that may be missing.
-        std::vector<CEncoder> list;
-        for (const Known& k : known)
-            list.push_back({QByteArray(k.format), QString::fromLatin1(k.description), QString::fromLatin1(k.patterns)});
-        return list;
-    }();
-    return encoders;
+    return KnownEncoders();
 }
 
 const CEncoder* EncoderForPath(const QString& path)
@@ -155,7 +153,7 @@ const CEncoder* EncoderForPath(const QString& path)
     const qsizetype dot = name.lastIndexOf(QLatin1Char('.'));
     if (dot < 0) return nullptr;
     const QStringView extension = QStringView(name).mid(dot);
-    for (const CEncoder& encoder : Encoders()) {
+    for (const CEncoder& encoder : KnownEncoders()) {
         for (const QString& pattern : encoder.patterns.split(QLatin1Char(';'), Qt::SkipEmptyParts)) {
             const qsizetype patternDot = pattern.lastIndexOf(QLatin1Char('.'));
             if (patternDot >= 0 && QStringView(pattern).mid(patternDot).compare(extension, Qt::CaseInsensitive) == 0)
@@ -226,22 +224,6 @@ QImage BufferAsQImage(const CImage& picture)
     if (picture.IsNull() || picture.bitsPerPixel() != 24) return {};
     return QImage(picture.bufferStart(), picture.width(), picture.height(),
                   static_cast<qsizetype>(picture.rowBytes()), QImage::Format_BGR888);
-}
-
-bool LoadPicture(const QString& path, CImage& picture, QString* reason)
-{
-    CPictureMetadata metadata;
-    return LoadPictureAndMetadata(path, picture, metadata, reason);
-}
-
-bool LoadPictureFromMemory(const std::uint8_t* data, std::size_t size, CImage& picture, QString* reason)
-{
-    CImage stored;
-    if (!DecodeStoredPicture(data, size, stored, reason)) return false;
-    if (!ApplyOrientation(stored, CPictureMetadata::ReadFromMemory(data, size).orientation()))
-        return Fail(reason, QStringLiteral("not enough memory"));
-    picture = std::move(stored);
-    return true;
 }
 
 bool LoadStoredPicture(const QString& path, CImage& picture, QString* reason)
@@ -392,9 +374,4 @@ bool EncodePicture(const CImage& picture, const QByteArray& format, QIODevice& d
     }
     if (!ok) return Fail(reason, why.isEmpty() ? QStringLiteral("the encoder failed") : why);
     return true;
-}
-
-bool SavePicture(const CImage& picture, const QString& path, QString* reason)
-{
-    return SavePictureWith(picture, path, CSaveOptions{}, nullptr, reason);
 }

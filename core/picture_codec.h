@@ -25,27 +25,17 @@ const std::vector<CEncoder>& Encoders();
 // compared ignoring case; null when none claims it.
 const CEncoder* EncoderForPath(const QString& path);
 
-// Decodes `path` into `picture` as 24-bit blue-green-red: palettes expanded, alpha composited over
-// white, EXIF orientation applied. On failure `picture` is untouched, `reason` says why, and the
-// result is false. Only JPEG, PNG, BMP, GIF, TIFF and WebP content is decoded, whatever the file's name. Files
-// that claim more than CImage::kMaxPixels pixels, more than their size can hold, or whose structure
-// is broken (bad chunk lengths or checksums, truncation), are refused before large allocations.
-bool LoadPicture(const QString& path, CImage& picture, QString* reason = nullptr);
-
-// The same for a file's bytes already in memory (`size` bytes at `data`).
-bool LoadPictureFromMemory(const std::uint8_t* data, std::size_t size, CImage& picture, QString* reason = nullptr);
-
-// LoadPicture and LoadPictureFromMemory without the last step: the pixels as the file stores them,
-// before the EXIF orientation (CPictureMetadata::orientation) turns them upright. Decoders never
-// apply an orientation themselves; that one step does, from the same reading the save writes back.
+// Decodes the file at `path` (or `size` bytes at `data`) into `picture` as 24-bit blue-green-red:
+// palettes expanded, alpha composited over white. On failure `picture` is untouched, `reason` says
+// why, and the result is false. Only JPEG, PNG, BMP, GIF, TIFF and WebP content is decoded, whatever
+// the file's name. Files that claim more than CImage::kMaxPixels pixels, more than their size can
+// hold, or whose structure is broken (bad chunk lengths or checksums, truncation), are refused
+// before large allocations. The pixels come out as the file stores them, before the EXIF
+// orientation (CPictureMetadata::orientation) turns them upright: opening (core/picture_file.h)
+// takes that step. Decoders never apply an orientation themselves; that one step does, from the
+// same reading the save writes back.
 bool LoadStoredPicture(const QString& path, CImage& picture, QString* reason = nullptr);
 bool DecodeStoredPicture(const std::uint8_t* data, std::size_t size, CImage& picture, QString* reason = nullptr);
-
-// Encodes `picture` at `path` with the encoder the extension selects, default settings (JPEG at
-// quality 92) and no metadata; `SavePictureWith` (core/picture_save.h) takes options and tags. The
-// file is written under a temporary name in the same folder and renamed over `path` only once
-// complete, so a failed save leaves an existing file as it was.
-bool SavePicture(const CImage& picture, const QString& path, QString* reason = nullptr);
 
 // False, with the reason, when `format`'s library cannot hold a picture of this size.
 bool CheckEncodableSize(const CImage& picture, const QByteArray& format, QString* reason = nullptr);

@@ -1,7 +1,6 @@
 #include "core/picture_metadata.h"
 
 #include "core/jpeg_xmp.h"
-#include "core/picture_codec.h"
 
 #include <QFile>
 
@@ -395,20 +394,6 @@ bool CPictureMetadata::EncodeBlocks(int width, int height, Blocks& blocks, std::
         blocks = {};
         return Fail(reason, std::string("the metadata could not be written: ") + e.what());
     }
-}
-
-bool LoadPictureAndMetadata(const QString& path, CImage& picture, CPictureMetadata& metadata, QString* reason)
-{
-    CImage loaded;
-    if (!LoadStoredPicture(path, loaded, reason)) return false;
-    CPictureMetadata read = CPictureMetadata::Read(path);
-    if (!ApplyOrientation(loaded, read.orientation())) {
-        if (reason) *reason = QStringLiteral("not enough memory");
-        return false;
-    }
-    picture = std::move(loaded);
-    metadata = std::move(read);
-    return true;
 }
 
 bool ApplyOrientation(CImage& picture, int orientation)

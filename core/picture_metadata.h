@@ -85,10 +85,6 @@ private:
     QStringList m_damaged;
 };
 
-// Decodes the file at `path` as stored (LoadStoredPicture), reads its metadata, and turns the
-// picture upright by the metadata's orientation. On failure `picture` and `metadata` are untouched.
-bool LoadPictureAndMetadata(const QString& path, CImage& picture, CPictureMetadata& metadata, QString* reason = nullptr);
-
 // Turns a picture stored in EXIF orientation `orientation` (2..8) upright; 1 and anything out of
 // range leave it as it is. False when memory runs out; the picture is then unchanged.
 bool ApplyOrientation(CImage& picture, int orientation);

@@ -5,6 +5,7 @@
 #include "core/image.h"
 #include "core/image_history.h"
 #include "core/picture_codec.h"
+#include "core/picture_file.h"
 
 #include <QBuffer>
 #include <QCoreApplication>

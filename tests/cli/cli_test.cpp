@@ -1,5 +1,6 @@
 #include "cli/cli.h"
 #include "core/picture_codec.h"
+#include "core/picture_file.h"
 #include "core/picture_save.h"
 #include "filters/convolution/fft_plans.h"
 #include "tests/test_pictures.h"

@@ -2,6 +2,7 @@
 // mapping of every pixel against a brute-force nearest-entry search.
 #include "core/gif_writer.h"
 #include "core/picture_codec.h"
+#include "core/picture_file.h"
 #include "tests/test_pictures.h"
 
 #include <QBuffer>

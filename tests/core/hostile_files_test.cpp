@@ -2,6 +2,7 @@
 // of file we do not offer, and saves that fail underneath the encoder.
 #include "core/parallel.h"
 #include "core/picture_codec.h"
+#include "core/picture_file.h"
 #include "tests/test_pictures.h"
 
 #include <QBuffer>

@@ -1,5 +1,6 @@
 #include "core/orvex_doc.h"
 #include "core/picture_codec.h"
+#include "core/picture_file.h"
 #include "tests/test_pictures.h"
 
 #include <QFile>

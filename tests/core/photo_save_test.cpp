@@ -2,6 +2,7 @@
 #include "core/jpeg_encoder.h"
 #include "core/orvex_doc.h"
 #include "core/picture_codec.h"
+#include "core/picture_file.h"
 #include "core/picture_metadata.h"
 #include "core/picture_save.h"
 #include "core/png_encoder.h"

@@ -1,4 +1,5 @@
 #include "core/picture_codec.h"
+#include "core/picture_file.h"
 #include "tests/test_pictures.h"
 
 #include <QBuffer>

@@ -1,6 +1,7 @@
 // TIFF files written here with libtiff in the layouts its RGBA interface reads, loaded back and
 // checked pixel by pixel against what each layout stores.
 #include "core/picture_codec.h"
+#include "core/picture_file.h"
 #include "tests/test_pictures.h"
 
 #include <QFile>

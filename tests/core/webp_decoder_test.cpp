@@ -1,6 +1,7 @@
 // WebP stills made here with libwebp's encoder must give exactly the general reader's pixels, and
 // lossless ones the encoded pixels over white. Animations are in hostile_files_test.cpp.
 #include "core/picture_codec.h"
+#include "core/picture_file.h"
 #include "tests/test_pictures.h"
 
 #include <QBuffer>

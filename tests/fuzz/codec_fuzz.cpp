@@ -7,6 +7,7 @@
 //
 // Exit status: 0 no finding, 1 an input took longer than the allowed time, 2 usage error.
 #include "core/picture_codec.h"
+#include "core/picture_file.h"
 
 #include <QByteArray>
 #include <QCoreApplication>

@@ -167,6 +167,9 @@ bool Save(const CImage& picture, const QString& path, const CSaveOptions& option
         if (!blocks.iptc.empty()) leftOut.append(QStringLiteral("IPTC (WebP files have no place for it)"));
         expected.iptc = false;
     }
+    // A TIFF keeps EXIF's first-directory tags in the picture's own directory: only a sub-directory
+    // can be looked for.
+    if (format == "tiff") expected.exif = ExifHasSubDirectory(blocks.exif);
     if (metadata && CarriesMetadata(format)) leftOut.append(metadata->damaged());
 
     QSaveFile file(path);

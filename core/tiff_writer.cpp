@@ -375,6 +375,14 @@ bool WriteTiff(const CImage& picture, const CTiffOptions& options, const std::ve
     return true;
 }
 
+
+bool ExifHasSubDirectory(const std::vector<std::uint8_t>& exif)
+{
+    std::vector<CExifEntry> entries;
+    if (!ReadExifFirstDirectory(exif, entries)) return false;
+    return std::any_of(entries.begin(), entries.end(), [](const CExifEntry& e) { return e.tag == TIFFTAG_EXIFIFD; });
+}
+
 namespace {
 
 // The library reads past a cut-off directory with no more than a warning; the first directory and

@@ -34,6 +34,11 @@ bool WriteTiff(const CImage& picture, const CTiffOptions& options, const std::ve
                const CPictureMetadata::Blocks& blocks, QIODevice& device, std::string* reason,
                const std::function<void(double)>& progress = nullptr);
 
+// True when the first directory of an EXIF block points at an EXIF sub-directory: only then does a
+// TIFF written from it have an EXIF directory of its own (first-directory tags such as the camera
+// join the picture's directory).
+bool ExifHasSubDirectory(const std::vector<std::uint8_t>& exif);
+
 // What a TIFF file's first directory says, read through the same library without decoding a strip.
 struct CTiffSummary
 {

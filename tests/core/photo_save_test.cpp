@@ -579,7 +579,7 @@ TEST_F(PhotoSave, ExifTooLargeForAJpegIsNamedAndTheRestIsKept)
 
     // A TIFF holds it all and says nothing; an ordinary JPEG save says nothing either.
     ui.messages.clear();
-    ASSERT_TRUE(doc.Save(Path("many-again.tif")));
+    ASSERT_TRUE(doc.Save(Path("many-again.tif"))) << doc.lastError().toStdString();
     COrvexDoc plain(&ui);
     ASSERT_TRUE(plain.Open(Path("one.jpg")));
     ASSERT_TRUE(plain.Save(Path("one-again.jpg")));
@@ -674,7 +674,8 @@ TEST_F(PhotoSave, AnOrientationStoredAsABigEndianLongIsShownAndSavedAlike)
 
         // Saved upright with orientation 1: the saved file shows what the editor showed.
         const QString saved = Path(QStringLiteral("long-saved.%1").arg(QLatin1String(ext)));
-        ASSERT_TRUE(SavePictureWith(shown, saved, best, &metadata));
+        QString why;
+        ASSERT_TRUE(SavePictureWith(shown, saved, best, &metadata, &why)) << ext << ": " << why.toStdString();
         EXPECT_EQ(CPictureMetadata::Read(saved).orientation(), 1) << ext;
         CImage reopened;
         CPictureMetadata again;

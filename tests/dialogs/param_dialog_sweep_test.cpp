@@ -1,7 +1,8 @@
-// Every dialog of the list against its operation table row and the shared keyboard behaviour.
+// Every dialog of the command table against its operation table row and the shared keyboard behaviour.
 #include "core/image_processor.h"
 #include "core/operation_table.h"
-#include "dialogs/param_dialog_list.h"
+#include "dialogs/param_dialog.h"
+#include "shell/command_table.h"
 #include "tests/test_pictures.h"
 
 #include <QApplication>
@@ -33,9 +34,10 @@ void ExpectWithinRow(const CParamDialog& dialog, const COperation& op, const std
 
 TEST(EveryParamDialog, DeclaresItsControlsByTheOperationTablesNames)
 {
-    for (const CParamDialogEntry& entry : ParamDialogList()) {
-        SCOPED_TRACE(entry.name);
-        const std::unique_ptr<CParamDialog> dialog = entry.make();
+    const CImage shown = test_pictures::Pattern(40, 30);
+    for (const CDialogSweepEntry& entry : DialogSweepList()) {
+        SCOPED_TRACE(entry.name.toStdString());
+        const std::unique_ptr<CParamDialog> dialog = entry.make(shown);
         const COperation* op = dialog->operation();
         ASSERT_NE(op, nullptr) << "every dialog names its operation";
         ExpectWithinRow(*dialog, *op, "at construction");
@@ -86,9 +88,10 @@ TEST(EveryParamDialog, DeclaresItsControlsByTheOperationTablesNames)
 
 TEST(EveryParamDialog, OpensOnItsFirstValueControlAndTabsThroughTheControlsThenOkThenCancel)
 {
-    for (const CParamDialogEntry& entry : ParamDialogList()) {
-        SCOPED_TRACE(entry.name);
-        const std::unique_ptr<CParamDialog> dialog = entry.make();
+    const CImage shown = test_pictures::Pattern(40, 30);
+    for (const CDialogSweepEntry& entry : DialogSweepList()) {
+        SCOPED_TRACE(entry.name.toStdString());
+        const std::unique_ptr<CParamDialog> dialog = entry.make(shown);
         dialog->show();
         dialog->activateWindow();
         ASSERT_TRUE(QTest::qWaitForWindowActive(dialog.get()));

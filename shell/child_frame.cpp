@@ -24,18 +24,9 @@ CChildFrame::CChildFrame(CDocumentHost& host, QWidget* parent)
             if (action->shortcut() == QKeySequence(QKeySequence::Close)) action->setShortcut(QKeySequence());
 }
 
-QRect CChildFrame::NormalGeometry() const
-{
-    if (isMinimized() || isMaximized()) {
-        const QRect normal = normalGeometry();
-        if (normal.isValid()) return normal;
-    }
-    return geometry();
-}
-
 void CChildFrame::closeEvent(QCloseEvent* event)
 {
-    const bool lastView = m_host.views().size() == 1 && m_host.views().front() == m_view;
+    const bool lastView = m_host.views().size() == 1 && m_host.views().front() == static_cast<IDocumentView*>(m_view);
     if (lastView && !m_host.closeApproved) {
         if (!m_host.doc().CanClose()) {
             event->ignore();

@@ -16,8 +16,6 @@ public:
 
     COrvexView* view() const { return m_view; }
     CDocumentHost& host() const { return m_host; }
-    // Where the window is (or would be) when neither minimized nor maximized.
-    QRect NormalGeometry() const;
 
 protected:
     // The last window of a modified document asks first; Cancel keeps it open.

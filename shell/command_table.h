@@ -1,13 +1,150 @@
 #pragma once
 
+#include "dialogs/param_dialog.h"
+
 #include <QString>
 #include <QStringList>
 
 #include <functional>
+#include <memory>
+#include <string>
+#include <utility>
 #include <vector>
 
-class CMainFrame;
+class CDocumentHost;
+class CImage;
 class COrvexView;
+class CParamDialog;
+class QWidget;
+
+// Every command's number, the only place the numbers are written. They are the numbers the
+// commands have always had, so that help anchors and tests keep meaning the same command.
+enum class CommandId : int {
+    None = 0,
+    FileNew = 57600,
+    FileOpen = 57601,
+    FileClose = 57602,
+    FileSave = 57603,
+    FileSaveAs = 57604,
+    FilePrint = 57607,
+    FilePrintPreview = 57609,
+    FilePrintSetup = 57606,
+    RecentFiles = 57616,
+    AppExit = 57665,
+    EditUndo = 57643,
+    EditRedo = 57644,
+    EditCut = 57635,
+    EditCopy = 57634,
+    EditPaste = 57637,
+    ViewToolbar = 59392,
+    ViewStatusBar = 59393,
+    ZoomIn = 32772,
+    ZoomOut = 32773,
+    Zoom100 = 32774,
+    AutoLevels = 32876,
+    AutoContrast = 32875,
+    AutoColor = 32812,
+    ColorBalance = 32836,
+    BrightnessContrast = 32810,
+    BlackAndWhite = 32869,
+    HueSaturation = 32868,
+    Desaturate = 32809,
+    Invert = 32793,
+    Equalize = 32811,
+    Threshold = 32855,
+    Posterize = 32854,
+    RedEyeReduction = 32826,
+    Variations = 32853,
+    Duplicate = 32850,
+    ImageSize = 32802,
+    CanvasSize = 32803,
+    Rotate180 = 32797,
+    Rotate90CW = 32798,
+    Rotate90CCW = 32799,
+    RotateArbitrary = 32834,
+    FlipHorizontal = 32800,
+    FlipVertical = 32801,
+    Average = 32784,
+    Blur = 32785,
+    BlurMore = 32786,
+    GaussianBlur = 32783,
+    LensBlur = 32835,
+    MotionBlur = 32788,
+    TotalVariation = 32816,
+    BalancedDiffusion = 32817,
+    AddNoise = 32790,
+    Despeckle = 32860,
+    Median = 32791,
+    Bilateral = 32842,
+    Facet = 32862,
+    Fragment = 32863,
+    Mosaic = 32864,
+    Clouds = 32865,
+    DifferenceClouds = 32866,
+    LensFlare = 32838,
+    Sharpen = 32814,
+    UnsharpMask = 32839,
+    FindEdges = 32841,
+    Solarize = 32867,
+    Custom = 32845,
+    HighPass = 32846,
+    Maximum = 32847,
+    Minimum = 32848,
+    Offset = 32849,
+    ObtainGrid = 32833,
+    Sign = 32844,
+    Size640 = 32821,
+    Size1024 = 32822,
+    Size1600 = 32823,
+    WindowNew = 57648,
+    WindowCascade = 57650,
+    WindowTile = 57651,
+    WindowArrange = 57649,
+    HelpTopics = 57667,
+    AppAbout = 57664,
+    Help = 57670,
+    ContextHelp = 57669,
+    NextPane = 57680,
+    PreviousPane = 57681,
+};
+
+// The frame's commands as the table calls them; the main frame implements it, so that the table
+// does not depend on the window that is built from it.
+class ICommandFrame
+{
+public:
+    virtual void OnFileOpen() = 0;
+    virtual void CloseDocument(COrvexView& view) = 0;
+    virtual bool Save(COrvexView& view) = 0;
+    virtual bool SaveAs(COrvexView& view) = 0;
+    virtual void Print(COrvexView& view) = 0;
+    virtual void PrintPreview(COrvexView& view) = 0;
+    virtual void PrintSetup() = 0;
+    virtual void Exit() = 0;
+    virtual void ToggleToolbar() = 0;
+    virtual void ToggleStatusBar() = 0;
+    virtual void NewWindow(COrvexView& view) = 0;
+    virtual void Cascade() = 0;
+    virtual void Tile() = 0;
+    virtual void ArrangeIcons() = 0;
+    // The help page, at one command's description unless `id` is CommandId::None.
+    virtual void ShowHelp(CommandId id) = 0;
+    virtual void ShowAbout() = 0;
+    virtual void EnterContextHelp() = 0;
+
+protected:
+    ~ICommandFrame() = default;
+};
+
+// What a dialog is built for: the picture it works on (some dialogs show it or take their ranges
+// from its size), its parent window and the row's start values.
+struct CDialogRequest
+{
+    const CImage& picture;
+    QWidget* parent;
+    const CStartValues& start;
+};
+using CDialogFactory = std::function<std::unique_ptr<CParamDialog>(const CDialogRequest&)>;
 
 // How a command reaches its operation (for the help page and for reading the table).
 enum class CSequence { None, Toolkit, View, Direct, Signature, ValueDialog, OkDialog, PreviewDialog, Worker };
@@ -15,7 +152,7 @@ enum class CSequence { None, Toolkit, View, Direct, Signature, ValueDialog, OkDi
 // What a handler works on: the main frame always, the active view when a document window is active.
 struct CCommandTarget
 {
-    CMainFrame& frame;
+    ICommandFrame& frame;
     COrvexView* view;
 };
 using CCommandHandler = std::function<void(CCommandTarget&)>;
@@ -25,7 +162,8 @@ using CCommandHandler = std::function<void(CCommandTarget&)>;
 //
 // A filter's command becomes live by giving its row in command_table.cpp a sequence in place of
 // Pending(...): .Direct(call), .Signature(sign), .ValueDialog(ask), .OkDialog(ask),
-// .PreviewDialog(make, render[, applies]) or .Worker(ask, label, call). Nothing else changes.
+// .PreviewDialog(render[, applies]) after .Dialog<T>() or .Worker(ask, label, call). Nothing else
+// changes.
 // An operation that shows a progress bar adds .ShowsProgress() to its row: it then runs through the
 // worker sequence, so the windows keep painting and Escape cancels it.
 struct CCommand
@@ -33,7 +171,7 @@ struct CCommand
     enum class Kind { Command, Separator, RecentFiles };
 
     Kind kind = Kind::Command;
-    int id = 0;
+    CommandId id = CommandId::None;
     // Where the item sits in the document menu, as "&Image/Adjustments"; empty for commands reached
     // only by toolbar or keys.
     QString menu;
@@ -59,10 +197,28 @@ struct CCommand
     CCommandHandler handler;
     // With a document window active: whether the command would change anything now (empty: always).
     std::function<bool(const COrvexView&)> enabledWhen;
+    // What the command does, for the help page; every row has one, including those not available yet.
+    QString help;
+    // The operations table row the command runs, empty when it runs none (or several).
+    std::string operation;
+    // The command's parameter dialog, empty when it has none; the dialog sweep tests walk these.
+    CDialogFactory dialog;
+    CStartValues startValues;
 };
 
 const std::vector<CCommand>& CommandTable();
-const CCommand* FindCommand(int id);
+const CCommand* FindCommand(CommandId id);
+// The help page's text for a command or the recent-file entries; empty for unknown numbers.
+QString CommandHelp(CommandId id);
+
+// A row's dialog, built as the command builds it, for tests that hold every dialog to the shared
+// contract.
+struct CDialogSweepEntry
+{
+    QString name; // for test messages
+    std::function<std::unique_ptr<CParamDialog>(const CImage& picture)> make;
+};
+std::vector<CDialogSweepEntry> DialogSweepList();
 
 // Caption without mnemonic marks and accelerator text ("Black && White...\t..." -> "Black & White...").
 QString PlainCaption(const QString& caption);

@@ -2,7 +2,6 @@
 
 #include "shell/child_frame.h"
 #include "shell/document_host.h"
-#include "shell/main_frame.h"
 #include "shell/orvex_view.h"
 #include "shell/progress_bar.h"
 
@@ -37,7 +36,9 @@ CDocumentHost* CDocTemplate::OpenDocumentFile(const QString& path)
     m_documents.append(host);
     connect(host, &CDocumentHost::lastViewClosed, this, &CDocTemplate::OnLastViewClosed);
     // Undo and Redo follow the history with every change, not only when another window activates.
-    if (m_frame) connect(host, &CDocumentHost::viewsUpdated, m_frame, &CMainFrame::UpdateCommandStates);
+    connect(host, &CDocumentHost::viewsUpdated, this, [this] {
+        if (m_frame) m_frame->UpdateCommandStates();
+    });
     CreateNewFrame(*host);
     return host;
 }

@@ -6,8 +6,27 @@
 
 class CChildFrame;
 class CDocumentHost;
-class CMainFrame;
+class CProgressBar;
 class IDocumentUi;
+class QMdiArea;
+class QMdiSubWindow;
+
+// The window the document windows open in, as the template drives it. The main frame implements
+// it, so that the template does not depend on the main frame.
+class IDocumentFrame
+{
+public:
+    virtual QMdiArea* mdiArea() const = 0;
+    virtual CProgressBar* progressSink() const = 0;
+    // Menus, enabled states and title follow the active document window.
+    virtual void UpdateCommandStates() = 0;
+    virtual void PlaceNewWindow(QMdiSubWindow& window) = 0;
+    // The document's close prompt; true when the document may close.
+    virtual bool ApproveClose(CDocumentHost& host) = 0;
+
+protected:
+    ~IDocumentFrame() = default;
+};
 
 // Ties the three classes of a document window together: opening a file makes a COrvexDoc, a
 // CChildFrame and its COrvexView; New Window adds a frame and view to an open document; the last
@@ -20,7 +39,7 @@ public:
     explicit CDocTemplate(IDocumentUi& ui, QObject* parent = nullptr);
     ~CDocTemplate() override;
 
-    void SetFrame(CMainFrame* frame) { m_frame = frame; }
+    void SetFrame(IDocumentFrame* frame) { m_frame = frame; }
 
     // Opens the file in a new document window; a file that is already open has its window
     // activated instead. Null when the file could not be opened (the document said why).
@@ -36,6 +55,6 @@ private:
     void OnLastViewClosed(CDocumentHost* host);
 
     IDocumentUi& m_ui;
-    CMainFrame* m_frame = nullptr;
+    IDocumentFrame* m_frame = nullptr;
     QList<CDocumentHost*> m_documents;
 };

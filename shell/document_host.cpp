@@ -1,19 +1,17 @@
 #include "shell/document_host.h"
 
-#include "shell/orvex_view.h"
-
 CDocumentHost::CDocumentHost(std::unique_ptr<COrvexDoc> document) : m_doc(std::move(document)) {}
 
 CDocumentHost::~CDocumentHost() = default;
 
-void CDocumentHost::AddView(COrvexView* view)
+void CDocumentHost::AddView(IDocumentView* view)
 {
     if (m_views.contains(view)) return;
     m_views.append(view);
     UpdateCaptions();
 }
 
-void CDocumentHost::RemoveView(COrvexView* view)
+void CDocumentHost::RemoveView(IDocumentView* view)
 {
     if (m_views.removeAll(view) == 0) return;
     if (m_views.isEmpty()) emit lastViewClosed(this);
@@ -22,18 +20,18 @@ void CDocumentHost::RemoveView(COrvexView* view)
 
 void CDocumentHost::UpdateCaptions()
 {
-    for (COrvexView* view : m_views) view->UpdateCaption();
+    for (IDocumentView* view : m_views) view->UpdateCaption();
 }
 
 void CDocumentHost::UpdateAllViews()
 {
-    for (COrvexView* view : m_views) view->Refresh();
+    for (IDocumentView* view : m_views) view->Refresh();
     emit viewsUpdated();
 }
 
 void CDocumentHost::RepaintAllViews()
 {
-    for (COrvexView* view : m_views) view->PictureChanged();
+    for (IDocumentView* view : m_views) view->PictureChanged();
 }
 
 void CDocumentHost::SetPreviewSource(CPreviewRenderer* renderer)
@@ -44,5 +42,5 @@ void CDocumentHost::SetPreviewSource(CPreviewRenderer* renderer)
 
 void CDocumentHost::FreezeViews(bool frozen)
 {
-    for (COrvexView* view : m_views) view->Freeze(frozen);
+    for (IDocumentView* view : m_views) view->Freeze(frozen);
 }

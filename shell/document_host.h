@@ -7,8 +7,26 @@
 
 #include <memory>
 
-class COrvexView;
 class CPreviewRenderer;
+class QMdiSubWindow;
+
+// A window on a document as its host drives it. The view implements it, so that the host does not
+// depend on the view.
+class IDocumentView
+{
+public:
+    // The picture changed (or the title did): scroll sizes, caption, repaint.
+    virtual void Refresh() = 0;
+    virtual void UpdateCaption() = 0;
+    // Only the pixels changed.
+    virtual void PictureChanged() = 0;
+    virtual void Freeze(bool frozen) = 0;
+    // The document window the view sits in, null before it has one.
+    virtual QMdiSubWindow* frame() const = 0;
+
+protected:
+    ~IDocumentView() = default;
+};
 
 // One open document as the frames see it: the COrvexDoc and every view that shows it (File > New
 // Window adds views). Changes reach all of them through UpdateAllViews.
@@ -23,10 +41,10 @@ public:
     COrvexDoc& doc() { return *m_doc; }
     const COrvexDoc& doc() const { return *m_doc; }
 
-    const QList<COrvexView*>& views() const { return m_views; }
-    void AddView(COrvexView* view);
+    const QList<IDocumentView*>& views() const { return m_views; }
+    void AddView(IDocumentView* view);
     // Emits lastViewClosed when the document has no view left.
-    void RemoveView(COrvexView* view);
+    void RemoveView(IDocumentView* view);
 
     // The picture changed (or the title did): refresh every view (caption, scroll sizes, repaint),
     // then tell whoever enables commands by the document's state (viewsUpdated).
@@ -57,6 +75,6 @@ private:
     void UpdateCaptions();
 
     std::unique_ptr<COrvexDoc> m_doc;
-    QList<COrvexView*> m_views;
+    QList<IDocumentView*> m_views;
     CPreviewRenderer* m_previewSource = nullptr;
 };

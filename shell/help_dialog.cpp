@@ -1,6 +1,5 @@
 #include "shell/help_dialog.h"
 
-#include "shell/command_help.h"
 #include "shell/command_table.h"
 
 #include <QKeySequence>
@@ -18,22 +17,19 @@ CHelpDialog::CHelpDialog(QWidget* parent) : QDialog(parent), m_browser(new QText
 
 namespace {
 
-// The recent-file entries share one description under the first entry's id.
-constexpr int kRecentFilesId = 57616;
-
-QString Entry(int id, const QString& caption, const QString& keys, const QString& description)
+QString Entry(CommandId id, const QString& caption, const QString& keys, const QString& description)
 {
     return QStringLiteral("<tr><td valign=\"top\" width=\"30%\"><a name=\"cmd%1\"></a><b>%2</b>%3</td>"
                           "<td valign=\"top\">%4</td></tr>")
-        .arg(id)
+        .arg(static_cast<int>(id))
         .arg(caption, keys.isEmpty() ? QString() : QStringLiteral("<br/>") + keys, description);
 }
 
 } // namespace
 
-void CHelpDialog::ShowCommand(int id)
+void CHelpDialog::ShowCommand(CommandId id)
 {
-    m_browser->scrollToAnchor(QStringLiteral("cmd%1").arg(id));
+    m_browser->scrollToAnchor(QStringLiteral("cmd%1").arg(static_cast<int>(id)));
 }
 
 QString CHelpDialog::PageHtml()
@@ -65,13 +61,14 @@ QString CHelpDialog::PageHtml()
             currentMenu = menu;
         }
         if (command.kind == CCommand::Kind::RecentFiles) {
-            html += Entry(kRecentFilesId, QStringLiteral("Recent files"), QString(), CommandHelp(kRecentFilesId));
+            // The recent-file entries share one description.
+            html += Entry(command.id, QStringLiteral("Recent files"), QString(), command.help);
             continue;
         }
         QStringList keys;
         for (const QString& key : command.keys)
             keys << QKeySequence(key, QKeySequence::PortableText).toString(QKeySequence::NativeText).toHtmlEscaped();
-        QString description = CommandHelp(command.id);
+        QString description = command.help;
         if (command.onWorker)
             description += QStringLiteral(" Its progress shows in the status bar; Escape stops it and leaves the "
                                           "picture as it was.");

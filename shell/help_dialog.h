@@ -3,6 +3,7 @@
 #include <QDialog>
 
 class QTextBrowser;
+enum class CommandId : int;
 
 // The bundled help page: what the menus hold and which keys run what, written from the command
 // table so that it always matches the program.
@@ -15,7 +16,7 @@ public:
 
     static QString PageHtml();
     // Scrolls to the description of one command (a command id of the table).
-    void ShowCommand(int id);
+    void ShowCommand(CommandId id);
     QTextBrowser* browser() const { return m_browser; }
 
 private:

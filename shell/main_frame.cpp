@@ -6,17 +6,13 @@
 #include "shell/doc_template.h"
 #include "shell/document_host.h"
 #include "shell/document_ui.h"
-#include "shell/help_dialog.h"
-#include "shell/orvex_app.h"
 #include "shell/orvex_view.h"
-#include "shell/print_options.h"
 #include "shell/progress_bar.h"
 #include "shell/recent_files.h"
 
 #include <QAction>
 #include <QApplication>
 #include <QCloseEvent>
-#include <QComboBox>
 #include <QFileInfo>
 #include <QIcon>
 #include <QKeyEvent>
@@ -26,10 +22,6 @@
 #include <QMenu>
 #include <QMenuBar>
 #include <QMimeData>
-#include <QPageSetupDialog>
-#include <QPrintDialog>
-#include <QPrintPreviewDialog>
-#include <QPrintPreviewWidget>
 #include <QPrinter>
 #include <QSettings>
 #include <QStatusBar>
@@ -48,14 +40,11 @@ static void InitResources()
 }
 
 namespace {
-// Help anchors for the entries that are not rows of the command table.
-constexpr int kRecentFilesId = 57616;
-constexpr int kWindowMenuId = 57650;
 const char* const kIndicatorTexts[3] = {"CAP", "NUM", "SCRL"};
 const Qt::Key kIndicatorKeys[3] = {Qt::Key_CapsLock, Qt::Key_NumLock, Qt::Key_ScrollLock};
 } // namespace
 
-CMainFrame::CMainFrame(COrvexApp& app) : m_app(app), m_mdi(new QMdiArea(this))
+CMainFrame::CMainFrame(IFrameApp& app) : m_app(app), m_mdi(new QMdiArea(this))
 {
     InitResources();
     setWindowTitle(QStringLiteral("Orvex"));
@@ -103,14 +92,14 @@ void CMainFrame::CreateActions()
             action->setIconVisibleInMenu(false);
         }
         action->setCheckable(command.checkable);
-        const int id = command.id;
+        const CommandId id = command.id;
         connect(action, &QAction::triggered, this, [this, id] { Execute(id); });
         // Keys work whichever menu is shown.
         addAction(action);
         m_actions.insert(id, action);
     }
-    m_actions.value(59392)->setChecked(true);
-    m_actions.value(59393)->setChecked(true);
+    m_actions.value(CommandId::ViewToolbar)->setChecked(true);
+    m_actions.value(CommandId::ViewStatusBar)->setChecked(true);
 }
 
 QList<QMenu*> CMainFrame::BuildMenus(bool documentMenu)
@@ -198,7 +187,7 @@ QList<QMenu*> CMainFrame::currentMenus() const
     return m_showingDocumentMenus ? m_documentMenus : m_noDocumentMenus;
 }
 
-void CMainFrame::Execute(int id)
+void CMainFrame::Execute(CommandId id)
 {
     if (HelpInstead(id)) return;
     const CCommand* command = FindCommand(id);
@@ -225,28 +214,6 @@ void CMainFrame::UpdateCommandStates()
     setWindowTitle(view ? QStringLiteral("Orvex - ") + view->document().title() : QStringLiteral("Orvex"));
 }
 
-void CMainFrame::RebuildRecentFiles()
-{
-    for (QAction* action : m_recentActions) {
-        for (QMenu* menu : m_recentMenus) menu->removeAction(action);
-        action->deleteLater();
-    }
-    m_recentActions.clear();
-    const CRecentFileList& recent = m_app.recentFiles();
-    for (int i = 0; i < recent.entries().size(); ++i) {
-        auto* action = new QAction(recent.MenuText(i), this);
-        const QString path = recent.entries()[i];
-        connect(action, &QAction::triggered, this, [this, path] {
-            if (!HelpInstead(kRecentFilesId)) m_app.OpenDocumentFile(path);
-        });
-        m_recentActions.append(action);
-    }
-    for (int m = 0; m < m_recentMenus.size(); ++m) {
-        m_recentMenus[m]->insertActions(m_recentPlaceholders[m], m_recentActions);
-        m_recentPlaceholders[m]->setVisible(m_recentActions.isEmpty());
-    }
-}
-
 void CMainFrame::OnFileOpen()
 {
     const QStringList paths = CDocumentUi::AskOpenPaths(this, m_app.lastOpenFolder());
@@ -261,8 +228,8 @@ void CMainFrame::CloseDocument(COrvexView& view)
         if (!ApproveClose(host)) return;
         host.closeApproved = true;
     }
-    const QList<COrvexView*> views = host.views();
-    for (COrvexView* v : views)
+    const QList<IDocumentView*> views = host.views();
+    for (IDocumentView* v : views)
         if (v->frame()) v->frame()->close();
 }
 
@@ -299,225 +266,21 @@ bool CMainFrame::SaveAs(COrvexView& view)
     return true;
 }
 
-QPrinter& CMainFrame::printer()
-{
-    if (!m_printer) m_printer = std::make_unique<QPrinter>(QPrinter::HighResolution);
-    return *m_printer;
-}
-
-void CMainFrame::Print(COrvexView& view)
-{
-    QSettings* settings = m_app.recentFiles().settings();
-    const CPrintScale remembered = RememberedPrintScale(settings);
-    const CImage& picture = view.document().picture();
-    const QPageLayout::Orientation shape = OrientationFor(picture.width(), picture.height());
-    if (remembered == CPrintScale::FitToPage) printer().setPageOrientation(shape);
-    QPrintDialog dialog(&printer(), this);
-    QComboBox* scaleBox = AddPrintScaleTab(dialog, remembered);
-    if (dialog.exec() != QDialog::Accepted) return;
-    const CPrintScale scale = PrintScaleOf(*scaleBox);
-    RememberPrintScale(settings, scale);
-    // The page was turned when the dialog opened only if fitting was already the choice.
-    if (scale == CPrintScale::FitToPage && remembered != scale) printer().setPageOrientation(shape);
-    view.PrintTo(printer(), scale);
-}
-
-void CMainFrame::PrintPreview(COrvexView& view)
-{
-    QSettings* settings = m_app.recentFiles().settings();
-    CPrintScale scale = RememberedPrintScale(settings);
-    const CImage& picture = view.document().picture();
-    const QPageLayout::Orientation shape = OrientationFor(picture.width(), picture.height());
-    if (scale == CPrintScale::FitToPage) printer().setPageOrientation(shape);
-    QPrintPreviewDialog preview(&printer(), this);
-    QComboBox* scaleBox = AddPrintScaleTool(preview, scale);
-    auto* pages = preview.findChild<QPrintPreviewWidget*>();
-    connect(scaleBox, &QComboBox::currentIndexChanged, &preview, [&] {
-        scale = PrintScaleOf(*scaleBox);
-        RememberPrintScale(settings, scale);
-        if (!pages) return;
-        if (scale == CPrintScale::FitToPage && printer().pageLayout().orientation() != shape) {
-            // Through the preview's own orientation button where there is one, so that it shows the
-            // turn; either way the pages are painted again.
-            const QString caption = shape == QPageLayout::Landscape ? QStringLiteral("Landscape") : QStringLiteral("Portrait");
-            for (QAction* action : preview.findChildren<QAction*>())
-                if (action->isCheckable() && action->text() == caption) {
-                    action->trigger();
-                    return;
-                }
-            pages->setOrientation(shape);
-            return;
-        }
-        pages->updatePreview();
-    });
-    connect(&preview, &QPrintPreviewDialog::paintRequested, this,
-            [&view, &scale](QPrinter* target) { view.PrintTo(*target, scale); });
-    preview.exec();
-}
-
-void CMainFrame::PrintSetup()
-{
-    QPageSetupDialog dialog(&printer(), this);
-    dialog.exec();
-}
-
 void CMainFrame::ToggleToolbar()
 {
     m_toolbar->setVisible(!m_toolbar->isVisible());
-    m_actions.value(59392)->setChecked(m_toolbar->isVisible());
+    m_actions.value(CommandId::ViewToolbar)->setChecked(m_toolbar->isVisible());
 }
 
 void CMainFrame::ToggleStatusBar()
 {
     statusBar()->setVisible(!statusBar()->isVisible());
-    m_actions.value(59393)->setChecked(statusBar()->isVisible());
+    m_actions.value(CommandId::ViewStatusBar)->setChecked(statusBar()->isVisible());
 }
 
 void CMainFrame::NewWindow(COrvexView& view)
 {
     m_app.docTemplate().CreateNewFrame(view.host());
-}
-
-int CMainFrame::CascadeStep() const
-{
-    return style()->pixelMetric(QStyle::PM_TitleBarHeight) + style()->pixelMetric(QStyle::PM_MdiSubWindowFrameWidth);
-}
-
-int CMainFrame::CaptionWidth(const QMdiSubWindow& window) const
-{
-    QFont font = QApplication::font("QMdiSubWindowTitleBar");
-    font.setBold(true);
-    const int titleBar = style()->pixelMetric(QStyle::PM_TitleBarHeight, nullptr, &window);
-    const int border = style()->pixelMetric(QStyle::PM_MdiSubWindowFrameWidth, nullptr, &window);
-    // The icon, the minimize and close buttons, and some air around the text.
-    return QFontMetrics(font).horizontalAdvance(window.windowTitle()) + 4 * titleBar + 2 * border + 12;
-}
-
-QRect CMainFrame::FitInWorkArea(QPoint position, QSize wanted) const
-{
-    const QSize area = m_mdi->viewport()->size();
-    if (area.isEmpty()) return {position, wanted};
-    QSize size = wanted.boundedTo(area);
-    if (position.x() + size.width() > area.width() || position.y() + size.height() > area.height()) {
-        const QSize shrunk(std::min(size.width(), area.width() - position.x()),
-                           std::min(size.height(), area.height() - position.y()));
-        if (shrunk.width() * 2 >= size.width() && shrunk.height() * 2 >= size.height()) size = shrunk;
-        else position = QPoint(0, 0);
-    }
-    return {position, size};
-}
-
-void CMainFrame::PlaceNewWindow(QMdiSubWindow& window)
-{
-    QPoint position(0, 0);
-    const QMdiSubWindow* const last = m_lastPlaced.data();
-    if (last != nullptr && last != &window && last->isVisible() && !last->isMinimized())
-        position = last->pos() + QPoint(CascadeStep(), CascadeStep());
-    const QSize wanted(std::max(window.width(), CaptionWidth(window)), window.height());
-    window.setGeometry(FitInWorkArea(position, wanted));
-    m_lastPlaced = &window;
-}
-
-void CMainFrame::Cascade()
-{
-    // Each window keeps its size where the work area allows, the topmost ending up last.
-    const int step = CascadeStep();
-    QPoint position(0, 0);
-    QMdiSubWindow* last = nullptr;
-    for (QMdiSubWindow* window : m_mdi->subWindowList(QMdiArea::StackingOrder)) {
-        if (window->isMinimized() || !window->isVisible()) continue;
-        if (window->isMaximized()) window->showNormal();
-        QRect placed = FitInWorkArea(position, window->size());
-        window->setGeometry(placed);
-        window->raise();
-        position = placed.topLeft() + QPoint(step, step);
-        last = window;
-    }
-    if (last) m_lastPlaced = last;
-}
-
-void CMainFrame::Tile()
-{
-    m_mdi->tileSubWindows();
-}
-
-void CMainFrame::ArrangeIcons()
-{
-    // Minimized windows in a row along the bottom edge of the document area.
-    int x = 0;
-    const int bottom = m_mdi->viewport()->height();
-    for (QMdiSubWindow* window : m_mdi->subWindowList()) {
-        if (!window->isMinimized()) continue;
-        window->move(x, bottom - window->height());
-        x += window->width();
-    }
-}
-
-void CMainFrame::ListWindows(QMenu& menu)
-{
-    // The open document windows follow the fixed items, the active one checked.
-    for (QAction* action : m_windowActions) {
-        menu.removeAction(action);
-        action->deleteLater();
-    }
-    m_windowActions.clear();
-    const QList<QMdiSubWindow*> windows = m_mdi->subWindowList();
-    if (windows.isEmpty()) return;
-    m_windowActions.append(menu.addSeparator());
-    for (int i = 0; i < windows.size(); ++i) {
-        QMdiSubWindow* window = windows[i];
-        QAction* action = menu.addAction(QStringLiteral("&%1 %2").arg(i + 1).arg(window->windowTitle()));
-        action->setCheckable(true);
-        action->setChecked(window == m_mdi->currentSubWindow());
-        connect(action, &QAction::triggered, this, [this, window = QPointer<QMdiSubWindow>(window)] {
-            if (!HelpInstead(kWindowMenuId) && window) m_mdi->setActiveSubWindow(window);
-        });
-        m_windowActions.append(action);
-    }
-}
-
-void CMainFrame::ShowHelp(int id)
-{
-    if (!m_help) m_help = new CHelpDialog(this);
-    m_help->show();
-    m_help->raise();
-    m_help->activateWindow();
-    if (id != 0) m_help->ShowCommand(id);
-}
-
-void CMainFrame::EnterContextHelp()
-{
-    if (m_contextHelp) return;
-    m_contextHelp = true;
-    QApplication::setOverrideCursor(Qt::WhatsThisCursor);
-}
-
-void CMainFrame::LeaveContextHelp()
-{
-    if (!m_contextHelp) return;
-    m_contextHelp = false;
-    QApplication::restoreOverrideCursor();
-}
-
-bool CMainFrame::HelpInstead(int id)
-{
-    if (!m_contextHelp) return false;
-    LeaveContextHelp();
-    ShowHelp(id);
-    return true;
-}
-
-int CMainFrame::CommandAt(QObject* watched, const QPoint& position) const
-{
-    QAction* action = nullptr;
-    if (auto* menu = qobject_cast<QMenu*>(watched)) action = menu->actionAt(position);
-    else if (auto* button = qobject_cast<QToolButton*>(watched)) action = button->defaultAction();
-    if (!action) return 0;
-    if (m_recentActions.contains(action)) return kRecentFilesId;
-    if (m_windowActions.contains(action)) return kWindowMenuId;
-    for (auto it = m_actions.cbegin(); it != m_actions.cend(); ++it)
-        if (it.value() == action) return it.key();
-    return 0;
 }
 
 void CMainFrame::ShowAbout()
@@ -541,42 +304,7 @@ bool CMainFrame::event(QEvent* event)
 
 bool CMainFrame::eventFilter(QObject* watched, QEvent* event)
 {
-    if (m_contextHelp) {
-        switch (event->type()) {
-        case QEvent::KeyPress:
-            // An open menu takes its Escape itself.
-            if (static_cast<QKeyEvent*>(event)->key() == Qt::Key_Escape && !QApplication::activePopupWidget()) {
-                LeaveContextHelp();
-                return true;
-            }
-            break;
-        case QEvent::MouseButtonPress:
-        case QEvent::MouseButtonRelease:
-        case QEvent::MouseButtonDblClick: {
-            if (!watched->isWidgetType()) break;
-            const QPoint position = static_cast<QMouseEvent*>(event)->position().toPoint();
-            // Enabled menu items and buttons reach Execute, which shows their help; disabled ones
-            // would say nothing, so their help is shown here. Menus themselves still open.
-            if (qobject_cast<QMenu*>(watched) || qobject_cast<QToolButton*>(watched)) {
-                if (event->type() != QEvent::MouseButtonRelease) break;
-                const int id = CommandAt(watched, position);
-                QAction* action = qobject_cast<QMenu*>(watched) ? static_cast<QMenu*>(watched)->actionAt(position)
-                                                                 : static_cast<QToolButton*>(watched)->defaultAction();
-                if (id != 0 && action && !action->isEnabled()) {
-                    if (auto* menu = qobject_cast<QMenu*>(watched)) menu->close();
-                    HelpInstead(id);
-                    return true;
-                }
-                break;
-            }
-            if (qobject_cast<QMenuBar*>(watched)) break;
-            // Anything else clicked (a picture, a window's frame, the status bar): the page itself.
-            if (event->type() != QEvent::MouseButtonRelease) HelpInstead(0);
-            return true;
-        }
-        default: break;
-        }
-    }
+    if (m_contextHelp && ContextHelpFilter(watched, event)) return true;
     // The lock indicators follow the lock keys pressed while Orvex has the keyboard.
     // Key events reach the window first, once, before they travel through its widgets.
     if (event->type() == QEvent::KeyPress && watched == static_cast<QObject*>(windowHandle()) &&

@@ -1,5 +1,8 @@
 #pragma once
 
+#include "shell/command_table.h"
+#include "shell/doc_template.h"
+
 #include <QMainWindow>
 #include <QMap>
 #include <QPointer>
@@ -9,7 +12,7 @@
 
 class CDocumentHost;
 class CHelpDialog;
-class COrvexApp;
+class CRecentFileList;
 class COrvexView;
 class CProgressBar;
 class QAction;
@@ -20,59 +23,76 @@ class QMenu;
 class QPrinter;
 class QToolBar;
 
+// What the main window asks of the application. The application implements it, so that the
+// frame does not depend on the application that owns it.
+class IFrameApp
+{
+public:
+    // Opens a picture in a document window and records it in the recent-file list.
+    virtual CDocumentHost* OpenDocumentFile(const QString& path) = 0;
+    virtual CDocTemplate& docTemplate() = 0;
+    virtual CRecentFileList& recentFiles() = 0;
+    // The folder the Open dialog starts in.
+    virtual QString lastOpenFolder() const = 0;
+    virtual void SetLastOpenFolder(const QString& folder) = 0;
+
+protected:
+    ~IFrameApp() = default;
+};
+
 // The main window: the document area, the menus (one set while no document is open, one while a
 // document window is active), the toolbar and the status bar, all built from the command table.
-class CMainFrame : public QMainWindow
+class CMainFrame : public QMainWindow, public ICommandFrame, public IDocumentFrame
 {
     Q_OBJECT
 
 public:
-    explicit CMainFrame(COrvexApp& app);
+    explicit CMainFrame(IFrameApp& app);
     ~CMainFrame() override;
 
-    QMdiArea* mdiArea() const { return m_mdi; }
+    QMdiArea* mdiArea() const override { return m_mdi; }
     COrvexView* activeView() const;
-    QAction* action(int id) const { return m_actions.value(id); }
+    QAction* action(CommandId id) const { return m_actions.value(id); }
     QToolBar* toolbar() const { return m_toolbar; }
     QLabel* messagePane() const { return m_messagePane; }
-    CProgressBar* progressSink() const { return m_progress; }
+    CProgressBar* progressSink() const override { return m_progress; }
     // The top-level menus currently in the menu bar.
     QList<QMenu*> currentMenus() const;
     // The actions of the recent-file entries, in menu order.
     QList<QAction*> recentFileActions() const { return m_recentActions; }
 
     // Runs a command of the table as its menu item would.
-    void Execute(int id);
+    void Execute(CommandId id);
     // Menus, enabled states and title follow the active document window.
-    void UpdateCommandStates();
+    void UpdateCommandStates() override;
     void RebuildRecentFiles();
 
     // Commands of the frame and the application.
-    void OnFileOpen();
-    void CloseDocument(COrvexView& view);
+    void OnFileOpen() override;
+    void CloseDocument(COrvexView& view) override;
     // The document's close prompt; a save made from it is recorded like any other save (recent
     // files). True when the document may close.
-    bool ApproveClose(CDocumentHost& host);
-    bool Save(COrvexView& view);
-    bool SaveAs(COrvexView& view);
-    void Print(COrvexView& view);
-    void PrintPreview(COrvexView& view);
-    void PrintSetup();
-    void ToggleToolbar();
-    void ToggleStatusBar();
-    void NewWindow(COrvexView& view);
-    void Cascade();
-    void Tile();
+    bool ApproveClose(CDocumentHost& host) override;
+    bool Save(COrvexView& view) override;
+    bool SaveAs(COrvexView& view) override;
+    void Print(COrvexView& view) override;
+    void PrintPreview(COrvexView& view) override;
+    void PrintSetup() override;
+    void ToggleToolbar() override;
+    void ToggleStatusBar() override;
+    void NewWindow(COrvexView& view) override;
+    void Cascade() override;
+    void Tile() override;
     // A new document window, already at the size its view asked for: the next cascade position,
     // widened to show its whole caption, kept inside the work area.
-    void PlaceNewWindow(QMdiSubWindow& window);
-    void ArrangeIcons();
-    // The help page, at one command's description when `id` is not 0.
-    void ShowHelp(int id = 0);
-    void ShowAbout();
+    void PlaceNewWindow(QMdiSubWindow& window) override;
+    void ArrangeIcons() override;
+    void ShowHelp(CommandId id = CommandId::None) override;
+    void Exit() override { close(); }
+    void ShowAbout() override;
     // Context help: the next command chosen, by click, menu or key, shows its description
     // instead of running. Escape, or a click outside the menus and buttons, ends it.
-    void EnterContextHelp();
+    void EnterContextHelp() override;
     bool inContextHelp() const { return m_contextHelp; }
 
 protected:
@@ -84,6 +104,9 @@ protected:
     void dropEvent(QDropEvent* event) override;
 
 private:
+    // The window list's entries share the help of the menu's arrangement commands.
+    static constexpr CommandId kWindowMenuId = CommandId::WindowCascade;
+
     void CreateActions();
     QList<QMenu*> BuildMenus(bool documentMenu);
     void CreateToolbar();
@@ -92,10 +115,12 @@ private:
     void ListWindows(QMenu& menu);
     QPrinter& printer();
     void LeaveContextHelp();
+    // In context help: the event filter's part; true when it took the event.
+    bool ContextHelpFilter(QObject* watched, QEvent* event);
     // In context help: ends it and shows the description of `id`; true when it did.
-    bool HelpInstead(int id);
-    // The command behind a menu item or toolbar button, 0 when there is none.
-    int CommandAt(QObject* watched, const QPoint& position) const;
+    bool HelpInstead(CommandId id);
+    // The command behind a menu item or toolbar button, CommandId::None when there is none.
+    CommandId CommandAt(QObject* watched, const QPoint& position) const;
     // How far each cascaded window sits below and right of the one before.
     int CascadeStep() const;
     // Narrowest window whose title bar shows `caption` whole with its buttons.
@@ -104,14 +129,14 @@ private:
     // half of it, otherwise at the area's top left corner.
     QRect FitInWorkArea(QPoint position, QSize wanted) const;
 
-    COrvexApp& m_app;
+    IFrameApp& m_app;
     QMdiArea* m_mdi;
     QToolBar* m_toolbar = nullptr;
     QLabel* m_messagePane = nullptr;
     QLabel* m_indicators[3] = {nullptr, nullptr, nullptr};
     bool m_lockState[3] = {false, false, false};
     CProgressBar* m_progress = nullptr;
-    QMap<int, QAction*> m_actions;
+    QMap<CommandId, QAction*> m_actions;
     QList<QMenu*> m_documentMenus;
     QList<QMenu*> m_noDocumentMenus;
     bool m_showingDocumentMenus = false;

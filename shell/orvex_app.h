@@ -2,6 +2,7 @@
 
 #include "shell/doc_template.h"
 #include "shell/document_ui.h"
+#include "shell/main_frame.h"
 #include "shell/recent_files.h"
 
 #include <QObject>
@@ -11,11 +12,10 @@
 #include <memory>
 
 class CDocumentHost;
-class CMainFrame;
 
 // The application: settings and recent-file list, the document template, the main window and the
 // command line. One for the program's whole life.
-class COrvexApp : public QObject
+class COrvexApp : public QObject, public IFrameApp
 {
     Q_OBJECT
 
@@ -30,15 +30,15 @@ public:
 
     // Opens a picture in a document window and records it in the recent-file list; a file that
     // cannot be opened leaves the list.
-    CDocumentHost* OpenDocumentFile(const QString& path);
+    CDocumentHost* OpenDocumentFile(const QString& path) override;
 
     CMainFrame* mainFrame() const { return m_frame.get(); }
-    CDocTemplate& docTemplate() { return m_template; }
-    CRecentFileList& recentFiles() { return m_recent; }
+    CDocTemplate& docTemplate() override { return m_template; }
+    CRecentFileList& recentFiles() override { return m_recent; }
 
     // The folder the Open dialog starts in: where the last file opened through it was.
-    QString lastOpenFolder() const;
-    void SetLastOpenFolder(const QString& folder);
+    QString lastOpenFolder() const override;
+    void SetLastOpenFolder(const QString& folder) override;
 
 private:
     CDocumentUi m_ui;

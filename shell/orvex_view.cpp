@@ -3,11 +3,11 @@
 #include "core/colour_profile.h"
 #include "core/picture_codec.h"
 #include "dialogs/preview_renderer.h"
-#include "shell/child_frame.h"
 #include "shell/document_host.h"
 #include "shell/picture_painter.h"
 
 #include <QLayout>
+#include <QMdiSubWindow>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QPaintEvent>
@@ -17,6 +17,18 @@
 
 #include <algorithm>
 #include <cmath>
+
+namespace {
+// Where the window is (or would be) when neither minimized nor maximized.
+QRect NormalGeometry(const QMdiSubWindow& window)
+{
+    if (window.isMinimized() || window.isMaximized()) {
+        const QRect normal = window.normalGeometry();
+        if (normal.isValid()) return normal;
+    }
+    return window.geometry();
+}
+} // namespace
 
 COrvexView::COrvexView(CDocumentHost& host, QWidget* parent) : QAbstractScrollArea(parent), m_host(host)
 {
@@ -49,7 +61,7 @@ QString COrvexView::Caption() const
     const int percent = static_cast<int>(m_zoom * 100);
     // Windows of one document are told apart by number: "photo.jpg:1", "photo.jpg:2".
     QString name = document().title();
-    const QList<COrvexView*>& views = m_host.views();
+    const QList<IDocumentView*>& views = m_host.views();
     if (views.size() > 1 && views.contains(const_cast<COrvexView*>(this)))
         name += QLatin1Char(':') + QString::number(views.indexOf(const_cast<COrvexView*>(this)) + 1);
     return name + QString::asprintf(document().modified() ? "* @ %d" : " @ %d", percent) +
@@ -68,7 +80,7 @@ void COrvexView::Refresh()
             sh = ScaledSize(picture.height(), m_zoom);
         }
         if (m_frame) {
-            const QRect normal = m_frame->NormalGeometry();
+            const QRect normal = NormalGeometry(*m_frame);
             m_frame->setGeometry(QRect(normal.topLeft(),
                                        QSize(static_cast<int>(picture.width() * static_cast<double>(m_zoom) + 60),
                                              static_cast<int>(picture.height() * static_cast<double>(m_zoom) + 80))));
@@ -275,7 +287,7 @@ void COrvexView::FitWindowToPicture()
     const CImage& picture = document().picture();
     const QSize scaled(ScaledSize(picture.width(), m_zoom), ScaledSize(picture.height(), m_zoom));
     const QSize decoration = m_frame->size() - maximumViewportSize();
-    m_frame->setGeometry(QRect(m_frame->NormalGeometry().topLeft(), scaled + decoration));
+    m_frame->setGeometry(QRect(NormalGeometry(*m_frame).topLeft(), scaled + decoration));
     m_frame->show();
 }
 

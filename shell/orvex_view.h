@@ -1,5 +1,6 @@
 #pragma once
 
+#include "shell/document_host.h"
 #include "shell/print_options.h"
 
 #include <QAbstractScrollArea>
@@ -8,7 +9,6 @@
 
 #include <functional>
 
-class CChildFrame;
 class CDocumentHost;
 class COrvexDoc;
 class CImage;
@@ -18,7 +18,7 @@ class QPrinter;
 // Shows one document's picture scaled by the zoom, centred on the background colour, with scroll
 // bars when it is larger than the window; the target of every picture command. Refresh is the step
 // every command calls after changing the picture.
-class COrvexView : public QAbstractScrollArea
+class COrvexView : public QAbstractScrollArea, public IDocumentView
 {
     Q_OBJECT
 
@@ -34,8 +34,8 @@ public:
 
     CDocumentHost& host() const { return m_host; }
     COrvexDoc& document() const;
-    void SetFrame(CChildFrame* frame) { m_frame = frame; }
-    CChildFrame* frame() const { return m_frame; }
+    void SetFrame(QMdiSubWindow* frame) { m_frame = frame; }
+    QMdiSubWindow* frame() const override { return m_frame; }
 
     float zoom() const { return m_zoom; }
     bool fitPending() const { return m_fitPending; }
@@ -43,9 +43,9 @@ public:
     QString Caption() const;
 
     // First call: fits the zoom and sizes the frame. Every call: scroll sizes, caption, repaint.
-    void Refresh();
+    void Refresh() override;
     // Writes the caption alone (another window of the document opened or closed).
-    void UpdateCaption();
+    void UpdateCaption() override;
     void ZoomIn();
     void ZoomOut();
     void Zoom100();
@@ -55,9 +55,9 @@ public:
     void FitWindowToPicture();
 
     // The pixels changed but not the size: drop what was scaled and repaint.
-    void PictureChanged();
+    void PictureChanged() override;
     // While frozen the view repaints the image it last showed and never reads the picture.
-    void Freeze(bool frozen);
+    void Freeze(bool frozen) override;
 
     // Leaves the document's list of views (the window is closing); the document may go away after.
     void Detach();
@@ -88,7 +88,7 @@ private:
     void ZoomAround(bool in, const QPoint& anchor);
 
     CDocumentHost& m_host;
-    CChildFrame* m_frame = nullptr;
+    QMdiSubWindow* m_frame = nullptr;
     float m_zoom = 1.0f;
     bool m_fitPending = true;
     bool m_attached = true;

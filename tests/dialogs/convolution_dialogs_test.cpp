@@ -23,9 +23,12 @@ using dialog_test::CCall;
 
 namespace {
 
-constexpr int kAverage = 32784, kBlur = 32785, kBlurMore = 32786, kGaussian = 32783, kLens = 32835;
-constexpr int kMotion = 32788, kSharpen = 32814, kUnsharp = 32839, kFindEdges = 32841, kCustom = 32845;
-constexpr int kHighPass = 32846, kUndo = 57643;
+constexpr CommandId kAverage = CommandId::Average, kBlur = CommandId::Blur, kBlurMore = CommandId::BlurMore;
+constexpr CommandId kGaussian = CommandId::GaussianBlur, kLens = CommandId::LensBlur;
+constexpr CommandId kMotion = CommandId::MotionBlur, kSharpen = CommandId::Sharpen;
+constexpr CommandId kUnsharp = CommandId::UnsharpMask, kFindEdges = CommandId::FindEdges;
+constexpr CommandId kCustom = CommandId::Custom;
+constexpr CommandId kHighPass = CommandId::HighPass, kUndo = CommandId::EditUndo;
 
 QStringList Labels(const QWidget& dialog)
 {
@@ -243,7 +246,7 @@ protected:
 TEST_F(ConvolutionCommandTest, EveryCommandIsEnabledInItsSubmenuAndTwoOnTheToolbar)
 {
     Open();
-    const std::pair<int, const char*> items[] = {
+    const std::pair<CommandId, const char*> items[] = {
         {kAverage, "Blur"}, {kBlur, "Blur"}, {kBlurMore, "Blur"}, {kGaussian, "Blur"}, {kLens, "Blur"}, {kMotion, "Blur"},
         {kSharpen, "Sharpen"}, {kUnsharp, "Sharpen"}, {kFindEdges, "Stylize"}, {kCustom, "Other"}, {kHighPass, "Other"}};
     for (const auto& [id, submenu] : items) EXPECT_TRUE(EnabledInFilterSubmenu(id, submenu)) << id;
@@ -256,7 +259,7 @@ TEST_F(ConvolutionCommandTest, EveryCommandIsEnabledInItsSubmenuAndTwoOnTheToolb
 TEST_F(ConvolutionCommandTest, DirectCommandsApplyTheirFixedArgumentsAsOneStep)
 {
     Open();
-    const std::pair<int, CCall> commands[] = {
+    const std::pair<CommandId, CCall> commands[] = {
         {kAverage, [](CImageProcessor& e) { e.Average(); }},
         {kBlur, [](CImageProcessor& e) { e.GaussianBlur(0.75f, 1); }},
         {kBlurMore, [](CImageProcessor& e) { e.GaussianBlur(1.5f, 1); }},
@@ -273,7 +276,7 @@ TEST_F(ConvolutionCommandTest, DirectCommandsApplyTheirFixedArgumentsAsOneStep)
 TEST_F(ConvolutionCommandTest, DialogsCancelledOrWithRadiusZeroApplyNothing)
 {
     Open();
-    for (int id : {kGaussian, kLens, kHighPass}) {
+    for (CommandId id : {kGaussian, kLens, kHighPass}) {
         for (bool ok : {false, true}) {
             WhenModal<CBlurDialog>([ok](CBlurDialog* d) {
                 if (ok) return d->accept(); // the trackbar still at 0
@@ -305,7 +308,7 @@ TEST_F(ConvolutionCommandTest, DialogsCancelledOrWithRadiusZeroApplyNothing)
 TEST_F(ConvolutionCommandTest, DialogsAppliedWithOkPassTheirValues)
 {
     Open(24, 20);
-    const std::tuple<int, const char*, CCall> blurs[] = {
+    const std::tuple<CommandId, const char*, CCall> blurs[] = {
         {kGaussian, "Gaussian Blur", [](CImageProcessor& e) { e.GaussianBlur(10.0f, 1); }},
         {kLens, "Lens Blur", [](CImageProcessor& e) { e.GaussianBlur(10.0f, 0); }},
         {kHighPass, "High Pass", [](CImageProcessor& e) { e.HighPass(10.0f); }},

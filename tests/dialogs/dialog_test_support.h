@@ -45,7 +45,7 @@ protected:
     }
 
     // True when command `id` is enabled and sits in the Filter menu's submenu `submenu`.
-    bool EnabledInFilterSubmenu(int id, const QString& submenu) const
+    bool EnabledInFilterSubmenu(CommandId id, const QString& submenu) const
     {
         QMenu* filter = nullptr;
         for (QMenu* menu : frame().currentMenus())

@@ -180,9 +180,9 @@ TEST_F(EffectsCommandsTest, LensFlarePickedWithTheMouseAppliesOnlyAfterOkWithACe
         QTest::mouseClick(d->picker(), Qt::LeftButton, {}, QPoint(60, 60));
         d->reject();
     });
-    Run(32838);
+    Run(CommandId::LensFlare);
     WhenModal<CLenseFlareDlg>([](CLenseFlareDlg* d) { d->accept(); });
-    Run(32838);
+    Run(CommandId::LensFlare);
     EXPECT_TRUE(test_pictures::SamePixels(doc.picture(), original));
     EXPECT_EQ(doc.history().count(), 1);
     EXPECT_FALSE(doc.modified());
@@ -191,7 +191,7 @@ TEST_F(EffectsCommandsTest, LensFlarePickedWithTheMouseAppliesOnlyAfterOkWithACe
         QTest::mouseClick(d->picker(), Qt::LeftButton, {}, QPoint(60, 60));
         d->accept();
     });
-    Run(32838);
+    Run(CommandId::LensFlare);
     EXPECT_TRUE(Differs(doc.picture(), original));
     EXPECT_EQ(doc.history().count(), 2);
     EXPECT_TRUE(doc.modified());
@@ -202,20 +202,20 @@ TEST_F(EffectsCommandsTest, NoiseAndMosaicApplyOnlyWhatTheirDialogsSay)
     COrvexDoc& doc = Open(40, 30);
     const CImage original = test_pictures::Copy(doc.picture());
     WhenModal<CAddNoiseDlg>([](CAddNoiseDlg* d) { d->accept(); });
-    Run(32790);
+    Run(CommandId::AddNoise);
     EXPECT_EQ(doc.history().count(), 1) << "OK with amount 0 records nothing";
     WhenModal<CAddNoiseDlg>([](CAddNoiseDlg* d) {
         d->amountSlider()->setValue(30000);
         d->reject();
     });
-    Run(32790);
+    Run(CommandId::AddNoise);
     EXPECT_EQ(doc.history().count(), 1);
     EXPECT_TRUE(test_pictures::SamePixels(doc.picture(), original));
     WhenModal<CAddNoiseDlg>([](CAddNoiseDlg* d) {
         d->amountSlider()->setValue(30000);
         d->accept();
     });
-    Run(32790);
+    Run(CommandId::AddNoise);
     EXPECT_EQ(doc.history().count(), 2);
     EXPECT_TRUE(Differs(doc.picture(), original));
 
@@ -223,7 +223,7 @@ TEST_F(EffectsCommandsTest, NoiseAndMosaicApplyOnlyWhatTheirDialogsSay)
         d->sizeSlider()->setValue(40);
         d->accept();
     });
-    Run(32864);
+    Run(CommandId::Mosaic);
     EXPECT_EQ(doc.history().count(), 3);
     for (int x = 0; x < 40; ++x) EXPECT_EQ(Pixel(doc.picture(), x, 29)[0], Pixel(doc.picture(), 0, 0)[0]);
 }
@@ -234,15 +234,15 @@ TEST_F(EffectsCommandsTest, SignFailsOnSmallPicturesAndGridAndRedEyeAreDirect)
     const CImage original = test_pictures::Copy(doc.picture());
     QString message;
     AnswerMessage(QMessageBox::Ok, &message);
-    Run(32844);
+    Run(CommandId::Sign);
     EXPECT_EQ(message, "Signature failed");
     EXPECT_TRUE(test_pictures::SamePixels(doc.picture(), original));
     EXPECT_EQ(doc.history().count(), 1);
 
-    Run(32833);
+    Run(CommandId::ObtainGrid);
     EXPECT_EQ(doc.history().count(), 2);
     EXPECT_EQ(Pixel(doc.picture(), 5, 0)[1], 0);
-    Run(32826);
+    Run(CommandId::RedEyeReduction);
     EXPECT_EQ(doc.history().count(), 3);
     EXPECT_TRUE(caption().contains('*'));
 }
@@ -251,7 +251,7 @@ TEST_F(EffectsCommandsTest, SignStampsAPictureLargeEnough)
 {
     COrvexDoc& doc = Open(80, 27);
     const CImage original = test_pictures::Copy(doc.picture());
-    Run(32844);
+    Run(CommandId::Sign);
     EXPECT_EQ(doc.history().count(), 2);
     EXPECT_TRUE(Differs(doc.picture(), original));
 }

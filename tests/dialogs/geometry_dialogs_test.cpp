@@ -22,9 +22,13 @@ using dialog_test::CCall;
 
 namespace {
 
-constexpr int kImageSize = 32802, kCanvasSize = 32803, kRotate180 = 32797, kRotateCW = 32798, kRotateCCW = 32799;
-constexpr int kArbitrary = 32834, kFlipH = 32800, kFlipV = 32801, kOffset = 32849, kUndo = 57643;
-constexpr int k640 = 32821, k1024 = 32822, k1600 = 32823;
+constexpr CommandId kImageSize = CommandId::ImageSize, kCanvasSize = CommandId::CanvasSize;
+constexpr CommandId kRotate180 = CommandId::Rotate180, kRotateCW = CommandId::Rotate90CW;
+constexpr CommandId kRotateCCW = CommandId::Rotate90CCW;
+constexpr CommandId kArbitrary = CommandId::RotateArbitrary, kFlipH = CommandId::FlipHorizontal;
+constexpr CommandId kFlipV = CommandId::FlipVertical, kOffset = CommandId::Offset;
+constexpr CommandId kUndo = CommandId::EditUndo;
+constexpr CommandId k640 = CommandId::Size640, k1024 = CommandId::Size1024, k1600 = CommandId::Size1600;
 
 void Type(QLineEdit* box, const QString& text)
 {
@@ -246,13 +250,13 @@ protected:
 TEST_F(GeometryCommandTest, DirectCommandsAndPresetsApplyFromMenusAndToolbarAsOneStep)
 {
     Open(16, 12);
-    for (int id : {kImageSize, kCanvasSize, kRotate180, kRotateCW, kRotateCCW, kArbitrary, kFlipH, kFlipV, kOffset, k640, k1024, k1600})
+    for (CommandId id : {kImageSize, kCanvasSize, kRotate180, kRotateCW, kRotateCCW, kArbitrary, kFlipH, kFlipV, kOffset, k640, k1024, k1600})
         EXPECT_TRUE(frame().action(id)->isEnabled()) << id;
-    for (int id : {kRotateCW, kRotateCCW, k640, k1024, k1600})
+    for (CommandId id : {kRotateCW, kRotateCCW, k640, k1024, k1600})
         EXPECT_TRUE(frame().toolbar()->actions().contains(frame().action(id))) << id;
     EXPECT_EQ(frame().action(kRotate180)->text(), QString::fromUtf8("180°"));
 
-    const std::pair<int, CCall> commands[] = {
+    const std::pair<CommandId, CCall> commands[] = {
         {kRotate180, [](CImageProcessor& e) { e.Rotate180(); }},
         {kRotateCW, [](CImageProcessor& e) { e.Rotate90CW(); }},
         {kRotateCCW, [](CImageProcessor& e) { e.Rotate90CCW(); }},

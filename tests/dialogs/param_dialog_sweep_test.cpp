@@ -1,4 +1,5 @@
-// Every dialog of the list against its operation table row and the shared keyboard behaviour.
+// Every dialog of the command table, and those the commands make themselves, against its operation
+// table row and the shared keyboard behaviour.
 #include "core/image_processor.h"
 #include "core/operation_table.h"
 #include "dialogs/add_noise_dlg.h"
@@ -10,9 +11,9 @@
 #include "dialogs/lense_flare_dlg.h"
 #include "dialogs/median_dlg.h"
 #include "dialogs/offset_dlg.h"
-#include "dialogs/param_dialog_list.h"
 #include "dialogs/posterize_dlg.h"
 #include "filters/colour/black_and_white_presets.h"
+#include "shell/command_table.h"
 #include "tests/test_pictures.h"
 
 #include <QApplication>
@@ -27,6 +28,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <functional>
 #include <cstdlib>
 
 namespace {
@@ -43,10 +45,19 @@ void ExpectWithinRow(const CParamDialog& dialog, const COperation& op, const std
     }
 }
 
-// The list's dialogs and those that need a caption or a picture to be made.
+struct CParamDialogEntry
+{
+    std::string name; // for test messages
+    std::function<std::unique_ptr<CParamDialog>()> make;
+};
+
+// The command table's dialogs and those the commands still make themselves.
 std::vector<CParamDialogEntry> EveryDialog()
 {
-    std::vector<CParamDialogEntry> all = ParamDialogList();
+    static const CImage shown = test_pictures::Pattern(40, 30);
+    std::vector<CParamDialogEntry> all;
+    for (const CDialogSweepEntry& entry : DialogSweepList())
+        all.push_back({entry.name.toStdString(), [make = entry.make] { return make(shown); }});
     all.push_back({"CMedianDlg", [] { return std::unique_ptr<CParamDialog>(std::make_unique<CMedianDlg>()); }});
     all.push_back({"CDiffusionDlg", [] { return std::unique_ptr<CParamDialog>(std::make_unique<CDiffusionDlg>()); }});
     all.push_back({"CAddNoiseDlg", [] { return std::unique_ptr<CParamDialog>(std::make_unique<CAddNoiseDlg>()); }});
@@ -143,7 +154,7 @@ TEST(EveryParamDialog, StartValuesAreTheRowsDefaultsUnlessTheCommandGivesOthers)
 
 TEST(EveryParamDialog, DeclaresItsControlsByTheOperationTablesNames)
 {
-    for (const CParamDialogEntry& entry : ParamDialogList()) {
+    for (const CParamDialogEntry& entry : EveryDialog()) {
         SCOPED_TRACE(entry.name);
         const std::unique_ptr<CParamDialog> dialog = entry.make();
         const COperation* op = dialog->operation();
@@ -196,7 +207,7 @@ TEST(EveryParamDialog, DeclaresItsControlsByTheOperationTablesNames)
 
 TEST(EveryParamDialog, OpensOnItsFirstValueControlAndTabsThroughTheControlsThenOkThenCancel)
 {
-    for (const CParamDialogEntry& entry : ParamDialogList()) {
+    for (const CParamDialogEntry& entry : EveryDialog()) {
         SCOPED_TRACE(entry.name);
         const std::unique_ptr<CParamDialog> dialog = entry.make();
         dialog->show();

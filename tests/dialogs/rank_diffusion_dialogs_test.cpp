@@ -17,8 +17,9 @@ using dialog_test::CCall;
 
 namespace {
 
-constexpr int kTotalVariation = 32816, kBalanced = 32817, kMedian = 32791, kMaximum = 32847, kMinimum = 32848;
-constexpr int kUndo = 57643;
+constexpr CommandId kTotalVariation = CommandId::TotalVariation, kBalanced = CommandId::BalancedDiffusion;
+constexpr CommandId kMedian = CommandId::Median, kMaximum = CommandId::Maximum, kMinimum = CommandId::Minimum;
+constexpr CommandId kUndo = CommandId::EditUndo;
 
 QStringList Labels(const QWidget& dialog)
 {
@@ -86,7 +87,7 @@ protected:
 TEST_F(RankDiffusionCommandTest, EveryCommandIsEnabledInItsSubmenu)
 {
     Open();
-    const std::pair<int, const char*> items[] = {
+    const std::pair<CommandId, const char*> items[] = {
         {kTotalVariation, "Diffusion"}, {kBalanced, "Diffusion"}, {kMedian, "Noise"}, {kMaximum, "Other"}, {kMinimum, "Other"}};
     for (const auto& [id, submenu] : items) EXPECT_TRUE(EnabledInFilterSubmenu(id, submenu)) << id;
 }
@@ -94,7 +95,7 @@ TEST_F(RankDiffusionCommandTest, EveryCommandIsEnabledInItsSubmenu)
 TEST_F(RankDiffusionCommandTest, OkAppliesAsOneStepAndCancelOrZeroAppliesNothing)
 {
     Open(24, 20);
-    const std::tuple<int, const char*, int> ranks[] = {{kMedian, "Median", 0}, {kMaximum, "Maximum", 1}, {kMinimum, "Minimum", -1}};
+    const std::tuple<CommandId, const char*, int> ranks[] = {{kMedian, "Median", 0}, {kMaximum, "Maximum", 1}, {kMinimum, "Minimum", -1}};
     for (const auto& [id, title, mode] : ranks) {
         SCOPED_TRACE(title);
         WhenModal<CMedianDlg>([](CMedianDlg* d) {
@@ -115,7 +116,7 @@ TEST_F(RankDiffusionCommandTest, OkAppliesAsOneStepAndCancelOrZeroAppliesNothing
         ExpectAppliedAndUndo([mode = mode](CImageProcessor& e) { e.RankFilter(3, mode); });
     }
 
-    const std::tuple<int, const char*, CCall> diffusions[] = {
+    const std::tuple<CommandId, const char*, CCall> diffusions[] = {
         {kTotalVariation, "Total variation diffusion", [](CImageProcessor& e) { e.TotalVariationDiffusion(4); }},
         {kBalanced, "Balanced Forward-Backward diffusion", [](CImageProcessor& e) { e.BalancedDiffusion(4); }},
     };
@@ -146,7 +147,7 @@ TEST_F(RankDiffusionCommandTest, EscapeDuringALongRunLeavesEverythingAsItWas)
 {
     // Large enough that even the median takes well over the worker command's first 100 ms.
     COrvexDoc& doc = Open(2400, 1800);
-    const std::tuple<int, const char*> runs[] = {{kTotalVariation, " Total variation:"}, {kMedian, " Median filtering:"}};
+    const std::tuple<CommandId, const char*> runs[] = {{kTotalVariation, " Total variation:"}, {kMedian, " Median filtering:"}};
     for (const auto& [id, label] : runs) {
         SCOPED_TRACE(label);
         if (id == kMedian) {
@@ -184,7 +185,7 @@ TEST_F(RankDiffusionCommandTest, EscapeDuringALongRunLeavesEverythingAsItWas)
 TEST_F(RankDiffusionCommandTest, OutOfMemorySaysSoAndRecordsNothing)
 {
     Open();
-    for (int id : {kBalanced, kMinimum}) {
+    for (CommandId id : {kBalanced, kMinimum}) {
         QString message;
         AnswerMessage(QMessageBox::Ok, &message);
         if (id == kBalanced) {

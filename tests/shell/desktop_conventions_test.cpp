@@ -1,6 +1,5 @@
 // Where new windows go, context help, the help page, the conventional keys and the about box link.
 #include "shell/about_dialog.h"
-#include "shell/command_help.h"
 #include "shell/command_table.h"
 #include "shell/help_dialog.h"
 #include "tests/shell/shell_test_support.h"
@@ -18,8 +17,9 @@ using namespace shell_test;
 
 namespace {
 
-constexpr int kInvert = 32793, kEqualize = 32811, kContextHelp = 57669, kAutoLevels = 32876;
-constexpr int kNewWindow = 57648, kCascade = 57650;
+constexpr CommandId kInvert = CommandId::Invert, kEqualize = CommandId::Equalize;
+constexpr CommandId kContextHelp = CommandId::ContextHelp, kAutoLevels = CommandId::AutoLevels;
+constexpr CommandId kNewWindow = CommandId::WindowNew, kCascade = CommandId::WindowCascade;
 
 class DesktopConventionsTest : public ShellTest
 {
@@ -120,9 +120,9 @@ TEST_F(DesktopConventionsTest, ContextHelpScrollsToTheCommandClicked)
     frame().action(kInvert)->trigger();
     ASSERT_NE(Help(), nullptr);
     Help()->resize(400, 200);
-    Help()->ShowCommand(57665);
+    Help()->ShowCommand(CommandId::AppExit);
     const int exitAt = Help()->browser()->verticalScrollBar()->value();
-    Help()->ShowCommand(32849);
+    Help()->ShowCommand(CommandId::Offset);
     EXPECT_GT(Help()->browser()->verticalScrollBar()->value(), exitAt) << "a later command is further down";
 }
 
@@ -133,17 +133,19 @@ TEST_F(DesktopConventionsTest, TheHelpPageDescribesEveryCommand)
         if (command.kind != CCommand::Kind::Command) continue;
         SCOPED_TRACE(PlainCaption(command.caption).toStdString());
         EXPECT_FALSE(CommandHelp(command.id).isEmpty());
-        EXPECT_TRUE(page.contains(QStringLiteral("name=\"cmd%1\"").arg(command.id)));
+        EXPECT_TRUE(page.contains(QStringLiteral("name=\"cmd%1\"").arg(static_cast<int>(command.id))));
     }
     EXPECT_TRUE(page.contains(CommandHelp(kAutoLevels)));
     // Commands whose operations show a progress bar run through the worker sequence, and say so.
-    for (int id : {32785, 32786, 32783, 32835, 32788, 32839, 32846}) {
+    for (CommandId id : {CommandId::Blur, CommandId::BlurMore, CommandId::GaussianBlur, CommandId::LensBlur,
+                          CommandId::MotionBlur, CommandId::UnsharpMask, CommandId::HighPass}) {
         ASSERT_NE(FindCommand(id), nullptr);
         EXPECT_TRUE(FindCommand(id)->onWorker) << id;
     }
     EXPECT_FALSE(FindCommand(kInvert)->onWorker);
-    EXPECT_TRUE(page.contains(CommandHelp(32786) + " Its progress shows in the status bar; Escape stops it"));
-    EXPECT_FALSE(CommandHelp(57616).isEmpty()) << "the recent files";
+    EXPECT_TRUE(page.contains(CommandHelp(CommandId::BlurMore) +
+                              " Its progress shows in the status bar; Escape stops it"));
+    EXPECT_FALSE(CommandHelp(CommandId::RecentFiles).isEmpty()) << "the recent files";
 }
 
 TEST_F(DesktopConventionsTest, ConventionalKeysZoomCloseAndSaveAs)
@@ -185,7 +187,7 @@ TEST_F(DesktopConventionsTest, TheAboutBoxLinkIsALink)
         }
         about->accept();
     });
-    Run(57664);
+    Run(CommandId::AppAbout);
     EXPECT_TRUE(href.contains("<a href=\"" + CAboutDlg::kWebSite + "\">"));
     EXPECT_TRUE(opensLinks);
 }

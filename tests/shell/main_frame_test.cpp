@@ -37,8 +37,11 @@ QStringList MenuTitles(const CMainFrame& frame)
     return titles;
 }
 
-constexpr int kInvert = 32793, kUndo = 57643, kRedo = 57644, kNew = 57600, kOpen = 57601, kClose = 57602;
-constexpr int kSave = 57603, kExit = 57665, kNewWindow = 57648, kCut = 57635, kAutoLevels = 32876;
+constexpr CommandId kInvert = CommandId::Invert, kUndo = CommandId::EditUndo, kRedo = CommandId::EditRedo;
+constexpr CommandId kNew = CommandId::FileNew, kOpen = CommandId::FileOpen, kClose = CommandId::FileClose;
+constexpr CommandId kSave = CommandId::FileSave, kExit = CommandId::AppExit;
+constexpr CommandId kNewWindow = CommandId::WindowNew, kCut = CommandId::EditCut;
+constexpr CommandId kAutoLevels = CommandId::AutoLevels;
 
 class MainFrameTest : public ShellTest
 {
@@ -173,7 +176,7 @@ TEST_F(MainFrameTest, EveryCommandOfTheTableIsPresentAndEnabledOnlyWithAHandler)
     std::function<void(QMenu*)> count = [&](QMenu* menu) {
         for (QAction* action : menu->actions()) {
             if (action->menu()) count(action->menu());
-            else if (!action->isSeparator() && frame().action(32793) && action->text() != "Recent File" &&
+            else if (!action->isSeparator() && frame().action(CommandId::Invert) && action->text() != "Recent File" &&
                      !frame().recentFileActions().contains(action))
                 ++found;
         }
@@ -183,7 +186,7 @@ TEST_F(MainFrameTest, EveryCommandOfTheTableIsPresentAndEnabledOnlyWithAHandler)
 
     EXPECT_EQ(frame().action(kUndo)->shortcuts(),
               (QList<QKeySequence>{QKeySequence("Ctrl+Z"), QKeySequence("Alt+Backspace")}));
-    EXPECT_EQ(frame().action(32869)->text(), "Black && White...\tAlt+Shift+Ctrl+B");
+    EXPECT_EQ(frame().action(CommandId::BlackAndWhite)->text(), "Black && White...\tAlt+Shift+Ctrl+B");
 }
 
 TEST_F(MainFrameTest, ToolbarHoldsTheButtonsInOrderWithTheirGroups)
@@ -207,9 +210,9 @@ TEST_F(MainFrameTest, PromptsGoToTheMessagePaneAndTheIdleTextComesBack)
     QStatusTipEvent none{QString()};
     QApplication::sendEvent(&frame(), &none);
     EXPECT_EQ(frame().messagePane()->text(), "For Help, press F1");
-    EXPECT_EQ(frame().action(32811)->statusTip(), "Auto Contrast");
+    EXPECT_EQ(frame().action(CommandId::Equalize)->statusTip(), "Auto Contrast");
     // The button's tip says what it does; the prompt stays the program's own words.
-    EXPECT_EQ(frame().action(32811)->toolTip(), "Equalize: spread the brightness evenly over the whole range");
+    EXPECT_EQ(frame().action(CommandId::Equalize)->toolTip(), "Equalize: spread the brightness evenly over the whole range");
     EXPECT_EQ(frame().action(kInvert)->toolTip(), "Invert") << "other tips are their captions";
 }
 
@@ -466,7 +469,7 @@ TEST_F(MainFrameTest, SaveClearsTheMarkAndAFailedSaveKeepsIt)
         dialog->selectFile(Path("photo.xyz"));
         static_cast<QDialog*>(dialog)->accept();
     });
-    Run(57604);
+    Run(CommandId::FileSaveAs);
     // "Can not save" (two words) is the program's own message, which users and scripts match: keep it.
     EXPECT_EQ(message, "Can not save " + Path("photo.xyz") + "\nno picture format is known for this file name's extension");
     EXPECT_EQ(caption(), "photo.png* @ 100%");
@@ -523,7 +526,7 @@ TEST_F(MainFrameTest, HelpAndAboutOpenFromTheirCommands)
         for (QLabel* label : about->findChildren<QLabel*>()) text += label->text() + '\n';
         about->accept();
     });
-    Run(57664);
+    Run(CommandId::AppAbout);
     EXPECT_EQ(title, "About Orvex");
     EXPECT_TRUE(text.contains("Orvex Version 1.0.30d"));
 }
@@ -599,7 +602,7 @@ TEST_F(MainFrameTest, BothPrintingDialogsOfferTheScaleAndRememberIt)
         box->setCurrentIndex(box->findText(QStringLiteral("As shown in the window")));
         preview->reject();
     });
-    Run(57609);
+    Run(CommandId::FilePrintPreview);
     EXPECT_EQ(first, "Fit to page");
     EXPECT_EQ(turned, QPageLayout::Landscape);
     EXPECT_GE(paints, 1) << "the pages are painted again with the new choice";
@@ -608,7 +611,7 @@ TEST_F(MainFrameTest, BothPrintingDialogsOfferTheScaleAndRememberIt)
         if (auto* box = dialog->findChild<QComboBox*>(QStringLiteral("printScale"))) offered = box->currentText();
         dialog->reject();
     });
-    Run(57607);
+    Run(CommandId::FilePrint);
     EXPECT_EQ(offered, "As shown in the window");
     m_app->recentFiles().settings()->sync();
     EXPECT_EQ(RememberedPrintScale(Settings().get()), CPrintScale::AsShown);

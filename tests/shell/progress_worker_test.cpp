@@ -273,7 +273,7 @@ TEST_F(ProgressWorkerTest, InputDuringARunNeverRunsACommandLater)
     Start({WritePicture("w.png", 6, 6)});
     COrvexDoc& doc = view()->document();
     const float zoom = view()->zoom();
-    QWidget* zoomButton = frame().toolbar()->widgetForAction(frame().action(32772));
+    QWidget* zoomButton = frame().toolbar()->widgetForAction(frame().action(CommandId::ZoomIn));
     ASSERT_NE(zoomButton, nullptr);
     int painted = 0;
     QTimer::singleShot(60, [&] {
@@ -331,7 +331,7 @@ TEST_F(ProgressWorkerTest, ALongSaveRunsAsideWithItsBarWhileTheWindowsPaintAndIn
     const QString path = WritePicture("big.png", 3000, 2700, 3);
     Start({path});
     COrvexDoc& doc = view()->document();
-    Run(32793); // Invert, so that there is something to save
+    Run(CommandId::Invert); // Invert, so that there is something to save
     ASSERT_EQ(doc.history().count(), 2);
 
     int ticks = 0, painted = 0;
@@ -345,7 +345,7 @@ TEST_F(ProgressWorkerTest, ALongSaveRunsAsideWithItsBarWhileTheWindowsPaintAndIn
         QTest::keyClick(view()->viewport(), Qt::Key_I, Qt::ControlModifier);
     });
     timer.start(5);
-    Run(57603); // File > Save
+    Run(CommandId::FileSave); // File > Save
     timer.stop();
     QCoreApplication::processEvents();
 

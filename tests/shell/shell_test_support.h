@@ -23,6 +23,13 @@
 
 #include <functional>
 #include <memory>
+#include <ostream>
+
+// Failure messages name a command by its number.
+inline std::ostream& operator<<(std::ostream& out, CommandId id)
+{
+    return out << static_cast<int>(id);
+}
 
 namespace shell_test {
 
@@ -123,7 +130,7 @@ protected:
     COrvexView* view() const { return frame().activeView(); }
     int windowCount() const { return static_cast<int>(frame().mdiArea()->subWindowList().size()); }
     QString caption() const { return view() ? view()->frame()->windowTitle() : QString(); }
-    void Run(int id) { frame().action(id)->trigger(); }
+    void Run(CommandId id) { frame().action(id)->trigger(); }
 
     QTemporaryDir m_dir;
     std::unique_ptr<COrvexApp> m_app;

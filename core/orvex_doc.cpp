@@ -97,8 +97,11 @@ bool COrvexDoc::CanClose()
     return false;
 }
 
-bool COrvexDoc::CommitChange()
+bool COrvexDoc::CommitChange(CImage* replacement)
 {
+    if (replacement) m_picture.SwapWith(*replacement);
     m_modified = 1;
-    return m_history.Push(m_picture);
+    const bool recorded = m_history.Push(m_picture);
+    if (m_changeListener) m_changeListener(recorded);
+    return recorded;
 }

@@ -2,9 +2,19 @@
 
 #include "shell/orvex_view.h"
 
-CDocumentHost::CDocumentHost(std::unique_ptr<COrvexDoc> document) : m_doc(std::move(document)) {}
+CDocumentHost::CDocumentHost(std::unique_ptr<COrvexDoc> document) : m_doc(std::move(document))
+{
+    // Every recorded change, however its picture was computed, refreshes the views from here.
+    if (m_doc) m_doc->SetChangeListener([this](bool recorded) {
+        pictureHasSnapshot = recorded;
+        UpdateAllViews();
+    });
+}
 
-CDocumentHost::~CDocumentHost() = default;
+CDocumentHost::~CDocumentHost()
+{
+    if (m_doc) m_doc->SetChangeListener({});
+}
 
 void CDocumentHost::AddView(COrvexView* view)
 {

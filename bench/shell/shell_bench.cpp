@@ -22,7 +22,6 @@
 #include <algorithm>
 #include <atomic>
 #include <memory>
-#include <optional>
 #include <string>
 
 namespace {
@@ -216,7 +215,7 @@ void PreviewOk(benchmark::State& state, const std::string& operation, const char
     const bool finishedFrame = state.range(0) != 0;
     const CPreviewRenderer::Render render = CPreviewRenderer::Aside(
         [operation](CImageProcessor& e, const std::vector<double>& v) { CParamDialog::RenderByTable(operation, e, v); });
-    std::optional<Window> window;
+    std::unique_ptr<Window> window;
     std::unique_ptr<CParamDialog> dialog;
     int committed = 0;
     for (auto _ : state) {
@@ -224,7 +223,7 @@ void PreviewOk(benchmark::State& state, const std::string& operation, const char
         // A document as opened, whose history holds only the opened picture.
         dialog.reset();
         window.reset();
-        window.emplace();
+        window = std::make_unique<Window>();
         COrvexDoc& doc = window->host->doc();
         doc.history().Push(doc.picture());
         dialog = std::make_unique<CParamDialog>(QString::fromStdString(operation));

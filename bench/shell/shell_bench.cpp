@@ -245,10 +245,8 @@ void PreviewOk(benchmark::State& state, const std::string& operation, const char
         committed += doc.history().count() - steps;
         state.ResumeTiming();
     }
-    state.PauseTiming();
     dialog.reset();
     window.reset();
-    state.ResumeTiming();
     state.counters["steps"] = static_cast<double>(committed) / static_cast<double>(state.iterations());
 }
 

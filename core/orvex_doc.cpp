@@ -99,7 +99,12 @@ bool COrvexDoc::CanClose()
 
 bool COrvexDoc::CommitChange(CImage* replacement)
 {
-    if (replacement) m_picture.SwapWith(*replacement);
+    if (replacement) {
+        m_picture.SwapWith(*replacement);
+        // The replaced picture's buffer becomes the new snapshot's: a fresh mapping of a whole
+        // picture can cost more than the copy into it.
+        m_history.GiveSpare(std::move(*replacement));
+    }
     m_modified = 1;
     const bool recorded = m_history.Push(m_picture);
     if (m_changeListener) m_changeListener(recorded);

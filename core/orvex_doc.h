@@ -78,7 +78,8 @@ public:
 
     // The one way a picture change is recorded, whichever way the new picture was computed: the
     // command either changed the picture in place (`replacement` null) or hands over a finished
-    // picture, which trades buffers with the picture instead of being copied. Marks the document,
+    // picture, which trades buffers with the picture instead of being copied (the replaced buffer
+    // goes to the history, leaving `replacement` empty). Marks the document,
     // records a snapshot and tells the change listener, so every view refreshes. False when the
     // snapshot could not be made (the change stays on screen, but Undo cannot come back to it).
     bool CommitChange(CImage* replacement = nullptr);

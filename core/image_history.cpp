@@ -11,6 +11,16 @@ std::unique_ptr<CImage> CImageHistory::TakeSpare(const CImage& like)
     return std::make_unique<CImage>();
 }
 
+void CImageHistory::GiveSpare(CImage&& buffer)
+{
+    if (buffer.IsNull()) return;
+    try {
+        m_spare = std::make_unique<CImage>(std::move(buffer));
+    } catch (const std::bad_alloc&) {
+        // Only the spare is lost; the next push allocates as usual.
+    }
+}
+
 bool CImageHistory::Push(const CImage& picture)
 {
     while (m_current < count() - 1) {

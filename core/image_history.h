@@ -24,6 +24,10 @@ public:
     bool Undo(CImage& picture);
     bool Redo(CImage& picture);
 
+    // A picture buffer its owner no longer needs (the picture that a finished preview frame
+    // replaced), kept to receive the next push without going back to the allocator.
+    void GiveSpare(CImage&& buffer);
+
     bool CanUndo() const { return m_current > 0; }
     bool CanRedo() const { return m_current >= 0 && m_current < count() - 1; }
 

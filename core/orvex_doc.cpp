@@ -100,8 +100,16 @@ bool COrvexDoc::CanClose()
     return false;
 }
 
-bool COrvexDoc::CommitChange()
+bool COrvexDoc::CommitChange(CImage* replacement)
 {
+    if (replacement) {
+        m_picture.SwapWith(*replacement);
+        // The replaced picture's buffer becomes the new snapshot's: a fresh mapping of a whole
+        // picture can cost more than the copy into it.
+        m_history.GiveSpare(std::move(*replacement));
+    }
     m_modified = 1;
-    return m_history.Push(m_picture);
+    const bool recorded = m_history.Push(m_picture);
+    if (m_changeListener) m_changeListener(recorded);
+    return recorded;
 }

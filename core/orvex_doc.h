@@ -76,9 +76,15 @@ public:
     // answering "Yes" can never lose the changes.
     bool CanClose();
 
-    // A command has changed the picture: mark the document and record a snapshot. False when the
+    // The one way a picture change is recorded, whichever way the new picture was computed: the
+    // command either changed the picture in place (`replacement` null) or hands over a finished
+    // picture, which trades buffers with the picture instead of being copied (the replaced buffer
+    // goes to the history, leaving `replacement` empty). Marks the document,
+    // records a snapshot and tells the change listener, so every view refreshes. False when the
     // snapshot could not be made (the change stays on screen, but Undo cannot come back to it).
-    bool CommitChange();
+    bool CommitChange(CImage* replacement = nullptr);
+    // Called after every commit with whether its snapshot was made; one listener (the window side).
+    void SetChangeListener(std::function<void(bool recorded)> listener) { m_changeListener = std::move(listener); }
 
     bool Undo() { return m_history.Undo(m_picture); }
     bool Redo() { return m_history.Redo(m_picture); }
@@ -118,6 +124,7 @@ private:
     CSaveOptions m_saveOptions;
 
     IDocumentUi* m_ui;
+    std::function<void(bool recorded)> m_changeListener;
     QString m_pathName;
     QString m_lastError;
 };

@@ -17,6 +17,25 @@ private:
     std::uint64_t m_generation;
 };
 
+CPreviewRenderer::Render CPreviewRenderer::Aside(Render call)
+{
+    return [call = std::move(call)](CImageProcessor& engine, const std::vector<double>& values) {
+        // The same render applies the values on OK, to the picture itself.
+        if (!engine.preview.load()) {
+            call(engine, values);
+            return;
+        }
+        CImage& work = engine.workImage();
+        if (!work.CopyFrom(*engine.image())) {
+            work.Destroy();
+            return;
+        }
+        CImageProcessor aside(&work);
+        call(aside, values);
+        if (aside.Failed()) work.Destroy();
+    };
+}
+
 CPreviewRenderer::CPreviewRenderer(CImageProcessor& engine, Render render, QObject* parent)
     : QObject(parent), m_engine(engine), m_render(std::move(render))
 {
@@ -82,7 +101,11 @@ void CPreviewRenderer::Run()
         lock.unlock();
 
         StopSink sink(*this, generation);
-        // A rendering that throws (memory ran out) is dropped like a stale one and the renderer
+        const CImage& source = *m_engine.image();
+        // The interface thread runs no operation while a preview dialog is open, so the engine's
+        // failure flag is this rendering's alone.
+        m_engine.ClearFailure();
+        // A rendering that throws (memory ran out) is dropped like a failed one and the renderer
         // waits for the next request: off the interface thread nothing would catch it.
         bool rendered = true;
         try {
@@ -91,11 +114,14 @@ void CPreviewRenderer::Run()
         } catch (...) {
             rendered = false;
         }
+        // A failed rendering leaves whatever the work image held before: an older frame.
+        const bool failed = m_engine.Failed() || m_engine.workImage().IsNull();
+        m_engine.ClearFailure();
 
         bool shown = false;
         {
             std::lock_guard frameLock(m_frameMutex);
-            if (rendered && !Stale(generation)) {
+            if (rendered && !failed && !Stale(generation)) {
                 CImage& work = m_engine.workImage();
                 const bool sameLayout = m_hasFrame && m_frame.width() == work.width() &&
                                         m_frame.height() == work.height() && m_frame.pitch() == work.pitch();
@@ -105,7 +131,14 @@ void CPreviewRenderer::Run()
                 else m_hasFrame = m_frame.CopyFrom(work);
                 if (m_hasFrame) {
                     m_frameValues = values;
+                    m_frameGeneration = generation;
+                    m_frameSourceBits = source.bits();
+                    m_frameSourceWidth = source.width();
+                    m_frameSourceHeight = source.height();
+                    m_frameSourcePitch = source.pitch();
                     shown = true;
+                } else {
+                    m_frameValues.reset();
                 }
             }
         }
@@ -126,6 +159,26 @@ void CPreviewRenderer::ReadFrame(const std::function<void(const CImage&)>& reade
 {
     std::lock_guard frameLock(m_frameMutex);
     reader(m_hasFrame ? m_frame : *m_engine.image());
+}
+
+bool CPreviewRenderer::TakeFrame(const std::vector<double>& values, const CImage& source, CImage& out)
+{
+    std::lock_guard frameLock(m_frameMutex);
+    if (!m_hasFrame || !m_frameValues || *m_frameValues != values) return false;
+    if (m_frameGeneration != m_generation.load()) return false;
+    if (m_frameSourceBits != source.bits() || m_frameSourceWidth != source.width() ||
+        m_frameSourceHeight != source.height() || m_frameSourcePitch != source.pitch())
+        return false;
+    // Size-changing previews never become the picture: the command's own render decides the size.
+    if (m_frame.width() != source.width() || m_frame.height() != source.height() || m_frame.pitch() != source.pitch() ||
+        m_frame.bitsPerPixel() != source.bitsPerPixel() || m_frame.hasAlpha() != source.hasAlpha() ||
+        m_frame.transparentColor() != source.transparentColor())
+        return false;
+    out.SwapWith(m_frame);
+    m_frame.Destroy();
+    m_hasFrame = false;
+    m_frameValues.reset();
+    return true;
 }
 
 int CPreviewRenderer::renderingsStarted() const

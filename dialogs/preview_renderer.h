@@ -43,6 +43,12 @@ public:
 
     static constexpr std::chrono::milliseconds kThrottle{100};
 
+    // For an operation that always writes the picture it is bound to (the blurs, the rank filters):
+    // while the preview flag is set, `call` runs on a copy of the picture in the work image, through
+    // an engine of its own bound to that copy, so the picture is never touched; a rendering that
+    // fails leaves no work image, and so is never shown. Without the flag `call` runs as it is.
+    static Render Aside(Render call);
+
     CPreviewRenderer(CImageProcessor& engine, Render render, QObject* parent = nullptr);
     ~CPreviewRenderer() override;
     CPreviewRenderer(const CPreviewRenderer&) = delete;
@@ -55,6 +61,12 @@ public:
     // Calls `reader` with the newest complete rendering (or the picture before the first one)
     // while holding the frame lock. Interface thread only.
     void ReadFrame(const std::function<void(const CImage&)>& reader) const;
+
+    // Hands the shown frame over to `out` when applying `values` to `source` would only render it
+    // again: it is a complete rendering of exactly these values, of the newest request, from this
+    // very picture (same buffer and layout), and has the picture's layout. Otherwise returns false
+    // and changes nothing. Only after Stop().
+    bool TakeFrame(const std::vector<double>& values, const CImage& source, CImage& out);
 
     // For tests and benchmarks.
     int renderingsStarted() const;
@@ -87,6 +99,12 @@ private:
     CImage m_frame;
     bool m_hasFrame = false;
     std::optional<std::vector<double>> m_frameValues;
+    // What the shown frame was rendered from: its request and the picture's buffer and layout.
+    std::uint64_t m_frameGeneration = 0;
+    const std::uint8_t* m_frameSourceBits = nullptr;
+    int m_frameSourceWidth = 0;
+    int m_frameSourceHeight = 0;
+    int m_frameSourcePitch = 0;
 
     std::thread m_worker;
 };

@@ -22,14 +22,11 @@ void ShowMessage(const QString& text)
     box.exec();
 }
 
-// Steps 2 to 4 of every applying sequence.
-void Record(COrvexView& view)
+// How every applying sequence ends, once its new picture is in place (or, for a finished preview
+// frame, handed over): the document records the step and refreshes its views.
+void Record(COrvexView& view, CImage* replacement = nullptr)
 {
-    CDocumentHost& host = view.host();
-    const bool recorded = host.doc().CommitChange();
-    host.pictureHasSnapshot = recorded;
-    host.UpdateAllViews();
-    if (!recorded) ShowMessage(kNoUndoStep);
+    if (!view.host().doc().CommitChange(replacement)) ShowMessage(kNoUndoStep);
 }
 
 // Puts the picture back to the history's current snapshot, which is the picture as it was before
@@ -88,6 +85,13 @@ void Asked(COrvexView& view, const std::function<CEngineCall(COrvexView&)>& ask,
 void Preview(COrvexView& view, CParamDialog& dialog, const CPreviewRenderer::Render& render, const CApplies& applies,
              CRun run)
 {
+    BeginPreview(view, dialog, render);
+    const int result = dialog.exec();
+    EndPreview(view, dialog, render, applies ? applies(result, dialog) : result == QDialog::Accepted, run);
+}
+
+void BeginPreview(COrvexView& view, CParamDialog& dialog, const CPreviewRenderer::Render& render)
+{
     CDocumentHost& host = view.host();
     COrvexDoc& doc = host.doc();
     CImageProcessor& engine = doc.engine();
@@ -102,20 +106,28 @@ void Preview(COrvexView& view, CParamDialog& dialog, const CPreviewRenderer::Ren
     QObject::connect(dialog.renderer(), &CPreviewRenderer::frameReady, &host, [&host] { host.RepaintAllViews(); });
     engine.preview.store(1);
     host.SetPreviewSource(dialog.renderer());
+}
 
-    const int result = dialog.exec();
+void EndPreview(COrvexView& view, CParamDialog& dialog, const CPreviewRenderer::Render& render, bool apply, CRun run)
+{
+    CDocumentHost& host = view.host();
+    COrvexDoc& doc = host.doc();
     // No rendering may run or start once the flag is down.
     dialog.renderer()->Stop();
     host.SetPreviewSource(nullptr);
-    engine.preview.store(0);
+    doc.engine().preview.store(0);
 
-    const bool apply = applies ? applies(result, dialog) : result == QDialog::Accepted;
-    if (apply) {
-        const std::vector<double> values = dialog.values();
-        Direct(view, [&render, values](CImageProcessor& e) { render(e, values); }, run);
+    if (!apply) {
+        host.UpdateAllViews();
         return;
     }
-    host.UpdateAllViews();
+    const std::vector<double> values = dialog.values();
+    CImage frame;
+    if (dialog.renderer()->TakeFrame(values, doc.picture(), frame)) {
+        Record(view, &frame);
+        return;
+    }
+    Direct(view, [&render, values](CImageProcessor& e) { render(e, values); }, run);
 }
 
 bool Worker(COrvexView& view, const QString& label, const CEngineCall& call)

@@ -10,8 +10,9 @@ class CImageProcessor;
 class COrvexView;
 class CParamDialog;
 
-// The ways a command applies an operation, written once. Every sequence that changes the picture
-// ends the same way: modified mark, one history snapshot, refresh of every view of the document;
+// The ways a command applies an operation, written once. They differ only in how the new picture is
+// computed; every one ends in the document's CommitChange (modified mark, one history snapshot,
+// refresh of every view of the document);
 // an operation that runs out of memory leaves the picture as it was, shows a message and records
 // nothing.
 namespace sequence {
@@ -37,10 +38,17 @@ void Asked(COrvexView& view, const std::function<CEngineCall(COrvexView&)>& ask,
 
 // Live preview: the work image starts as a copy of the picture, the preview flag is set while the
 // dialog runs, `render` draws each preview from the values of a request, and on OK (or whatever
-// `applies` decides) the same call runs once more on the picture.
+// `applies` decides) the change is recorded. When the last complete preview frame is a rendering of
+// exactly the applied values from the picture as it is, that frame becomes the picture; otherwise
+// the same call runs once more on the picture.
 using CApplies = std::function<bool(int result, const CParamDialog& dialog)>;
 void Preview(COrvexView& view, CParamDialog& dialog, const CPreviewRenderer::Render& render,
              const CApplies& applies = {}, CRun run = CRun::Here);
+// Preview's two halves around the dialog's own loop: BeginPreview attaches the renderer and shows
+// its frames in the views; EndPreview stops it and applies (or not) as above.
+void BeginPreview(COrvexView& view, CParamDialog& dialog, const CPreviewRenderer::Render& render);
+void EndPreview(COrvexView& view, CParamDialog& dialog, const CPreviewRenderer::Render& render, bool apply,
+                CRun run = CRun::Here);
 
 // Runs `call` on a worker thread while this thread shows its progress under `label` (empty: the
 // label the operation gives its own progress), keeps the windows painted and turns Escape into the

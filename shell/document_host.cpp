@@ -1,8 +1,18 @@
 #include "shell/document_host.h"
 
-CDocumentHost::CDocumentHost(std::unique_ptr<COrvexDoc> document) : m_doc(std::move(document)) {}
+CDocumentHost::CDocumentHost(std::unique_ptr<COrvexDoc> document) : m_doc(std::move(document))
+{
+    // Every recorded change, however its picture was computed, refreshes the views from here.
+    if (m_doc) m_doc->SetChangeListener([this](bool recorded) {
+        pictureHasSnapshot = recorded;
+        UpdateAllViews();
+    });
+}
 
-CDocumentHost::~CDocumentHost() = default;
+CDocumentHost::~CDocumentHost()
+{
+    if (m_doc) m_doc->SetChangeListener({});
+}
 
 void CDocumentHost::AddView(IDocumentView* view)
 {

@@ -63,7 +63,7 @@ public:
     // one after another does not ask again.
     bool closeApproved = false;
     // False while the picture shows a change whose undo snapshot could not be made, so that the
-    // history's current snapshot is not the picture on screen.
+    // history's current snapshot is not the picture on screen. Every commit of the document sets it.
     bool pictureHasSnapshot = true;
 
 signals:

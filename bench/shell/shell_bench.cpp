@@ -1,6 +1,9 @@
 // What the eye sees: painting the visible part of a 6000 x 4000 picture while scrolling, at the
 // fitted zoom and at 100 %, and the delay from a value change to its preview on screen.
+#include "core/operation_table.h"
+#include "dialogs/param_dialog.h"
 #include "dialogs/preview_renderer.h"
+#include "shell/command_sequences.h"
 #include "shell/child_frame.h"
 #include "shell/document_host.h"
 #include "shell/orvex_view.h"
@@ -19,6 +22,7 @@
 #include <algorithm>
 #include <atomic>
 #include <memory>
+#include <string>
 
 namespace {
 
@@ -203,6 +207,52 @@ void BM_PreviewBurst(benchmark::State& state)
     state.counters["renderings_per_burst"] = static_cast<double>(started) / bursts;
 }
 
+// OK on a preview dialog whose preview has finished, from the press to the step being recorded
+// and the views refreshed: with the finished frame taken over (frame:1), against the applied
+// values rendered once more on the picture, as when no usable frame is there (frame:0).
+void PreviewOk(benchmark::State& state, const std::string& operation, const char* parameter, double value)
+{
+    const bool finishedFrame = state.range(0) != 0;
+    const CPreviewRenderer::Render render = CPreviewRenderer::Aside(
+        [operation](CImageProcessor& e, const std::vector<double>& v) { CParamDialog::RenderByTable(operation, e, v); });
+    std::unique_ptr<Window> window;
+    std::unique_ptr<CParamDialog> dialog;
+    int committed = 0;
+    for (auto _ : state) {
+        state.PauseTiming();
+        // A document as opened, whose history holds only the opened picture.
+        dialog.reset();
+        window.reset();
+        window = std::make_unique<Window>();
+        COrvexDoc& doc = window->host->doc();
+        doc.history().Push(doc.picture());
+        dialog = std::make_unique<CParamDialog>(QString::fromStdString(operation));
+        dialog->BindOperation(operation);
+        dialog->AddPreviewBox();
+        sequence::BeginPreview(window->view(), *dialog, render);
+        if (!finishedFrame) dialog->renderer()->Stop();
+        dialog->SetValue(dialog->ParamIndex(parameter), value);
+        while (finishedFrame && !(dialog->renderer()->Idle() && dialog->renderer()->shownValues() == dialog->values())) {
+            QCoreApplication::processEvents();
+            QThread::msleep(5);
+        }
+        const int steps = doc.history().count();
+        state.ResumeTiming();
+
+        sequence::EndPreview(window->view(), *dialog, render, true);
+
+        state.PauseTiming();
+        committed += doc.history().count() - steps;
+        state.ResumeTiming();
+    }
+    dialog.reset();
+    window.reset();
+    state.counters["steps"] = static_cast<double>(committed) / static_cast<double>(state.iterations());
+}
+
+void BM_PreviewOkGaussianBlur50(benchmark::State& state) { PreviewOk(state, "GaussianBlur", "radius", 50); }
+void BM_PreviewOkMedian20(benchmark::State& state) { PreviewOk(state, "RankFilter", "radius", 20); }
+
 } // namespace
 
 BENCHMARK(BM_ScrollFitted)->Unit(benchmark::kMillisecond);
@@ -212,6 +262,8 @@ BENCHMARK(BM_ReducePicture)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_ZoomChangeFitted)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_PreviewLatency)->Unit(benchmark::kMillisecond)->Iterations(10)->Arg(1)->Arg(4);
 BENCHMARK(BM_PreviewBurst)->Unit(benchmark::kMillisecond)->Iterations(5);
+BENCHMARK(BM_PreviewOkGaussianBlur50)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(3)->ArgName("frame")->Arg(0)->Arg(1);
+BENCHMARK(BM_PreviewOkMedian20)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(3)->ArgName("frame")->Arg(0)->Arg(1);
 
 int main(int argc, char** argv)
 {

@@ -1,11 +1,16 @@
 // The command side of a preview dialog, with a real view: what is on screen while the dialog is
 // open, and what Cancel and OK leave behind.
+#include "core/operation_table.h"
 #include "dialogs/param_dialog.h"
+#include "filters/convolution/fft_plans.h"
 #include "shell/command_sequences.h"
 #include "tests/dialogs/slow_operation.h"
 #include "tests/shell/shell_test_support.h"
 
 #include <QSlider>
+
+#include <atomic>
+#include <string>
 
 using namespace shell_test;
 using test_pictures::Pixel;
@@ -31,6 +36,42 @@ protected:
         dialog->AddPreviewBox();
         dialog->SetIdentityValues({0});
         return dialog;
+    }
+
+    // A dialog for a row of the operations table, previewing as soon as a value changes.
+    static std::unique_ptr<CParamDialog> BoundDialog(const std::string& operation)
+    {
+        auto dialog = std::make_unique<CParamDialog>(QString::fromStdString(operation));
+        dialog->BindOperation(operation);
+        dialog->AddPreviewBox();
+        return dialog;
+    }
+
+    // The row's call as a command pairs it with its dialog (aside for operations that always write
+    // the picture), counting every rendering, preview or final.
+    static CPreviewRenderer::Render TableRender(const std::string& operation, std::atomic<int>& calls)
+    {
+        CPreviewRenderer::Render render = [operation](CImageProcessor& e, const std::vector<double>& values) {
+            CParamDialog::RenderByTable(operation, e, values);
+        };
+        if (FindOperation(operation)->inPlaceOnly) render = CPreviewRenderer::Aside(render);
+        return [render, &calls](CImageProcessor& e, const std::vector<double>& values) {
+            ++calls;
+            render(e, values);
+        };
+    }
+
+    // What OK would give by rendering once more: the row's call on the picture as it was.
+    static CImage RenderedAgain(const CImage& picture, const std::string& operation, const std::vector<double>& values)
+    {
+        return test_pictures::Applied(picture, [&](CImageProcessor& e) { CParamDialog::RenderByTable(operation, e, values); });
+    }
+
+    // Sets a parameter as its control would and waits until that rendering is on screen.
+    static bool Previewed(CParamDialog& dialog, const char* parameter, double value)
+    {
+        dialog.SetValue(dialog.ParamIndex(parameter), value);
+        return WaitFor([&] { return dialog.renderer()->Idle() && dialog.renderer()->shownValues() == dialog.values(); });
     }
 };
 
@@ -81,6 +122,120 @@ TEST_F(PreviewSequenceTest, OkAppliesTheLatestValuesOnceToThePicture)
     EXPECT_EQ(doc.history().count(), 2);
     EXPECT_EQ(caption(), "grey.png* @ 100%");
     EXPECT_EQ(Shown(), QColor(80, 80, 80));
+}
+
+TEST_F(PreviewSequenceTest, OkAfterAFinishedPreviewRecordsItsFrameWithoutRenderingAgain)
+{
+    Start({WritePicture(QStringLiteral("p.png"), 40, 30)});
+    COrvexDoc& doc = view()->document();
+    struct Case
+    {
+        const char* operation;
+        const char* parameter;
+        double first;
+        double applied;
+    };
+    // One operation of each family; each is previewed twice so that the work image holds an older
+    // rendering when the last one starts.
+    const Case cases[] = {{"CustomFilter", "offset", 10, 30}, {"Offset", "horizontal", 5, -7},
+                          {"RankFilter", "radius", 1, 3},     {"HueSaturation", "hue", 40, 120},
+                          {"Mosaic", "size", 3, 4}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.operation);
+        const CImage before = test_pictures::Copy(doc.picture());
+        const int steps = doc.history().count();
+        std::atomic<int> calls{0};
+        auto dialog = BoundDialog(c.operation);
+        const CPreviewRenderer::Render render = TableRender(c.operation, calls);
+        sequence::BeginPreview(*view(), *dialog, render);
+        ASSERT_TRUE(Previewed(*dialog, c.parameter, c.first));
+        ASSERT_TRUE(Previewed(*dialog, c.parameter, c.applied));
+        const int rendered = calls.load();
+        const std::vector<double> values = dialog->values();
+        sequence::EndPreview(*view(), *dialog, render, true);
+
+        EXPECT_EQ(calls.load(), rendered);
+        EXPECT_TRUE(test_pictures::SamePixels(doc.picture(), RenderedAgain(before, c.operation, values)));
+        EXPECT_FALSE(test_pictures::SamePixels(doc.picture(), before));
+        EXPECT_EQ(doc.history().count(), std::min(steps + 1, CImageHistory::kMaxSnapshots));
+        EXPECT_TRUE(test_pictures::SamePixels(doc.history().snapshot(doc.history().currentIndex()), doc.picture()));
+        EXPECT_EQ(caption(), "p.png* @ 100%");
+        EXPECT_EQ(doc.engine().preview.load(), 0);
+    }
+}
+
+TEST_F(PreviewSequenceTest, OkRendersAgainWhenTheLastFrameIsNotOfTheAppliedValuesOrIsStale)
+{
+    Start({WritePicture(QStringLiteral("p.png"), 40, 30)});
+    COrvexDoc& doc = view()->document();
+    const auto mosaic = [&](const std::function<void(CParamDialog&)>& afterFrame, double expectedSize, int renderings) {
+        const CImage before = test_pictures::Copy(doc.picture());
+        std::atomic<int> calls{0};
+        auto dialog = BoundDialog("Mosaic");
+        const CPreviewRenderer::Render render = TableRender("Mosaic", calls);
+        sequence::BeginPreview(*view(), *dialog, render);
+        ASSERT_TRUE(Previewed(*dialog, "size", 3));
+        afterFrame(*dialog);
+        const int rendered = calls.load();
+        sequence::EndPreview(*view(), *dialog, render, true);
+        EXPECT_EQ(calls.load(), rendered + renderings);
+        EXPECT_TRUE(test_pictures::SamePixels(doc.picture(), RenderedAgain(before, "Mosaic", {expectedSize})));
+    };
+    {
+        SCOPED_TRACE("values changed after the last frame, never rendered");
+        mosaic([](CParamDialog& d) {
+            d.renderer()->Stop();
+            d.SetValue(d.ParamIndex("size"), 5);
+        }, 5, 1);
+    }
+    {
+        SCOPED_TRACE("a newer request than the frame, with the frame's own values applied");
+        mosaic([&](CParamDialog& d) {
+            // The worker now skips every request, so the newer one is never rendered.
+            doc.engine().preview.store(0);
+            d.renderer()->Request({7});
+            ASSERT_TRUE(WaitFor([&] { return d.renderer()->Idle(); }));
+            EXPECT_EQ(d.renderer()->shownValues(), std::vector<double>{3});
+        }, 3, 1);
+    }
+    {
+        SCOPED_TRACE("a frame is only ever handed over for the picture it was rendered from");
+        std::atomic<int> calls{0};
+        auto dialog = BoundDialog("Mosaic");
+        sequence::BeginPreview(*view(), *dialog, TableRender("Mosaic", calls));
+        ASSERT_TRUE(Previewed(*dialog, "size", 3));
+        dialog->renderer()->Stop();
+        const CImage same = test_pictures::Copy(doc.picture());
+        CImage out;
+        EXPECT_FALSE(dialog->renderer()->TakeFrame({3}, same, out));
+        EXPECT_FALSE(dialog->renderer()->TakeFrame({4}, doc.picture(), out));
+        EXPECT_TRUE(out.IsNull());
+        EXPECT_TRUE(dialog->renderer()->TakeFrame({3}, doc.picture(), out));
+        EXPECT_TRUE(test_pictures::SamePixels(out, RenderedAgain(doc.picture(), "Mosaic", {3})));
+        sequence::EndPreview(*view(), *dialog, TableRender("Mosaic", calls), false);
+    }
+}
+
+TEST_F(PreviewSequenceTest, AFailedPreviewRenderingIsNeitherShownNorRecorded)
+{
+    Start({WritePicture(QStringLiteral("p.png"), 40, 30)});
+    COrvexDoc& doc = view()->document();
+    const CImage before = test_pictures::Copy(doc.picture());
+    std::atomic<int> calls{0};
+    auto dialog = BoundDialog("CustomFilter");
+    const CPreviewRenderer::Render render = TableRender("CustomFilter", calls);
+    sequence::BeginPreview(*view(), *dialog, render);
+    ASSERT_TRUE(Previewed(*dialog, "offset", 10));
+    const std::vector<double> worked = dialog->values();
+    orvex_testing::FailFftBuffersAfter(0);
+    dialog->SetValue(dialog->ParamIndex("offset"), 60);
+    const bool settled = WaitFor([&] { return dialog->renderer()->Idle() && calls.load() >= 2; });
+    orvex_testing::FailFftBuffersAfter(-1);
+    ASSERT_TRUE(settled);
+    // The screen keeps the last rendering that worked, labelled with its own values.
+    EXPECT_EQ(dialog->renderer()->shownValues(), worked);
+    sequence::EndPreview(*view(), *dialog, render, true);
+    EXPECT_TRUE(test_pictures::SamePixels(doc.picture(), RenderedAgain(before, "CustomFilter", dialog->values())));
 }
 
 } // namespace

@@ -25,7 +25,8 @@ CBackgroundFault::CBackgroundFault(const void* start, std::size_t bytes)
         m_thread = std::thread([this, first, end] {
             for (std::uintptr_t at = first; at < end && !m_stop.load(std::memory_order_relaxed); at += kHugePage) {
                 // Kernels without the advice refuse it; the caller's own faults then do the work.
-                if (madvise(reinterpret_cast<void*>(at), std::min<std::uintptr_t>(kHugePage, end - at), MADV_POPULATE_WRITE) != 0)
+                if (madvise(reinterpret_cast<void*>(at), std::min<std::uintptr_t>(kHugePage, end - at),
+                            MADV_POPULATE_WRITE) != 0)
                     break;
             }
         });

@@ -9,8 +9,8 @@
 #include <cstring>
 #include <vector>
 
-#include <jpeglib.h>
 #include <jerror.h>
+#include <jpeglib.h>
 #include <png.h>
 #include <spng.h>
 
@@ -179,7 +179,8 @@ bool DecodePngSpng(const std::uint8_t* data, std::size_t size, CImage& picture)
     spng_ihdr ihdr{};
     spng_trns trns{};
     ok = ok && spng_get_ihdr(ctx, &ihdr) == 0 && ihdr.interlace_method == SPNG_INTERLACE_NONE &&
-         ((ihdr.color_type == SPNG_COLOR_TYPE_TRUECOLOR && ihdr.bit_depth == 8) || ihdr.color_type == SPNG_COLOR_TYPE_INDEXED ||
+         ((ihdr.color_type == SPNG_COLOR_TYPE_TRUECOLOR && ihdr.bit_depth == 8) ||
+          ihdr.color_type == SPNG_COLOR_TYPE_INDEXED ||
           (ihdr.color_type == SPNG_COLOR_TYPE_GRAYSCALE && ihdr.bit_depth <= 8)) &&
          spng_get_trns(ctx, &trns) == SPNG_ECHUNKAVAIL &&
          DeclaredSizeProblem(ihdr.width, ihdr.height, static_cast<std::int64_t>(size)).empty();

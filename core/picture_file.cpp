@@ -20,7 +20,8 @@ bool OpenPictureFromMemory(const std::uint8_t* data, std::size_t size, CPictureF
     CPictureFile read;
     if (!DecodeStoredPicture(data, size, read.picture, reason)) return false;
     read.metadata = CPictureMetadata::ReadFromMemory(data, size);
-    if (!ApplyOrientation(read.picture, read.metadata.orientation())) return Fail(reason, QStringLiteral("not enough memory"));
+    if (!ApplyOrientation(read.picture, read.metadata.orientation()))
+        return Fail(reason, QStringLiteral("not enough memory"));
     read.subsampling = JpegFrameSubsampling(data, size);
     opened = std::move(read);
     return true;

@@ -17,8 +17,8 @@
 // What opening a picture file yields.
 struct CPictureFile
 {
-    CImage picture;             // upright: the EXIF orientation already applied
-    CPictureMetadata metadata;  // empty when the file has none or the reader does not understand it
+    CImage picture;            // upright: the EXIF orientation already applied
+    CPictureMetadata metadata; // empty when the file has none or the reader does not understand it
     // How a JPEG's colour was sampled (see JpegFrameSubsampling); Automatic for any other file.
     ChromaSubsampling subsampling = ChromaSubsampling::Automatic;
 };
@@ -35,7 +35,8 @@ bool OpenPictureFromMemory(const std::uint8_t* data, std::size_t size, CPictureF
 // `metadata`) are untouched.
 bool LoadPicture(const QString& path, CImage& picture, QString* reason = nullptr);
 bool LoadPictureFromMemory(const std::uint8_t* data, std::size_t size, CImage& picture, QString* reason = nullptr);
-bool LoadPictureAndMetadata(const QString& path, CImage& picture, CPictureMetadata& metadata, QString* reason = nullptr);
+bool LoadPictureAndMetadata(const QString& path, CImage& picture, CPictureMetadata& metadata,
+                            QString* reason = nullptr);
 
 // Encodes `picture` at `path` with the encoder the extension selects, default settings (JPEG at
 // quality 92) and no metadata; `SavePictureWith` (core/picture_save.h) takes options and tags. The

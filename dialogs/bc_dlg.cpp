@@ -5,8 +5,9 @@ CBCDlg::CBCDlg(QWidget* parent, CStartValues start)
 {
     BindOperation("BrightnessContrast");
     AddSlider("brightness", QStringLiteral("Brightness:"), CValueFormat::Signed(100), CSliderScale::Centred(100));
-    AddSlider("contrast", QStringLiteral("Contrast:"), CValueFormat::Signed(100),
-              CSliderScale::Curve(0, 200, [](int position) { return static_cast<double>(ContrastFromPosition(position)); }));
+    AddSlider(
+        "contrast", QStringLiteral("Contrast:"), CValueFormat::Signed(100),
+        CSliderScale::Curve(0, 200, [](int position) { return static_cast<double>(ContrastFromPosition(position)); }));
     // Opening renders the start values, which fills the work image with the picture before the
     // user touches anything.
     RenderOnOpening("contrast");

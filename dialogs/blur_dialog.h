@@ -19,7 +19,8 @@ public:
     // Opens on radius 0, which leaves the picture as it is, rather than on the table's 10.
     static CStartValues DefaultStart() { return {{"radius", 0}}; }
 
-    explicit CBlurDialog(const QString& title = QString(), QWidget* parent = nullptr, CStartValues start = DefaultStart());
+    explicit CBlurDialog(const QString& title = QString(), QWidget* parent = nullptr,
+                         CStartValues start = DefaultStart());
 
     // Runs the dialog modally and returns its result radius.
     static float AskRadius(const QString& title, QWidget* parent, CStartValues start = DefaultStart());

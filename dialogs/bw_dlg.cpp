@@ -34,7 +34,8 @@ CBWDlg::CBWDlg(QWidget* parent, CStartValues startValues)
     // Whole percent positions; the row's defaults are the "None" preset's mix.
     std::array<int, 3> start{};
     for (int c = kReds; c <= kBlues; ++c)
-        start[c] = kBlackAndWhiteZeroPosition + static_cast<int>(std::lround(AddValue(ParamName(static_cast<Channel>(c))) * 100.0));
+        start[c] = kBlackAndWhiteZeroPosition +
+                   static_cast<int>(std::lround(AddValue(ParamName(static_cast<Channel>(c))) * 100.0));
     const bool none = start == PresetPositions(kBlackAndWhitePresets[kBlackAndWhiteNoneIndex]);
 
     auto* presetRow = new QHBoxLayout;

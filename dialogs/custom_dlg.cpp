@@ -95,7 +95,8 @@ void CCustomDlg::Render(CImageProcessor& engine, const std::vector<double>& valu
 orvex_convolution::CCustomFilterSettings CCustomDlg::settings() const
 {
     orvex_convolution::CCustomFilterSettings settings;
-    for (std::size_t i = 0; i < settings.kernel.size(); ++i) settings.kernel[i] = static_cast<std::int32_t>(value(ParamName(i)));
+    for (std::size_t i = 0; i < settings.kernel.size(); ++i)
+        settings.kernel[i] = static_cast<std::int32_t>(value(ParamName(i)));
     settings.scale = static_cast<std::int32_t>(value("scale"));
     settings.offset = static_cast<std::int32_t>(value("offset"));
     return settings;

@@ -13,7 +13,8 @@ public:
     // Opens on 0 steps, which applies nothing, rather than on the table's 10.
     static CStartValues DefaultStart() { return {{"iterations", 0}}; }
 
-    explicit CDiffusionDlg(const QString& title = QString(), QWidget* parent = nullptr, CStartValues start = DefaultStart());
+    explicit CDiffusionDlg(const QString& title = QString(), QWidget* parent = nullptr,
+                           CStartValues start = DefaultStart());
 
     // Runs the dialog modally and returns its result count.
     static int AskIterations(const QString& title, QWidget* parent, CStartValues start = DefaultStart());

@@ -6,9 +6,11 @@ CHueDlg::CHueDlg(QWidget* parent, CStartValues start)
     BindOperation("HueSaturation");
     AddSlider("hue", QStringLiteral("Hue:"), CValueFormat::Signed(180), CSliderScale::Centred(180));
     AddSlider("saturation", QStringLiteral("Saturation:"), CValueFormat::Signed(100),
-              CSliderScale::Curve(0, 200, [](int position) { return static_cast<double>(SaturationFromPosition(position)); }));
+              CSliderScale::Curve(0, 200,
+                                  [](int position) { return static_cast<double>(SaturationFromPosition(position)); }));
     // Hundredths of the push, worked in single precision as the engine's colour model is.
-    AddSlider("lightness", QStringLiteral("Lightness:"), CValueFormat::Signed(100), CSliderScale::Curve(0, 200, [](int position) {
+    AddSlider("lightness", QStringLiteral("Lightness:"), CValueFormat::Signed(100),
+              CSliderScale::Curve(0, 200, [](int position) {
                   return static_cast<double>(static_cast<float>(position - 100) / 100.0f);
               }));
     AddPreviewBox(true);

@@ -28,7 +28,8 @@ public:
     static constexpr int kPickerSize = 200;
 
     // `ratio` 0 takes the device pixel ratio of the screen the dialog opens on.
-    explicit CLenseFlareDlg(const CImage& picture, QWidget* parent = nullptr, double ratio = 0.0, CStartValues start = {});
+    explicit CLenseFlareDlg(const CImage& picture, QWidget* parent = nullptr, double ratio = 0.0,
+                            CStartValues start = {});
     ~CLenseFlareDlg() override;
 
     struct CResult

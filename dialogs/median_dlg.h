@@ -14,7 +14,8 @@ public:
     // Opens on radius 1, the least change, rather than on the table's 5.
     static CStartValues DefaultStart() { return {{"radius", 1}}; }
 
-    explicit CMedianDlg(const QString& title = QString(), QWidget* parent = nullptr, CStartValues start = DefaultStart());
+    explicit CMedianDlg(const QString& title = QString(), QWidget* parent = nullptr,
+                        CStartValues start = DefaultStart());
 
     // Runs the dialog modally and returns its result radius.
     static int AskRadius(const QString& title, QWidget* parent, CStartValues start = DefaultStart());

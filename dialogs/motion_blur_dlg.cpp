@@ -2,7 +2,6 @@
 
 #include "dialogs/blur_dialog.h"
 
-
 CMotionBlurDlg::CMotionBlurDlg(QWidget* parent, CStartValues start)
     : CParamDialog(QStringLiteral("Motion Blur"), parent, std::move(start))
 {

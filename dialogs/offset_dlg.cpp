@@ -12,10 +12,10 @@ COffsetDlg::COffsetDlg(int width, int height, QWidget* parent, CStartValues star
     BindOperation("Offset");
     // A shift of a whole side or more leaves nothing of the picture, so the sliders reach only
     // the picture's own width and height of the row's range.
-    AddSlider("horizontal", QStringLiteral("Horizontal:"), CValueFormat::Signed(width).WithUnit(QStringLiteral("pixels right")),
-              CSliderScale::Centred(width));
-    AddSlider("vertical", QStringLiteral("Vertical:"), CValueFormat::Signed(height).WithUnit(QStringLiteral("pixels down")),
-              CSliderScale::Centred(height));
+    AddSlider("horizontal", QStringLiteral("Horizontal:"),
+              CValueFormat::Signed(width).WithUnit(QStringLiteral("pixels right")), CSliderScale::Centred(width));
+    AddSlider("vertical", QStringLiteral("Vertical:"),
+              CValueFormat::Signed(height).WithUnit(QStringLiteral("pixels down")), CSliderScale::Centred(height));
     const char startMode = static_cast<char>(static_cast<int>(AddValue("mode")));
 
     m_group = new QGroupBox(QStringLiteral("Unfefinied Areas"), this);

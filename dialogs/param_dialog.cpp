@@ -66,13 +66,15 @@ CParamDialog::~CParamDialog()
     if (m_renderer) m_renderer->Stop();
 }
 
-QSlider* CParamDialog::AddSlider(std::string_view parameter, const QString& label, CValueFormat format, CSliderScale scale)
+QSlider* CParamDialog::AddSlider(std::string_view parameter, const QString& label, CValueFormat format,
+                                 CSliderScale scale)
 {
     const int index = ParamIndex(parameter);
     if (index < 0) return nullptr;
     if (!scale.declared()) {
         const CParam& p = m_operation->params[static_cast<std::size_t>(index)];
-        scale = {static_cast<int>(p.min), static_cast<int>(p.max), [](int position) { return static_cast<double>(position); }};
+        scale = {static_cast<int>(p.min), static_cast<int>(p.max),
+                 [](int position) { return static_cast<double>(position); }};
     }
     const int position = scale.PositionOf(startValue(parameter));
     // The stored value is the one the start position derives, so opening is no change unless the

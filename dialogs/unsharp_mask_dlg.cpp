@@ -9,7 +9,8 @@ CUnsharpMaskDlg::CUnsharpMaskDlg(QWidget* parent, CStartValues start)
 {
     BindOperation("UnsharpMask");
     // The amount is shown in percent and kept as the operation's factor.
-    AddSlider("amount", QStringLiteral("Amount:"), CValueFormat::Plain().WithUnit(QStringLiteral("%")), CSliderScale::Percent(0, 500));
+    AddSlider("amount", QStringLiteral("Amount:"), CValueFormat::Plain().WithUnit(QStringLiteral("%")),
+              CSliderScale::Percent(0, 500));
     AddBlurRadiusSlider(*this);
 }
 

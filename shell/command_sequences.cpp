@@ -127,7 +127,8 @@ void EndPreview(COrvexView& view, CParamDialog& dialog, const CPreviewRenderer::
         Record(view, &frame);
         return;
     }
-    Direct(view, [&render, values](CImageProcessor& e) { render(e, values); }, run);
+    Direct(
+        view, [&render, values](CImageProcessor& e) { render(e, values); }, run);
 }
 
 bool Worker(COrvexView& view, const QString& label, const CEngineCall& call)

@@ -54,10 +54,22 @@ public:
     Row& EnabledWhen(std::function<bool(const COrvexView&)> when) { m_c.enabledWhen = std::move(when); return *this; }
     Row& NoDocumentMenu() { m_c.noDocumentMenu = true; return *this; }
     Row& Checkable() { m_c.checkable = true; return *this; }
-    Row& Help(const char* text) { m_c.help = QString::fromUtf8(text); return *this; }
+    Row& Help(const char* text)
+    {
+        m_c.help = QString::fromUtf8(text);
+        return *this;
+    }
     // The operations table row the command runs.
-    Row& Runs(const char* operation) { m_c.operation = operation; return *this; }
-    Row& Dialog(CDialogFactory make) { m_c.dialog = std::move(make); return *this; }
+    Row& Runs(const char* operation)
+    {
+        m_c.operation = operation;
+        return *this;
+    }
+    Row& Dialog(CDialogFactory make)
+    {
+        m_c.dialog = std::move(make);
+        return *this;
+    }
     // A dialog whose constructor takes only its parent.
     template <class T>
     Row& Dialog()
@@ -78,7 +90,11 @@ public:
         });
     }
     // Values the dialog starts from in place of the operations table's defaults.
-    Row& StartValues(CStartValues values) { m_c.startValues = std::move(values); return *this; }
+    Row& StartValues(CStartValues values)
+    {
+        m_c.startValues = std::move(values);
+        return *this;
+    }
     // Handled by the frame or the application (the toolkit's commands).
     Row& Frame(std::function<void(ICommandFrame&)> handler)
     {
@@ -152,7 +168,8 @@ public:
         return View(CSequence::Worker, [ask = std::move(ask), label = QString::fromUtf8(label),
                                         call = std::move(call)](COrvexView& v) {
             const int iterations = ask(v);
-            if (iterations != 0) sequence::Worker(v, label, [&call, iterations](CImageProcessor& e) { call(e, iterations); });
+            if (iterations != 0)
+                sequence::Worker(v, label, [&call, iterations](CImageProcessor& e) { call(e, iterations); });
         });
     }
     // Listed for its view, with no handler yet: shown disabled.
@@ -263,245 +280,364 @@ std::vector<CCommand> BuildTable()
     const char* help = "&Help";
 
     return {
-        Row(CommandId::FileNew, file, "&New\tCtrl+N").Keys({"Ctrl+N"}).Toolbar(11, "new").Prompt("Create a new document").NoDocumentMenu()
+        Row(CommandId::FileNew, file, "&New\tCtrl+N")
+            .Keys({"Ctrl+N"})
+            .Toolbar(11, "new")
+            .Prompt("Create a new document")
+            .NoDocumentMenu()
             .Help("Creates an empty document. Orvex edits existing pictures only, so this command is not available."),
-        Row(CommandId::FileOpen, file, "&Open...\tCtrl+O").Keys({"Ctrl+O"}).Toolbar(12, "open").Prompt("Open an existing document")
-            .NoDocumentMenu().Frame([](ICommandFrame& f) { f.OnFileOpen(); })
+        Row(CommandId::FileOpen, file, "&Open...\tCtrl+O")
+            .Keys({"Ctrl+O"})
+            .Toolbar(12, "open")
+            .Prompt("Open an existing document")
+            .NoDocumentMenu()
+            .Frame([](ICommandFrame& f) { f.OnFileOpen(); })
             .Help("Opens one or more JPEG, BMP, GIF, PNG, TIFF or WebP pictures (.jpg, .jpeg, .jpe, .jfif, .bmp, .dib, "
                   ".gif, .png, .tif, .tiff, .webp), each in its own window. The dialog starts in the "
                   "folder of the last file opened through it. Pictures can also be dropped on the main window or named "
                   "on the command line."),
-        Row(CommandId::FileClose, file, "&Close").Keys({"Ctrl+W"}).Prompt("Close the active document").NoDocumentMenu()
+        Row(CommandId::FileClose, file, "&Close")
+            .Keys({"Ctrl+W"})
+            .Prompt("Close the active document")
+            .NoDocumentMenu()
             .FrameView([](ICommandFrame& f, COrvexView& v) { f.CloseDocument(v); })
-            .Help("Closes every window of the active document. With unsaved changes (a <b>*</b> in the caption) it asks "
-                  "first whether to save them."),
-        Row(CommandId::FileSave, file, "&Save\tCtrl+S").Keys({"Ctrl+S"}).Toolbar(13, "save").Prompt("Save the active document")
+            .Help(
+                "Closes every window of the active document. With unsaved changes (a <b>*</b> in the caption) it asks "
+                "first whether to save them."),
+        Row(CommandId::FileSave, file, "&Save\tCtrl+S")
+            .Keys({"Ctrl+S"})
+            .Toolbar(13, "save")
+            .Prompt("Save the active document")
             .FrameView([](ICommandFrame& f, COrvexView& v) { f.Save(v); })
             .Help("Saves the picture under its own name, in the format of its extension. A file that cannot be written "
                   "is saved through Save As instead."),
-        Row(CommandId::FileSaveAs, file, "Save &As...").Keys({"Ctrl+Shift+S"}).Prompt("Save the active document with a new name")
+        Row(CommandId::FileSaveAs, file, "Save &As...")
+            .Keys({"Ctrl+Shift+S"})
+            .Prompt("Save the active document with a new name")
             .FrameView([](ICommandFrame& f, COrvexView& v) { f.SaveAs(v); })
-            .Help("Saves the picture under a new name; the extension typed (.jpg, .jpeg, .jpe, .jfif, .bmp, .dib, .gif, "
-                  ".png, .tif, .tiff or .webp) chooses the format."),
+            .Help(
+                "Saves the picture under a new name; the extension typed (.jpg, .jpeg, .jpe, .jfif, .bmp, .dib, .gif, "
+                ".png, .tif, .tiff or .webp) chooses the format."),
         Separator(file),
-        Row(CommandId::FilePrint, file, "&Print...\tCtrl+P").Keys({"Ctrl+P"}).Toolbar(31, "print").Prompt("Print the active document")
+        Row(CommandId::FilePrint, file, "&Print...\tCtrl+P")
+            .Keys({"Ctrl+P"})
+            .Toolbar(31, "print")
+            .Prompt("Print the active document")
             .FrameView([](ICommandFrame& f, COrvexView& v) { f.Print(v); })
             .Help("Prints the picture. The Picture tab of the dialog's options chooses its size: <b>Fit to page</b> "
                   "prints it as large as the paper allows, centred, its shape kept and the page turned to match; "
                   "<b>As shown in the window</b> prints it at the window's zoom, where at 100 % one picture pixel is "
                   "one printer dot. The choice is remembered. The paper around the picture stays white."),
-        Row(CommandId::FilePrintPreview, file, "Print Pre&view").Prompt("Display full pages")
+        Row(CommandId::FilePrintPreview, file, "Print Pre&view")
+            .Prompt("Display full pages")
             .FrameView([](ICommandFrame& f, COrvexView& v) { f.PrintPreview(v); })
             .Help("Shows the printed pages before printing, with the same choice of size on its toolbar. Escape "
                   "closes the preview; Page Up and Page Down turn the pages."),
-        Row(CommandId::FilePrintSetup, file, "P&rint Setup...").Prompt("Change the printer and printing options").NoDocumentMenu()
+        Row(CommandId::FilePrintSetup, file, "P&rint Setup...")
+            .Prompt("Change the printer and printing options")
+            .NoDocumentMenu()
             .Frame([](ICommandFrame& f) { f.PrintSetup(); })
             .Help("Chooses the printer, the paper and its orientation."),
         Separator(file, true),
         RecentFiles(file, "Opens one of the last seven pictures opened or saved, newest first."),
         Separator(file, true),
-        Row(CommandId::AppExit, file, "E&xit").Prompt("Quit the application; prompts to save documents").NoDocumentMenu()
+        Row(CommandId::AppExit, file, "E&xit")
+            .Prompt("Quit the application; prompts to save documents")
+            .NoDocumentMenu()
             .Frame([](ICommandFrame& f) { f.Exit(); })
             .Help("Ends Orvex, asking first for every document with unsaved changes."),
 
-        Row(CommandId::EditUndo, edit, "&Undo\tCtrl+Z").Keys({"Ctrl+Z", "Alt+Backspace"}).Toolbar(41, "undo").Prompt("Undo the last action")
-            .View(CSequence::View, [](COrvexView& v) { sequence::Undo(v); }).EnabledWhen(&sequence::CanUndo)
+        Row(CommandId::EditUndo, edit, "&Undo\tCtrl+Z")
+            .Keys({"Ctrl+Z", "Alt+Backspace"})
+            .Toolbar(41, "undo")
+            .Prompt("Undo the last action")
+            .View(CSequence::View, [](COrvexView& v) { sequence::Undo(v); })
+            .EnabledWhen(&sequence::CanUndo)
             .Help("Goes back one step. Orvex keeps the picture as opened and its 15 newest states. Undo does not "
                   "remove the <b>*</b> of unsaved changes."),
-        Row(CommandId::EditRedo, edit, "&Redo\tCtrl+Y").Keys({"Ctrl+Y"}).Toolbar(42, "redo").Prompt("Redo the previously undone action")
-            .View(CSequence::View, [](COrvexView& v) { sequence::Redo(v); }).EnabledWhen(&sequence::CanRedo)
+        Row(CommandId::EditRedo, edit, "&Redo\tCtrl+Y")
+            .Keys({"Ctrl+Y"})
+            .Toolbar(42, "redo")
+            .Prompt("Redo the previously undone action")
+            .View(CSequence::View, [](COrvexView& v) { sequence::Redo(v); })
+            .EnabledWhen(&sequence::CanRedo)
             .Help("Goes forward again to a state that Undo left."),
         Separator(edit),
-        Row(CommandId::EditCut, edit, "Cu&t\tCtrl+X").Keys({"Ctrl+X", "Shift+Del"}).Toolbar(21, "cut")
-            .Prompt("Cut the selection and put it on the Clipboard").Pending(kPending)
+        Row(CommandId::EditCut, edit, "Cu&t\tCtrl+X")
+            .Keys({"Ctrl+X", "Shift+Del"})
+            .Toolbar(21, "cut")
+            .Prompt("Cut the selection and put it on the Clipboard")
+            .Pending(kPending)
             .Help("Not available: Orvex has no selection and no clipboard."),
-        Row(CommandId::EditCopy, edit, "&Copy\tCtrl+C").Keys({"Ctrl+C", "Ctrl+Ins"}).Toolbar(22, "copy")
-            .Prompt("Copy the selection and put it on the Clipboard").Pending(kPending)
+        Row(CommandId::EditCopy, edit, "&Copy\tCtrl+C")
+            .Keys({"Ctrl+C", "Ctrl+Ins"})
+            .Toolbar(22, "copy")
+            .Prompt("Copy the selection and put it on the Clipboard")
+            .Pending(kPending)
             .Help("Not available: Orvex has no selection and no clipboard."),
-        Row(CommandId::EditPaste, edit, "&Paste\tCtrl+V").Keys({"Ctrl+V", "Shift+Ins"}).Toolbar(23, "paste")
-            .Prompt("Insert Clipboard contents").Pending(kPending)
+        Row(CommandId::EditPaste, edit, "&Paste\tCtrl+V")
+            .Keys({"Ctrl+V", "Shift+Ins"})
+            .Toolbar(23, "paste")
+            .Prompt("Insert Clipboard contents")
+            .Pending(kPending)
             .Help("Not available: Orvex has no selection and no clipboard."),
 
-        Row(CommandId::ViewToolbar, view, "&Toolbar").Prompt("Show or hide the toolbar").NoDocumentMenu().Checkable()
+        Row(CommandId::ViewToolbar, view, "&Toolbar")
+            .Prompt("Show or hide the toolbar")
+            .NoDocumentMenu()
+            .Checkable()
             .Frame([](ICommandFrame& f) { f.ToggleToolbar(); })
             .Help("Shows or hides the toolbar."),
-        Row(CommandId::ViewStatusBar, view, "&Status Bar").Prompt("Show or hide the status bar").NoDocumentMenu().Checkable()
+        Row(CommandId::ViewStatusBar, view, "&Status Bar")
+            .Prompt("Show or hide the status bar")
+            .NoDocumentMenu()
+            .Checkable()
             .Frame([](ICommandFrame& f) { f.ToggleStatusBar(); })
             .Help("Shows or hides the status bar, where prompts, progress bars and the lock keys appear."),
         Separator(view),
-        Row(CommandId::ZoomIn, view, "&Zoom in").Keys({"Shift+Z", "Ctrl++", "Ctrl+="}).Toolbar(51, "zoom_in").Prompt("Zoom in on image")
+        Row(CommandId::ZoomIn, view, "&Zoom in")
+            .Keys({"Shift+Z", "Ctrl++", "Ctrl+="})
+            .Toolbar(51, "zoom_in")
+            .Prompt("Zoom in on image")
             .View(CSequence::View, [](COrvexView& v) { v.ZoomIn(); })
             .Help("Doubles the zoom above 100 % and multiplies it by 1.5 below, up to 1600 %. Ctrl and the mouse "
                   "wheel zoom around the pointer."),
-        Row(CommandId::ZoomOut, view, "Zoom &out").Keys({"Shift+O", "Ctrl+-"}).Toolbar(52, "zoom_out").Prompt("Zoom out on image")
+        Row(CommandId::ZoomOut, view, "Zoom &out")
+            .Keys({"Shift+O", "Ctrl+-"})
+            .Toolbar(52, "zoom_out")
+            .Prompt("Zoom out on image")
             .View(CSequence::View, [](COrvexView& v) { v.ZoomOut(); })
             .Help("Halves the zoom above 100 % and divides it by 1.5 below, down to 5 %."),
-        Row(CommandId::Zoom100, view, "Zoom 100%").Keys({"Ctrl+0"}).Toolbar(53, "zoom_100").Prompt("Zoom 100% on image")
+        Row(CommandId::Zoom100, view, "Zoom 100%")
+            .Keys({"Ctrl+0"})
+            .Toolbar(53, "zoom_100")
+            .Prompt("Zoom 100% on image")
             .View(CSequence::View, [](COrvexView& v) { v.Zoom100(); })
             .Help("Shows the picture at its real size, one picture pixel per screen pixel."),
 
-        Row(CommandId::AutoLevels, adjust, "Auto Levels\tShift+Ctrl+L").Pending(kPending)
+        Row(CommandId::AutoLevels, adjust, "Auto Levels\tShift+Ctrl+L")
+            .Pending(kPending)
             .Help("Not available yet: would stretch each channel's darkest and lightest values to black and white."),
-        Row(CommandId::AutoContrast, adjust, "Auto Contrast\tAlt+Shift+Ctrl+L").Pending(kPending)
+        Row(CommandId::AutoContrast, adjust, "Auto Contrast\tAlt+Shift+Ctrl+L")
+            .Pending(kPending)
             .Help("Not available yet: would stretch the picture's overall contrast without changing its colours."),
-        Row(CommandId::AutoColor, adjust, "Auto Color\tShift+Ctrl+B").Keys({"Ctrl+Shift+B"}).Toolbar(92, "auto_color")
-            .Prompt("Auto Color").Direct([](CImageProcessor& e) { e.AutoColor(); })
+        Row(CommandId::AutoColor, adjust, "Auto Color\tShift+Ctrl+B")
+            .Keys({"Ctrl+Shift+B"})
+            .Toolbar(92, "auto_color")
+            .Prompt("Auto Color")
+            .Direct([](CImageProcessor& e) { e.AutoColor(); })
             .Runs("AutoColor")
             .Help("Equalizes each colour channel by its own histogram, which spreads its values evenly over the whole "
                   "range and also removes a colour cast."),
         Separator(adjust),
-        Row(CommandId::ColorBalance, adjust, "Color Balance...\tCtrl+B").Keys({"Ctrl+B"})
-            .Dialog<CCBalanceDlg>().PreviewDialog(&CCBalanceDlg::Render)
+        Row(CommandId::ColorBalance, adjust, "Color Balance...\tCtrl+B")
+            .Keys({"Ctrl+B"})
+            .Dialog<CCBalanceDlg>()
+            .PreviewDialog(&CCBalanceDlg::Render)
             .Runs("ColorBalance")
             .Help("Shifts the colours between cyan and red, magenta and green, yellow and blue with three sliders, "
                   "with a live preview in the window."),
         Row(CommandId::BrightnessContrast, adjust, "Brightness/Contrast...")
-            .Dialog<CBCDlg>().PreviewDialog(&CBCDlg::Render)
+            .Dialog<CBCDlg>()
+            .PreviewDialog(&CBCDlg::Render)
             .Runs("BrightnessContrast")
             .Help("Changes brightness and contrast with two sliders, with a live preview."),
-        Row(CommandId::BlackAndWhite, adjust, "Black && White...\tAlt+Shift+Ctrl+B").Keys({"Ctrl+Alt+Shift+B"})
-            .Dialog<CBWDlg>().PreviewDialog(&CBWDlg::Render)
+        Row(CommandId::BlackAndWhite, adjust, "Black && White...\tAlt+Shift+Ctrl+B")
+            .Keys({"Ctrl+Alt+Shift+B"})
+            .Dialog<CBWDlg>()
+            .PreviewDialog(&CBWDlg::Render)
             .Runs("BlackAndWhite")
             .Help("Turns the picture grey with your own mix of its red, green and blue channels, like a coloured "
                   "filter in front of black-and-white film. Presets give common mixes; Preserve Luminosity keeps the "
                   "three weights at 100 % together."),
-        Row(CommandId::HueSaturation, adjust, "Hue/Saturation\tCtrl+U").Keys({"Ctrl+U"}).ShowsProgress()
-            .Dialog<CHueDlg>().PreviewDialog(&CHueDlg::Render)
+        Row(CommandId::HueSaturation, adjust, "Hue/Saturation\tCtrl+U")
+            .Keys({"Ctrl+U"})
+            .ShowsProgress()
+            .Dialog<CHueDlg>()
+            .PreviewDialog(&CHueDlg::Render)
             .Runs("HueSaturation")
             .Help("Shifts the hue, scales the saturation and pushes the lightness toward white or black, with a live "
                   "preview."),
-        Row(CommandId::Desaturate, adjust, "Desaturate\tShift+Ctrl+U").Keys({"Ctrl+Shift+U"}).ShowsProgress()
+        Row(CommandId::Desaturate, adjust, "Desaturate\tShift+Ctrl+U")
+            .Keys({"Ctrl+Shift+U"})
+            .ShowsProgress()
             .Direct([](CImageProcessor& e) { e.HueSaturation(0.0f, 0.0f, 0.0f); })
             .Runs("HueSaturation")
             .Help("Removes all colour, leaving the lightness of every pixel as grey."),
         Separator(adjust),
-        Row(CommandId::Invert, adjust, "Invert\tCtrl+I").Keys({"Ctrl+I"}).Direct([](CImageProcessor& e) { e.Invert(); })
+        Row(CommandId::Invert, adjust, "Invert\tCtrl+I")
+            .Keys({"Ctrl+I"})
+            .Direct([](CImageProcessor& e) { e.Invert(); })
             .Runs("Invert")
             .Help("Turns the picture into its negative: every channel value v becomes 255 - v."),
-        Row(CommandId::Equalize, adjust, "Equalize").Toolbar(93, "equalize").Prompt("Auto Contrast")
+        Row(CommandId::Equalize, adjust, "Equalize")
+            .Toolbar(93, "equalize")
+            .Prompt("Auto Contrast")
             .Tooltip("Equalize: spread the brightness evenly over the whole range")
             .Direct([](CImageProcessor& e) { e.Equalize(); })
             .Runs("Equalize")
             .Help("Spreads the picture's brightness values evenly over the whole range, using one histogram for all "
                   "three channels so that the colours keep their balance."),
-        Row(CommandId::Threshold, adjust, "Threshold...").Pending(kPending)
+        Row(CommandId::Threshold, adjust, "Threshold...")
+            .Pending(kPending)
             .Help("Not available yet: would turn every pixel black or white at a chosen level."),
         Row(CommandId::Posterize, adjust, "Posterize...")
-            .Dialog<CPosterizeDlg>().PreviewDialog(&CPosterizeDlg::Render)
+            .Dialog<CPosterizeDlg>()
+            .PreviewDialog(&CPosterizeDlg::Render)
             .Runs("Posterize")
             .Help("Reduces every channel to a chosen number of levels, giving flat areas of colour, with a live "
                   "preview."),
         Separator(adjust),
-        Row(CommandId::RedEyeReduction, adjust, "Red eye elimination").Toolbar(91, "red_eye").Prompt("Red eye reduction").ShowsProgress()
+        Row(CommandId::RedEyeReduction, adjust, "Red eye elimination")
+            .Toolbar(91, "red_eye")
+            .Prompt("Red eye reduction")
+            .ShowsProgress()
             .Direct([](CImageProcessor& e) { e.RedEyeReduction(); })
             .Runs("RedEyeReduction")
             .Help("Removes the red glare that a flash leaves in eyes: pixels in strongly red surroundings get the mean "
                   "of their green and blue as red. Works on the whole picture."),
         Separator(adjust),
-        Row(CommandId::Variations, adjust, "Variations...").Pending(kPending)
+        Row(CommandId::Variations, adjust, "Variations...")
+            .Pending(kPending)
             .Help("Not available yet: would show several variations of the picture to choose from."),
 
-        Row(CommandId::Duplicate, image, "Dublicate").Pending(kPending)
+        Row(CommandId::Duplicate, image, "Dublicate")
+            .Pending(kPending)
             .Help("Not available yet: would open a copy of the picture in a new document."),
         Separator(image),
-        Row(CommandId::ImageSize, image, "Image Size...\tAlt+Ctrl+I").Keys({"Ctrl+Alt+I"}).View(CSequence::ValueDialog, &ResizeCommand)
+        Row(CommandId::ImageSize, image, "Image Size...\tAlt+Ctrl+I")
+            .Keys({"Ctrl+Alt+I"})
+            .View(CSequence::ValueDialog, &ResizeCommand)
             .Runs("ResizeImage")
             .Help("Scales the picture to a new width and height, keeping its proportions if asked, with nearest "
                   "neighbour, bilinear or liquid resampling. Liquid resizing removes or repeats the paths of pixels "
                   "with least detail, so that edges and textures keep their shape."),
-        Row(CommandId::CanvasSize, image, "Canvas Size...\tAlt+Ctrl+C").Keys({"Ctrl+Alt+C"}).ValueDialog([](COrvexView& v) -> sequence::CEngineCall {
-            const CImage& picture = v.document().picture();
-            CCanvasSizeDlg dialog(picture.width(), picture.height(), &v);
-            dialog.exec();
-            if (dialog.resultWidth() == picture.width() && dialog.resultHeight() == picture.height()) return {};
-            return [w = dialog.resultWidth(), h = dialog.resultHeight(), a = dialog.anchor()](CImageProcessor& e) {
-                e.CanvasSize(w, h, a);
-            };
-        })
+        Row(CommandId::CanvasSize, image, "Canvas Size...\tAlt+Ctrl+C")
+            .Keys({"Ctrl+Alt+C"})
+            .ValueDialog([](COrvexView& v) -> sequence::CEngineCall {
+                const CImage& picture = v.document().picture();
+                CCanvasSizeDlg dialog(picture.width(), picture.height(), &v);
+                dialog.exec();
+                if (dialog.resultWidth() == picture.width() && dialog.resultHeight() == picture.height()) return {};
+                return [w = dialog.resultWidth(), h = dialog.resultHeight(), a = dialog.anchor()](CImageProcessor& e) {
+                    e.CanvasSize(w, h, a);
+                };
+            })
             .Runs("CanvasSize")
             .Help("Changes the size of the picture area without scaling the picture. It is placed at one of nine "
                   "anchors; added area takes the background colour, area that no longer fits is cut off."),
-        Row(CommandId::Rotate180, rotate, "180°").Direct([](CImageProcessor& e) { e.Rotate180(); })
+        Row(CommandId::Rotate180, rotate, "180°")
+            .Direct([](CImageProcessor& e) { e.Rotate180(); })
             .Runs("Rotate180")
             .Help("Turns the picture upside down."),
-        Row(CommandId::Rotate90CW, rotate, "90° CW").Toolbar(61, "rotate_cw").Prompt("Rotate Clockwise")
+        Row(CommandId::Rotate90CW, rotate, "90° CW")
+            .Toolbar(61, "rotate_cw")
+            .Prompt("Rotate Clockwise")
             .Direct([](CImageProcessor& e) { e.Rotate90CW(); })
             .Runs("Rotate90CW")
             .Help("Turns the picture a quarter turn clockwise."),
-        Row(CommandId::Rotate90CCW, rotate, "90° CCW").Toolbar(62, "rotate_ccw").Prompt("Rotate Counterclockwise")
+        Row(CommandId::Rotate90CCW, rotate, "90° CCW")
+            .Toolbar(62, "rotate_ccw")
+            .Prompt("Rotate Counterclockwise")
             .Direct([](CImageProcessor& e) { e.Rotate90CCW(); })
             .Runs("Rotate90CCW")
             .Help("Turns the picture a quarter turn counter-clockwise."),
-        Row(CommandId::RotateArbitrary, rotate, "Arbitrary...").OkDialog([](COrvexView& v) -> sequence::CEngineCall {
-            const std::optional<float> angle = CRotateDlg::Ask(&v);
-            if (!angle || *angle == 0.0f) return {};
-            return [a = *angle](CImageProcessor& e) { e.RotateArbitrary(a); };
-        })
+        Row(CommandId::RotateArbitrary, rotate, "Arbitrary...")
+            .OkDialog([](COrvexView& v) -> sequence::CEngineCall {
+                const std::optional<float> angle = CRotateDlg::Ask(&v);
+                if (!angle || *angle == 0.0f) return {};
+                return [a = *angle](CImageProcessor& e) { e.RotateArbitrary(a); };
+            })
             .Runs("RotateArbitrary")
             .Help("Turns the picture by any angle; the canvas grows to hold the whole picture and its new corners take "
                   "the background colour."),
         Separator(rotate),
-        Row(CommandId::FlipHorizontal, rotate, "Flip Canvas Horizontal").Direct([](CImageProcessor& e) { e.FlipHorizontal(); })
+        Row(CommandId::FlipHorizontal, rotate, "Flip Canvas Horizontal")
+            .Direct([](CImageProcessor& e) { e.FlipHorizontal(); })
             .Runs("FlipHorizontal")
             .Help("Mirrors the picture left to right."),
-        Row(CommandId::FlipVertical, rotate, "Flip Canvas Vertical").Direct([](CImageProcessor& e) { e.FlipVertical(); })
+        Row(CommandId::FlipVertical, rotate, "Flip Canvas Vertical")
+            .Direct([](CImageProcessor& e) { e.FlipVertical(); })
             .Runs("FlipVertical")
             .Help("Mirrors the picture top to bottom."),
 
-        Row(CommandId::Average, "F&ilter/Blur", "Average").Direct([](CImageProcessor& e) { e.Average(); })
+        Row(CommandId::Average, "F&ilter/Blur", "Average")
+            .Direct([](CImageProcessor& e) { e.Average(); })
             .Runs("Average")
             .Help("Replaces every pixel by the mean of its 3 x 3 neighbourhood."),
-        Row(CommandId::Blur, "F&ilter/Blur", "Blur").Prompt("Smooth").ShowsProgress()
+        Row(CommandId::Blur, "F&ilter/Blur", "Blur")
+            .Prompt("Smooth")
+            .ShowsProgress()
             .Direct([](CImageProcessor& e) { e.GaussianBlur(0.75f, 1); })
             .Runs("GaussianBlur")
             .Help("A light Gaussian blur (radius 0.75)."),
-        Row(CommandId::BlurMore, "F&ilter/Blur", "Blur more").Toolbar(82, "blur_more").Prompt("Smooth").ShowsProgress()
+        Row(CommandId::BlurMore, "F&ilter/Blur", "Blur more")
+            .Toolbar(82, "blur_more")
+            .Prompt("Smooth")
+            .ShowsProgress()
             .Direct([](CImageProcessor& e) { e.GaussianBlur(1.5f, 1); })
             .Runs("GaussianBlur")
             .Help("A stronger Gaussian blur (radius 1.5)."),
-        Row(CommandId::GaussianBlur, "F&ilter/Blur", "Gaussian Blur...").ShowsProgress().ValueDialog([](COrvexView& v) -> sequence::CEngineCall {
-            const float radius = CBlurDialog::AskRadius(QStringLiteral("Gaussian Blur"), &v);
-            if (radius == 0.0f) return {};
-            return [radius](CImageProcessor& e) { e.GaussianBlur(radius, 1); };
-        })
-            .Runs("GaussianBlur").Dialog<CBlurDialog>("Gaussian Blur")
+        Row(CommandId::GaussianBlur, "F&ilter/Blur", "Gaussian Blur...")
+            .ShowsProgress()
+            .ValueDialog([](COrvexView& v) -> sequence::CEngineCall {
+                const float radius = CBlurDialog::AskRadius(QStringLiteral("Gaussian Blur"), &v);
+                if (radius == 0.0f) return {};
+                return [radius](CImageProcessor& e) { e.GaussianBlur(radius, 1); };
+            })
+            .Runs("GaussianBlur")
+            .Dialog<CBlurDialog>("Gaussian Blur")
             .Help("Blurs with a Gaussian bell of the chosen radius. Large radii are computed in the frequency domain "
                   "and show progress."),
-        Row(CommandId::LensBlur, "F&ilter/Blur", "Lens Blur...").ShowsProgress().ValueDialog([](COrvexView& v) -> sequence::CEngineCall {
-            const float radius = CBlurDialog::AskRadius(QStringLiteral("Lens Blur"), &v);
-            if (radius == 0.0f) return {};
-            return [radius](CImageProcessor& e) { e.GaussianBlur(radius, 0); };
-        })
-            .Runs("GaussianBlur").Dialog<CBlurDialog>("Lens Blur")
+        Row(CommandId::LensBlur, "F&ilter/Blur", "Lens Blur...")
+            .ShowsProgress()
+            .ValueDialog([](COrvexView& v) -> sequence::CEngineCall {
+                const float radius = CBlurDialog::AskRadius(QStringLiteral("Lens Blur"), &v);
+                if (radius == 0.0f) return {};
+                return [radius](CImageProcessor& e) { e.GaussianBlur(radius, 0); };
+            })
+            .Runs("GaussianBlur")
+            .Dialog<CBlurDialog>("Lens Blur")
             .Help("Blurs with a flat disc of the chosen radius, like an out-of-focus lens: bright points become "
                   "discs."),
-        Row(CommandId::MotionBlur, "F&ilter/Blur", "Motion blur...").ShowsProgress().ValueDialog([](COrvexView& v) -> sequence::CEngineCall {
-            const CMotionBlurDlg::CResult motion = CMotionBlurDlg::Ask(&v);
-            if (motion.radius == 0.0f) return {};
-            return [motion](CImageProcessor& e) { e.MotionBlur(motion.angle, motion.radius); };
-        })
-            .Runs("MotionBlur").Dialog<CMotionBlurDlg>()
+        Row(CommandId::MotionBlur, "F&ilter/Blur", "Motion blur...")
+            .ShowsProgress()
+            .ValueDialog([](COrvexView& v) -> sequence::CEngineCall {
+                const CMotionBlurDlg::CResult motion = CMotionBlurDlg::Ask(&v);
+                if (motion.radius == 0.0f) return {};
+                return [motion](CImageProcessor& e) { e.MotionBlur(motion.angle, motion.radius); };
+            })
+            .Runs("MotionBlur")
+            .Dialog<CMotionBlurDlg>()
             .Help("Smears the picture along a chosen angle, as a moving camera would."),
         Row(CommandId::TotalVariation, "F&ilter/Diffusion", "Total variation")
-            .Worker([](COrvexView& v) { return CDiffusionDlg::AskIterations(QStringLiteral("Total variation diffusion"), &v); },
-                    " Total variation:", [](CImageProcessor& e, int n) { e.TotalVariationDiffusion(n); })
+            .Worker(
+                [](COrvexView& v) {
+                    return CDiffusionDlg::AskIterations(QStringLiteral("Total variation diffusion"), &v);
+                },
+                " Total variation:", [](CImageProcessor& e, int n) { e.TotalVariationDiffusion(n); })
             .Runs("TotalVariationDiffusion")
             .Help("Edge-preserving smoothing: each pass pulls every pixel toward the means of the 2 x 2 blocks around "
                   "it, except where a block's contrast is high. The dialog asks for the number of passes."),
         Row(CommandId::BalancedDiffusion, "F&ilter/Diffusion", "Balanced Forward-Backward")
-            .Worker([](COrvexView& v) {
-                return CDiffusionDlg::AskIterations(QStringLiteral("Balanced Forward-Backward diffusion"), &v);
-            }, " Balanced Forward-Backward:", [](CImageProcessor& e, int n) { e.BalancedDiffusion(n); })
+            .Worker(
+                [](COrvexView& v) {
+                    return CDiffusionDlg::AskIterations(QStringLiteral("Balanced Forward-Backward diffusion"), &v);
+                },
+                " Balanced Forward-Backward:", [](CImageProcessor& e, int n) { e.BalancedDiffusion(n); })
             .Runs("BalancedDiffusion")
             .Help("Like Total variation, but keeps strong edges sharper while flattening low-contrast areas."),
         Row(CommandId::AddNoise, "F&ilter/Noise", "Add noise...")
-            .PreviewDialog([](const CDialogRequest& r) {
-                return std::unique_ptr<CParamDialog>(std::make_unique<CAddNoiseDlg>(r.parent));
-            }, &CAddNoiseDlg::Render, &CAddNoiseDlg::Applies)
+            .PreviewDialog(
+                [](const CDialogRequest& r) {
+                    return std::unique_ptr<CParamDialog>(std::make_unique<CAddNoiseDlg>(r.parent));
+                },
+                &CAddNoiseDlg::Render, &CAddNoiseDlg::Applies)
             .Runs("AddNoise")
             .Help("Adds uniform or Gaussian noise of a chosen amount, in colour or the same on all channels, with a "
                   "live preview."),
-        Row(CommandId::Despeckle, "F&ilter/Noise", "Despeckle").Pending(kPending)
+        Row(CommandId::Despeckle, "F&ilter/Noise", "Despeckle")
+            .Pending(kPending)
             .Help("Not available yet: would remove small specks while keeping edges."),
         // The rank filters take seconds at large radii, so they run as worker commands: the window
         // keeps painting and Escape cancels.
@@ -511,62 +647,81 @@ std::vector<CCommand> BuildTable()
             .Runs("RankFilter")
             .Help("Replaces every channel value by the median of the square around it: removes specks and scratches "
                   "while keeping edges. Large radii take a while."),
-        Row(CommandId::Bilateral, "F&ilter/Noise", "Bilateral...").Pending(kPending)
+        Row(CommandId::Bilateral, "F&ilter/Noise", "Bilateral...")
+            .Pending(kPending)
             .Help("Not available yet: would smooth while keeping edges, weighting neighbours by their likeness."),
-        Row(CommandId::Facet, "F&ilter/Pixelate", "Facet").Pending(kPending)
+        Row(CommandId::Facet, "F&ilter/Pixelate", "Facet")
+            .Pending(kPending)
             .Help("Not available yet: would group pixels of similar colour into flat patches."),
-        Row(CommandId::Fragment, "F&ilter/Pixelate", "Fragment").Pending(kPending)
+        Row(CommandId::Fragment, "F&ilter/Pixelate", "Fragment")
+            .Pending(kPending)
             .Help("Not available yet: would overlay shifted copies of the picture."),
         Row(CommandId::Mosaic, "F&ilter/Pixelate", "Mosaic...")
-            .Dialog<CMosaicDlg>().PreviewDialog(&CMosaicDlg::Render)
+            .Dialog<CMosaicDlg>()
+            .PreviewDialog(&CMosaicDlg::Render)
             .Runs("Mosaic")
             .Help("Turns the picture into square cells of one colour each, of a chosen size, with a live preview."),
-        Row(CommandId::Clouds, "F&ilter/Render", "Clouds").Pending(kPending)
+        Row(CommandId::Clouds, "F&ilter/Render", "Clouds")
+            .Pending(kPending)
             .Help("Not available yet: would render a cloud pattern."),
-        Row(CommandId::DifferenceClouds, "F&ilter/Render", "Difference Clouds").Pending(kPending)
+        Row(CommandId::DifferenceClouds, "F&ilter/Render", "Difference Clouds")
+            .Pending(kPending)
             .Help("Not available yet: would blend a cloud pattern into the picture by difference."),
-        Row(CommandId::LensFlare, "F&ilter/Render", "Lens Flare...").ShowsProgress().OkDialog([](COrvexView& v) -> sequence::CEngineCall {
-            const std::optional<CLenseFlareDlg::CResult> flare = CLenseFlareDlg::Ask(v.document().picture(), &v);
-            if (!flare) return {};
-            return [flare = *flare](CImageProcessor& e) { e.LensFlare(flare.x, flare.y, flare.brightness); };
-        })
+        Row(CommandId::LensFlare, "F&ilter/Render", "Lens Flare...")
+            .ShowsProgress()
+            .OkDialog([](COrvexView& v) -> sequence::CEngineCall {
+                const std::optional<CLenseFlareDlg::CResult> flare = CLenseFlareDlg::Ask(v.document().picture(), &v);
+                if (!flare) return {};
+                return [flare = *flare](CImageProcessor& e) { e.LensFlare(flare.x, flare.y, flare.brightness); };
+            })
             .Runs("LensFlare")
             .Help("Adds the light artefacts of a camera lens pointed at a bright light: rays, a glow and a chain of "
                   "rings. Click the thumbnail to place the light and choose its brightness."),
-        Row(CommandId::Sharpen, "F&ilter/Sharpen", "Sharpen").Toolbar(81, "sharpen").Prompt("Sharpen")
+        Row(CommandId::Sharpen, "F&ilter/Sharpen", "Sharpen")
+            .Toolbar(81, "sharpen")
+            .Prompt("Sharpen")
             .Direct([](CImageProcessor& e) { e.Sharpen(); })
             .Runs("Sharpen")
             .Help("Makes edges crisper with a small sharpening kernel."),
-        Row(CommandId::UnsharpMask, "F&ilter/Sharpen", "Unsharp Mask...").ShowsProgress().OkDialog([](COrvexView& v) -> sequence::CEngineCall {
-            const std::optional<CUnsharpMaskDlg::CResult> mask = CUnsharpMaskDlg::Ask(&v);
-            if (!mask) return {};
-            const float amount = static_cast<float>(mask->amount / 100.0);
-            return [radius = mask->radius, amount](CImageProcessor& e) { e.UnsharpMask(radius, amount); };
-        })
-            .Runs("UnsharpMask").Dialog<CUnsharpMaskDlg>()
+        Row(CommandId::UnsharpMask, "F&ilter/Sharpen", "Unsharp Mask...")
+            .ShowsProgress()
+            .OkDialog([](COrvexView& v) -> sequence::CEngineCall {
+                const std::optional<CUnsharpMaskDlg::CResult> mask = CUnsharpMaskDlg::Ask(&v);
+                if (!mask) return {};
+                const float amount = static_cast<float>(mask->amount / 100.0);
+                return [radius = mask->radius, amount](CImageProcessor& e) { e.UnsharpMask(radius, amount); };
+            })
+            .Runs("UnsharpMask")
+            .Dialog<CUnsharpMaskDlg>()
             .Help("Sharpens by adding back the difference between the picture and a blurred copy of the chosen "
                   "radius, scaled by the amount."),
         // One history step for both operations.
-        Row(CommandId::FindEdges, "F&ilter/Stylize", "Find Edges").Direct([](CImageProcessor& e) {
-            e.FindEdges();
-            if (!e.Failed()) e.Invert();
-        })
+        Row(CommandId::FindEdges, "F&ilter/Stylize", "Find Edges")
+            .Direct([](CImageProcessor& e) {
+                e.FindEdges();
+                if (!e.Failed()) e.Invert();
+            })
             .Help("Draws the edges of the picture as dark lines on white."),
-        Row(CommandId::Solarize, "F&ilter/Stylize", "Solarize").Direct([](CImageProcessor& e) { e.Solarize(); })
+        Row(CommandId::Solarize, "F&ilter/Stylize", "Solarize")
+            .Direct([](CImageProcessor& e) { e.Solarize(); })
             .Runs("Solarize")
             .Help("Inverts the channel values of 128 and above, as if the film had been exposed to light while "
                   "developing."),
         Row(CommandId::Custom, "F&ilter/Other", "Custom...")
-            .Dialog<CCustomDlg>().PreviewDialog(&CCustomDlg::Render)
+            .Dialog<CCustomDlg>()
+            .PreviewDialog(&CCustomDlg::Render)
             .Runs("CustomFilter")
             .Help("Filters with your own 5 x 5 kernel, scale and offset, with a live preview; settings can be saved "
                   "to and loaded from .ocf files."),
-        Row(CommandId::HighPass, "F&ilter/Other", "Hight Pass...").ShowsProgress().ValueDialog([](COrvexView& v) -> sequence::CEngineCall {
-            const float radius = CBlurDialog::AskRadius(QStringLiteral("High Pass"), &v);
-            if (radius == 0.0f) return {};
-            return [radius](CImageProcessor& e) { e.HighPass(radius); };
-        })
-            .Runs("HighPass").Dialog<CBlurDialog>("High Pass")
+        Row(CommandId::HighPass, "F&ilter/Other", "Hight Pass...")
+            .ShowsProgress()
+            .ValueDialog([](COrvexView& v) -> sequence::CEngineCall {
+                const float radius = CBlurDialog::AskRadius(QStringLiteral("High Pass"), &v);
+                if (radius == 0.0f) return {};
+                return [radius](CImageProcessor& e) { e.HighPass(radius); };
+            })
+            .Runs("HighPass")
+            .Dialog<CBlurDialog>("High Pass")
             .Help("Keeps the fine detail and removes the broad shading: the picture minus a blurred copy of the "
                   "chosen radius, around mid grey."),
         Row(CommandId::Maximum, "F&ilter/Other", "Maximum...")
@@ -579,63 +734,100 @@ std::vector<CCommand> BuildTable()
                     " Minimum filtering:", [](CImageProcessor& e, int r) { e.RankFilter(r, -1); })
             .Runs("RankFilter")
             .Help("Replaces every channel value by the smallest in the square around it: dark areas grow."),
-        Row(CommandId::Offset, "F&ilter/Other", "Offset...").PreviewDialog([](const CDialogRequest& r) {
-            return std::unique_ptr<CParamDialog>(std::make_unique<COffsetDlg>(r.picture.width(), r.picture.height(), r.parent));
-        }, &COffsetDlg::Render)
+        Row(CommandId::Offset, "F&ilter/Other", "Offset...")
+            .PreviewDialog(
+                [](const CDialogRequest& r) {
+                    return std::unique_ptr<CParamDialog>(
+                        std::make_unique<COffsetDlg>(r.picture.width(), r.picture.height(), r.parent));
+                },
+                &COffsetDlg::Render)
             .Runs("Offset")
             .Help("Shifts the picture by whole pixels, filling the uncovered area with the background colour, the "
                   "repeated edge, or the part that was shifted out, with a live preview."),
         Separator("F&ilter"),
-        Row(CommandId::ObtainGrid, "F&ilter", "Obtain Grid").Direct([](CImageProcessor& e) { e.ObtainGrid(); })
+        Row(CommandId::ObtainGrid, "F&ilter", "Obtain Grid")
+            .Direct([](CImageProcessor& e) { e.ObtainGrid(); })
             .Runs("ObtainGrid")
             .Help("Blackens every second row of the picture for a line-screen look."),
-        Row(CommandId::Sign, "F&ilter", "Sign").Signature([](CImageProcessor& e) { return e.Sign(); })
+        Row(CommandId::Sign, "F&ilter", "Sign")
+            .Signature([](CImageProcessor& e) { return e.Sign(); })
             .Runs("Sign")
             .Help("Stamps the signature into the bottom-right corner, darker on a light background and lighter on a "
                   "dark one."),
 
         // The size presets exist only as toolbar buttons.
-        Row(CommandId::Size640, "", "640x480").Toolbar(71, "size_640").Prompt("640x480").Direct(SizePreset(640, 480))
+        Row(CommandId::Size640, "", "640x480")
+            .Toolbar(71, "size_640")
+            .Prompt("640x480")
+            .Direct(SizePreset(640, 480))
             .Runs("ResizeImage")
             .Help("Scales the picture to 640 pixels wide (480 if it is not wider than high), keeping its proportions."),
-        Row(CommandId::Size1024, "", "1024x768").Toolbar(72, "size_1024").Prompt("1024x768").Direct(SizePreset(1024, 768))
+        Row(CommandId::Size1024, "", "1024x768")
+            .Toolbar(72, "size_1024")
+            .Prompt("1024x768")
+            .Direct(SizePreset(1024, 768))
             .Runs("ResizeImage")
             .Help("Scales the picture to 1024 pixels wide (768 if it is not wider than high), keeping its "
                   "proportions."),
-        Row(CommandId::Size1600, "", "1600x1200").Toolbar(73, "size_1600").Prompt("1600x1200").Direct(SizePreset(1600, 1200))
+        Row(CommandId::Size1600, "", "1600x1200")
+            .Toolbar(73, "size_1600")
+            .Prompt("1600x1200")
+            .Direct(SizePreset(1600, 1200))
             .Runs("ResizeImage")
             .Help("Scales the picture to 1600 pixels wide (1200 if it is not wider than high), keeping its "
                   "proportions."),
 
-        Row(CommandId::WindowNew, window, "&New Window").Prompt("Open another window for the active document")
+        Row(CommandId::WindowNew, window, "&New Window")
+            .Prompt("Open another window for the active document")
             .FrameView([](ICommandFrame& f, COrvexView& v) { f.NewWindow(v); })
             .Help("Opens another window on the active document, with its own zoom. The windows of one document are "
                   "numbered in their captions: photo.jpg:1, photo.jpg:2."),
-        Row(CommandId::WindowCascade, window, "&Cascade").Prompt("Arrange windows so they overlap").Frame([](ICommandFrame& f) { f.Cascade(); })
+        Row(CommandId::WindowCascade, window, "&Cascade")
+            .Prompt("Arrange windows so they overlap")
+            .Frame([](ICommandFrame& f) { f.Cascade(); })
             .Help("Arranges the document windows so that they overlap, each a little below and right of the one "
                   "before, keeping their sizes inside the work area."),
-        Row(CommandId::WindowTile, window, "&Tile").Prompt("Arrange windows as non-overlapping tiles").Frame([](ICommandFrame& f) { f.Tile(); })
+        Row(CommandId::WindowTile, window, "&Tile")
+            .Prompt("Arrange windows as non-overlapping tiles")
+            .Frame([](ICommandFrame& f) { f.Tile(); })
             .Help("Arranges the document windows side by side without overlap."),
-        Row(CommandId::WindowArrange, window, "&Arrange Icons").Prompt("Arrange icons at the bottom of the window")
+        Row(CommandId::WindowArrange, window, "&Arrange Icons")
+            .Prompt("Arrange icons at the bottom of the window")
             .Frame([](ICommandFrame& f) { f.ArrangeIcons(); })
             .Help("Lines up minimized document windows along the bottom of the work area."),
 
-        Row(CommandId::HelpTopics, help, "&Help Topics").Prompt("List Help topics").NoDocumentMenu().Frame([](ICommandFrame& f) { f.ShowHelp(CommandId::None); })
+        Row(CommandId::HelpTopics, help, "&Help Topics")
+            .Prompt("List Help topics")
+            .NoDocumentMenu()
+            .Frame([](ICommandFrame& f) { f.ShowHelp(CommandId::None); })
             .Help("Shows this page."),
         Separator(help, true),
-        Row(CommandId::AppAbout, help, "&About Orvex...").Toolbar(32, "about").Prompt("Display program information and version")
-            .NoDocumentMenu().Frame([](ICommandFrame& f) { f.ShowAbout(); })
+        Row(CommandId::AppAbout, help, "&About Orvex...")
+            .Toolbar(32, "about")
+            .Prompt("Display program information and version")
+            .NoDocumentMenu()
+            .Frame([](ICommandFrame& f) { f.ShowAbout(); })
             .Help("Shows the version of Orvex and its web address."),
-        Row(CommandId::Help, "", "Help").Keys({"F1"}).Prompt("Display help for the current task").Frame([](ICommandFrame& f) { f.ShowHelp(CommandId::None); })
+        Row(CommandId::Help, "", "Help")
+            .Keys({"F1"})
+            .Prompt("Display help for the current task")
+            .Frame([](ICommandFrame& f) { f.ShowHelp(CommandId::None); })
             .Help("Shows this page."),
-        Row(CommandId::ContextHelp, "", "Help").Keys({"Shift+F1"}).Toolbar(33, "help")
-            .Prompt("Display help for clicked on buttons, menus and windows").Frame([](ICommandFrame& f) { f.EnterContextHelp(); })
+        Row(CommandId::ContextHelp, "", "Help")
+            .Keys({"Shift+F1"})
+            .Toolbar(33, "help")
+            .Prompt("Display help for clicked on buttons, menus and windows")
+            .Frame([](ICommandFrame& f) { f.EnterContextHelp(); })
             .Help("Context help: the pointer changes, and the next command clicked or chosen shows its description "
                   "here instead of running. Escape leaves context help."),
         // There are no split panes to move between.
-        Row(CommandId::NextPane, "", "Next Pane").Keys({"F6"}).Pending(kPending)
+        Row(CommandId::NextPane, "", "Next Pane")
+            .Keys({"F6"})
+            .Pending(kPending)
             .Help("Not available: document windows have no panes."),
-        Row(CommandId::PreviousPane, "", "Previous Pane").Keys({"Shift+F6"}).Pending(kPending)
+        Row(CommandId::PreviousPane, "", "Previous Pane")
+            .Keys({"Shift+F6"})
+            .Pending(kPending)
             .Help("Not available: document windows have no panes."),
     };
 }

@@ -3,10 +3,11 @@
 CDocumentHost::CDocumentHost(std::unique_ptr<COrvexDoc> document) : m_doc(std::move(document))
 {
     // Every recorded change, however its picture was computed, refreshes the views from here.
-    if (m_doc) m_doc->SetChangeListener([this](bool recorded) {
-        pictureHasSnapshot = recorded;
-        UpdateAllViews();
-    });
+    if (m_doc)
+        m_doc->SetChangeListener([this](bool recorded) {
+            pictureHasSnapshot = recorded;
+            UpdateAllViews();
+        });
 }
 
 CDocumentHost::~CDocumentHost()

@@ -77,7 +77,7 @@ bool CMainFrame::ContextHelpFilter(QObject* watched, QEvent* event)
             if (event->type() != QEvent::MouseButtonRelease) break;
             const CommandId id = CommandAt(watched, position);
             QAction* action = qobject_cast<QMenu*>(watched) ? static_cast<QMenu*>(watched)->actionAt(position)
-                                                             : static_cast<QToolButton*>(watched)->defaultAction();
+                                                            : static_cast<QToolButton*>(watched)->defaultAction();
             if (id != CommandId::None && action && !action->isEnabled()) {
                 if (auto* menu = qobject_cast<QMenu*>(watched)) menu->close();
                 HelpInstead(id);

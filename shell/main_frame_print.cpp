@@ -56,7 +56,8 @@ void CMainFrame::PrintPreview(COrvexView& view)
         if (scale == CPrintScale::FitToPage && printer().pageLayout().orientation() != shape) {
             // Through the preview's own orientation button where there is one, so that it shows the
             // turn; either way the pages are painted again.
-            const QString caption = shape == QPageLayout::Landscape ? QStringLiteral("Landscape") : QStringLiteral("Portrait");
+            const QString caption =
+                shape == QPageLayout::Landscape ? QStringLiteral("Landscape") : QStringLiteral("Portrait");
             for (QAction* action : preview.findChildren<QAction*>())
                 if (action->isCheckable() && action->text() == caption) {
                     action->trigger();

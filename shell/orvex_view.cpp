@@ -9,8 +9,8 @@
 #include <QLayout>
 #include <QMdiSubWindow>
 #include <QMouseEvent>
-#include <QPainter>
 #include <QPaintEvent>
+#include <QPainter>
 #include <QPrinter>
 #include <QScrollBar>
 #include <QWheelEvent>

@@ -3,8 +3,8 @@
 #include "core/operation_table.h"
 #include "dialogs/param_dialog.h"
 #include "dialogs/preview_renderer.h"
-#include "shell/command_sequences.h"
 #include "shell/child_frame.h"
+#include "shell/command_sequences.h"
 #include "shell/document_host.h"
 #include "shell/orvex_view.h"
 #include "shell/picture_painter.h"
@@ -213,8 +213,10 @@ void BM_PreviewBurst(benchmark::State& state)
 void PreviewOk(benchmark::State& state, const std::string& operation, const char* parameter, double value)
 {
     const bool finishedFrame = state.range(0) != 0;
-    const CPreviewRenderer::Render render = CPreviewRenderer::Aside(
-        [operation](CImageProcessor& e, const std::vector<double>& v) { CParamDialog::RenderByTable(operation, e, v); });
+    const CPreviewRenderer::Render render =
+        CPreviewRenderer::Aside([operation](CImageProcessor& e, const std::vector<double>& v) {
+            CParamDialog::RenderByTable(operation, e, v);
+        });
     std::unique_ptr<Window> window;
     std::unique_ptr<CParamDialog> dialog;
     int committed = 0;
@@ -232,7 +234,8 @@ void PreviewOk(benchmark::State& state, const std::string& operation, const char
         sequence::BeginPreview(window->view(), *dialog, render);
         if (!finishedFrame) dialog->renderer()->Stop();
         dialog->SetValue(dialog->ParamIndex(parameter), value);
-        while (finishedFrame && !(dialog->renderer()->Idle() && dialog->renderer()->shownValues() == dialog->values())) {
+        while (finishedFrame &&
+               !(dialog->renderer()->Idle() && dialog->renderer()->shownValues() == dialog->values())) {
             QCoreApplication::processEvents();
             QThread::msleep(5);
         }
@@ -250,8 +253,14 @@ void PreviewOk(benchmark::State& state, const std::string& operation, const char
     state.counters["steps"] = static_cast<double>(committed) / static_cast<double>(state.iterations());
 }
 
-void BM_PreviewOkGaussianBlur50(benchmark::State& state) { PreviewOk(state, "GaussianBlur", "radius", 50); }
-void BM_PreviewOkMedian20(benchmark::State& state) { PreviewOk(state, "RankFilter", "radius", 20); }
+void BM_PreviewOkGaussianBlur50(benchmark::State& state)
+{
+    PreviewOk(state, "GaussianBlur", "radius", 50);
+}
+void BM_PreviewOkMedian20(benchmark::State& state)
+{
+    PreviewOk(state, "RankFilter", "radius", 20);
+}
 
 } // namespace
 
@@ -262,8 +271,20 @@ BENCHMARK(BM_ReducePicture)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_ZoomChangeFitted)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_PreviewLatency)->Unit(benchmark::kMillisecond)->Iterations(10)->Arg(1)->Arg(4);
 BENCHMARK(BM_PreviewBurst)->Unit(benchmark::kMillisecond)->Iterations(5);
-BENCHMARK(BM_PreviewOkGaussianBlur50)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(3)->ArgName("frame")->Arg(0)->Arg(1);
-BENCHMARK(BM_PreviewOkMedian20)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(3)->ArgName("frame")->Arg(0)->Arg(1);
+BENCHMARK(BM_PreviewOkGaussianBlur50)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime()
+    ->Iterations(3)
+    ->ArgName("frame")
+    ->Arg(0)
+    ->Arg(1);
+BENCHMARK(BM_PreviewOkMedian20)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime()
+    ->Iterations(3)
+    ->ArgName("frame")
+    ->Arg(0)
+    ->Arg(1);
 
 int main(int argc, char** argv)
 {

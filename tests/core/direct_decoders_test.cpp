@@ -51,7 +51,8 @@ bool DecodeWithLibpng(const QByteArray& file, CImage& picture)
 {
     CPngBytes source{&file, 0};
     png_structp png = png_create_read_struct(
-        PNG_LIBPNG_VER_STRING, nullptr, [](png_structp p, png_const_charp) { png_longjmp(p, 1); }, [](png_structp, png_const_charp) {});
+        PNG_LIBPNG_VER_STRING, nullptr, [](png_structp p, png_const_charp) { png_longjmp(p, 1); },
+        [](png_structp, png_const_charp) {});
     png_infop info = png ? png_create_info_struct(png) : nullptr;
     if (!info) {
         png_destroy_read_struct(&png, nullptr, nullptr);
@@ -88,7 +89,8 @@ TEST(DirectDecoders, PngPixelsAreLibpngsForEveryOpaqueEightBitFile)
     std::vector<std::uint8_t> encoded;
     std::string why;
     ASSERT_TRUE(EncodePng(Pattern(301, 77, 5), CPngOptions{}, {}, encoded, &why)) << why;
-    files.emplace_back(QStringLiteral("pattern.png"), QByteArray(reinterpret_cast<const char*>(encoded.data()), qsizetype(encoded.size())));
+    files.emplace_back(QStringLiteral("pattern.png"),
+                       QByteArray(reinterpret_cast<const char*>(encoded.data()), qsizetype(encoded.size())));
 
     int compared = 0;
     for (const auto& [name, bytes] : files) {
@@ -97,14 +99,15 @@ TEST(DirectDecoders, PngPixelsAreLibpngsForEveryOpaqueEightBitFile)
         if (!DecodeWithLibpng(bytes, reference)) continue;
         CImage picture;
         QString reason;
-        const bool ok = DecodeStoredPicture(reinterpret_cast<const std::uint8_t*>(bytes.constData()), std::size_t(bytes.size()),
-                                            picture, &reason);
+        const bool ok = DecodeStoredPicture(reinterpret_cast<const std::uint8_t*>(bytes.constData()),
+                                            std::size_t(bytes.size()), picture, &reason);
         // A file refused by the structure guard (a bad checksum, say) never reaches a decoder.
         if (!ok) continue;
         ASSERT_TRUE(SamePixels(picture, reference));
         for (int y = 0; y < picture.height(); ++y) {
             const std::uint8_t* row = picture.bits() + std::ptrdiff_t(y) * picture.pitch();
-            for (std::size_t i = std::size_t(picture.width()) * 3; i < picture.rowBytes(); ++i) ASSERT_EQ(row[i], 0) << "row " << y;
+            for (std::size_t i = std::size_t(picture.width()) * 3; i < picture.rowBytes(); ++i)
+                ASSERT_EQ(row[i], 0) << "row " << y;
         }
         ++compared;
     }

@@ -104,8 +104,8 @@ TEST(PictureFile, OpeningReadsTheFileOnceForPixelsTagsOrientationAndSampling)
     ASSERT_TRUE(file.open(QIODevice::ReadOnly));
     const QByteArray bytes = file.readAll();
     CPictureFile fromMemory;
-    ASSERT_TRUE(OpenPictureFromMemory(reinterpret_cast<const std::uint8_t*>(bytes.constData()), std::size_t(bytes.size()),
-                                      fromMemory));
+    ASSERT_TRUE(OpenPictureFromMemory(reinterpret_cast<const std::uint8_t*>(bytes.constData()),
+                                      std::size_t(bytes.size()), fromMemory));
     EXPECT_TRUE(SamePixels(fromMemory.picture, opened.picture));
     EXPECT_EQ(fromMemory.metadata.orientation(), 6);
     EXPECT_EQ(fromMemory.subsampling, ChromaSubsampling::Quarter420);

@@ -37,7 +37,10 @@ QStringList Labels(const QWidget& dialog)
     return texts;
 }
 
-QString Text(const CParamDialog& dialog, std::string_view parameter) { return dialog.valueBox(parameter)->text(); }
+QString Text(const CParamDialog& dialog, std::string_view parameter)
+{
+    return dialog.valueBox(parameter)->text();
+}
 
 TEST(RadiusDialogs, CaptionsTextsMappingAndResultsOnlyAfterOk)
 {
@@ -247,8 +250,9 @@ TEST_F(ConvolutionCommandTest, EveryCommandIsEnabledInItsSubmenuAndTwoOnTheToolb
 {
     Open();
     const std::pair<CommandId, const char*> items[] = {
-        {kAverage, "Blur"}, {kBlur, "Blur"}, {kBlurMore, "Blur"}, {kGaussian, "Blur"}, {kLens, "Blur"}, {kMotion, "Blur"},
-        {kSharpen, "Sharpen"}, {kUnsharp, "Sharpen"}, {kFindEdges, "Stylize"}, {kCustom, "Other"}, {kHighPass, "Other"}};
+        {kAverage, "Blur"},      {kBlur, "Blur"},    {kBlurMore, "Blur"},   {kGaussian, "Blur"},
+        {kLens, "Blur"},         {kMotion, "Blur"},  {kSharpen, "Sharpen"}, {kUnsharp, "Sharpen"},
+        {kFindEdges, "Stylize"}, {kCustom, "Other"}, {kHighPass, "Other"}};
     for (const auto& [id, submenu] : items) EXPECT_TRUE(EnabledInFilterSubmenu(id, submenu)) << id;
     // "Hight" is the menu's own spelling, the one users know the command by: not a typo to fix.
     EXPECT_EQ(frame().action(kHighPass)->text(), "Hight Pass...");
@@ -264,7 +268,11 @@ TEST_F(ConvolutionCommandTest, DirectCommandsApplyTheirFixedArgumentsAsOneStep)
         {kBlur, [](CImageProcessor& e) { e.GaussianBlur(0.75f, 1); }},
         {kBlurMore, [](CImageProcessor& e) { e.GaussianBlur(1.5f, 1); }},
         {kSharpen, [](CImageProcessor& e) { e.Sharpen(); }},
-        {kFindEdges, [](CImageProcessor& e) { e.FindEdges(); e.Invert(); }},
+        {kFindEdges,
+         [](CImageProcessor& e) {
+             e.FindEdges();
+             e.Invert();
+         }},
     };
     for (const auto& [id, call] : commands) {
         SCOPED_TRACE(id);

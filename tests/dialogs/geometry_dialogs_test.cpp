@@ -250,7 +250,8 @@ protected:
 TEST_F(GeometryCommandTest, DirectCommandsAndPresetsApplyFromMenusAndToolbarAsOneStep)
 {
     Open(16, 12);
-    for (CommandId id : {kImageSize, kCanvasSize, kRotate180, kRotateCW, kRotateCCW, kArbitrary, kFlipH, kFlipV, kOffset, k640, k1024, k1600})
+    for (CommandId id : {kImageSize, kCanvasSize, kRotate180, kRotateCW, kRotateCCW, kArbitrary, kFlipH, kFlipV,
+                         kOffset, k640, k1024, k1600})
         EXPECT_TRUE(frame().action(id)->isEnabled()) << id;
     for (CommandId id : {kRotateCW, kRotateCCW, k640, k1024, k1600})
         EXPECT_TRUE(frame().toolbar()->actions().contains(frame().action(id))) << id;

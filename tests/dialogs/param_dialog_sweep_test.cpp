@@ -28,8 +28,8 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <functional>
 #include <cstdlib>
+#include <functional>
 
 namespace {
 
@@ -97,7 +97,8 @@ TEST(EveryParamDialog, SlidersSpanTheirRowsRangeAndOpenAtTheirStartValues)
             }
             EXPECT_LE(low, high);
             EXPECT_EQ(slider->value(), scale.PositionOf(dialog->startValue(p.name)));
-            EXPECT_FLOAT_EQ(static_cast<float>(scale.toValue(slider->value())), static_cast<float>(dialog->startValue(p.name)))
+            EXPECT_FLOAT_EQ(static_cast<float>(scale.toValue(slider->value())),
+                            static_cast<float>(dialog->startValue(p.name)))
                 << "the start value is a position of the slider";
         }
     }

@@ -63,8 +63,9 @@ TEST(ParamDialog, SliderFeedsItsBoxAndStoredValueThroughItsRule)
 {
     CParamDialog dialog(QStringLiteral("Test"));
     dialog.BindOperation("GaussianBlur");
-    dialog.AddSlider("radius", QStringLiteral("Radius:"), CValueFormat::RealValue(1),
-                     CSliderScale::Curve(0, 2500, [](int p) { return static_cast<float>(p / 10.0 * (p / 10.0) / 250); }));
+    dialog.AddSlider(
+        "radius", QStringLiteral("Radius:"), CValueFormat::RealValue(1),
+        CSliderScale::Curve(0, 2500, [](int p) { return static_cast<float>(p / 10.0 * (p / 10.0) / 250); }));
     dialog.show();
     dialog.slider("radius")->setValue(500);
     EXPECT_EQ(dialog.valueBox("radius")->text(), "10.0");

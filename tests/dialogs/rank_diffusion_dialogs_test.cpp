@@ -87,15 +87,19 @@ protected:
 TEST_F(RankDiffusionCommandTest, EveryCommandIsEnabledInItsSubmenu)
 {
     Open();
-    const std::pair<CommandId, const char*> items[] = {
-        {kTotalVariation, "Diffusion"}, {kBalanced, "Diffusion"}, {kMedian, "Noise"}, {kMaximum, "Other"}, {kMinimum, "Other"}};
+    const std::pair<CommandId, const char*> items[] = {{kTotalVariation, "Diffusion"},
+                                                       {kBalanced, "Diffusion"},
+                                                       {kMedian, "Noise"},
+                                                       {kMaximum, "Other"},
+                                                       {kMinimum, "Other"}};
     for (const auto& [id, submenu] : items) EXPECT_TRUE(EnabledInFilterSubmenu(id, submenu)) << id;
 }
 
 TEST_F(RankDiffusionCommandTest, OkAppliesAsOneStepAndCancelOrZeroAppliesNothing)
 {
     Open(24, 20);
-    const std::tuple<CommandId, const char*, int> ranks[] = {{kMedian, "Median", 0}, {kMaximum, "Maximum", 1}, {kMinimum, "Minimum", -1}};
+    const std::tuple<CommandId, const char*, int> ranks[] = {
+        {kMedian, "Median", 0}, {kMaximum, "Maximum", 1}, {kMinimum, "Minimum", -1}};
     for (const auto& [id, title, mode] : ranks) {
         SCOPED_TRACE(title);
         WhenModal<CMedianDlg>([](CMedianDlg* d) {
@@ -147,7 +151,8 @@ TEST_F(RankDiffusionCommandTest, EscapeDuringALongRunLeavesEverythingAsItWas)
 {
     // Large enough that even the median takes well over the worker command's first 100 ms.
     COrvexDoc& doc = Open(2400, 1800);
-    const std::tuple<CommandId, const char*> runs[] = {{kTotalVariation, " Total variation:"}, {kMedian, " Median filtering:"}};
+    const std::tuple<CommandId, const char*> runs[] = {{kTotalVariation, " Total variation:"},
+                                                       {kMedian, " Median filtering:"}};
     for (const auto& [id, label] : runs) {
         SCOPED_TRACE(label);
         if (id == kMedian) {

@@ -138,13 +138,13 @@ TEST_F(DesktopConventionsTest, TheHelpPageDescribesEveryCommand)
     EXPECT_TRUE(page.contains(CommandHelp(kAutoLevels)));
     // Commands whose operations show a progress bar run through the worker sequence, and say so.
     for (CommandId id : {CommandId::Blur, CommandId::BlurMore, CommandId::GaussianBlur, CommandId::LensBlur,
-                          CommandId::MotionBlur, CommandId::UnsharpMask, CommandId::HighPass}) {
+                         CommandId::MotionBlur, CommandId::UnsharpMask, CommandId::HighPass}) {
         ASSERT_NE(FindCommand(id), nullptr);
         EXPECT_TRUE(FindCommand(id)->onWorker) << id;
     }
     EXPECT_FALSE(FindCommand(kInvert)->onWorker);
-    EXPECT_TRUE(page.contains(CommandHelp(CommandId::BlurMore) +
-                              " Its progress shows in the status bar; Escape stops it"));
+    EXPECT_TRUE(
+        page.contains(CommandHelp(CommandId::BlurMore) + " Its progress shows in the status bar; Escape stops it"));
     EXPECT_FALSE(CommandHelp(CommandId::RecentFiles).isEmpty()) << "the recent files";
 }
 

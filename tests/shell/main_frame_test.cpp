@@ -212,7 +212,8 @@ TEST_F(MainFrameTest, PromptsGoToTheMessagePaneAndTheIdleTextComesBack)
     EXPECT_EQ(frame().messagePane()->text(), "For Help, press F1");
     EXPECT_EQ(frame().action(CommandId::Equalize)->statusTip(), "Auto Contrast");
     // The button's tip says what it does; the prompt stays the program's own words.
-    EXPECT_EQ(frame().action(CommandId::Equalize)->toolTip(), "Equalize: spread the brightness evenly over the whole range");
+    EXPECT_EQ(frame().action(CommandId::Equalize)->toolTip(),
+              "Equalize: spread the brightness evenly over the whole range");
     EXPECT_EQ(frame().action(kInvert)->toolTip(), "Invert") << "other tips are their captions";
 }
 

@@ -30,7 +30,8 @@ protected:
 
     static std::unique_ptr<CParamDialog> MakeDialog()
     {
-        auto dialog = std::make_unique<CParamDialog>(QStringLiteral("Lighten"), nullptr, CStartValues{{"iterations", 0}});
+        auto dialog =
+            std::make_unique<CParamDialog>(QStringLiteral("Lighten"), nullptr, CStartValues{{"iterations", 0}});
         dialog->BindOperation("TotalVariationDiffusion");
         dialog->AddSlider("iterations", QStringLiteral("Amount:"), CValueFormat::Plain());
         dialog->AddPreviewBox();
@@ -64,14 +65,16 @@ protected:
     // What OK would give by rendering once more: the row's call on the picture as it was.
     static CImage RenderedAgain(const CImage& picture, const std::string& operation, const std::vector<double>& values)
     {
-        return test_pictures::Applied(picture, [&](CImageProcessor& e) { CParamDialog::RenderByTable(operation, e, values); });
+        return test_pictures::Applied(picture,
+                                      [&](CImageProcessor& e) { CParamDialog::RenderByTable(operation, e, values); });
     }
 
     // Sets a parameter as its control would and waits until that rendering is on screen.
     static bool Previewed(CParamDialog& dialog, const char* parameter, double value)
     {
         dialog.SetValue(dialog.ParamIndex(parameter), value);
-        return WaitFor([&] { return dialog.renderer()->Idle() && dialog.renderer()->shownValues() == dialog.values(); });
+        return WaitFor(
+            [&] { return dialog.renderer()->Idle() && dialog.renderer()->shownValues() == dialog.values(); });
     }
 };
 
@@ -137,8 +140,10 @@ TEST_F(PreviewSequenceTest, OkAfterAFinishedPreviewRecordsItsFrameWithoutRenderi
     };
     // One operation of each family; each is previewed twice so that the work image holds an older
     // rendering when the last one starts.
-    const Case cases[] = {{"CustomFilter", "offset", 10, 30}, {"Offset", "horizontal", 5, -7},
-                          {"RankFilter", "radius", 1, 3},     {"HueSaturation", "hue", 40, 120},
+    const Case cases[] = {{"CustomFilter", "offset", 10, 30},
+                          {"Offset", "horizontal", 5, -7},
+                          {"RankFilter", "radius", 1, 3},
+                          {"HueSaturation", "hue", 40, 120},
                           {"Mosaic", "size", 3, 4}};
     for (const Case& c : cases) {
         SCOPED_TRACE(c.operation);
@@ -183,20 +188,24 @@ TEST_F(PreviewSequenceTest, OkRendersAgainWhenTheLastFrameIsNotOfTheAppliedValue
     };
     {
         SCOPED_TRACE("values changed after the last frame, never rendered");
-        mosaic([](CParamDialog& d) {
-            d.renderer()->Stop();
-            d.SetValue(d.ParamIndex("size"), 5);
-        }, 5, 1);
+        mosaic(
+            [](CParamDialog& d) {
+                d.renderer()->Stop();
+                d.SetValue(d.ParamIndex("size"), 5);
+            },
+            5, 1);
     }
     {
         SCOPED_TRACE("a newer request than the frame, with the frame's own values applied");
-        mosaic([&](CParamDialog& d) {
-            // The worker now skips every request, so the newer one is never rendered.
-            doc.engine().preview.store(0);
-            d.renderer()->Request({7});
-            ASSERT_TRUE(WaitFor([&] { return d.renderer()->Idle(); }));
-            EXPECT_EQ(d.renderer()->shownValues(), std::vector<double>{3});
-        }, 3, 1);
+        mosaic(
+            [&](CParamDialog& d) {
+                // The worker now skips every request, so the newer one is never rendered.
+                doc.engine().preview.store(0);
+                d.renderer()->Request({7});
+                ASSERT_TRUE(WaitFor([&] { return d.renderer()->Idle(); }));
+                EXPECT_EQ(d.renderer()->shownValues(), std::vector<double>{3});
+            },
+            3, 1);
     }
     {
         SCOPED_TRACE("a frame is only ever handed over for the picture it was rendered from");

@@ -4,11 +4,12 @@
 #include "core/direct_decoders.h"
 #include "core/file_guards.h"
 #include "core/gif_writer.h"
+#include "core/jpeg_encoder.h"
 #include "core/parallel.h"
-#include "core/tiff_decoder.h"
-#include "core/webp_decoder.h"
 #include "core/png_encoder.h"
+#include "core/tiff_decoder.h"
 #include "core/tiff_writer.h"
+#include "core/webp_decoder.h"
 #include "core/webp_writer.h"
 
 #include <QBuffer>

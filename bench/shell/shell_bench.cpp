@@ -233,7 +233,7 @@ void PreviewOk(benchmark::State& state, const std::string& operation, const char
         dialog->AddPreviewBox();
         sequence::BeginPreview(window->view(), *dialog, render);
         if (!finishedFrame) dialog->renderer()->Stop();
-        dialog->SetValue(dialog->ParamIndex(parameter), value);
+        dialog->SetValue(parameter, value);
         while (finishedFrame &&
                !(dialog->renderer()->Idle() && dialog->renderer()->shownValues() == dialog->values())) {
             QCoreApplication::processEvents();

@@ -72,7 +72,7 @@ protected:
     // Sets a parameter as its control would and waits until that rendering is on screen.
     static bool Previewed(CParamDialog& dialog, const char* parameter, double value)
     {
-        dialog.SetValue(dialog.ParamIndex(parameter), value);
+        dialog.SetValue(parameter, value);
         return WaitFor(
             [&] { return dialog.renderer()->Idle() && dialog.renderer()->shownValues() == dialog.values(); });
     }
@@ -191,7 +191,7 @@ TEST_F(PreviewSequenceTest, OkRendersAgainWhenTheLastFrameIsNotOfTheAppliedValue
         mosaic(
             [](CParamDialog& d) {
                 d.renderer()->Stop();
-                d.SetValue(d.ParamIndex("size"), 5);
+                d.SetValue("size", 5);
             },
             5, 1);
     }
@@ -237,7 +237,7 @@ TEST_F(PreviewSequenceTest, AFailedPreviewRenderingIsNeitherShownNorRecorded)
     ASSERT_TRUE(Previewed(*dialog, "offset", 10));
     const std::vector<double> worked = dialog->values();
     orvex_testing::FailFftBuffersAfter(0);
-    dialog->SetValue(dialog->ParamIndex("offset"), 60);
+    dialog->SetValue("offset", 60);
     const bool settled = WaitFor([&] { return dialog->renderer()->Idle() && calls.load() >= 2; });
     orvex_testing::FailFftBuffersAfter(-1);
     ASSERT_TRUE(settled);

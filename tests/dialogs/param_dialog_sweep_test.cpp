@@ -51,13 +51,20 @@ struct CParamDialogEntry
     std::function<std::unique_ptr<CParamDialog>()> make;
 };
 
-// The command table's dialogs and those the commands still make themselves.
-std::vector<CParamDialogEntry> EveryDialog()
+// The dialogs of the command table's rows.
+std::vector<CParamDialogEntry> RowDialogs()
 {
     static const CImage shown = test_pictures::Pattern(40, 30);
     std::vector<CParamDialogEntry> all;
     for (const CDialogSweepEntry& entry : DialogSweepList())
         all.push_back({entry.name.toStdString(), [make = entry.make] { return make(shown); }});
+    return all;
+}
+
+// The rows' dialogs and those the commands still make themselves.
+std::vector<CParamDialogEntry> EveryDialog()
+{
+    std::vector<CParamDialogEntry> all = RowDialogs();
     all.push_back({"CMedianDlg", [] { return std::unique_ptr<CParamDialog>(std::make_unique<CMedianDlg>()); }});
     all.push_back({"CDiffusionDlg", [] { return std::unique_ptr<CParamDialog>(std::make_unique<CDiffusionDlg>()); }});
     all.push_back({"CAddNoiseDlg", [] { return std::unique_ptr<CParamDialog>(std::make_unique<CAddNoiseDlg>()); }});
@@ -155,7 +162,7 @@ TEST(EveryParamDialog, StartValuesAreTheRowsDefaultsUnlessTheCommandGivesOthers)
 
 TEST(EveryParamDialog, DeclaresItsControlsByTheOperationTablesNames)
 {
-    for (const CParamDialogEntry& entry : EveryDialog()) {
+    for (const CParamDialogEntry& entry : RowDialogs()) {
         SCOPED_TRACE(entry.name);
         const std::unique_ptr<CParamDialog> dialog = entry.make();
         const COperation* op = dialog->operation();
@@ -208,7 +215,7 @@ TEST(EveryParamDialog, DeclaresItsControlsByTheOperationTablesNames)
 
 TEST(EveryParamDialog, OpensOnItsFirstValueControlAndTabsThroughTheControlsThenOkThenCancel)
 {
-    for (const CParamDialogEntry& entry : EveryDialog()) {
+    for (const CParamDialogEntry& entry : RowDialogs()) {
         SCOPED_TRACE(entry.name);
         const std::unique_ptr<CParamDialog> dialog = entry.make();
         dialog->show();

@@ -227,25 +227,6 @@ QImage BufferAsQImage(const CImage& picture)
                   static_cast<qsizetype>(picture.rowBytes()), QImage::Format_BGR888);
 }
 
-bool LoadStoredPicture(const QString& path, CImage& picture, QString* reason)
-{
-    RaiseReaderLimit();
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly)) return Fail(reason, file.errorString());
-    const qint64 fileBytes = file.size();
-    if (fileBytes <= 0) return Fail(reason, QStringLiteral("the file is empty"));
-
-    // Decode from the mapped file: the guards and the decoder share one read of the bytes.
-    QByteArray owned;
-    const uchar* data = file.map(0, fileBytes);
-    if (!data) {
-        owned = file.readAll();
-        if (owned.size() != fileBytes) return Fail(reason, file.errorString());
-        data = reinterpret_cast<const uchar*>(owned.constData());
-    }
-    return DecodeStoredPicture(data, static_cast<std::size_t>(fileBytes), picture, reason);
-}
-
 bool DecodeStoredPicture(const std::uint8_t* data, std::size_t size, CImage& picture, QString* reason)
 {
     RaiseReaderLimit();

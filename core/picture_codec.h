@@ -25,7 +25,7 @@ const std::vector<CEncoder>& Encoders();
 // compared ignoring case; null when none claims it.
 const CEncoder* EncoderForPath(const QString& path);
 
-// Decodes the file at `path` (or `size` bytes at `data`) into `picture` as 24-bit blue-green-red:
+// Decodes a file's `size` bytes at `data` into `picture` as 24-bit blue-green-red:
 // palettes expanded, alpha composited over white. On failure `picture` is untouched, `reason` says
 // why, and the result is false. Only JPEG, PNG, BMP, GIF, TIFF and WebP content is decoded, whatever
 // the file's name. Files that claim more than CImage::kMaxPixels pixels, more than their size can
@@ -34,7 +34,6 @@ const CEncoder* EncoderForPath(const QString& path);
 // orientation (CPictureMetadata::orientation) turns them upright: opening (core/picture_file.h)
 // takes that step. Decoders never apply an orientation themselves; that one step does, from the
 // same reading the save writes back.
-bool LoadStoredPicture(const QString& path, CImage& picture, QString* reason = nullptr);
 bool DecodeStoredPicture(const std::uint8_t* data, std::size_t size, CImage& picture, QString* reason = nullptr);
 
 // False, with the reason, when `format`'s library cannot hold a picture of this size.

@@ -23,9 +23,9 @@ struct CPictureFile
     ChromaSubsampling subsampling = ChromaSubsampling::Automatic;
 };
 
-// Opens the file at `path`: decodes it (LoadStoredPicture's rules), reads its metadata and turns
-// the picture upright. On failure `opened` is untouched, `reason` says why, and the result is false;
-// metadata never makes opening fail.
+// Opens the file at `path` from one mapping of it: decodes it (DecodeStoredPicture's rules), reads
+// its metadata and turns the picture upright. On failure `opened` is untouched, `reason` says why,
+// and the result is false; metadata never makes opening fail.
 bool OpenPictureFile(const QString& path, CPictureFile& opened, QString* reason = nullptr);
 
 // The same for a file's `size` bytes at `data`.

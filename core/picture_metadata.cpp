@@ -174,6 +174,28 @@ bool Fail(std::string* reason, const std::string& text)
     return false;
 }
 
+// The tags as they describe the upright `width` x `height` picture being saved: no structure of the
+// file they came from, no thumbnail of the old pixels, orientation 1 and the new pixel size.
+void DescribeUpright(const Exiv2::ExifData& fromExif, const Exiv2::XmpData& fromXmp, int width, int height,
+                     Exiv2::ExifData& exif, Exiv2::XmpData& xmp)
+{
+    exif = fromExif;
+    for (const char* key : kStructureTags) EraseExif(exif, key);
+    Exiv2::ExifThumb(exif).erase();
+    const auto w = static_cast<std::uint32_t>(width), h = static_cast<std::uint32_t>(height);
+    SetExifIfPresent(exif, "Exif.Image.Orientation", 1, true);
+    SetExifIfPresent(exif, "Exif.Photo.PixelXDimension", w, false);
+    SetExifIfPresent(exif, "Exif.Photo.PixelYDimension", h, false);
+    xmp = fromXmp;
+    SetXmpIfPresent(xmp, "Xmp.tiff.Orientation", 1);
+    SetXmpIfPresent(xmp, "Xmp.tiff.ImageWidth", w);
+    SetXmpIfPresent(xmp, "Xmp.tiff.ImageLength", h);
+    SetXmpIfPresent(xmp, "Xmp.exif.PixelXDimension", w);
+    SetXmpIfPresent(xmp, "Xmp.exif.PixelYDimension", h);
+    // A digest of a packet that is about to be rewritten names nothing.
+    EraseXmp(xmp, kHasExtendedXmpKey);
+}
+
 } // namespace
 
 CPictureMetadata::CPictureMetadata() = default;
@@ -291,21 +313,9 @@ bool CPictureMetadata::WriteInto(std::vector<std::uint8_t>& file, int width, int
         const bool jpeg = image->imageType() == Exiv2::ImageType::jpeg;
         CJpegXmp jpegXmp;
         if (m_tags) {
-            Exiv2::ExifData exif = m_tags->exif;
-            for (const char* key : kStructureTags) EraseExif(exif, key);
-            Exiv2::ExifThumb(exif).erase();
-            const auto w = static_cast<std::uint32_t>(width), h = static_cast<std::uint32_t>(height);
-            SetExifIfPresent(exif, "Exif.Image.Orientation", 1, true);
-            SetExifIfPresent(exif, "Exif.Photo.PixelXDimension", w, false);
-            SetExifIfPresent(exif, "Exif.Photo.PixelYDimension", h, false);
-            Exiv2::XmpData xmp = m_tags->xmp;
-            SetXmpIfPresent(xmp, "Xmp.tiff.Orientation", 1);
-            SetXmpIfPresent(xmp, "Xmp.tiff.ImageWidth", w);
-            SetXmpIfPresent(xmp, "Xmp.tiff.ImageLength", h);
-            SetXmpIfPresent(xmp, "Xmp.exif.PixelXDimension", w);
-            SetXmpIfPresent(xmp, "Xmp.exif.PixelYDimension", h);
-            // A digest of a packet that is about to be rewritten names nothing.
-            EraseXmp(xmp, kHasExtendedXmpKey);
+            Exiv2::ExifData exif;
+            Exiv2::XmpData xmp;
+            DescribeUpright(m_tags->exif, m_tags->xmp, width, height, exif, xmp);
             // A TIFF's own structure tags (written by its encoder) come from the file just read.
             for (const auto& datum : image->exifData()) {
                 if (exif.findKey(Exiv2::ExifKey(datum.key())) == exif.end()) exif.add(datum);
@@ -319,8 +329,6 @@ bool CPictureMetadata::WriteInto(std::vector<std::uint8_t>& file, int width, int
                 }
                 xmp.clear();
             }
-            if (image->imageType() == Exiv2::ImageType::webp && !m_tags->iptc.empty() && leftOut)
-                leftOut->append(QStringLiteral("IPTC (WebP files have no place for it)"));
             image->setExifData(exif);
             image->setXmpData(xmp);
             image->setIptcData(m_tags->iptc);
@@ -356,22 +364,12 @@ bool CPictureMetadata::EncodeBlocks(int width, int height, Blocks& blocks, std::
     if (HasNoTags()) return true;
     InitialiseExiv2();
     try {
-        Exiv2::ExifData exif = m_tags->exif;
-        for (const char* key : kStructureTags) EraseExif(exif, key);
-        Exiv2::ExifThumb(exif).erase();
+        Exiv2::ExifData exif;
+        Exiv2::XmpData xmp;
+        DescribeUpright(m_tags->exif, m_tags->xmp, width, height, exif, xmp);
         // Pointers to sub-directories are laid out anew by the encoder.
         for (const char* key : {"Exif.Image.ExifTag", "Exif.Image.GPSTag", "Exif.Photo.InteroperabilityTag"})
             EraseExif(exif, key);
-        const auto w = static_cast<std::uint32_t>(width), h = static_cast<std::uint32_t>(height);
-        SetExifIfPresent(exif, "Exif.Image.Orientation", 1, true);
-        SetExifIfPresent(exif, "Exif.Photo.PixelXDimension", w, false);
-        SetExifIfPresent(exif, "Exif.Photo.PixelYDimension", h, false);
-        Exiv2::XmpData xmp = m_tags->xmp;
-        SetXmpIfPresent(xmp, "Xmp.tiff.Orientation", 1);
-        SetXmpIfPresent(xmp, "Xmp.tiff.ImageWidth", w);
-        SetXmpIfPresent(xmp, "Xmp.tiff.ImageLength", h);
-        SetXmpIfPresent(xmp, "Xmp.exif.PixelXDimension", w);
-        SetXmpIfPresent(xmp, "Xmp.exif.PixelYDimension", h);
         if (!exif.empty()) {
             Exiv2::Blob blob;
             Exiv2::ExifParser::encode(blob, Exiv2::littleEndian, exif);

@@ -3,11 +3,11 @@
 #include "cli/terminal_progress.h"
 #include "core/image_processor.h"
 #include "core/operation_table.h"
-#include "core/picture_codec.h"
-#include "core/picture_file.h"
-#include "core/picture_metadata.h"
-#include "core/picture_save.h"
 #include "filters/convolution/fft_plans.h"
+#include "io/picture_codec.h"
+#include "io/picture_file.h"
+#include "io/picture_metadata.h"
+#include "io/picture_save.h"
 
 #include <QtGlobal>
 

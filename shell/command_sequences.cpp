@@ -1,7 +1,7 @@
 #include "shell/command_sequences.h"
 
-#include "core/orvex_doc.h"
 #include "dialogs/param_dialog.h"
+#include "document/orvex_doc.h"
 #include "shell/busy_run.h"
 #include "shell/document_host.h"
 #include "shell/orvex_view.h"

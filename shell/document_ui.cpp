@@ -17,6 +17,13 @@
 
 namespace {
 
+// Every name the picture formats go by; files open by their content whatever they are called.
+const QString kFileFilter =
+    QStringLiteral("Supported Files (*.jpg; *.jpeg; *.jpe; *.jfif; *.bmp; *.dib; *.gif; *.png; *.tif; *.tiff; *.webp)");
+const QString kTiffFilter = QStringLiteral("TIFF (*.tif *.tiff)");
+const QString kWebpFilter = QStringLiteral("WebP (*.webp)");
+const QString kAllFilesFilter = QStringLiteral("All Files (*.*)");
+
 // "Name (*.a; *.b)" -> {"*.a", "*.b"}: the patterns of a filter written with "; " between them.
 QStringList FilterPatterns(const QString& filter)
 {
@@ -38,7 +45,7 @@ void UseFilters(QFileDialog& dialog)
     auto* model = dialog.findChild<QFileSystemModel*>();
     if (!model) return; // a platform dialog reads the filters itself
     auto apply = [&dialog, model] {
-        if (dialog.selectedNameFilter() == COrvexDoc::kFileFilter) model->setNameFilters(FilterPatterns(COrvexDoc::kFileFilter));
+        if (dialog.selectedNameFilter() == kFileFilter) model->setNameFilters(FilterPatterns(kFileFilter));
     };
     apply();
     if (auto* combo = dialog.findChild<QComboBox*>(QStringLiteral("fileTypeCombo")))
@@ -61,7 +68,7 @@ void WideEnoughForCaption(QMessageBox& box)
 
 QStringList CDocumentUi::Filters()
 {
-    return {COrvexDoc::kFileFilter, COrvexDoc::kTiffFilter, COrvexDoc::kWebpFilter, COrvexDoc::kAllFilesFilter};
+    return {kFileFilter, kTiffFilter, kWebpFilter, kAllFilesFilter};
 }
 
 void CDocumentUi::ShowMessage(const QString& caption, const QString& text, Icon icon)

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "core/orvex_doc.h"
+#include "document/orvex_doc.h"
 
 class QWidget;
 

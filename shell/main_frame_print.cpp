@@ -3,7 +3,7 @@
 #include "shell/main_frame.h"
 
 #include "core/image.h"
-#include "core/orvex_doc.h"
+#include "document/orvex_doc.h"
 #include "shell/orvex_view.h"
 #include "shell/print_options.h"
 #include "shell/recent_files.h"

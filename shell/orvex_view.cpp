@@ -1,8 +1,8 @@
 #include "shell/orvex_view.h"
 
-#include "core/colour_profile.h"
-#include "core/picture_codec.h"
 #include "dialogs/preview_renderer.h"
+#include "io/colour_profile.h"
+#include "io/picture_codec.h"
 #include "shell/document_host.h"
 #include "shell/picture_painter.h"
 

@@ -1,6 +1,6 @@
 #include "shell/save_options_dlg.h"
 
-#include "core/picture_codec.h"
+#include "io/picture_codec.h"
 
 #include <QCheckBox>
 #include <QComboBox>

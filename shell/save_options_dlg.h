@@ -1,7 +1,7 @@
 #pragma once
 
-#include "core/picture_metadata.h"
-#include "core/picture_save.h"
+#include "io/picture_metadata.h"
+#include "io/picture_save.h"
 
 #include <QDialog>
 

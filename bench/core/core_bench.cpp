@@ -4,8 +4,8 @@
 #include "core/huge_pages.h"
 #include "core/image.h"
 #include "core/image_history.h"
-#include "core/picture_codec.h"
-#include "core/picture_file.h"
+#include "io/picture_codec.h"
+#include "io/picture_file.h"
 
 #include <QBuffer>
 #include <QCoreApplication>

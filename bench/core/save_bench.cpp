@@ -1,8 +1,8 @@
 // Encoding a 6000 x 4000 photo-like picture, each beside a plain single-threaded encode of the
 // same pixels with the library's usual settings: libjpeg-turbo at quality 92 4:4:4, and libpng's
 // default row filters at zlib level 6.
-#include "core/jpeg_encoder.h"
-#include "core/png_encoder.h"
+#include "io/jpeg_encoder.h"
+#include "io/png_encoder.h"
 
 #include <benchmark/benchmark.h>
 

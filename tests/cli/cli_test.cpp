@@ -1,8 +1,8 @@
 #include "cli/cli.h"
-#include "core/picture_codec.h"
-#include "core/picture_file.h"
-#include "core/picture_save.h"
 #include "filters/convolution/fft_plans.h"
+#include "io/picture_codec.h"
+#include "io/picture_file.h"
+#include "io/picture_save.h"
 #include "tests/test_pictures.h"
 
 #include <QFile>

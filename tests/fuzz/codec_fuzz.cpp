@@ -6,8 +6,8 @@
 //   codec_fuzz [--seconds N] [--seed N] [--corpus DIR] [--regressions DIR] [--keep FILE]
 //
 // Exit status: 0 no finding, 1 an input took longer than the allowed time, 2 usage error.
-#include "core/picture_codec.h"
-#include "core/picture_file.h"
+#include "io/picture_codec.h"
+#include "io/picture_file.h"
 
 #include <QByteArray>
 #include <QCoreApplication>

@@ -1,5 +1,5 @@
-#include "core/orvex_doc.h"
-#include "core/picture_codec.h"
+#include "document/orvex_doc.h"
+#include "io/picture_codec.h"
 #include "shell/save_options_dlg.h"
 #include "tests/test_pictures.h"
 

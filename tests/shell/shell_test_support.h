@@ -1,7 +1,7 @@
 #pragma once
 
-#include "core/picture_codec.h"
-#include "core/picture_file.h"
+#include "io/picture_codec.h"
+#include "io/picture_file.h"
 #include "shell/child_frame.h"
 #include "shell/document_host.h"
 #include "shell/main_frame.h"

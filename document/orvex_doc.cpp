@@ -1,0 +1,115 @@
+#include "document/orvex_doc.h"
+
+#include "io/picture_codec.h"
+#include "io/picture_file.h"
+
+#include <QFileInfo>
+
+COrvexDoc::COrvexDoc(IDocumentUi* ui) : m_ui(ui) {}
+
+void COrvexDoc::Show(const QString& caption, const QString& text, IDocumentUi::Icon icon)
+{
+    if (m_ui) m_ui->ShowMessage(caption, text, icon);
+}
+
+QString COrvexDoc::title() const
+{
+    return QFileInfo(m_pathName).fileName();
+}
+
+bool COrvexDoc::Open(const QString& path)
+{
+    CPictureFile opened;
+    if (!OpenPictureFile(path, opened, &m_lastError)) {
+        Show(kAppTitle, QStringLiteral("Load failed"), IDocumentUi::Icon::Warning);
+        return false;
+    }
+    m_picture = std::move(opened.picture);
+    if (!m_history.Push(m_picture)) {
+        m_lastError = QStringLiteral("not enough memory");
+        m_picture.Destroy();
+        Show(kAppTitle, QStringLiteral("Load failed"), IDocumentUi::Icon::Warning);
+        return false;
+    }
+    m_metadata = std::move(opened.metadata);
+    m_saveOptions.jpeg.original = opened.subsampling;
+    m_modified = 0;
+    m_pathName = QFileInfo(path).absoluteFilePath();
+    return true;
+}
+
+bool COrvexDoc::Save(const QString& path)
+{
+    m_lastError.clear();
+    QStringList leftOut;
+    const auto save = [&](IProgress* progress) {
+        return SavePictureWith(m_picture, path, m_saveOptions, &m_metadata, &m_lastError, progress, &leftOut);
+    };
+    if (!(m_ui ? m_ui->RunSave(save, m_engine.progressSink()) : save(m_engine.progressSink()))) {
+        QString text = QStringLiteral("Can not save %1").arg(path);
+        if (!m_lastError.isEmpty()) text += QLatin1Char('\n') + m_lastError;
+        Show(QStringLiteral("Save Error"), text, IDocumentUi::Icon::Warning);
+        return false;
+    }
+    m_modified = 0;
+    m_pathName = QFileInfo(path).absoluteFilePath();
+    if (!leftOut.isEmpty())
+        Show(kAppTitle, QStringLiteral("%1 was saved without this metadata:\n%2").arg(path, leftOut.join(QLatin1Char('\n'))),
+             IDocumentUi::Icon::Warning);
+    return true;
+}
+
+bool COrvexDoc::SaveAs()
+{
+    const QString path = m_ui ? m_ui->AskSavePath(m_pathName) : QString();
+    if (path.isEmpty()) return false;
+    // A size the chosen format cannot hold is said now, before the options step asks about a file
+    // that could never be written.
+    const CEncoder* encoder = EncoderForPath(path);
+    if (encoder && !CheckEncodableSize(m_picture, encoder->format, &m_lastError)) {
+        Show(QStringLiteral("Save Error"), QStringLiteral("Can not save %1\n%2").arg(path, m_lastError),
+             IDocumentUi::Icon::Warning);
+        return false;
+    }
+    CSaveOptions options = m_saveOptions;
+    if (!m_ui->AskSaveOptions(path, m_picture, m_metadata, options)) return false;
+    const CSaveOptions previous = m_saveOptions;
+    m_saveOptions = options;
+    if (Save(path)) return true;
+    m_saveOptions = previous;
+    return false;
+}
+
+bool COrvexDoc::SaveToCurrentPath()
+{
+    const QFileInfo info(m_pathName);
+    if (!m_pathName.isEmpty() && (!info.exists() || info.isWritable())) return Save(m_pathName);
+    return SaveAs();
+}
+
+bool COrvexDoc::CanClose()
+{
+    if (!m_modified) return true;
+    const QString text = QStringLiteral("Save changes to the Orvex document\n %1 before closening?").arg(m_pathName);
+    const auto answer = m_ui ? m_ui->AskYesNoCancel(kAppTitle, text) : IDocumentUi::Answer::Cancel;
+    switch (answer) {
+    case IDocumentUi::Answer::Cancel: return false;
+    case IDocumentUi::Answer::No: return true;
+    case IDocumentUi::Answer::Yes: return SaveAs();
+    }
+    return false;
+}
+
+bool COrvexDoc::CommitChange(CImage* replacement)
+{
+    if (replacement) {
+        m_picture.SwapWith(*replacement);
+        // The replaced picture's buffer becomes the new snapshot's: a fresh mapping of a whole
+        // picture can cost more than the copy into it.
+        m_history.GiveSpare(std::move(*replacement));
+    }
+    m_modified = 1;
+    const bool recorded = m_history.Push(m_picture);
+    if (m_changeListener) m_changeListener(recorded);
+    return recorded;
+}

@@ -90,7 +90,6 @@ public:
     // Colour and tone
     void Invert();
     void Solarize();
-    void Posterize(int levels);
     void BrightnessContrast(float contrast, float brightness);
     void ColorBalance(int red, int green, int blue);
     void HueSaturation(float hue, float saturation, float lightness);

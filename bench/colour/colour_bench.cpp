@@ -8,6 +8,7 @@
 #include "bench/bench_support.h"
 #include "core/image_processor.h"
 #include "filters/colour/colour_tables.h"
+#include "filters/colour/posterize.h"
 
 #include <benchmark/benchmark.h>
 
@@ -102,8 +103,12 @@ BENCHMARK(BM_TablePass)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_ChannelTablesPass)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK_CAPTURE(Run, Invert, false, [](CImageProcessor& e) { e.Invert(); })->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK_CAPTURE(Run, Solarize, false, [](CImageProcessor& e) { e.Solarize(); })->Unit(benchmark::kMillisecond)->UseRealTime();
-BENCHMARK_CAPTURE(Run, Posterize, true, [](CImageProcessor& e) { e.Posterize(5); })->Unit(benchmark::kMillisecond)->UseRealTime();
-BENCHMARK_CAPTURE(Run, PosterizeInPlace, false, [](CImageProcessor& e) { e.Posterize(5); })->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK_CAPTURE(Run, Posterize, true, [](CImageProcessor& e) { Posterize(e, 5); })
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime();
+BENCHMARK_CAPTURE(Run, PosterizeInPlace, false, [](CImageProcessor& e) { Posterize(e, 5); })
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime();
 BENCHMARK_CAPTURE(Run, BrightnessContrast, true, [](CImageProcessor& e) { e.BrightnessContrast(1.44f, 12.0f); })->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK_CAPTURE(Run, ColorBalance, true, [](CImageProcessor& e) { e.ColorBalance(30, -20, 55); })->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK_CAPTURE(Run, ColorBalanceInPlace, false, [](CImageProcessor& e) { e.ColorBalance(30, -20, 55); })->Unit(benchmark::kMillisecond)->UseRealTime();

@@ -1,5 +1,6 @@
 #include "core/image_processor.h"
 #include "core/operation_table.h"
+#include "filters/colour/posterize.h"
 
 // Parameter ranges are the dialogs' ranges; defaults are the neutral values (the picture comes back
 // unchanged, or as near as the arithmetic allows), except where no neutral value exists.
@@ -11,9 +12,13 @@ void AddColourOperations(std::vector<COperation>& table)
     table.push_back({"Solarize", "every channel byte of 128 or more becomes 255 - v", {},
                      [](CImageProcessor& e, const COpArgs&) { e.Solarize(); return true; }});
     table.back().inPlaceOnly = true;
-    table.push_back({"Posterize", "quantises each channel to evenly spaced levels",
+    table.push_back({"Posterize",
+                     "quantises each channel to evenly spaced levels",
                      {CParam::Int("levels", 2, 256, 256)},
-                     [](CImageProcessor& e, const COpArgs& a) { e.Posterize(a.Int(0)); return true; }});
+                     [](CImageProcessor& e, const COpArgs& a) {
+                         Posterize(e, a.Int(0));
+                         return true;
+                     }});
     table.push_back({"BrightnessContrast", "contrast about each channel's mean, then a brightness offset",
                      {CParam::Float("contrast", 0, 4, 1), CParam::Float("brightness", -100, 100, 0)},
                      [](CImageProcessor& e, const COpArgs& a) {

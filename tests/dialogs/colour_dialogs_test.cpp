@@ -5,6 +5,7 @@
 #include "dialogs/cbalance_dlg.h"
 #include "dialogs/hue_dlg.h"
 #include "dialogs/posterize_dlg.h"
+#include "filters/colour/posterize.h"
 #include "shell/command_table.h"
 #include "tests/dialogs/dialog_test_support.h"
 
@@ -280,7 +281,7 @@ std::vector<CDialogCommand> DialogCommands()
     return {
         {"Image>Adjustments>Posterize...",
          [](CParamDialog& d) { static_cast<CPosterizeDlg&>(d).levelsSlider()->setValue(3); },
-         [](CImageProcessor& e) { e.Posterize(3); }},
+         [](CImageProcessor& e) { Posterize(e, 3); }},
         {"Image>Adjustments>Brightness/Contrast...",
          [](CParamDialog& d) {
              auto& bc = static_cast<CBCDlg&>(d);

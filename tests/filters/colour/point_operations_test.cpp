@@ -2,6 +2,7 @@
 // preview contract shared by every operation of the area.
 #include "core/operation_table.h"
 #include "filters/colour/colour_tables.h"
+#include "filters/colour/posterize.h"
 #include "tests/filters/colour/colour_test_support.h"
 
 #include <gtest/gtest.h>
@@ -51,7 +52,7 @@ TEST(PointOperations, PosterizeQuantisesToEvenLevels)
     const CImage source = Noise(29, 13, 2);
     for (int levels : {2, 3, 5, 10, 100, 255, 256}) {
         SCOPED_TRACE(levels);
-        const CImage result = InPlace(source, [&](CImageProcessor& e) { e.Posterize(levels); });
+        const CImage result = InPlace(source, [&](CImageProcessor& e) { Posterize(e, levels); });
         const double step = 255.0 / (levels - 1);
         ExpectEveryByte(source, result, [&](int v, int) {
             const int q = static_cast<int>(v * (levels - 1) / 255.0 + 0.5) & 0xFF;
@@ -59,14 +60,14 @@ TEST(PointOperations, PosterizeQuantisesToEvenLevels)
         });
     }
     const CImage edges = Filled(1, 1, 127, 128, 64);
-    const CImage two = InPlace(edges, [](CImageProcessor& e) { e.Posterize(2); });
+    const CImage two = InPlace(edges, [](CImageProcessor& e) { Posterize(e, 2); });
     EXPECT_TRUE(SamePixels(two, Filled(1, 1, 0, 255, 0)));
-    EXPECT_TRUE(SamePixels(InPlace(source, [](CImageProcessor& e) { e.Posterize(256); }), source));
+    EXPECT_TRUE(SamePixels(InPlace(source, [](CImageProcessor& e) { Posterize(e, 256); }), source));
     // Level counts the dialog cannot produce are held to 2..256 instead of dividing by zero or
     // wrapping the level index.
-    EXPECT_TRUE(SamePixels(InPlace(source, [](CImageProcessor& e) { e.Posterize(1); }),
-                           InPlace(source, [](CImageProcessor& e) { e.Posterize(2); })));
-    EXPECT_TRUE(SamePixels(InPlace(source, [](CImageProcessor& e) { e.Posterize(100000); }), source));
+    EXPECT_TRUE(SamePixels(InPlace(source, [](CImageProcessor& e) { Posterize(e, 1); }),
+                           InPlace(source, [](CImageProcessor& e) { Posterize(e, 2); })));
+    EXPECT_TRUE(SamePixels(InPlace(source, [](CImageProcessor& e) { Posterize(e, 100000); }), source));
 }
 
 TEST(PointOperations, BrightnessContrastAboutTheChannelMeans)
@@ -110,7 +111,7 @@ TEST(ColourOperations, PreviewWritesOnlyTheWorkImage)
 {
     const CImage source = Noise(23, 9, 4);
     const std::function<void(CImageProcessor&)> previewable[] = {
-        [](CImageProcessor& e) { e.Posterize(4); },
+        [](CImageProcessor& e) { Posterize(e, 4); },
         [](CImageProcessor& e) { e.BrightnessContrast(1.7f, -12.0f); },
         [](CImageProcessor& e) { e.ColorBalance(40, -60, 100); },
         [](CImageProcessor& e) { e.HueSaturation(75.0f, 2.5f, -0.3f); },

@@ -94,7 +94,8 @@ bool CheckDeclaredSize(std::int64_t width, std::int64_t height, std::int64_t fil
     return false;
 }
 
-bool CheckPngStructure(const std::uint8_t* data, std::size_t size, int* width, int* height, QString* reason)
+bool CheckPngStructure(const std::uint8_t* data, std::size_t size, int* width, int* height, QString* reason,
+                       bool imageDataChecksums)
 {
     static const std::uint8_t kSignature[8] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
     if (size < 8 || std::memcmp(data, kSignature, 8) != 0) return Fail(reason, "not a PNG file");
@@ -109,7 +110,7 @@ bool CheckPngStructure(const std::uint8_t* data, std::size_t size, int* width, i
         if (length > 0x7FFFFFFFu || length > size - pos - 12)
             return Fail(reason, "a chunk extends past the end of the file (truncated or corrupt)");
         const bool critical = (type[0] & 0x20) == 0;
-        if (critical) {
+        if (critical && (imageDataChecksums || std::memcmp(type, "IDAT", 4) != 0)) {
             const std::uint32_t stored = ReadBE32(data + pos + 8 + length);
             const auto crc = static_cast<std::uint32_t>(crc32(crc32(0L, Z_NULL, 0), type, length + 4));
             if (crc != stored) return Fail(reason, "checksum mismatch in a critical chunk");
@@ -130,6 +131,26 @@ bool CheckPngStructure(const std::uint8_t* data, std::size_t size, int* width, i
         }
         pos += 12 + std::size_t(length);
     }
+}
+
+bool PngImageDataChecksumsMatch(const std::uint8_t* data, std::size_t size, QString* reason)
+{
+    // The chunks' bounds were checked by the structure walk; they are checked again all the same,
+    // so that this stays safe on any input.
+    std::size_t pos = 8;
+    while (size >= pos && size - pos >= 12) {
+        const std::uint32_t length = ReadBE32(data + pos);
+        const std::uint8_t* type = data + pos + 4;
+        if (length > 0x7FFFFFFFu || length > size - pos - 12) return true;
+        if (std::memcmp(type, "IDAT", 4) == 0) {
+            const auto crc = static_cast<std::uint32_t>(crc32(crc32(0L, Z_NULL, 0), type, length + 4));
+            if (crc != ReadBE32(data + pos + 8 + length)) return Fail(reason, "checksum mismatch in a critical chunk");
+        } else if (std::memcmp(type, "IEND", 4) == 0) {
+            return true;
+        }
+        pos += 12 + std::size_t(length);
+    }
+    return true;
 }
 
 bool GifBackgroundOnly(const std::uint8_t* data, std::size_t size, int* width, int* height)

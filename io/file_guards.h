@@ -24,8 +24,13 @@ bool CheckDeclaredSize(std::int64_t width, std::int64_t height, std::int64_t fil
 // Walks the chunks of a PNG file: every chunk must lie inside the file, critical chunks must carry
 // a correct checksum, IHDR must come first and IEND must be reached. Reports the declared size.
 // A decoder fed only files that pass cannot be led into reading a declared multi-gigabyte chunk or
-// showing a truncated file as if it were whole.
-bool CheckPngStructure(const std::uint8_t* data, std::size_t size, int* width, int* height, QString* reason);
+// showing a truncated file as if it were whole. With `imageDataChecksums` false the IDAT chunks'
+// checksums are left to PngImageDataChecksumsMatch, which opening runs beside the decoder.
+bool CheckPngStructure(const std::uint8_t* data, std::size_t size, int* width, int* height, QString* reason,
+                       bool imageDataChecksums = true);
+// The checksums of the IDAT chunks of a file that passed CheckPngStructure; the reason is the
+// structure check's own.
+bool PngImageDataChecksumsMatch(const std::uint8_t* data, std::size_t size, QString* reason);
 
 // Reads a BMP's headers in all their forms (OS/2 and Windows, bottom-up and top-down), applies the
 // declared-size check to the absolute height, and refuses a file whose pixel data ends early:

@@ -162,6 +162,46 @@ TEST(PictureCodec, FailedLoadLeavesTheTargetUntouched)
     EXPECT_TRUE(SamePixels(picture, Pattern(5, 5)));
 }
 
+// The image data's checksums are summed beside the decoder rather than before it: a file whose
+// pixels decode perfectly but whose IDAT checksum is wrong must still be refused, as must a damaged
+// header checksum, and the target must stay as it was.
+TEST(PictureCodec, ImageDataChecksumsAreStillChecked)
+{
+    const int w = 64, h = 48;
+    QByteArray raw;
+    for (int y = 0; y < h; ++y) {
+        raw.append('\0');
+        for (int x = 0; x < w * 3; ++x) raw.append(static_cast<char>((x * 7 + y * 13) & 0xFF));
+    }
+    uLongf packedSize = compressBound(static_cast<uLong>(raw.size()));
+    QByteArray packed(static_cast<qsizetype>(packedSize), '\0');
+    ASSERT_EQ(compress(reinterpret_cast<Bytef*>(packed.data()), &packedSize,
+                       reinterpret_cast<const Bytef*>(raw.constData()), static_cast<uLong>(raw.size())),
+              Z_OK);
+    packed.truncate(static_cast<qsizetype>(packedSize));
+    const QByteArray good = PngHeader(w, h) + PngChunk("IDAT", packed) + PngChunk("IEND", {});
+    const qsizetype idatCrc = 8 + 25 + 8 + packed.size();
+
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("sums.png"));
+    WriteFile(path, good);
+    CImage picture;
+    QString reason;
+    ASSERT_TRUE(LoadPicture(path, picture, &reason)) << reason.toStdString();
+    EXPECT_EQ(picture.width(), w);
+
+    for (const qsizetype at : {idatCrc, qsizetype(8 + 8 + 13)}) {
+        SCOPED_TRACE(at);
+        QByteArray damaged = good;
+        damaged[at] = static_cast<char>(damaged[at] ^ 0x40);
+        WriteFile(path, damaged);
+        CImage target = Pattern(5, 5);
+        EXPECT_FALSE(LoadPicture(path, target, &reason));
+        EXPECT_EQ(reason, QStringLiteral("checksum mismatch in a critical chunk"));
+        EXPECT_TRUE(SamePixels(target, Pattern(5, 5)));
+    }
+}
+
 TEST(PictureCodec, PalettesAndGreysBecomeBlueGreenRed)
 {
     // A 1-bit palette PNG and a 16-bit grey PNG both come out as 24-bit pictures; their pixels match

@@ -1,7 +1,7 @@
 #include "io/gif_writer.h"
 
 #include "core/parallel.h"
-#include "io/picture_codec.h"
+#include "io/device_write.h"
 
 #include <gif_lib.h>
 

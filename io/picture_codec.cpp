@@ -2,6 +2,7 @@
 
 #include "core/parallel.h"
 #include "io/bmp_decoder.h"
+#include "io/device_write.h"
 #include "io/direct_decoders.h"
 #include "io/file_guards.h"
 #include "io/gif_writer.h"
@@ -123,27 +124,6 @@ const std::vector<CEncoder>& KnownEncoders()
 }
 
 } // namespace
-
-QString WriteFailure(QIODevice& device)
-{
-    // A file's buffer that went out in part keeps the rest; writing it again names the cause.
-    if (auto* file = qobject_cast<QFileDevice*>(&device)) file->flush();
-    const QString why = device.errorString();
-    // QIODevice's text for a device that failed without saying why.
-    if (why.isEmpty() || why == QLatin1String("Unknown error")) return QStringLiteral("the file could not be written");
-    return why;
-}
-
-bool WriteFully(QIODevice& device, const char* data, qint64 size, QString* reason)
-{
-    qint64 done = 0;
-    while (done < size) {
-        const qint64 n = device.write(data + done, size - done);
-        if (n <= 0) return Fail(reason, WriteFailure(device));
-        done += n;
-    }
-    return true;
-}
 
 const std::vector<CEncoder>& Encoders()
 {

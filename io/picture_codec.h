@@ -47,14 +47,6 @@ bool CheckEncodableSize(int width, int height, const QByteArray& format, QString
 // reported with the device's own reason.
 bool EncodePicture(const CImage& picture, const QByteArray& format, QIODevice& device, QString* reason = nullptr);
 
-// Writes all `size` bytes at `data` to `device`. A filling disk takes part of a write and names the
-// cause ("No space left on device") only when the rest is written, so the rest is always tried
-// rather than reporting the short count with no reason. False with the device's reason otherwise.
-bool WriteFully(QIODevice& device, const char* data, qint64 size, QString* reason = nullptr);
-
-// Why a write to `device` failed, in the system's words where it gave any.
-QString WriteFailure(QIODevice& device);
-
 // The picture's pixel memory seen as a QImage without copying. Rows are in memory order, which is
 // bottom-up: the QImage shows the picture upside down, and painters flip it while drawing. Valid
 // while the picture keeps its buffer.

@@ -1,6 +1,7 @@
 #include "io/picture_save.h"
 
 #include "io/bmp_decoder.h"
+#include "io/device_write.h"
 #include "io/gif_writer.h"
 #include "io/picture_codec.h"
 #include "io/png_encoder.h"

@@ -1,6 +1,6 @@
 #include "io/tiff_writer.h"
 
-#include "io/picture_codec.h"
+#include "io/device_write.h"
 
 #include <QtGlobal>
 

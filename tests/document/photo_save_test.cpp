@@ -1,5 +1,6 @@
 #include "document/orvex_doc.h"
 #include "io/colour_profile.h"
+#include "io/device_write.h"
 #include "io/jpeg_encoder.h"
 #include "io/picture_codec.h"
 #include "io/picture_file.h"

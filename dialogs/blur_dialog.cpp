@@ -17,16 +17,3 @@ CBlurDialog::CBlurDialog(const QString& title, QWidget* parent, CStartValues sta
     BindOperation("GaussianBlur");
     AddBlurRadiusSlider(*this);
 }
-
-float CBlurDialog::AskRadius(const QString& title, QWidget* parent, CStartValues start)
-{
-    CBlurDialog dialog(title, parent, std::move(start));
-    dialog.exec();
-    return dialog.resultRadius();
-}
-
-void CBlurDialog::done(int result)
-{
-    m_result = result == QDialog::Accepted ? radius() : 0.0f;
-    CParamDialog::done(result);
-}

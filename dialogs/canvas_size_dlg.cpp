@@ -6,7 +6,6 @@
 
 #include <QApplication>
 #include <QCheckBox>
-#include <QDialogButtonBox>
 #include <QEvent>
 #include <QFocusEvent>
 #include <QGridLayout>
@@ -48,12 +47,15 @@ QString BelowMinimumText(int bound)
 
 } // namespace
 
-CCanvasSizeDlg::CCanvasSizeDlg(int width, int height, QWidget* parent)
-    : QDialog(parent), m_currentW(width), m_currentH(height), m_width(width), m_height(height),
+CCanvasSizeDlg::CCanvasSizeDlg(int width, int height, QWidget* parent, CStartValues start)
+    : CParamDialog(QStringLiteral("Canvas Size"), parent, std::move(start)), m_currentW(width), m_currentH(height),
       m_editedWidth(width), m_editedHeight(height)
 {
-    setWindowTitle(QStringLiteral("Canvas Size"));
-    auto* layout = new QVBoxLayout(this);
+    BindOperation("CanvasSize");
+    // The dialog opens on the picture's own size.
+    SetValue("width", width);
+    SetValue("height", height);
+    QVBoxLayout* layout = extraArea();
 
     m_currentGroup = new QGroupBox(QStringLiteral("Current Size:"), this);
     auto* current = new QVBoxLayout(m_currentGroup);
@@ -90,27 +92,20 @@ CCanvasSizeDlg::CCanvasSizeDlg(int width, int height, QWidget* parent)
         anchors->addWidget(button, i / 3, i % 3);
         m_buttons[static_cast<std::size_t>(i)] = button;
         connect(button, &QToolButton::clicked, this, [this, i] {
-            m_anchor = kAnchors[static_cast<std::size_t>(i)];
+            SetValue("anchor", kAnchors[static_cast<std::size_t>(i)]);
             Refresh();
         });
     }
     grid->addLayout(anchors, 3, 1, 1, 2, Qt::AlignLeft);
     layout->addWidget(m_newGroup);
 
-    auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
-    m_numbers = new CNumberBoxes(this, buttons->button(QDialogButtonBox::Ok));
-    layout->addWidget(m_numbers->reasonLine());
-    layout->addWidget(buttons);
-    connect(buttons, &QDialogButtonBox::accepted, this, &CCanvasSizeDlg::accept);
-    connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
-
     m_currentGroup->setTitle(QStringLiteral("Current Size: %1").arg(SizeText(width, height, true)));
     Refresh();
     m_widthBox->selectAll();
     m_widthBox->setFocus();
 
-    m_numbers->Add(m_widthBox, Rule(true), [this](double typed) { OnBoxChanged(true, static_cast<int>(typed)); });
-    m_numbers->Add(m_heightBox, Rule(false), [this](double typed) { OnBoxChanged(false, static_cast<int>(typed)); });
+    numberBoxes().Add(m_widthBox, Rule(true), [this](double typed) { OnBoxChanged(true, static_cast<int>(typed)); });
+    numberBoxes().Add(m_heightBox, Rule(false), [this](double typed) { OnBoxChanged(false, static_cast<int>(typed)); });
     connect(m_relative, &QCheckBox::clicked, this, &CCanvasSizeDlg::OnRelativeClicked);
     m_widthBox->installEventFilter(this);
     m_heightBox->installEventFilter(this);
@@ -136,8 +131,8 @@ void CCanvasSizeDlg::OnRelativeClicked(bool checked)
     const long long h = checked ? static_cast<long long>(m_editedHeight) - m_currentH : m_editedHeight;
     const int keepW = m_editedWidth;
     const int keepH = m_editedHeight;
-    m_numbers->SetRule(m_widthBox, Rule(true));
-    m_numbers->SetRule(m_heightBox, Rule(false));
+    numberBoxes().SetRule(m_widthBox, Rule(true));
+    numberBoxes().SetRule(m_heightBox, Rule(false));
     m_widthBox->setText(QString::asprintf("%lld", w));
     m_heightBox->setText(QString::asprintf("%lld", h));
     // The edited size is what it was; only the way it is shown changed.
@@ -187,7 +182,7 @@ void CCanvasSizeDlg::Refresh()
     m_newGroup->setTitle(QStringLiteral("New Size: %1").arg(SizeText(m_editedWidth, m_editedHeight, true)));
     int anchorIndex = 4;
     for (int i = 0; i < 9; ++i)
-        if (kAnchors[static_cast<std::size_t>(i)] == m_anchor) anchorIndex = i;
+        if (kAnchors[static_cast<std::size_t>(i)] == anchor()) anchorIndex = i;
     const int ac = anchorIndex % 3;
     const int ar = anchorIndex / 3;
     const bool wider = m_editedWidth >= m_currentW;
@@ -214,8 +209,8 @@ void CCanvasSizeDlg::accept()
     // no size below 1 leaves the dialog. A box that still holds no size keeps the dialog open.
     Correct(true);
     Correct(false);
-    if (!m_numbers->allValid()) return;
-    m_width = m_editedWidth;
-    m_height = m_editedHeight;
-    QDialog::accept();
+    if (!numberBoxes().allValid()) return;
+    SetValue("width", m_editedWidth);
+    SetValue("height", m_editedHeight);
+    CParamDialog::accept();
 }

@@ -1,12 +1,12 @@
 #pragma once
 
-#include <QDialog>
+#include "dialogs/param_dialog.h"
+
 #include <QString>
 
 #include <array>
 
 struct CNumberRule;
-class CNumberBoxes;
 class QCheckBox;
 class QGroupBox;
 class QLineEdit;
@@ -15,8 +15,8 @@ class QToolButton;
 // "Canvas Size": a new width and height, absolute or as a change of the current size, and the
 // anchor the picture keeps on the new canvas, picked on a 3 x 3 grid of buttons. The anchor's
 // button shows the anchor icon and its neighbours arrows that show which way the canvas grows or
-// shrinks.
-class CCanvasSizeDlg : public QDialog
+// shrinks. values() holds the current size and the start anchor until OK stores the edited ones.
+class CCanvasSizeDlg : public CParamDialog
 {
     Q_OBJECT
 
@@ -24,12 +24,12 @@ public:
     // Anchor codes by button, rows top to bottom, columns left to right.
     static constexpr std::array<char, 9> kAnchors = {'w', 'N', 'n', 'W', 'C', 'E', 's', 'S', 'e'};
 
-    CCanvasSizeDlg(int width, int height, QWidget* parent = nullptr);
+    CCanvasSizeDlg(int width, int height, QWidget* parent = nullptr, CStartValues start = {});
 
-    // The current size until OK stores the edited one.
-    int resultWidth() const { return m_width; }
-    int resultHeight() const { return m_height; }
-    char anchor() const { return m_anchor; }
+    int resultWidth() const { return static_cast<int>(value("width")); }
+    int resultHeight() const { return static_cast<int>(value("height")); }
+    // The anchor picked, stored at once.
+    char anchor() const { return static_cast<char>(static_cast<int>(value("anchor"))); }
     int editedWidth() const { return m_editedWidth; }
     int editedHeight() const { return m_editedHeight; }
 
@@ -43,7 +43,6 @@ public:
     QToolButton* anchorButton(int index) const { return m_buttons[static_cast<std::size_t>(index)]; }
     // The icon resource a button shows ("" for none): "anchor" or "arrow_n", "arrow_se", ...
     QString iconName(int index) const { return m_iconNames[static_cast<std::size_t>(index)]; }
-    CNumberBoxes& numberBoxes() const { return *m_numbers; }
 
     // Refuses, leaving the dialog open, while a box holds no size.
     void accept() override;
@@ -62,14 +61,10 @@ private:
 
     const int m_currentW;
     const int m_currentH;
-    int m_width;
-    int m_height;
     int m_editedWidth;
     int m_editedHeight;
-    char m_anchor = 'C';
     bool m_correcting = false;
 
-    CNumberBoxes* m_numbers = nullptr;
     QGroupBox* m_currentGroup = nullptr;
     QGroupBox* m_newGroup = nullptr;
     QLineEdit* m_currentWidth = nullptr;

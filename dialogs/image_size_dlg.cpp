@@ -6,7 +6,6 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
-#include <QDialogButtonBox>
 #include <QGridLayout>
 #include <QGroupBox>
 #include <QLabel>
@@ -49,13 +48,22 @@ void Warn(QWidget* parent, const QString& text)
 
 } // namespace
 
-CImageSizeDlg::CImageSizeDlg(int width, int height, QWidget* parent)
-    : QDialog(parent), m_givenWidth(width), m_givenHeight(height),
-      m_ratio(static_cast<double>(width) / height), m_width(width), m_height(height), m_editedWidth(width),
-      m_editedHeight(height)
+namespace {
+
+constexpr char kMethods[] = {'n', 'b', 'l'};
+
+} // namespace
+
+CImageSizeDlg::CImageSizeDlg(int width, int height, QWidget* parent, CStartValues start)
+    : CParamDialog(QStringLiteral("Image Size"), parent, std::move(start)), m_givenWidth(width),
+      m_givenHeight(height), m_ratio(static_cast<double>(width) / height), m_editedWidth(width), m_editedHeight(height)
 {
-    setWindowTitle(QStringLiteral("Image Size"));
-    auto* layout = new QVBoxLayout(this);
+    BindOperation("ResizeImage");
+    // The dialog opens on the picture's own size.
+    SetValue("width", width);
+    SetValue("height", height);
+    const char startMethod = static_cast<char>(static_cast<int>(AddValue("method")));
+    QVBoxLayout* layout = extraArea();
     m_group = new QGroupBox(QStringLiteral("Pixel Dimentions:"), this);
     auto* grid = new QGridLayout(m_group);
     m_widthBox = new QLineEdit(m_group);
@@ -75,12 +83,6 @@ CImageSizeDlg::CImageSizeDlg(int width, int height, QWidget* parent)
     m_methods->addItems({QStringLiteral("Nearest Neighbor"), QStringLiteral("Bilinear"), QStringLiteral("Liquid")});
     methodRow->addWidget(m_methods, 1);
     layout->addLayout(methodRow);
-    auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
-    m_numbers = new CNumberBoxes(this, buttons->button(QDialogButtonBox::Ok));
-    layout->addWidget(m_numbers->reasonLine());
-    layout->addWidget(buttons);
-    connect(buttons, &QDialogButtonBox::accepted, this, &CImageSizeDlg::accept);
-    connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
 
     // Initialisation: the boxes show the given size without reacting to themselves.
     m_busy = true;
@@ -88,16 +90,18 @@ CImageSizeDlg::CImageSizeDlg(int width, int height, QWidget* parent)
     m_heightBox->setText(QString::asprintf("%d", height));
     m_busy = false;
     m_constrain->setChecked(true);
-    m_methods->setCurrentIndex(1);
+    m_methods->setCurrentIndex(static_cast<int>(std::find(std::begin(kMethods), std::end(kMethods), startMethod) -
+                                                std::begin(kMethods)) %
+                               3);
     m_initialText.clear();
     RefreshSizeText();
     m_widthBox->selectAll();
     m_widthBox->setFocus();
 
-    const COperation* resize = FindOperation("ResizeImage");
+    const COperation* resize = operation();
     const CNumberRule side = CNumberRule::Whole(1, resize ? resize->params.front().max : INT_MAX);
-    m_numbers->Add(m_widthBox, side, [this](double typed) { OnWidthChanged(static_cast<int>(typed)); });
-    m_numbers->Add(m_heightBox, side, [this](double typed) { OnHeightChanged(static_cast<int>(typed)); });
+    numberBoxes().Add(m_widthBox, side, [this](double typed) { OnWidthChanged(static_cast<int>(typed)); });
+    numberBoxes().Add(m_heightBox, side, [this](double typed) { OnHeightChanged(static_cast<int>(typed)); });
     connect(m_constrain, &QCheckBox::clicked, this, &CImageSizeDlg::OnConstrainClicked);
 }
 
@@ -159,17 +163,16 @@ void CImageSizeDlg::RefreshSizeText()
 void CImageSizeDlg::accept()
 {
     // OK is disabled while a box holds no size; this catches Enter and calls from code.
-    if (!m_numbers->isValid(m_widthBox)) {
+    if (!numberBoxes().isValid(m_widthBox)) {
         Warn(this, QStringLiteral("Incompatible width value"));
         return;
     }
-    if (!m_numbers->isValid(m_heightBox)) {
+    if (!numberBoxes().isValid(m_heightBox)) {
         Warn(this, QStringLiteral("Incompatible height value"));
         return;
     }
-    m_width = m_editedWidth;
-    m_height = m_editedHeight;
-    static const char methods[] = {'n', 'b', 'l'};
-    m_method = methods[std::clamp(m_methods->currentIndex(), 0, 2)];
-    QDialog::accept();
+    SetValue("width", m_editedWidth);
+    SetValue("height", m_editedHeight);
+    SetValue("method", kMethods[std::clamp(m_methods->currentIndex(), 0, 2)]);
+    CParamDialog::accept();
 }

@@ -1,9 +1,9 @@
 #pragma once
 
-#include <QDialog>
+#include "dialogs/param_dialog.h"
+
 #include <QString>
 
-class CNumberBoxes;
 class QCheckBox;
 class QComboBox;
 class QGroupBox;
@@ -15,25 +15,24 @@ class QLineEdit;
 QString SizeText(long long width, long long height, bool negativeIsUnknown = false);
 
 // "Image Size": new width and height, proportions optionally kept, and the resampling method.
-class CImageSizeDlg : public QDialog
+// values() holds the size given by the caller and the start method until OK stores the edited ones.
+class CImageSizeDlg : public CParamDialog
 {
     Q_OBJECT
 
 public:
-    CImageSizeDlg(int width, int height, QWidget* parent = nullptr);
+    CImageSizeDlg(int width, int height, QWidget* parent = nullptr, CStartValues start = {});
 
-    // The size given by the caller until OK stores the edited one.
-    int resultWidth() const { return m_width; }
-    int resultHeight() const { return m_height; }
+    int resultWidth() const { return static_cast<int>(value("width")); }
+    int resultHeight() const { return static_cast<int>(value("height")); }
     // 'n' nearest neighbour, 'b' bilinear, 'l' liquid.
-    char method() const { return m_method; }
+    char method() const { return static_cast<char>(static_cast<int>(value("method"))); }
 
     QLineEdit* widthBox() const { return m_widthBox; }
     QLineEdit* heightBox() const { return m_heightBox; }
     QCheckBox* constrainBox() const { return m_constrain; }
     QComboBox* methodList() const { return m_methods; }
     QGroupBox* dimensionsGroup() const { return m_group; }
-    CNumberBoxes& numberBoxes() const { return *m_numbers; }
 
     // Refuses with a message, leaving the dialog open, while a box holds no size.
     void accept() override;
@@ -49,16 +48,12 @@ private:
     const int m_givenWidth;
     const int m_givenHeight;
     const double m_ratio;
-    int m_width;
-    int m_height;
     int m_editedWidth;
     int m_editedHeight;
-    char m_method = 'b';
     bool m_busy = false;
     QString m_initialText;
     bool m_initialised = false;
 
-    CNumberBoxes* m_numbers = nullptr;
     QGroupBox* m_group = nullptr;
     QLineEdit* m_widthBox = nullptr;
     QLineEdit* m_heightBox = nullptr;

@@ -167,15 +167,6 @@ QWidget* CLenseFlareDlg::picker() const
     return m_picker;
 }
 
-std::optional<CLenseFlareDlg::CResult> CLenseFlareDlg::Ask(const CImage& picture, QWidget* parent)
-{
-    CLenseFlareDlg dialog(picture, parent);
-    if (dialog.exec() != QDialog::Accepted) return std::nullopt;
-    const std::optional<QPoint> centre = dialog.pictureCentre();
-    if (!centre) return std::nullopt;
-    return CResult{centre->x(), centre->y(), dialog.brightness()};
-}
-
 std::optional<QPoint> CLenseFlareDlg::pictureCentre() const
 {
     if (!m_centre) return std::nullopt;
@@ -198,6 +189,9 @@ void CLenseFlareDlg::PickAt(QPointF point)
     // Points in the letterbox bands count: the flare centre may lie off the picture.
     if (x < 0 || y < 0 || x >= side || y >= side) return;
     m_centre = QPoint(x, y);
+    const QPoint centre = *pictureCentre();
+    SetValue("x", centre.x());
+    SetValue("y", centre.y());
     RenderFlare();
 }
 

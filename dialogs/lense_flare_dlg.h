@@ -14,7 +14,8 @@ class QRadioButton;
 
 // "Lens Flare...": the flare centre picked by clicking a thumbnail of the picture, which shows the
 // flare as it will look, and the brightness (10..300 %). The thumbnail has an engine of its own;
-// the document's picture is only read, once, to make it.
+// the document's picture is only read, once, to make it. values() holds the chosen centre in
+// picture pixels (the row's default until one is chosen) and the brightness.
 //
 // The thumbnail is made at the screen's device pixel ratio: its long side is 200 logical pixels,
 // 200 x ratio device pixels, and clicks are mapped in device pixels. At ratio 1 the click mapping
@@ -31,15 +32,6 @@ public:
     explicit CLenseFlareDlg(const CImage& picture, QWidget* parent = nullptr, double ratio = 0.0,
                             CStartValues start = {});
     ~CLenseFlareDlg() override;
-
-    struct CResult
-    {
-        int x = 0;
-        int y = 0;
-        float brightness = 1.0f; // the percentage / 100
-    };
-    // Runs the dialog modally; a result only after OK with a centre chosen.
-    static std::optional<CResult> Ask(const CImage& picture, QWidget* parent);
 
     int brightnessPercent() const;
     // The operation's brightness: the percentage divided by 100 in double precision.

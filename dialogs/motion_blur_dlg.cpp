@@ -10,16 +10,3 @@ CMotionBlurDlg::CMotionBlurDlg(QWidget* parent, CStartValues start)
 
     AddBlurRadiusSlider(*this);
 }
-
-CMotionBlurDlg::CResult CMotionBlurDlg::Ask(QWidget* parent, CStartValues start)
-{
-    CMotionBlurDlg dialog(parent, std::move(start));
-    dialog.exec();
-    return dialog.result();
-}
-
-void CMotionBlurDlg::done(int result)
-{
-    m_result = result == QDialog::Accepted ? CResult{angle(), radius()} : CResult{};
-    CParamDialog::done(result);
-}

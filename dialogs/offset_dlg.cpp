@@ -32,8 +32,8 @@ COffsetDlg::COffsetDlg(int width, int height, QWidget* parent, CStartValues star
     }
     extraArea()->addWidget(m_group);
     AddPreviewBox(true);
-    // No shift reproduces the picture whatever the mode; the mode slot keeps its value.
-    SetIdentityValues({0, 0});
+    // No shift reproduces the picture whatever the mode.
+    SetIdentityValues({0, 0, 's'});
 }
 
 QRadioButton* COffsetDlg::modeButton(char mode) const

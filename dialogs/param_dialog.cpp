@@ -13,6 +13,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QRadioButton>
 #include <QShowEvent>
 #include <QSlider>
 #include <QVBoxLayout>
@@ -258,18 +259,28 @@ void CParamDialog::RequestPreview(const std::vector<double>& values)
 
 namespace {
 
+// Tab passes over disabled controls, and enters a group of exclusive radio buttons at its checked
+// button only; the arrow keys move within the group.
+bool TabVisits(const QWidget* w)
+{
+    if (!w->isEnabled()) return false;
+    const auto* radio = qobject_cast<const QRadioButton*>(w);
+    return !radio || !radio->autoExclusive() || radio->isChecked();
+}
+
 // Widgets of a layout in layout order (a grid's in the order they were added, row by row),
 // looking into nested layouts and into container widgets that are not controls themselves.
-void CollectControls(QLayout* layout, QList<QWidget*>& out)
+void CollectControls(QLayout* layout, QList<QWidget*>& out, bool visitedOnly)
 {
     if (!layout) return;
     for (int i = 0; i < layout->count(); ++i) {
         QLayoutItem* item = layout->itemAt(i);
         if (QLayout* inner = item->layout()) {
-            CollectControls(inner, out);
+            CollectControls(inner, out, visitedOnly);
         } else if (QWidget* w = item->widget()) {
+            if (visitedOnly && !TabVisits(w)) continue;
             if (w->focusPolicy() & Qt::TabFocus) out.append(w);
-            else if (w->layout()) CollectControls(w->layout(), out);
+            else if (w->layout()) CollectControls(w->layout(), out, visitedOnly);
         }
     }
 }
@@ -288,8 +299,13 @@ QPushButton* CParamDialog::cancelButton() const
 
 QList<QWidget*> CParamDialog::tabControls() const
 {
+    return Controls(true);
+}
+
+QList<QWidget*> CParamDialog::Controls(bool visitedOnly) const
+{
     QList<QWidget*> controls;
-    CollectControls(layout(), controls);
+    CollectControls(layout(), controls, visitedOnly);
     controls.removeAll(m_buttons);
     controls.removeAll(okButton());
     controls.removeAll(cancelButton());
@@ -314,7 +330,9 @@ void CParamDialog::ArrangeKeyboard()
         slider->setSingleStep(1);
         slider->setPageStep(std::max(1, (slider->maximum() - slider->minimum()) / 5));
     }
-    QList<QWidget*> chain = tabControls();
+    // Every control takes its place in the chain, also those Tab passes over for now (a radio button
+    // becomes the group's stop once checked).
+    QList<QWidget*> chain = Controls(false);
     chain.append(okButton());
     chain.append(cancelButton());
     for (int i = 0; i + 1 < chain.size(); ++i) setTabOrder(chain[i], chain[i + 1]);
@@ -335,4 +353,17 @@ void CParamDialog::done(int result)
 {
     if (m_renderer) m_renderer->Stop();
     QDialog::done(result);
+}
+
+std::unique_ptr<CParamDialog> MakeSliderDialog(const QString& title, std::string_view operation,
+                                               const std::vector<CSliderField>& sliders,
+                                               const CSliderOptions& options, QWidget* parent, CStartValues start)
+{
+    auto dialog = std::make_unique<CParamDialog>(title, parent, std::move(start));
+    if (!options.identity.empty()) dialog->SetIdentityValues(options.identity);
+    dialog->BindOperation(operation);
+    for (const CSliderField& field : sliders) dialog->AddSlider(field.parameter, field.label, field.format, field.scale);
+    dialog->SetActsOnEveryNotification(options.everyNotification);
+    dialog->AddPreviewBox(options.previewChecked);
+    return dialog;
 }

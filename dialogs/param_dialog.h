@@ -169,8 +169,9 @@ public:
     // Closing stops the renderer first, so no rendering outlives the dialog.
     void done(int result) override;
 
-    // The controls Tab visits before OK and Cancel, in order, and the one that has the focus when
-    // the dialog opens (null when it has no value control).
+    // The controls Tab visits before OK and Cancel, in order (of a group of exclusive radio buttons
+    // the checked one), and the one that has the focus when the dialog opens (null when it has no
+    // value control).
     QList<QWidget*> tabControls() const;
     QWidget* firstValueControl() const;
     QPushButton* okButton() const;
@@ -181,6 +182,8 @@ protected:
 
 private:
     void ArrangeKeyboard();
+    // The focusable controls in layout order; `visitedOnly`: only those Tab stops at now.
+    QList<QWidget*> Controls(bool visitedOnly) const;
     // Slot of a parameter of the bound operation (-1 when there is no such parameter).
     int ParamIndex(std::string_view parameter) const;
 
@@ -216,3 +219,26 @@ private:
     CNumberBoxes* m_numberBoxes = nullptr;
     std::unique_ptr<CPreviewRenderer> m_renderer;
 };
+
+// A dialog of sliders only, declared as data where its command is declared, so that it needs no
+// class of its own: each field is a slider for a parameter of the bound operation (AddSlider).
+struct CSliderField
+{
+    std::string parameter;
+    QString label;
+    CValueFormat format;
+    CSliderScale scale = {};
+};
+struct CSliderOptions
+{
+    // Render again on every notification, even without movement (so opening renders the start).
+    bool everyNotification = false;
+    // The "Preview" box's state on opening.
+    bool previewChecked = true;
+    // Values that reproduce the picture where the row's defaults do not (empty: the defaults).
+    std::vector<double> identity = {};
+};
+// The dialog titled `title` for `operation`: the sliders in order, then the "Preview" box.
+std::unique_ptr<CParamDialog> MakeSliderDialog(const QString& title, std::string_view operation,
+                                               const std::vector<CSliderField>& sliders,
+                                               const CSliderOptions& options, QWidget* parent, CStartValues start);

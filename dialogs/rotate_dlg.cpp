@@ -3,35 +3,32 @@
 #include "core/operation_table.h"
 #include "dialogs/number_box.h"
 
-#include <QDialogButtonBox>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
 #include <QRadioButton>
 #include <QVBoxLayout>
 
-CRotateDlg::CRotateDlg(QWidget* parent) : QDialog(parent)
+#include <cmath>
+
+CRotateDlg::CRotateDlg(QWidget* parent, CStartValues start)
+    : CParamDialog(QStringLiteral("Rotate Canvas"), parent, std::move(start))
 {
-    setWindowTitle(QStringLiteral("Rotate Canvas"));
-    auto* layout = new QVBoxLayout(this);
+    BindOperation("RotateArbitrary");
+    // The box shows the size of the turn and the buttons its direction.
+    const double startAngle = AddValue("angle");
     auto* row = new QHBoxLayout;
     row->addWidget(new QLabel(QStringLiteral("Angle: "), this));
-    m_edit = new QLineEdit(QString::asprintf("%d", 0), this);
+    m_edit = new QLineEdit(QString::number(std::abs(startAngle)), this);
     row->addWidget(m_edit);
     m_clockwise = new QRadioButton(QString::fromUtf8("°CW"), this);
     m_counterClockwise = new QRadioButton(QString::fromUtf8("°CCW"), this);
-    m_clockwise->setChecked(true);
+    (startAngle < 0 ? m_counterClockwise : m_clockwise)->setChecked(true);
     row->addWidget(m_clockwise);
     row->addWidget(m_counterClockwise);
-    layout->addLayout(row);
-    auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
-    m_numbers = new CNumberBoxes(this, buttons->button(QDialogButtonBox::Ok));
-    layout->addWidget(m_numbers->reasonLine());
-    layout->addWidget(buttons);
-    connect(buttons, &QDialogButtonBox::accepted, this, &CRotateDlg::accept);
-    connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
-    const COperation* rotate = FindOperation("RotateArbitrary");
-    m_numbers->Add(m_edit, rotate ? CNumberRule::ForParam(rotate->params.front()) : CNumberRule::Real(-360, 360));
+    extraArea()->addLayout(row);
+    const COperation* rotate = operation();
+    numberBoxes().Add(m_edit, rotate ? CNumberRule::ForParam(rotate->params.front()) : CNumberRule::Real(-360, 360));
     m_edit->selectAll();
     m_edit->setFocus();
 }
@@ -39,16 +36,9 @@ CRotateDlg::CRotateDlg(QWidget* parent) : QDialog(parent)
 void CRotateDlg::accept()
 {
     // OK is disabled meanwhile; this catches Enter and calls from code.
-    const std::optional<double> typed = m_numbers->value(m_edit);
+    const std::optional<double> typed = numberBoxes().value(m_edit);
     if (!typed) return;
-    m_angle = static_cast<float>(*typed);
-    if (!m_clockwise->isChecked()) m_angle = -m_angle;
-    QDialog::accept();
-}
-
-std::optional<float> CRotateDlg::Ask(QWidget* parent)
-{
-    CRotateDlg dialog(parent);
-    if (dialog.exec() != QDialog::Accepted) return std::nullopt;
-    return dialog.angle();
+    const float angle = static_cast<float>(*typed);
+    SetValue("angle", m_clockwise->isChecked() ? angle : -angle);
+    CParamDialog::accept();
 }

@@ -14,13 +14,6 @@ CUnsharpMaskDlg::CUnsharpMaskDlg(QWidget* parent, CStartValues start)
     AddBlurRadiusSlider(*this);
 }
 
-std::optional<CUnsharpMaskDlg::CResult> CUnsharpMaskDlg::Ask(QWidget* parent, CStartValues start)
-{
-    CUnsharpMaskDlg dialog(parent, std::move(start));
-    if (dialog.exec() != QDialog::Accepted) return std::nullopt;
-    return CResult{dialog.radius(), dialog.amount()};
-}
-
 int CUnsharpMaskDlg::amount() const
 {
     return slider("amount")->value();

@@ -13,11 +13,9 @@
 #include "dialogs/image_size_dlg.h"
 #include "dialogs/lense_flare_dlg.h"
 #include "dialogs/median_dlg.h"
-#include "dialogs/mosaic_dlg.h"
 #include "dialogs/motion_blur_dlg.h"
 #include "dialogs/offset_dlg.h"
 #include "dialogs/param_dialog.h"
-#include "dialogs/posterize_dlg.h"
 #include "dialogs/rotate_dlg.h"
 #include "dialogs/unsharp_mask_dlg.h"
 #include "document/orvex_doc.h"
@@ -29,6 +27,12 @@
 #include <optional>
 
 namespace {
+
+// What the values of a dialog closed with OK decide: the call to make, or an empty call when they
+// say nothing is to be applied.
+using CDecide = std::function<sequence::CEngineCall(const CParamDialog& dialog)>;
+// What OK in a dialog does.
+using CApply = std::function<void(COrvexView&, const CParamDialog& dialog, sequence::CRun)>;
 
 // Builds one row; reads like the menu resource it replaces.
 class Row
@@ -68,24 +72,36 @@ public:
         m_c.dialog = std::move(make);
         return *this;
     }
-    // A dialog whose constructor takes only its parent.
+    // A dialog whose constructor takes its parent and start values.
     template <class T>
     Row& Dialog()
     {
-        return Dialog([](const CDialogRequest& r) {
-            // Without start values of the row's own, the dialog opens where it always has.
-            if (r.start.empty()) return std::unique_ptr<CParamDialog>(std::make_unique<T>(r.parent));
-            return std::unique_ptr<CParamDialog>(std::make_unique<T>(r.parent, r.start));
+        return Dialog([](const CDialogRequest& r) -> std::unique_ptr<CParamDialog> {
+            return std::make_unique<T>(r.parent, r.start);
         });
     }
     // A dialog that takes a title before its parent (one class serves several commands).
     template <class T>
     Row& Dialog(const char* title)
     {
-        return Dialog([title = QString::fromUtf8(title)](const CDialogRequest& r) {
-            if (r.start.empty()) return std::unique_ptr<CParamDialog>(std::make_unique<T>(title, r.parent));
-            return std::unique_ptr<CParamDialog>(std::make_unique<T>(title, r.parent, r.start));
+        return Dialog([title = QString::fromUtf8(title)](const CDialogRequest& r) -> std::unique_ptr<CParamDialog> {
+            return std::make_unique<T>(title, r.parent, r.start);
         });
+    }
+    // A dialog that works on the picture's size, for the picture it is opened on.
+    template <class T>
+    Row& SizeDialog()
+    {
+        return Dialog([](const CDialogRequest& r) -> std::unique_ptr<CParamDialog> {
+            return std::make_unique<T>(r.picture.width(), r.picture.height(), r.parent, r.start);
+        });
+    }
+    // A dialog of sliders only, declared here: one slider per field for the row's operation
+    // (.Runs), previewed by the table call when the row has .PreviewDialog().
+    Row& Sliders(const char* title, std::vector<CSliderField> sliders, CSliderOptions options = {})
+    {
+        m_sliders = {QString::fromUtf8(title), std::move(sliders), std::move(options)};
+        return *this;
     }
     // Values the dialog starts from in place of the operations table's defaults.
     Row& StartValues(CStartValues values)
@@ -132,43 +148,40 @@ public:
     {
         return View(CSequence::Signature, [sign = std::move(sign)](COrvexView& v) { sequence::Signature(v, sign); });
     }
-    // `ask` runs the dialog and returns the call its values decide on, or nothing.
-    Row& ValueDialog(std::function<sequence::CEngineCall(COrvexView&)> ask)
+    // The row's dialog (.Dialog) runs; after OK `decide` reads its values (empty: the row's table call
+    // with them, in table order), and the call it returns, if any, is made.
+    Row& ValueDialog(CDecide decide = {}) { return DialogRun(CSequence::ValueDialog, std::move(decide)); }
+    Row& OkDialog(CDecide decide = {}) { return DialogRun(CSequence::OkDialog, std::move(decide)); }
+    // As .ValueDialog, the call on a worker with its progress shown under `label`.
+    Row& Worker(const char* label, CDecide decide = {})
     {
-        return ViewRun(CSequence::ValueDialog,
-                       [ask = std::move(ask)](COrvexView& v, sequence::CRun run) { sequence::Asked(v, ask, run); });
+        m_workerLabel = QString::fromUtf8(label);
+        return DialogRun(CSequence::Worker, std::move(decide));
     }
-    Row& OkDialog(std::function<sequence::CEngineCall(COrvexView&)> ask)
+    // The row's dialog runs; after OK `apply` does what its values say (for a command that chooses
+    // how to run its operation).
+    Row& AfterDialog(CSequence sequence, CApply apply)
     {
-        return ViewRun(CSequence::OkDialog,
-                       [ask = std::move(ask)](COrvexView& v, sequence::CRun run) { sequence::Asked(v, ask, run); });
+        m_c.sequence = sequence;
+        m_c.needsView = true;
+        m_afterDialog = std::move(apply);
+        return *this;
     }
-    // A dialog that does not yet declare its controls by the operation's parameter names, and so
-    // is kept out of the dialog sweep: `make` builds it here rather than as the row's .Dialog.
-    Row& PreviewDialog(CDialogFactory make, CPreviewRenderer::Render render, sequence::CApplies applies = {})
+    // Closing with `parameter` at 0, which leaves the picture as it is, applies nothing.
+    Row& NothingAtZero(const char* parameter)
     {
-        m_unsweptDialog = std::move(make);
-        return PreviewDialog(std::move(render), std::move(applies));
+        m_nothingAtZero = parameter;
+        return *this;
     }
-    // The row's dialog (.Dialog) asks; `render` is both the preview and the final call.
-    Row& PreviewDialog(CPreviewRenderer::Render render, sequence::CApplies applies = {})
+    // The row's dialog (.Dialog) asks, with a live preview; `render` is both the preview and the
+    // final call (empty: the row's table call).
+    Row& PreviewDialog(CPreviewRenderer::Render render = {}, sequence::CApplies applies = {})
     {
         m_c.sequence = CSequence::PreviewDialog;
         m_c.needsView = true;
         m_render = std::move(render);
         m_applies = std::move(applies);
         return *this;
-    }
-    // `ask` runs the dialog and returns the value `call` takes (an iteration count, a radius); 0 stops
-    // before the worker starts.
-    Row& Worker(std::function<int(COrvexView&)> ask, const char* label, std::function<void(CImageProcessor&, int)> call)
-    {
-        return View(CSequence::Worker, [ask = std::move(ask), label = QString::fromUtf8(label),
-                                        call = std::move(call)](COrvexView& v) {
-            const int iterations = ask(v);
-            if (iterations != 0)
-                sequence::Worker(v, label, [&call, iterations](CImageProcessor& e) { call(e, iterations); });
-        });
     }
     // Listed for its view, with no handler yet: shown disabled.
     Row& Pending(CSequence sequence)
@@ -180,13 +193,28 @@ public:
     operator CCommand() const
     {
         CCommand c = m_c;
+        if (m_sliders)
+            c.dialog = [form = *m_sliders, operation = c.operation](const CDialogRequest& r) {
+                return MakeSliderDialog(form.title, operation, form.fields, form.options, r.parent, r.start);
+            };
         std::function<void(COrvexView&, sequence::CRun)> viewHandler = m_viewHandler;
-        if (m_render && (c.dialog || m_unsweptDialog))
-            viewHandler = [make = c.dialog ? c.dialog : m_unsweptDialog, start = c.startValues, render = m_render,
+        if (c.sequence == CSequence::PreviewDialog && c.dialog) {
+            CPreviewRenderer::Render render = m_render;
+            if (!render)
+                render = [operation = c.operation](CImageProcessor& e, const std::vector<double>& values) {
+                    CParamDialog::RenderByTable(operation, e, values);
+                };
+            viewHandler = [make = c.dialog, start = c.startValues, render = std::move(render),
                            applies = m_applies](COrvexView& v, sequence::CRun run) {
                 const std::unique_ptr<CParamDialog> dialog = make({v.document().picture(), &v, start});
                 if (dialog) sequence::Preview(v, *dialog, render, applies, run);
             };
+        } else if (const CApply apply = DialogApply(c); apply && c.dialog) {
+            viewHandler = [make = c.dialog, start = c.startValues, apply](COrvexView& v, sequence::CRun run) {
+                const std::unique_ptr<CParamDialog> dialog = make({v.document().picture(), &v, start});
+                if (dialog && dialog->exec() == QDialog::Accepted) apply(v, *dialog, run);
+            };
+        }
         c.onWorker = m_c.sequence == CSequence::Worker || (viewHandler && m_run == sequence::CRun::Worker);
         if (viewHandler)
             c.handler = [handler = std::move(viewHandler), run = m_run](CCommandTarget& t) {
@@ -196,6 +224,13 @@ public:
     }
 
 private:
+    struct CSliderForm
+    {
+        QString title;
+        std::vector<CSliderField> fields;
+        CSliderOptions options;
+    };
+
     // The handler is put together last, so that .ShowsProgress() may come anywhere in the row.
     Row& ViewRun(CSequence sequence, std::function<void(COrvexView&, sequence::CRun)> handler)
     {
@@ -205,10 +240,50 @@ private:
         return *this;
     }
 
+    Row& DialogRun(CSequence sequence, CDecide decide)
+    {
+        m_c.sequence = sequence;
+        m_c.needsView = true;
+        m_decides = true;
+        m_decide = std::move(decide);
+        return *this;
+    }
+
+    // What OK in the row's dialog does, once the whole row is known.
+    CApply DialogApply(const CCommand& c) const
+    {
+        CApply apply = m_afterDialog;
+        if (m_decides) {
+            CDecide decide = m_decide;
+            if (!decide)
+                decide = [operation = c.operation](const CParamDialog& d) -> sequence::CEngineCall {
+                    return [operation, values = d.values()](CImageProcessor& e) {
+                        CParamDialog::RenderByTable(operation, e, values);
+                    };
+                };
+            apply = [decide = std::move(decide), label = m_workerLabel, worker = c.sequence == CSequence::Worker](
+                        COrvexView& v, const CParamDialog& d, sequence::CRun run) {
+                const sequence::CEngineCall call = decide(d);
+                if (!call) return;
+                if (worker) sequence::Worker(v, label, call);
+                else sequence::Direct(v, call, run);
+            };
+        }
+        if (!apply || m_nothingAtZero.empty()) return apply;
+        return [apply, parameter = m_nothingAtZero](COrvexView& v, const CParamDialog& d, sequence::CRun run) {
+            if (static_cast<float>(d.value(parameter)) != 0.0f) apply(v, d, run);
+        };
+    }
+
     CCommand m_c;
     std::function<void(COrvexView&, sequence::CRun)> m_viewHandler;
     CPreviewRenderer::Render m_render;
-    CDialogFactory m_unsweptDialog;
+    std::optional<CSliderForm> m_sliders;
+    bool m_decides = false;
+    CDecide m_decide;
+    QString m_workerLabel;
+    CApply m_afterDialog;
+    std::string m_nothingAtZero;
     sequence::CApplies m_applies;
     sequence::CRun m_run = sequence::CRun::Here;
 };
@@ -236,19 +311,17 @@ CCommand RecentFiles(const char* menu, const char* help)
 constexpr auto kPending = CSequence::None;
 
 // "Image Size...": the liquid method runs on a worker, so that the window keeps painting and
-// Escape can stop it; the others run directly.
-void ResizeCommand(COrvexView& view)
+// Escape can stop it; the others run directly. The same size applies nothing.
+void Resize(COrvexView& view, const CParamDialog& dialog, sequence::CRun run)
 {
     const CImage& picture = view.document().picture();
-    CImageSizeDlg dialog(picture.width(), picture.height(), &view);
-    dialog.exec();
-    const int w = dialog.resultWidth();
-    const int h = dialog.resultHeight();
+    const int w = static_cast<int>(dialog.value("width"));
+    const int h = static_cast<int>(dialog.value("height"));
     if (w == picture.width() && h == picture.height()) return;
-    const char method = dialog.method();
+    const char method = static_cast<char>(static_cast<int>(dialog.value("method")));
     const sequence::CEngineCall call = [w, h, method](CImageProcessor& e) { e.ResizeImage(w, h, method); };
     if (method == 'l') sequence::Worker(view, QStringLiteral(" Liquid resizing:"), call);
-    else sequence::Direct(view, call);
+    else sequence::Direct(view, call, run);
 }
 
 // The toolbar's size presets: the width becomes the preset's long side for a landscape picture and
@@ -480,9 +553,11 @@ std::vector<CCommand> BuildTable()
             .Pending(kPending)
             .Help("Not available yet: would turn every pixel black or white at a chosen level."),
         Row(CommandId::Posterize, adjust, "Posterize...")
-            .Dialog<CPosterizeDlg>()
-            .PreviewDialog(&CPosterizeDlg::Render)
             .Runs("Posterize")
+            .Sliders("Posterize", {{"levels", "Levels:", CValueFormat::Plain()}}, {.everyNotification = true})
+            // Opens where the effect shows rather than on the table's 256.
+            .StartValues({{"levels", 10}})
+            .PreviewDialog()
             .Help("Reduces every channel to a chosen number of levels, giving flat areas of colour, with a live "
                   "preview."),
         Separator(adjust),
@@ -505,22 +580,25 @@ std::vector<CCommand> BuildTable()
         Separator(image),
         Row(CommandId::ImageSize, image, "Image Size...\tAlt+Ctrl+I")
             .Keys({"Ctrl+Alt+I"})
-            .View(CSequence::ValueDialog, &ResizeCommand)
+            .SizeDialog<CImageSizeDlg>()
+            .AfterDialog(CSequence::ValueDialog, &Resize)
             .Runs("ResizeImage")
             .Help("Scales the picture to a new width and height, keeping its proportions if asked, with nearest "
                   "neighbour, bilinear or liquid resampling. Liquid resizing removes or repeats the paths of pixels "
                   "with least detail, so that edges and textures keep their shape."),
         Row(CommandId::CanvasSize, image, "Canvas Size...\tAlt+Ctrl+C")
             .Keys({"Ctrl+Alt+C"})
-            .ValueDialog([](COrvexView& v) -> sequence::CEngineCall {
-                const CImage& picture = v.document().picture();
-                CCanvasSizeDlg dialog(picture.width(), picture.height(), &v);
-                dialog.exec();
-                if (dialog.resultWidth() == picture.width() && dialog.resultHeight() == picture.height()) return {};
-                return [w = dialog.resultWidth(), h = dialog.resultHeight(), a = dialog.anchor()](CImageProcessor& e) {
-                    e.CanvasSize(w, h, a);
-                };
-            })
+            .SizeDialog<CCanvasSizeDlg>()
+            // The same size applies nothing, whatever the anchor.
+            .AfterDialog(CSequence::ValueDialog,
+                         [](COrvexView& v, const CParamDialog& d, sequence::CRun run) {
+                             const CImage& picture = v.document().picture();
+                             if (d.value("width") == picture.width() && d.value("height") == picture.height()) return;
+                             const std::vector<double> values = d.values();
+                             sequence::Direct(
+                                 v, [values](CImageProcessor& e) { CParamDialog::RenderByTable("CanvasSize", e, values); },
+                                 run);
+                         })
             .Runs("CanvasSize")
             .Help("Changes the size of the picture area without scaling the picture. It is placed at one of nine "
                   "anchors; added area takes the background colour, area that no longer fits is cut off."),
@@ -541,11 +619,9 @@ std::vector<CCommand> BuildTable()
             .Runs("Rotate90CCW")
             .Help("Turns the picture a quarter turn counter-clockwise."),
         Row(CommandId::RotateArbitrary, rotate, "Arbitrary...")
-            .OkDialog([](COrvexView& v) -> sequence::CEngineCall {
-                const std::optional<float> angle = CRotateDlg::Ask(&v);
-                if (!angle || *angle == 0.0f) return {};
-                return [a = *angle](CImageProcessor& e) { e.RotateArbitrary(a); };
-            })
+            .Dialog<CRotateDlg>()
+            .OkDialog()
+            .NothingAtZero("angle")
             .Runs("RotateArbitrary")
             .Help("Turns the picture by any angle; the canvas grows to hold the whole picture and its new corners take "
                   "the background colour."),
@@ -578,59 +654,48 @@ std::vector<CCommand> BuildTable()
             .Help("A stronger Gaussian blur (radius 1.5)."),
         Row(CommandId::GaussianBlur, "F&ilter/Blur", "Gaussian Blur...")
             .ShowsProgress()
-            .ValueDialog([](COrvexView& v) -> sequence::CEngineCall {
-                const float radius = CBlurDialog::AskRadius(QStringLiteral("Gaussian Blur"), &v);
-                if (radius == 0.0f) return {};
-                return [radius](CImageProcessor& e) { e.GaussianBlur(radius, 1); };
-            })
+            .ValueDialog()
+            .NothingAtZero("radius")
             .Runs("GaussianBlur")
             .Dialog<CBlurDialog>("Gaussian Blur")
+            .StartValues({{"radius", 0}})
             .Help("Blurs with a Gaussian bell of the chosen radius. Large radii are computed in the frequency domain "
                   "and show progress."),
         Row(CommandId::LensBlur, "F&ilter/Blur", "Lens Blur...")
             .ShowsProgress()
-            .ValueDialog([](COrvexView& v) -> sequence::CEngineCall {
-                const float radius = CBlurDialog::AskRadius(QStringLiteral("Lens Blur"), &v);
-                if (radius == 0.0f) return {};
-                return [radius](CImageProcessor& e) { e.GaussianBlur(radius, 0); };
-            })
+            .ValueDialog()
+            .NothingAtZero("radius")
             .Runs("GaussianBlur")
             .Dialog<CBlurDialog>("Lens Blur")
+            .StartValues({{"radius", 0}, {"gaussian", 0}})
             .Help("Blurs with a flat disc of the chosen radius, like an out-of-focus lens: bright points become "
                   "discs."),
         Row(CommandId::MotionBlur, "F&ilter/Blur", "Motion blur...")
             .ShowsProgress()
-            .ValueDialog([](COrvexView& v) -> sequence::CEngineCall {
-                const CMotionBlurDlg::CResult motion = CMotionBlurDlg::Ask(&v);
-                if (motion.radius == 0.0f) return {};
-                return [motion](CImageProcessor& e) { e.MotionBlur(motion.angle, motion.radius); };
-            })
+            .ValueDialog()
+            .NothingAtZero("radius")
             .Runs("MotionBlur")
             .Dialog<CMotionBlurDlg>()
+            .StartValues({{"radius", 0}})
             .Help("Smears the picture along a chosen angle, as a moving camera would."),
         Row(CommandId::TotalVariation, "F&ilter/Diffusion", "Total variation")
-            .Worker(
-                [](COrvexView& v) {
-                    return CDiffusionDlg::AskIterations(QStringLiteral("Total variation diffusion"), &v);
-                },
-                " Total variation:", [](CImageProcessor& e, int n) { e.TotalVariationDiffusion(n); })
+            .Worker(" Total variation:")
+            .NothingAtZero("iterations")
             .Runs("TotalVariationDiffusion")
+            .Dialog<CDiffusionDlg>("Total variation diffusion")
+            .StartValues({{"iterations", 0}})
             .Help("Edge-preserving smoothing: each pass pulls every pixel toward the means of the 2 x 2 blocks around "
                   "it, except where a block's contrast is high. The dialog asks for the number of passes."),
         Row(CommandId::BalancedDiffusion, "F&ilter/Diffusion", "Balanced Forward-Backward")
-            .Worker(
-                [](COrvexView& v) {
-                    return CDiffusionDlg::AskIterations(QStringLiteral("Balanced Forward-Backward diffusion"), &v);
-                },
-                " Balanced Forward-Backward:", [](CImageProcessor& e, int n) { e.BalancedDiffusion(n); })
+            .Worker(" Balanced Forward-Backward:")
+            .NothingAtZero("iterations")
             .Runs("BalancedDiffusion")
+            .Dialog<CDiffusionDlg>("Balanced Forward-Backward diffusion")
+            .StartValues({{"iterations", 0}})
             .Help("Like Total variation, but keeps strong edges sharper while flattening low-contrast areas."),
         Row(CommandId::AddNoise, "F&ilter/Noise", "Add noise...")
-            .PreviewDialog(
-                [](const CDialogRequest& r) {
-                    return std::unique_ptr<CParamDialog>(std::make_unique<CAddNoiseDlg>(r.parent));
-                },
-                &CAddNoiseDlg::Render, &CAddNoiseDlg::Applies)
+            .Dialog<CAddNoiseDlg>()
+            .PreviewDialog(&CAddNoiseDlg::Render, &CAddNoiseDlg::Applies)
             .Runs("AddNoise")
             .Help("Adds uniform or Gaussian noise of a chosen amount, in colour or the same on all channels, with a "
                   "live preview."),
@@ -640,9 +705,10 @@ std::vector<CCommand> BuildTable()
         // The rank filters take seconds at large radii, so they run as worker commands: the window
         // keeps painting and Escape cancels.
         Row(CommandId::Median, "F&ilter/Noise", "Median...")
-            .Worker([](COrvexView& v) { return CMedianDlg::AskRadius(QStringLiteral("Median"), &v); },
-                    " Median filtering:", [](CImageProcessor& e, int r) { e.RankFilter(r, 0); })
+            .Worker(" Median filtering:")
             .Runs("RankFilter")
+            .Dialog<CMedianDlg>("Median")
+            .StartValues({{"radius", 1}})
             .Help("Replaces every channel value by the median of the square around it: removes specks and scratches "
                   "while keeping edges. Large radii take a while."),
         Row(CommandId::Bilateral, "F&ilter/Noise", "Bilateral...")
@@ -655,9 +721,10 @@ std::vector<CCommand> BuildTable()
             .Pending(kPending)
             .Help("Not available yet: would overlay shifted copies of the picture."),
         Row(CommandId::Mosaic, "F&ilter/Pixelate", "Mosaic...")
-            .Dialog<CMosaicDlg>()
-            .PreviewDialog(&CMosaicDlg::Render)
             .Runs("Mosaic")
+            // Cells of one pixel reproduce the picture.
+            .Sliders("Mosaic", {{"size", "Size:", CValueFormat::Plain()}}, {.everyNotification = true, .identity = {1}})
+            .PreviewDialog()
             .Help("Turns the picture into square cells of one colour each, of a chosen size, with a live preview."),
         Row(CommandId::Clouds, "F&ilter/Render", "Clouds")
             .Pending(kPending)
@@ -667,10 +734,16 @@ std::vector<CCommand> BuildTable()
             .Help("Not available yet: would blend a cloud pattern into the picture by difference."),
         Row(CommandId::LensFlare, "F&ilter/Render", "Lens Flare...")
             .ShowsProgress()
-            .OkDialog([](COrvexView& v) -> sequence::CEngineCall {
-                const std::optional<CLenseFlareDlg::CResult> flare = CLenseFlareDlg::Ask(v.document().picture(), &v);
-                if (!flare) return {};
-                return [flare = *flare](CImageProcessor& e) { e.LensFlare(flare.x, flare.y, flare.brightness); };
+            .Dialog([](const CDialogRequest& r) -> std::unique_ptr<CParamDialog> {
+                return std::make_unique<CLenseFlareDlg>(r.picture, r.parent, 0.0, r.start);
+            })
+            // Without a centre there is no flare to add.
+            .OkDialog([](const CParamDialog& d) -> sequence::CEngineCall {
+                const auto* flare = qobject_cast<const CLenseFlareDlg*>(&d);
+                if (!flare || !flare->centreChosen()) return {};
+                return [values = d.values()](CImageProcessor& e) {
+                    CParamDialog::RenderByTable("LensFlare", e, values);
+                };
             })
             .Runs("LensFlare")
             .Help("Adds the light artefacts of a camera lens pointed at a bright light: rays, a glow and a chain of "
@@ -683,14 +756,10 @@ std::vector<CCommand> BuildTable()
             .Help("Makes edges crisper with a small sharpening kernel."),
         Row(CommandId::UnsharpMask, "F&ilter/Sharpen", "Unsharp Mask...")
             .ShowsProgress()
-            .OkDialog([](COrvexView& v) -> sequence::CEngineCall {
-                const std::optional<CUnsharpMaskDlg::CResult> mask = CUnsharpMaskDlg::Ask(&v);
-                if (!mask) return {};
-                const float amount = static_cast<float>(mask->amount / 100.0);
-                return [radius = mask->radius, amount](CImageProcessor& e) { e.UnsharpMask(radius, amount); };
-            })
+            .OkDialog()
             .Runs("UnsharpMask")
             .Dialog<CUnsharpMaskDlg>()
+            .StartValues({{"radius", 0}})
             .Help("Sharpens by adding back the difference between the picture and a blurred copy of the chosen "
                   "radius, scaled by the amount."),
         // One history step for both operations.
@@ -713,32 +782,31 @@ std::vector<CCommand> BuildTable()
                   "to and loaded from .ocf files."),
         Row(CommandId::HighPass, "F&ilter/Other", "Hight Pass...")
             .ShowsProgress()
-            .ValueDialog([](COrvexView& v) -> sequence::CEngineCall {
-                const float radius = CBlurDialog::AskRadius(QStringLiteral("High Pass"), &v);
-                if (radius == 0.0f) return {};
-                return [radius](CImageProcessor& e) { e.HighPass(radius); };
+            // The dialog's values are the blur's; the radius is the one they share.
+            .ValueDialog([](const CParamDialog& d) -> sequence::CEngineCall {
+                return [radius = static_cast<float>(d.value("radius"))](CImageProcessor& e) { e.HighPass(radius); };
             })
+            .NothingAtZero("radius")
             .Runs("HighPass")
             .Dialog<CBlurDialog>("High Pass")
+            .StartValues({{"radius", 0}})
             .Help("Keeps the fine detail and removes the broad shading: the picture minus a blurred copy of the "
                   "chosen radius, around mid grey."),
         Row(CommandId::Maximum, "F&ilter/Other", "Maximum...")
-            .Worker([](COrvexView& v) { return CMedianDlg::AskRadius(QStringLiteral("Maximum"), &v); },
-                    " Maximum filtering:", [](CImageProcessor& e, int r) { e.RankFilter(r, 1); })
+            .Worker(" Maximum filtering:")
             .Runs("RankFilter")
+            .Dialog<CMedianDlg>("Maximum")
+            .StartValues({{"radius", 1}, {"mode", 1}})
             .Help("Replaces every channel value by the largest in the square around it: light areas grow."),
         Row(CommandId::Minimum, "F&ilter/Other", "Minimum...")
-            .Worker([](COrvexView& v) { return CMedianDlg::AskRadius(QStringLiteral("Minimum"), &v); },
-                    " Minimum filtering:", [](CImageProcessor& e, int r) { e.RankFilter(r, -1); })
+            .Worker(" Minimum filtering:")
             .Runs("RankFilter")
+            .Dialog<CMedianDlg>("Minimum")
+            .StartValues({{"radius", 1}, {"mode", -1}})
             .Help("Replaces every channel value by the smallest in the square around it: dark areas grow."),
         Row(CommandId::Offset, "F&ilter/Other", "Offset...")
-            .PreviewDialog(
-                [](const CDialogRequest& r) {
-                    return std::unique_ptr<CParamDialog>(
-                        std::make_unique<COffsetDlg>(r.picture.width(), r.picture.height(), r.parent));
-                },
-                &COffsetDlg::Render)
+            .SizeDialog<COffsetDlg>()
+            .PreviewDialog(&COffsetDlg::Render)
             .Runs("Offset")
             .Help("Shifts the picture by whole pixels, filling the uncovered area with the background colour, the "
                   "repeated edge, or the part that was shifted out, with a live preview."),

@@ -161,9 +161,11 @@ using CCommandHandler = std::function<void(CCommandTarget&)>;
 // the status-bar prompts and the enabled state. Rows are in menu order.
 //
 // A filter's command becomes live by giving its row in command_table.cpp a sequence in place of
-// Pending(...): .Direct(call), .Signature(sign), .ValueDialog(ask), .OkDialog(ask),
-// .PreviewDialog(render[, applies]) after .Dialog<T>() or .Worker(ask, label, call). Nothing else
-// changes.
+// Pending(...): .Direct(call), .Signature(sign), or one of the dialog sequences .ValueDialog(),
+// .OkDialog(), .Worker(label) and .PreviewDialog(), which build the row's dialog and read its values
+// (by default as the row's table call). The dialog is the row's too: .Dialog<T>() for a dialog
+// class, or .Sliders(title, fields) for a dialog of sliders only, declared in the row; its start
+// values are the row's .StartValues. Nothing else changes.
 // An operation that shows a progress bar adds .ShowsProgress() to its row: it then runs through the
 // worker sequence, so the windows keep painting and Escape cancels it.
 struct CCommand

@@ -4,7 +4,6 @@
 #include "dialogs/bw_dlg.h"
 #include "dialogs/cbalance_dlg.h"
 #include "dialogs/hue_dlg.h"
-#include "dialogs/posterize_dlg.h"
 #include "filters/colour/posterize.h"
 #include "shell/command_table.h"
 #include "tests/dialogs/dialog_test_support.h"
@@ -85,9 +84,10 @@ TEST(ColourDialogs, ValueBoxesShowTheirFormatsAtTheEndsAndInTheMiddle)
               (QStringList{"-100", "0", "+37"}));
     EXPECT_EQ(balance.offset(CCBalanceDlg::kBlue), 37);
 
-    CPosterizeDlg posterize;
-    posterize.show();
-    EXPECT_EQ(posterize.levelsBox()->text(), "10");
+    const std::unique_ptr<CParamDialog> posterize = dialog_test::RowDialog(CommandId::Posterize);
+    posterize->show();
+    EXPECT_EQ(posterize->windowTitle(), "Posterize");
+    EXPECT_EQ(posterize->valueBox("levels")->text(), "10");
 
     CBWDlg bw;
     bw.show();
@@ -116,11 +116,14 @@ TEST(ColourDialogs, OpeningRendersOnlyWhereTheFirstNotificationCounts)
     }
     {
         // Posterize renders 10 levels at once, and again on a notification without movement.
-        CPosterizeDlg posterize;
-        posterize.AttachPreview(bench.engine, &CPosterizeDlg::Render);
+        const std::unique_ptr<CParamDialog> dialog = dialog_test::RowDialog(CommandId::Posterize);
+        CParamDialog& posterize = *dialog;
+        posterize.AttachPreview(bench.engine, [](CImageProcessor& e, const std::vector<double>& values) {
+            CParamDialog::RenderByTable("Posterize", e, values);
+        });
         posterize.show();
         EXPECT_EQ(bench.Shown(*posterize.renderer()), (std::array<int, 3>{28, 85, 198}));
-        emit posterize.levelsSlider()->valueChanged(10);
+        emit posterize.slider("levels")->valueChanged(10);
         EXPECT_TRUE(WaitFor([&] { return posterize.renderer()->renderingsStarted() == 2; }));
         // Unchecked: 256 levels, the picture itself.
         posterize.previewBox()->click();
@@ -280,7 +283,7 @@ std::vector<CDialogCommand> DialogCommands()
 {
     return {
         {"Image>Adjustments>Posterize...",
-         [](CParamDialog& d) { static_cast<CPosterizeDlg&>(d).levelsSlider()->setValue(3); },
+         [](CParamDialog& d) { d.slider("levels")->setValue(3); },
          [](CImageProcessor& e) { Posterize(e, 3); }},
         {"Image>Adjustments>Brightness/Contrast...",
          [](CParamDialog& d) {

@@ -42,10 +42,12 @@ QString Text(const CParamDialog& dialog, std::string_view parameter)
     return dialog.valueBox(parameter)->text();
 }
 
-TEST(RadiusDialogs, CaptionsTextsMappingAndResultsOnlyAfterOk)
+TEST(RadiusDialogs, CaptionsTextsAndMapping)
 {
     EXPECT_EQ(CBlurDialog().windowTitle(), "Gaussian Blur");
-    CBlurDialog blur(QStringLiteral("High Pass"));
+    const std::unique_ptr<CBlurDialog> highPass = dialog_test::RowDialog<CBlurDialog>(kHighPass);
+    ASSERT_NE(highPass, nullptr);
+    CBlurDialog& blur = *highPass;
     blur.show();
     EXPECT_EQ(blur.windowTitle(), "High Pass");
     EXPECT_EQ(Text(blur, "radius"), "0.0");
@@ -55,23 +57,25 @@ TEST(RadiusDialogs, CaptionsTextsMappingAndResultsOnlyAfterOk)
         blur.slider("radius")->setValue(position);
         EXPECT_EQ(Text(blur, "radius"), text) << position;
     }
-    blur.reject();
-    EXPECT_EQ(blur.resultRadius(), 0.0f) << "Cancel leaves nothing to apply";
 
-    CMotionBlurDlg motion;
+    const std::unique_ptr<CMotionBlurDlg> motionBlur = dialog_test::RowDialog<CMotionBlurDlg>(kMotion);
+    ASSERT_NE(motionBlur, nullptr);
+    CMotionBlurDlg& motion = *motionBlur;
     motion.show();
     EXPECT_EQ(motion.windowTitle(), "Motion Blur");
     EXPECT_EQ(motion.slider("angle")->maximum(), 180);
     EXPECT_EQ(Text(motion, "angle"), QString::fromUtf8("0°"));
+    EXPECT_EQ(Text(motion, "radius"), "0.0");
     motion.slider("angle")->setValue(45);
     motion.slider("radius")->setValue(500);
     EXPECT_EQ(Text(motion, "angle"), QString::fromUtf8("45°"));
     EXPECT_EQ(Text(motion, "radius"), "10.0");
-    motion.accept();
-    EXPECT_EQ(motion.result().angle, 45);
-    EXPECT_FLOAT_EQ(motion.result().radius, 10.0f);
+    EXPECT_EQ(motion.angle(), 45);
+    EXPECT_FLOAT_EQ(motion.radius(), 10.0f);
 
-    CUnsharpMaskDlg unsharp;
+    const std::unique_ptr<CUnsharpMaskDlg> unsharpMask = dialog_test::RowDialog<CUnsharpMaskDlg>(kUnsharp);
+    ASSERT_NE(unsharpMask, nullptr);
+    CUnsharpMaskDlg& unsharp = *unsharpMask;
     unsharp.show();
     EXPECT_EQ(unsharp.windowTitle(), "Unsharp Mask");
     EXPECT_EQ(unsharp.slider("amount")->value(), 100);

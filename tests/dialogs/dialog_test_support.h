@@ -2,13 +2,28 @@
 
 #include "tests/shell/shell_test_support.h"
 
+#include "shell/command_table.h"
+
 #include <QMenu>
 
 #include <functional>
+#include <memory>
 
 namespace dialog_test {
 
 using CCall = std::function<void(CImageProcessor&)>;
+
+// Command `id`'s dialog as its command builds it from its row (its start values included), for
+// `picture`; null when the row has no dialog of type T.
+template <class T = CParamDialog>
+std::unique_ptr<T> RowDialog(CommandId id, const CImage& picture = test_pictures::Pattern(40, 30))
+{
+    const CCommand* command = FindCommand(id);
+    if (!command || !command->dialog) return nullptr;
+    std::unique_ptr<CParamDialog> dialog = command->dialog({picture, nullptr, command->startValues});
+    if (!dynamic_cast<T*>(dialog.get())) return nullptr;
+    return std::unique_ptr<T>(static_cast<T*>(dialog.release()));
+}
 
 // An engine as the preview command leaves it: the work image a copy of a small flat picture, the
 // preview flag raised.

@@ -2,7 +2,6 @@
 // the effects commands driven from the editor's menus.
 #include "dialogs/add_noise_dlg.h"
 #include "dialogs/lense_flare_dlg.h"
-#include "dialogs/mosaic_dlg.h"
 #include "shell/command_table.h"
 #include "tests/dialogs/dialog_test_support.h"
 
@@ -78,17 +77,20 @@ TEST(AddNoiseDialog, AmountMappingChoicesAndPreviews)
 TEST(MosaicDialog, RendersOnEveryNotification)
 {
     PreviewBench bench;
-    CMosaicDlg dialog;
-    dialog.AttachPreview(bench.engine, &CMosaicDlg::Render);
+    const std::unique_ptr<CParamDialog> mosaic = dialog_test::RowDialog(CommandId::Mosaic);
+    CParamDialog& dialog = *mosaic;
+    dialog.AttachPreview(bench.engine, [](CImageProcessor& e, const std::vector<double>& values) {
+        CParamDialog::RenderByTable("Mosaic", e, values);
+    });
     dialog.show();
     EXPECT_EQ(dialog.windowTitle(), "Mosaic");
-    EXPECT_EQ(dialog.sizeBox()->text(), "1");
+    EXPECT_EQ(dialog.valueBox("size")->text(), "1");
     EXPECT_EQ(bench.ShownValues(*dialog.renderer()), (std::vector<double>{1}));
-    dialog.sizeSlider()->setValue(37);
-    EXPECT_EQ(dialog.sizeBox()->text(), "37");
-    EXPECT_EQ(dialog.cellSize(), 37);
+    dialog.slider("size")->setValue(37);
+    EXPECT_EQ(dialog.valueBox("size")->text(), "37");
+    EXPECT_EQ(dialog.value("size"), 37);
     EXPECT_TRUE(WaitFor([&] { return dialog.renderer()->renderingsStarted() == 2; }));
-    emit dialog.sizeSlider()->valueChanged(37);
+    emit dialog.slider("size")->valueChanged(37);
     EXPECT_TRUE(WaitFor([&] { return dialog.renderer()->renderingsStarted() == 3; }));
     dialog.previewBox()->click();
     EXPECT_EQ(bench.ShownValues(*dialog.renderer()), (std::vector<double>{1}));
@@ -187,14 +189,26 @@ TEST_F(EffectsCommandsTest, LensFlarePickedWithTheMouseAppliesOnlyAfterOkWithACe
     EXPECT_EQ(doc.history().count(), 1);
     EXPECT_FALSE(doc.modified());
 
-    WhenModal<CLenseFlareDlg>([](CLenseFlareDlg* d) {
+    QPoint centre;
+    float brightness = 0.0f;
+    WhenModal<CLenseFlareDlg>([&](CLenseFlareDlg* d) {
         QTest::mouseClick(d->picker(), Qt::LeftButton, {}, QPoint(60, 60));
+        d->brightnessSlider()->setValue(150);
+        centre = d->pictureCentre().value_or(QPoint());
+        brightness = d->brightness();
         d->accept();
     });
     Run(CommandId::LensFlare);
     EXPECT_TRUE(Differs(doc.picture(), original));
     EXPECT_EQ(doc.history().count(), 2);
     EXPECT_TRUE(doc.modified());
+    // The flare sits where the click put it, at the brightness shown.
+    EXPECT_NE(centre, QPoint());
+    EXPECT_FLOAT_EQ(brightness, 1.5f);
+    CImage expected = test_pictures::Copy(original);
+    CImageProcessor engine(&expected);
+    engine.LensFlare(centre.x(), centre.y(), brightness);
+    EXPECT_TRUE(test_pictures::SamePixels(doc.picture(), expected));
 }
 
 TEST_F(EffectsCommandsTest, NoiseAndMosaicApplyOnlyWhatTheirDialogsSay)
@@ -219,8 +233,8 @@ TEST_F(EffectsCommandsTest, NoiseAndMosaicApplyOnlyWhatTheirDialogsSay)
     EXPECT_EQ(doc.history().count(), 2);
     EXPECT_TRUE(Differs(doc.picture(), original));
 
-    WhenModal<CMosaicDlg>([](CMosaicDlg* d) {
-        d->sizeSlider()->setValue(40);
+    WhenModal<CParamDialog>([](CParamDialog* d) {
+        d->slider("size")->setValue(40);
         d->accept();
     });
     Run(CommandId::Mosaic);

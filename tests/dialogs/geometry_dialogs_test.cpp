@@ -59,6 +59,7 @@ TEST(RotateDialog, ReadsThePointAndTheCommaAndRefusesWhatIsNoAngle)
     Type(dialog.angleBox(), "12,5");
     dialog.accept();
     EXPECT_FLOAT_EQ(dialog.angle(), 12.5f);
+    EXPECT_EQ(dialog.values(), (std::vector<double>{12.5}));
 
     for (const auto& [text, ccw, angle] : {std::tuple{"12,5", true, -12.5f}, {"12.5", true, -12.5f},
                                            {"-30", false, -30.0f}, {",5", false, 0.5f}}) {

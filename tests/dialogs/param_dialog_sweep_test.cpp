@@ -1,5 +1,5 @@
-// Every dialog of the command table, and those the commands make themselves, against its operation
-// table row and the shared keyboard behaviour.
+// Every dialog of the command table against its operation table row and the shared keyboard
+// behaviour.
 #include "core/image_processor.h"
 #include "core/operation_table.h"
 #include "dialogs/add_noise_dlg.h"
@@ -7,15 +7,14 @@
 #include "dialogs/bw_dlg.h"
 #include "dialogs/cbalance_dlg.h"
 #include "dialogs/custom_dlg.h"
-#include "dialogs/diffusion_dlg.h"
-#include "dialogs/lense_flare_dlg.h"
 #include "dialogs/median_dlg.h"
 #include "dialogs/offset_dlg.h"
-#include "dialogs/posterize_dlg.h"
 #include "filters/colour/black_and_white_presets.h"
 #include "shell/command_table.h"
+#include "tests/dialogs/dialog_test_support.h"
 #include "tests/test_pictures.h"
 
+#include <QAbstractButton>
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
@@ -45,6 +44,14 @@ void ExpectWithinRow(const CParamDialog& dialog, const COperation& op, const std
     }
 }
 
+std::string Describe(const QWidget* w)
+{
+    if (!w) return "nothing";
+    std::string text = w->metaObject()->className();
+    if (const auto* button = qobject_cast<const QAbstractButton*>(w)) text += " \"" + button->text().toStdString() + "\"";
+    return text;
+}
+
 struct CParamDialogEntry
 {
     std::string name; // for test messages
@@ -61,26 +68,11 @@ std::vector<CParamDialogEntry> RowDialogs()
     return all;
 }
 
-// The rows' dialogs and those the commands still make themselves.
-std::vector<CParamDialogEntry> EveryDialog()
-{
-    std::vector<CParamDialogEntry> all = RowDialogs();
-    all.push_back({"CMedianDlg", [] { return std::unique_ptr<CParamDialog>(std::make_unique<CMedianDlg>()); }});
-    all.push_back({"CDiffusionDlg", [] { return std::unique_ptr<CParamDialog>(std::make_unique<CDiffusionDlg>()); }});
-    all.push_back({"CAddNoiseDlg", [] { return std::unique_ptr<CParamDialog>(std::make_unique<CAddNoiseDlg>()); }});
-    all.push_back({"COffsetDlg", [] { return std::unique_ptr<CParamDialog>(std::make_unique<COffsetDlg>(40, 30)); }});
-    all.push_back({"CLenseFlareDlg", [] {
-                       static const CImage picture = test_pictures::Noise(40, 30, 5);
-                       return std::unique_ptr<CParamDialog>(std::make_unique<CLenseFlareDlg>(picture, nullptr, 1.0));
-                   }});
-    return all;
-}
-
 } // namespace
 
 TEST(EveryParamDialog, SlidersSpanTheirRowsRangeAndOpenAtTheirStartValues)
 {
-    for (const CParamDialogEntry& entry : EveryDialog()) {
+    for (const CParamDialogEntry& entry : RowDialogs()) {
         SCOPED_TRACE(entry.name);
         const std::unique_ptr<CParamDialog> dialog = entry.make();
         const COperation* op = dialog->operation();
@@ -113,12 +105,25 @@ TEST(EveryParamDialog, SlidersSpanTheirRowsRangeAndOpenAtTheirStartValues)
 
 TEST(EveryParamDialog, StartValuesAreTheRowsDefaultsUnlessTheCommandGivesOthers)
 {
-    // Where the dialogs open by themselves: the row's default, or where they always opened.
-    EXPECT_EQ(CPosterizeDlg().levels(), 10);
-    EXPECT_EQ(CPosterizeDlg(nullptr, {}).levels(), 256) << "the row's default";
-    EXPECT_EQ(CMedianDlg().slider("radius")->value(), 1);
-    EXPECT_EQ(CDiffusionDlg().slider("iterations")->value(), 0);
-    EXPECT_EQ(CBlurDialog().slider("radius")->value(), 0);
+    // Where the dialogs open for their commands: the start values of the command's row, where it
+    // has any, each row its own where one dialog serves several.
+    using dialog_test::RowDialog;
+    EXPECT_EQ(RowDialog(CommandId::Posterize)->value("levels"), 10);
+    EXPECT_EQ(CMedianDlg().slider("radius")->value(), 5) << "the operation row's default";
+    for (CommandId id : {CommandId::Median, CommandId::Maximum, CommandId::Minimum})
+        EXPECT_EQ(RowDialog(id)->slider("radius")->value(), 1) << static_cast<int>(id);
+    for (CommandId id : {CommandId::TotalVariation, CommandId::BalancedDiffusion})
+        EXPECT_EQ(RowDialog(id)->slider("iterations")->value(), 0) << static_cast<int>(id);
+    for (CommandId id : {CommandId::GaussianBlur, CommandId::LensBlur, CommandId::HighPass, CommandId::MotionBlur,
+                         CommandId::UnsharpMask})
+        EXPECT_EQ(RowDialog(id)->slider("radius")->value(), 0) << static_cast<int>(id);
+    EXPECT_EQ(RowDialog(CommandId::GaussianBlur)->values(), (std::vector<double>{0, 1}));
+    EXPECT_EQ(RowDialog(CommandId::LensBlur)->values(), (std::vector<double>{0, 0})) << "a lens blur, not a Gaussian";
+    // The size dialogs open on the picture's size.
+    const CImage picture = test_pictures::Pattern(23, 17);
+    EXPECT_EQ(RowDialog(CommandId::ImageSize, picture)->values(), (std::vector<double>{23, 17, 'b'}));
+    EXPECT_EQ(RowDialog(CommandId::CanvasSize, picture)->values(), (std::vector<double>{23, 17, 'C'}));
+    EXPECT_EQ(RowDialog(CommandId::Offset, picture)->slider("horizontal")->maximum(), 46);
 
     // A command's start values move the slider, the box and the stored value together, also on
     // a curve where the value lies between two positions.
@@ -231,12 +236,15 @@ TEST(EveryParamDialog, OpensOnItsFirstValueControlAndTabsThroughTheControlsThenO
 
         QList<QWidget*> expected = controls.mid(1);
         expected << dialog->okButton() << dialog->cancelButton() << controls.front();
+        // A dialog whose chain breaks is reported, and the sweep goes on to the next dialog.
+        bool chained = true;
         for (QWidget* next : expected) {
             QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
-            ASSERT_EQ(QApplication::focusWidget(), next)
-                << "expected " << next->metaObject()->className() << " got "
-                << (QApplication::focusWidget() ? QApplication::focusWidget()->metaObject()->className() : "nothing");
+            chained = QApplication::focusWidget() == next;
+            EXPECT_TRUE(chained) << "expected " << Describe(next) << " got " << Describe(QApplication::focusWidget());
+            if (!chained) break;
         }
+        if (!chained) continue;
 
         // Sliders step like trackbars: arrows by 1, Page Up by a fifth of the range.
         for (QSlider* slider : dialog->findChildren<QSlider*>()) {

@@ -28,10 +28,12 @@ QStringList Labels(const QWidget& dialog)
     return texts;
 }
 
-TEST(RankDiffusionDialogs, TitlesRangesTextsAndResultsOnlyAfterOk)
+TEST(RankDiffusionDialogs, TitlesRangesTextsAndStarts)
 {
     EXPECT_EQ(CMedianDlg().windowTitle(), "Median");
-    CMedianDlg median(QStringLiteral("Maximum"));
+    const std::unique_ptr<CMedianDlg> maximum = dialog_test::RowDialog<CMedianDlg>(kMaximum);
+    ASSERT_NE(maximum, nullptr);
+    CMedianDlg& median = *maximum;
     median.show();
     EXPECT_EQ(median.windowTitle(), "Maximum");
     QSlider* radius = median.slider("radius");
@@ -43,29 +45,26 @@ TEST(RankDiffusionDialogs, TitlesRangesTextsAndResultsOnlyAfterOk)
     EXPECT_TRUE(Labels(median).contains("pixels"));
     radius->setValue(37);
     EXPECT_EQ(median.valueBox("radius")->text(), "37");
-    EXPECT_EQ(median.resultRadius(), 0) << "nothing before OK";
-    median.accept();
-    EXPECT_EQ(median.resultRadius(), 37);
-
-    CMedianDlg cancelled;
-    cancelled.show();
-    cancelled.slider("radius")->setValue(5);
-    cancelled.reject();
-    EXPECT_EQ(cancelled.resultRadius(), 0);
+    EXPECT_EQ(median.values(), (std::vector<double>{37, 1})) << "the radius, and the mode the row gives";
+    for (const auto& [id, mode] : {std::pair{kMedian, 0.0}, {kMinimum, -1.0}})
+        EXPECT_EQ(dialog_test::RowDialog(id)->values(), (std::vector<double>{1, mode})) << id;
 
     EXPECT_EQ(CDiffusionDlg().windowTitle(), "Diffusion");
-    CDiffusionDlg diffusion(QStringLiteral("Total variation diffusion"));
-    diffusion.show();
-    EXPECT_EQ(diffusion.windowTitle(), "Total variation diffusion");
-    QSlider* iterations = diffusion.slider("iterations");
-    EXPECT_EQ(iterations->minimum(), 0);
-    EXPECT_EQ(iterations->maximum(), 100);
-    EXPECT_EQ(diffusion.valueBox("iterations")->text(), "0");
-    EXPECT_TRUE(Labels(diffusion).contains("Iterations:"));
-    iterations->setValue(12);
-    EXPECT_EQ(diffusion.valueBox("iterations")->text(), "12");
-    diffusion.accept();
-    EXPECT_EQ(diffusion.resultIterations(), 12);
+    for (const auto& [id, title] : {std::pair{kTotalVariation, "Total variation diffusion"},
+                                    {kBalanced, "Balanced Forward-Backward diffusion"}}) {
+        const std::unique_ptr<CDiffusionDlg> diffusion = dialog_test::RowDialog<CDiffusionDlg>(id);
+        ASSERT_NE(diffusion, nullptr);
+        diffusion->show();
+        EXPECT_EQ(diffusion->windowTitle(), title);
+        QSlider* iterations = diffusion->slider("iterations");
+        EXPECT_EQ(iterations->minimum(), 0);
+        EXPECT_EQ(iterations->maximum(), 100);
+        EXPECT_EQ(diffusion->valueBox("iterations")->text(), "0");
+        EXPECT_TRUE(Labels(*diffusion).contains("Iterations:"));
+        iterations->setValue(12);
+        EXPECT_EQ(diffusion->valueBox("iterations")->text(), "12");
+        EXPECT_EQ(diffusion->iterations(), 12);
+    }
 }
 
 class RankDiffusionCommandTest : public dialog_test::EditorCommandTest

@@ -49,8 +49,9 @@ TEST(CommandTable, EveryRowWithADialogIsInTheSweepAndBuildsABoundDialog)
         // A dialog row's sequence must use it: a dialog declared on a command that never shows one
         // would be swept but never seen.
         EXPECT_TRUE(command.sequence == CSequence::PreviewDialog || command.sequence == CSequence::ValueDialog ||
-                    command.sequence == CSequence::OkDialog)
+                    command.sequence == CSequence::OkDialog || command.sequence == CSequence::Worker)
             << command.caption.toStdString();
+        EXPECT_TRUE(command.handler) << command.caption.toStdString();
     }
     EXPECT_EQ(static_cast<int>(sweep.size()), rowsWithDialog);
     EXPECT_GE(rowsWithDialog, 10);

@@ -1,8 +1,7 @@
-// Invert, Solarize, Posterize and Brightness/Contrast against per-pixel references, plus the
+// Invert, Solarize and Brightness/Contrast against per-pixel references, plus the
 // preview contract shared by every operation of the area.
 #include "core/operation_table.h"
 #include "filters/colour/colour_tables.h"
-#include "filters/colour/posterize.h"
 #include "tests/filters/colour/colour_test_support.h"
 
 #include <gtest/gtest.h>
@@ -13,26 +12,9 @@
 #include <unistd.h>
 
 using namespace test_pictures;
+using colour_test::ExpectEveryByte;
 using colour_test::InPlace;
 using colour_test::Noise;
-
-namespace {
-
-// Checks every picture byte of `result` against `expected(source byte, channel)`.
-template <class Expected>
-void ExpectEveryByte(const CImage& source, const CImage& result, const Expected& expected)
-{
-    ASSERT_EQ(result.width(), source.width());
-    ASSERT_EQ(result.height(), source.height());
-    for (int x = 0; x < source.width(); ++x)
-        for (int y = 0; y < source.height(); ++y)
-            for (int c = 0; c < 3; ++c) {
-                const int v = Pixel(source, x, y)[c];
-                ASSERT_EQ(Pixel(result, x, y)[c], expected(v, c)) << "x " << x << " y " << y << " channel " << c;
-            }
-}
-
-} // namespace
 
 TEST(PointOperations, InvertAndSolarizeMapEveryByte)
 {
@@ -45,29 +27,6 @@ TEST(PointOperations, InvertAndSolarizeMapEveryByte)
     ExpectEveryByte(source, solarized, [](int v, int) { return v >= 128 ? 255 - v : v; });
     EXPECT_TRUE(SamePixels(InPlace(solarized, [](CImageProcessor& e) { e.Solarize(); }), solarized));
 
-}
-
-TEST(PointOperations, PosterizeQuantisesToEvenLevels)
-{
-    const CImage source = Noise(29, 13, 2);
-    for (int levels : {2, 3, 5, 10, 100, 255, 256}) {
-        SCOPED_TRACE(levels);
-        const CImage result = InPlace(source, [&](CImageProcessor& e) { Posterize(e, levels); });
-        const double step = 255.0 / (levels - 1);
-        ExpectEveryByte(source, result, [&](int v, int) {
-            const int q = static_cast<int>(v * (levels - 1) / 255.0 + 0.5) & 0xFF;
-            return static_cast<int>(q * step);
-        });
-    }
-    const CImage edges = Filled(1, 1, 127, 128, 64);
-    const CImage two = InPlace(edges, [](CImageProcessor& e) { Posterize(e, 2); });
-    EXPECT_TRUE(SamePixels(two, Filled(1, 1, 0, 255, 0)));
-    EXPECT_TRUE(SamePixels(InPlace(source, [](CImageProcessor& e) { Posterize(e, 256); }), source));
-    // Level counts the dialog cannot produce are held to 2..256 instead of dividing by zero or
-    // wrapping the level index.
-    EXPECT_TRUE(SamePixels(InPlace(source, [](CImageProcessor& e) { Posterize(e, 1); }),
-                           InPlace(source, [](CImageProcessor& e) { Posterize(e, 2); })));
-    EXPECT_TRUE(SamePixels(InPlace(source, [](CImageProcessor& e) { Posterize(e, 100000); }), source));
 }
 
 TEST(PointOperations, BrightnessContrastAboutTheChannelMeans)

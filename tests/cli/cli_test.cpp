@@ -106,7 +106,10 @@ TEST_F(CliTest, ConvertsAndAppliesOperationsInOrder)
 TEST_F(CliTest, UsageErrorsNameTheProblemAndWriteNothing)
 {
     const std::string out = Out("never.png");
-    const struct { std::vector<std::string> args; const char* says;
+    const struct
+    {
+        std::vector<std::string> args;
+        const char* says;
     } cases[] = {
         {{}, "missing INPUT"},
         {{input}, "missing OUTPUT"},

@@ -67,12 +67,17 @@ bool SameLayout(const CImage& a, int width, int height, int bitsPerPixel)
 bool RunOnArea(CImageProcessor& engine, const COperation& op, const COpArgs& args, CRegion inside, CRegion area)
 {
     CImage& picture = *engine.image();
+    // Every byte is written below, padding included: zeroing it first would cost as much as the
+    // copy, which for a point operation is as much as the operation.
     CImage part;
-    if (!part.Create(area.width, area.height, picture.bitsPerPixel(), picture.hasAlpha() ? 1u : 0u)) {
+    if (!part.CreateForOverwrite(area.width, area.height, picture.bitsPerPixel())) {
         engine.ReportFailure();
         return false;
     }
     CopyRectangle(picture, area.x, area.y, part, 0, 0, area.width, area.height);
+    const std::size_t used =
+        static_cast<std::size_t>(area.width) * static_cast<std::size_t>(picture.bitsPerPixel() / 8);
+    for (int row = 0; row < area.height; ++row) std::memset(PixelAt(part, 0, row) + used, 0, part.rowBytes() - used);
     bool ran = false;
     {
         const CPictureInPlaceOf swapped(picture, part);

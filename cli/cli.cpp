@@ -4,6 +4,7 @@
 #include "core/image_processor.h"
 #include "core/operation_table.h"
 #include "filters/convolution/fft_plans.h"
+#include "filters/geometry/crop.h"
 #include "io/picture_codec.h"
 #include "io/picture_file.h"
 #include "io/picture_metadata.h"
@@ -25,7 +26,8 @@ namespace {
 constexpr const char* kProgram = "orvex-cli";
 
 const char* kUsage =
-    "Usage: orvex-cli [--seed N] [--quality N] [--chroma S] [--strip] [--quiet] INPUT OUTPUT [OPERATION ...]\n"
+    "Usage: orvex-cli [--crop X,Y,W,H] [--seed N] [--quality N] [--chroma S] [--strip] [--quiet] INPUT OUTPUT "
+    "[OPERATION ...]\n"
     "       orvex-cli --list | --help | --version\n"
     "\n"
     "Loads INPUT as the editor opens a picture, applies each OPERATION in order and writes OUTPUT\n"
@@ -36,6 +38,9 @@ const char* kUsage =
     "C locale, codes as one character, flags as 0 or 1. --list shows every operation.\n"
     "\n"
     "Options:\n"
+    "  --crop X,Y,W,H  keep only the rectangle of W x H pixels whose top-left corner is (X, Y),\n"
+    "               clamped to the picture, before the operations run; a rectangle that misses\n"
+    "               the picture is an error (exit status 4)\n"
     "  --seed N     seed AddNoise and LensFlare with N instead of the clock's seconds\n"
     "  --quality N  JPEG (and WebP) quality 1..100, default 92; 4:4:4 chroma from 90 up, 4:2:0\n"
     "               below, and never finer than a JPEG input's\n"
@@ -191,6 +196,30 @@ std::optional<CPictureSize> PlannedSize(const std::vector<CPlannedOperation>& pl
     return size;
 }
 
+// --crop's value: four whole numbers, the sides at least 1. An error text, empty on success.
+std::string ParseCrop(const std::string& text, CPlannedOperation& planned)
+{
+    const std::string problem = "invalid crop '" + text + "': expected X,Y,W,H, whole numbers with W and H at least 1";
+    const COperation* crop = FindOperation("Crop");
+    if (!crop) return problem;
+    std::vector<double> values;
+    std::string_view rest = text;
+    for (std::size_t i = 0; i < crop->params.size(); ++i) {
+        const std::size_t comma = rest.find(',');
+        const std::string_view part = rest.substr(0, comma);
+        long long n = 0;
+        const auto [end, ec] = std::from_chars(part.data(), part.data() + part.size(), n);
+        const CParam& p = crop->params[i];
+        if (part.empty() || ec != std::errc() || end != part.data() + part.size() || n < p.min || n > p.max)
+            return problem;
+        values.push_back(static_cast<double>(n));
+        if ((comma == std::string_view::npos) != (i + 1 == crop->params.size())) return problem;
+        if (comma != std::string_view::npos) rest = rest.substr(comma + 1);
+    }
+    planned = {crop, COpArgs(std::move(values))};
+    return {};
+}
+
 int Usage(std::ostream& err, const std::string& problem)
 {
     err << kProgram << ": " << problem << "\n" << "Try 'orvex-cli --help'.\n";
@@ -205,6 +234,8 @@ int RunCli(const std::vector<std::string>& args, std::ostream& out, std::ostream
     bool quiet = false;
     CSaveOptions saveOptions;
     std::vector<std::string> positional;
+    std::optional<CPlannedOperation> crop;
+    std::string cropText;
 
     for (std::size_t i = 0; i < args.size(); ++i) {
         const std::string& a = args[i];
@@ -230,6 +261,13 @@ int RunCli(const std::vector<std::string>& args, std::ostream& out, std::ostream
             if (ec != std::errc() || end != v.data() + v.size() || n > std::numeric_limits<std::uint32_t>::max())
                 return Usage(err, "invalid seed '" + v + "': expected a whole number 0..4294967295");
             seed = static_cast<std::uint32_t>(n);
+        } else if (positional.empty() && a == "--crop") {
+            if (i + 1 >= args.size()) return Usage(err, "--crop needs X,Y,W,H");
+            cropText = args[++i];
+            CPlannedOperation planned{};
+            const std::string error = ParseCrop(cropText, planned);
+            if (!error.empty()) return Usage(err, error);
+            crop = planned;
         } else if (positional.empty() && a == "--quality") {
             if (i + 1 >= args.size()) return Usage(err, "--quality needs a number");
             const std::string& v = args[++i];
@@ -256,10 +294,14 @@ int RunCli(const std::vector<std::string>& args, std::ostream& out, std::ostream
     if (positional.size() < 2) return Usage(err, positional.empty() ? "missing INPUT and OUTPUT" : "missing OUTPUT");
 
     // Every operation is checked before any work, so a typo costs no decoding time.
-    std::vector<CPlannedOperation> plan(positional.size() - 2);
+    // The crop is the plan's first step, so that the size the output must hold is predicted with it.
+    std::vector<CPlannedOperation> plan;
+    if (crop) plan.push_back(*crop);
     for (std::size_t i = 2; i < positional.size(); ++i) {
-        const std::string error = ParseOperation(positional[i], plan[i - 2]);
+        CPlannedOperation planned{};
+        const std::string error = ParseOperation(positional[i], planned);
         if (!error.empty()) return Usage(err, error);
+        plan.push_back(std::move(planned));
     }
 
     const QString input = QString::fromLocal8Bit(positional[0].c_str());
@@ -280,6 +322,14 @@ int RunCli(const std::vector<std::string>& args, std::ostream& out, std::ostream
     }
     CImage& picture = opened.picture;
     const CPictureMetadata& metadata = opened.metadata;
+
+    if (crop && CropRectangle(picture.width(), picture.height(), crop->args.Int(0), crop->args.Int(1),
+                              crop->args.Int(2), crop->args.Int(3))
+                    .IsEmpty()) {
+        err << kProgram << ": --crop " << cropText << " lies outside " << positional[0] << " (" << picture.width()
+            << " x " << picture.height() << " pixels)\n";
+        return kExitOperation;
+    }
 
     // A result the output format cannot hold is refused before the operations spend their time on it.
     if (const auto size = PlannedSize(plan, {picture.width(), picture.height()});

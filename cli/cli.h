@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-// The batch tool: orvex-cli [--seed N] [--quality N] [--strip] [--quiet] INPUT OUTPUT [OPERATION ...]
+// The batch tool: orvex-cli [--crop X,Y,W,H] [--seed N] [--quality N] [--strip] [--quiet] INPUT OUTPUT [OPERATION ...]
 //                 orvex-cli --list | --help | --version
 enum CliExit {
     kExitOk = 0,

@@ -54,6 +54,9 @@ public:
     // then unchanged. The caller clears it before an operation and reads it afterwards.
     void ClearFailure() { m_failed.store(false); }
     bool Failed() const { return m_failed.load(); }
+    // Raised by the operation that could not complete; kernels kept outside the class (free
+    // functions beside their operation's row) raise it too.
+    void ReportFailure() { m_failed.store(true); }
 
     // Where a preview-capable operation writes: the work image while the preview flag is set,
     // otherwise the picture itself; rows are addressed with the picture's pitch. Null when the
@@ -178,9 +181,6 @@ public:
     private:
         IProgress* m_previous;
     };
-
-protected:
-    void ReportFailure() { m_failed.store(true); }
 
 private:
     CImage* m_image;

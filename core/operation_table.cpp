@@ -52,3 +52,8 @@ CPictureSize ResultSize(const COperation& op, CPictureSize in, const COpArgs& ar
 {
     return op.changesSize && op.resultSize ? op.resultSize(in, args) : in;
 }
+
+COpReach Reach(const COperation& op, const COpArgs& args)
+{
+    return op.reach ? op.reach(args) : COpReach::Unbounded();
+}

@@ -57,6 +57,21 @@ struct CPictureSize
     bool operator==(const CPictureSize&) const = default;
 };
 
+// How far from a pixel the pixels that decide an operation's result there may lie, so that it can run
+// on part of the picture (core/region.h). A result depends on the pixels within `margin` on every
+// side; with `cell` > 1 it also depends on where the pixel lies in a grid of cell x cell squares
+// anchored at the picture's top-left corner (Mosaic's cells, Obtain Grid's pairs of rows). A
+// negative margin: a pixel's result may depend on the whole picture (means, histograms, circular
+// transforms, random draws, pixels moved from elsewhere).
+struct COpReach
+{
+    int margin = -1;
+    int cell = 1;
+    bool Bounded() const { return margin >= 0; }
+    static COpReach Unbounded() { return {}; }
+    static COpReach Within(int margin, int cell = 1) { return {margin < 0 ? 0 : margin, cell < 1 ? 1 : cell}; }
+};
+
 struct COperation
 {
     std::string name;                 // the engine member's name, matched ignoring case
@@ -71,6 +86,10 @@ struct COperation
     // operation succeeds, worked out without running it, so that a caller can refuse a plan whose
     // result it could not use before spending the time on it.
     CPictureSize (*resultSize)(CPictureSize in, const COpArgs& args) = nullptr;
+    // The reach of the result with `args` (see COpReach); null for an operation whose result at a
+    // pixel may always depend on the whole picture. Read from the kernel, border rules included:
+    // a margin that is too small lets a part's cut edges leak into its result.
+    COpReach (*reach)(const COpArgs& args) = nullptr;
 };
 
 const std::vector<COperation>& OperationTable();
@@ -81,6 +100,8 @@ std::string ParamTypeName(const CParam& p);
 // The size `op` with `args` gives a picture of `in` when it succeeds: `in` itself unless the row
 // changes the size.
 CPictureSize ResultSize(const COperation& op, CPictureSize in, const COpArgs& args);
+// The reach of `op` with `args`: unbounded when the row declares none.
+COpReach Reach(const COperation& op, const COpArgs& args);
 
 // Rows contributed by each filter area.
 void AddConvolutionOperations(std::vector<COperation>& table);

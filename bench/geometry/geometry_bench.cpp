@@ -6,6 +6,7 @@
 // iteration, outside the timing.
 #include "bench/bench_support.h"
 #include "core/image_processor.h"
+#include "filters/geometry/crop.h"
 #include "filters/geometry/resample.h"
 
 #include <benchmark/benchmark.h>
@@ -54,6 +55,30 @@ void BM_CanvasShrink(benchmark::State& s) { Run(s, true, [](CImageProcessor& e) 
 void BM_OffsetWrap(benchmark::State& s) { Run(s, false, [](CImageProcessor& e) { e.Offset(101, -57, 'w'); }); }
 void BM_OffsetBackground(benchmark::State& s) { Run(s, false, [](CImageProcessor& e) { e.Offset(101, -57, 's'); }); }
 void BM_OffsetRepeat(benchmark::State& s) { Run(s, false, [](CImageProcessor& e) { e.Offset(101, -57, 'r'); }); }
+
+// Crop from 24 to 12 megapixels, and its floor: one plain copy of the kept bytes on both cores into
+// memory that already has its pages.
+constexpr int kCropWidth = 4000;
+constexpr int kCropHeight = 3000;
+void BM_Crop24To12MP(benchmark::State& s)
+{
+    Run(s, true, [](CImageProcessor& e) { Crop(e, 1000, 500, kCropWidth, kCropHeight); });
+    s.SetBytesProcessed(static_cast<std::int64_t>(s.iterations()) * kCropWidth * kCropHeight * 3);
+}
+BENCHMARK(BM_Crop24To12MP)->Unit(benchmark::kMillisecond)->MeasureProcessCPUTime()->UseRealTime();
+
+void BM_CopyCroppedBytes(benchmark::State& state)
+{
+    const std::size_t bytes = std::size_t(kCropWidth) * kCropHeight * 3;
+    CImage target;
+    target.Create(kCropWidth, kCropHeight, 24);
+    for (auto _ : state) {
+        ParallelCopy(const_cast<std::uint8_t*>(target.bufferStart()), Source().bufferStart(), bytes);
+        benchmark::ClobberMemory();
+    }
+    state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations()) * static_cast<std::int64_t>(bytes));
+}
+BENCHMARK(BM_CopyCroppedBytes)->Unit(benchmark::kMillisecond)->MeasureProcessCPUTime()->UseRealTime();
 
 // The resampler alone, into a picture that already has its pages: what enlarging costs beyond
 // the kernel's zeroing of fresh memory.

@@ -2,16 +2,30 @@
 #include "core/operation_table.h"
 #include "filters/colour/posterize.h"
 
+namespace {
+
+// Each output byte from the input pixel at the same place.
+COpReach PointReach(const COpArgs&)
+{
+    return COpReach::Within(0);
+}
+
+} // namespace
+
 // Parameter ranges are the dialogs' ranges; defaults are the neutral values (the picture comes back
-// unchanged, or as near as the arithmetic allows), except where no neutral value exists.
+// unchanged, or as near as the arithmetic allows), except where no neutral value exists. Point
+// operations reach no further than their pixel; those whose tables come from the whole picture's
+// means or histograms declare no reach.
 void AddColourOperations(std::vector<COperation>& table)
 {
     table.push_back({"Invert", "every channel byte v becomes 255 - v", {},
                      [](CImageProcessor& e, const COpArgs&) { e.Invert(); return true; }});
     table.back().inPlaceOnly = true;
+    table.back().reach = PointReach;
     table.push_back({"Solarize", "every channel byte of 128 or more becomes 255 - v", {},
                      [](CImageProcessor& e, const COpArgs&) { e.Solarize(); return true; }});
     table.back().inPlaceOnly = true;
+    table.back().reach = PointReach;
     table.push_back({"Posterize",
                      "quantises each channel to evenly spaced levels",
                      {CParam::Int("levels", 2, 256, 256)},
@@ -19,6 +33,7 @@ void AddColourOperations(std::vector<COperation>& table)
                          Posterize(e, a.Int(0));
                          return true;
                      }});
+    table.back().reach = PointReach;
     table.push_back({"BrightnessContrast", "contrast about each channel's mean, then a brightness offset",
                      {CParam::Float("contrast", 0, 4, 1), CParam::Float("brightness", -100, 100, 0)},
                      [](CImageProcessor& e, const COpArgs& a) {
@@ -32,6 +47,7 @@ void AddColourOperations(std::vector<COperation>& table)
                          e.ColorBalance(a.Int(0), a.Int(1), a.Int(2));
                          return true;
                      }});
+    table.back().reach = PointReach;
     table.push_back({"HueSaturation",
                      "shifts hue (degrees), scales saturation, moves lightness; 0,0,0 desaturates",
                      {CParam::Float("hue", -180, 180, 0), CParam::Float("saturation", 0, 11, 1),
@@ -40,6 +56,7 @@ void AddColourOperations(std::vector<COperation>& table)
                          e.HueSaturation(a.Float(0), a.Float(1), a.Float(2));
                          return true;
                      }});
+    table.back().reach = PointReach;
     // Grey from a weighted channel mix; the defaults are the "None" preset.
     table.push_back({"BlackAndWhite", "grey from a weighted mix of red, green and blue",
                      {CParam::Float("reds", -2, 3, 0.34), CParam::Float("greens", -2, 3, 0.33),
@@ -48,8 +65,10 @@ void AddColourOperations(std::vector<COperation>& table)
                          e.BlackAndWhite(a.Float(0), a.Float(1), a.Float(2));
                          return true;
                      }});
+    table.back().reach = PointReach;
     table.push_back({"ShowOriginal", "copies the picture into the preview image; nothing outside a preview", {},
                      [](CImageProcessor& e, const COpArgs&) { e.ShowOriginal(); return true; }});
+    table.back().reach = PointReach;
     table.push_back({"Equalize", "equalises the intensity histogram, one table for all channels", {},
                      [](CImageProcessor& e, const COpArgs&) { e.Equalize(); return true; }});
     table.back().inPlaceOnly = true;

@@ -25,18 +25,24 @@ void AddEffectsOperations(std::vector<COperation>& table)
                          e.Mosaic(a.Int(0));
                          return true;
                      }});
+    // Cells are anchored at the picture's top-left corner.
+    table.back().reach = [](const COpArgs& a) { return COpReach::Within(0, a.Int(0)); };
     table.push_back({"RedEyeReduction", "removes the red of pixels whose 5x5 neighbourhood is strongly red", {},
                      [](CImageProcessor& e, const COpArgs&) {
                          e.RedEyeReduction();
                          return true;
                      }});
     table.back().inPlaceOnly = true;
+    // The 5 x 5 window; pixels within 2 of the edge are left alone.
+    table.back().reach = [](const COpArgs&) { return COpReach::Within(2); };
     table.push_back({"ObtainGrid", "blackens every second row, starting with the top one", {},
                      [](CImageProcessor& e, const COpArgs&) {
                          e.ObtainGrid();
                          return true;
                      }});
     table.back().inPlaceOnly = true;
+    // Which rows go black counts from the top row.
+    table.back().reach = [](const COpArgs&) { return COpReach::Within(0, 2); };
     table.push_back({"Sign", "stamps the signature into the bottom-right corner", {},
                      [](CImageProcessor& e, const COpArgs&) { return e.Sign() == 0; }, "Signature failed"});
     table.back().inPlaceOnly = true;

@@ -1,5 +1,6 @@
 #include "core/image_processor.h"
 #include "core/operation_table.h"
+#include "filters/geometry/crop.h"
 #include "filters/geometry/geometry_internal.h"
 
 #include <utility>
@@ -32,6 +33,14 @@ CPictureSize Turned(CPictureSize in, const COpArgs&)
 CPictureSize AskedFor(CPictureSize, const COpArgs& a)
 {
     return {a.Int(0), a.Int(1)};
+}
+
+// Crop: the rectangle clamped to the picture; a rectangle outside it leaves the picture as it is
+// (the operation then reports failure).
+CPictureSize Cropped(CPictureSize in, const COpArgs& a)
+{
+    const CCropRectangle kept = CropRectangle(in.width, in.height, a.Int(0), a.Int(1), a.Int(2), a.Int(3));
+    return kept.IsEmpty() ? in : CPictureSize{kept.width, kept.height};
 }
 
 } // namespace
@@ -80,6 +89,16 @@ void AddGeometryOperations(std::vector<COperation>& table)
                                       return true;
                                   }},
                                  AskedFor));
+    // Corners and sides span every picture the program holds; the default keeps the whole picture.
+    constexpr int kMaxPixels = static_cast<int>(CImage::kMaxPixels);
+    table.push_back(SizeChanging(
+        {"Crop",
+         "keeps the rectangle x, y, width, height (clamped to the picture) and drops the rest",
+         {CParam::Int("x", -kMaxPixels, kMaxPixels, 0), CParam::Int("y", -kMaxPixels, kMaxPixels, 0),
+          CParam::Int("width", 1, kMaxPixels, kMaxPixels), CParam::Int("height", 1, kMaxPixels, kMaxPixels)},
+         [](CImageProcessor& e, const COpArgs& a) { return Crop(e, a.Int(0), a.Int(1), a.Int(2), a.Int(3)); }},
+        Cropped));
+    table.back().failureMessage = "The crop rectangle does not overlap the picture, or there is not enough memory";
     table.push_back({"Offset",
                      "shifts by whole pixels (right, down); uncovered area: s background, r repeat edge, w wrap",
                      {CParam::Int("horizontal", -kMaxSide, kMaxSide, 0), CParam::Int("vertical", -kMaxSide, kMaxSide, 0),

@@ -24,6 +24,13 @@ bool AllowedByTests()
     return true;
 }
 
+// A step moves each pixel by the four 2 x 2 blocks around it, so N steps reach N pixels; the
+// frame's copies of the edge cells then affect nothing further in.
+COpReach DiffusionReach(int iterations)
+{
+    return COpReach::Within(iterations > 0 ? iterations : 0);
+}
+
 } // namespace
 
 void orvex_testing::FailRankDiffusionAllocationsAfter(int allocations)
@@ -52,31 +59,39 @@ orvex_rank_diffusion::CWorkBuffer::~CWorkBuffer()
 // Radius and iteration ranges are the dialogs'.
 void AddRankDiffusionOperations(std::vector<COperation>& table)
 {
-    table.push_back({.name = "RankFilter",
-                     .summary = "median (mode 0), maximum (1) or minimum (-1) of each channel over the (2r+1)-square "
-                                "around each pixel, the picture mirrored beyond its edges",
-                     .params = {CParam::Int("radius", 1, 100, 5), CParam::Int("mode", -1, 1, 0)},
-                     .call = [](CImageProcessor& e, const COpArgs& a) {
-                         e.RankFilter(a.Int(0), a.Int(1));
-                         return true;
-                     },
-                     .inPlaceOnly = true});
+    table.push_back(
+        {.name = "RankFilter",
+         .summary = "median (mode 0), maximum (1) or minimum (-1) of each channel over the (2r+1)-square "
+                    "around each pixel, the picture mirrored beyond its edges",
+         .params = {CParam::Int("radius", 1, 100, 5), CParam::Int("mode", -1, 1, 0)},
+         .call =
+             [](CImageProcessor& e, const COpArgs& a) {
+                 e.RankFilter(a.Int(0), a.Int(1));
+                 return true;
+             },
+         .inPlaceOnly = true,
+         // The mirrored border repeats only pixels within the radius of the edge pixel.
+         .reach = [](const COpArgs& a) { return COpReach::Within(a.Int(0) >= 1 && a.Int(0) <= 100 ? a.Int(0) : 0); }});
     table.push_back({.name = "TotalVariationDiffusion",
                      .summary = "edge-preserving smoothing, N explicit steps: each 2x2 block pulls a pixel toward "
                                 "its mean unless its contrast is high (total-variation shrink)",
                      .params = {CParam::Int("iterations", 0, 100, 10)},
-                     .call = [](CImageProcessor& e, const COpArgs& a) {
-                         e.TotalVariationDiffusion(a.Int(0));
-                         return true;
-                     },
-                     .inPlaceOnly = true});
+                     .call =
+                         [](CImageProcessor& e, const COpArgs& a) {
+                             e.TotalVariationDiffusion(a.Int(0));
+                             return true;
+                         },
+                     .inPlaceOnly = true,
+                     .reach = [](const COpArgs& a) { return DiffusionReach(a.Int(0)); }});
     table.push_back({.name = "BalancedDiffusion",
                      .summary = "balanced forward-backward diffusion, N steps: flattens low-contrast blocks and keeps "
                                 "strong edges sharper than total variation",
                      .params = {CParam::Int("iterations", 0, 100, 10)},
-                     .call = [](CImageProcessor& e, const COpArgs& a) {
-                         e.BalancedDiffusion(a.Int(0));
-                         return true;
-                     },
-                     .inPlaceOnly = true});
+                     .call =
+                         [](CImageProcessor& e, const COpArgs& a) {
+                             e.BalancedDiffusion(a.Int(0));
+                             return true;
+                         },
+                     .inPlaceOnly = true,
+                     .reach = [](const COpArgs& a) { return DiffusionReach(a.Int(0)); }});
 }

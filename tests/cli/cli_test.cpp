@@ -106,7 +106,11 @@ TEST_F(CliTest, ConvertsAndAppliesOperationsInOrder)
 TEST_F(CliTest, UsageErrorsNameTheProblemAndWriteNothing)
 {
     const std::string out = Out("never.png");
-    const struct { std::vector<std::string> args; const char* says; } cases[] = {
+    const struct
+    {
+        std::vector<std::string> args;
+        const char* says;
+    } cases[] = {
         {{}, "missing INPUT"},
         {{input}, "missing OUTPUT"},
         {{input, out, "Blurr"}, "unknown operation 'Blurr'"},
@@ -120,6 +124,14 @@ TEST_F(CliTest, UsageErrorsNameTheProblemAndWriteNothing)
         {{"--quality"}, "--quality needs a number"},
         {{"--chroma", "411", input, out}, "invalid chroma subsampling '411'"},
         {{"--chroma"}, "--chroma needs 444, 422 or 420"},
+        {{"--crop"}, "--crop needs X,Y,W,H"},
+        {{"--crop", "1,2,3", input, out}, "invalid crop '1,2,3'"},
+        {{"--crop", "1,2,3,4,5", input, out}, "invalid crop '1,2,3,4,5'"},
+        {{"--crop", "1,2,3,4,", input, out}, "invalid crop '1,2,3,4,'"},
+        {{"--crop", "1,2,0,4", input, out}, "invalid crop '1,2,0,4'"},
+        {{"--crop", "1,,3,4", input, out}, "invalid crop '1,,3,4'"},
+        {{"--crop", "1,2,3x,4", input, out}, "invalid crop '1,2,3x,4'"},
+        {{"--crop", "1,2,3,99999999999", input, out}, "invalid crop '1,2,3,99999999999'"},
     };
     for (const auto& c : cases) {
         const CliRun r = Cli(c.args);
@@ -206,6 +218,34 @@ TEST_F(CliTest, ResultTheOutputFormatCannotHoldIsRefusedBeforeAnyWork)
     EXPECT_EQ(back.height(), 30000);
 }
 
+TEST_F(CliTest, CropComesBeforeTheOperationsAndMustMeetThePicture)
+{
+    const CImage pattern = Pattern(9, 5);
+    const std::string out = Out("cropped.png");
+    CliRun r = Cli({"--crop", "2,1,4,3", input, out, "Invert"});
+    ASSERT_EQ(r.code, kExitOk) << r.err;
+    CImage picture;
+    ASSERT_TRUE(LoadPicture(QString::fromStdString(out), picture));
+    ASSERT_EQ(picture.width(), 4);
+    ASSERT_EQ(picture.height(), 3);
+    for (int y = 0; y < 3; ++y)
+        for (int x = 0; x < 4; ++x)
+            for (int c = 0; c < 3; ++c) EXPECT_EQ(Pixel(picture, x, y)[c], 255 - Pixel(pattern, x + 2, y + 1)[c]);
+
+    // Clamped to the picture, as the operation is.
+    ASSERT_EQ(Cli({"--crop", "-3,3,100,100", input, out}).code, kExitOk);
+    ASSERT_TRUE(LoadPicture(QString::fromStdString(out), picture));
+    EXPECT_EQ(picture.width(), 9);
+    EXPECT_EQ(picture.height(), 2);
+    EXPECT_EQ(Pixel(picture, 0, 0)[0], Pixel(pattern, 0, 3)[0]);
+
+    const std::string never = Out("never.png");
+    r = Cli({"--crop", "9,0,4,4", input, never, "Invert"});
+    EXPECT_EQ(r.code, kExitOperation);
+    EXPECT_NE(r.err.find("--crop 9,0,4,4 lies outside " + input + " (9 x 5 pixels)"), std::string::npos) << r.err;
+    EXPECT_FALSE(QFile::exists(QString::fromStdString(never)));
+}
+
 TEST_F(CliTest, InformationalCommands)
 {
     CliRun r = Cli({"--list"});
@@ -213,7 +253,11 @@ TEST_F(CliTest, InformationalCommands)
     EXPECT_NE(r.out.find("Invert"), std::string::npos);
     r = Cli({"--help"});
     EXPECT_EQ(r.code, kExitOk);
-    EXPECT_NE(r.out.find("orvex-cli [--seed N] [--quality N] [--chroma S] [--strip] [--quiet] INPUT OUTPUT [OPERATION ...]"), std::string::npos);
+    EXPECT_NE(
+        r.out.find("orvex-cli [--crop X,Y,W,H] [--seed N] [--quality N] [--chroma S] [--strip] [--quiet] INPUT OUTPUT "
+                   "[OPERATION ...]"),
+        std::string::npos);
+    EXPECT_NE(r.out.find("  --crop X,Y,W,H  keep only the rectangle"), std::string::npos);
     r = Cli({"--version"});
     EXPECT_EQ(r.code, kExitOk);
     EXPECT_EQ(r.out.rfind("orvex-cli ", 0), 0u);

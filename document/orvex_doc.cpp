@@ -5,6 +5,9 @@
 
 #include <QFileInfo>
 
+#include <algorithm>
+#include <cstdint>
+
 COrvexDoc::COrvexDoc(IDocumentUi* ui) : m_ui(ui) {}
 
 void COrvexDoc::Show(const QString& caption, const QString& text, IDocumentUi::Icon icon)
@@ -100,8 +103,44 @@ bool COrvexDoc::CanClose()
     return false;
 }
 
+bool COrvexDoc::Undo()
+{
+    const int width = m_picture.width(), height = m_picture.height();
+    const bool done = m_history.Undo(m_picture);
+    KeepSelectionWithin(width, height);
+    return done;
+}
+
+bool COrvexDoc::Redo()
+{
+    const int width = m_picture.width(), height = m_picture.height();
+    const bool done = m_history.Redo(m_picture);
+    KeepSelectionWithin(width, height);
+    return done;
+}
+
+void COrvexDoc::SetSelection(std::optional<CRegion> region)
+{
+    if (region) {
+        const int x0 = std::max(region->x, 0), y0 = std::max(region->y, 0);
+        const int x1 = int(std::min<std::int64_t>(std::int64_t(region->x) + region->width, m_picture.width()));
+        const int y1 = int(std::min<std::int64_t>(std::int64_t(region->y) + region->height, m_picture.height()));
+        region = x1 > x0 && y1 > y0 ? std::optional<CRegion>(CRegion{x0, y0, x1 - x0, y1 - y0}) : std::nullopt;
+    }
+    if (region == m_selection) return;
+    m_selection = region;
+    if (m_selectionListener) m_selectionListener();
+}
+
+void COrvexDoc::KeepSelectionWithin(int oldWidth, int oldHeight)
+{
+    // A rectangle chosen on a picture of another size no longer means the same pixels.
+    if (m_selection && (m_picture.width() != oldWidth || m_picture.height() != oldHeight)) SetSelection(std::nullopt);
+}
+
 bool COrvexDoc::CommitChange(CImage* replacement)
 {
+    const int width = m_picture.width(), height = m_picture.height();
     if (replacement) {
         m_picture.SwapWith(*replacement);
         // The replaced picture's buffer becomes the new snapshot's: a fresh mapping of a whole
@@ -109,6 +148,7 @@ bool COrvexDoc::CommitChange(CImage* replacement)
         m_history.GiveSpare(std::move(*replacement));
     }
     m_modified = 1;
+    KeepSelectionWithin(width, height);
     const bool recorded = m_history.Push(m_picture);
     if (m_changeListener) m_changeListener(recorded);
     return recorded;

@@ -3,6 +3,7 @@
 #include "core/image.h"
 #include "core/image_history.h"
 #include "core/image_processor.h"
+#include "core/region.h"
 #include "io/picture_metadata.h"
 #include "io/picture_save.h"
 
@@ -10,6 +11,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <optional>
 
 // What the document needs from whoever shows it: message boxes and the save dialog. The editor
 // implements it with real dialogs; the batch tool and the tests answer without a screen.
@@ -80,8 +82,18 @@ public:
     // Called after every commit with whether its snapshot was made; one listener (the window side).
     void SetChangeListener(std::function<void(bool recorded)> listener) { m_changeListener = std::move(listener); }
 
-    bool Undo() { return m_history.Undo(m_picture); }
-    bool Redo() { return m_history.Redo(m_picture); }
+    // Undo and Redo keep the selection while the picture keeps its size.
+    bool Undo();
+    bool Redo();
+
+    // The rectangle the user selected, in picture pixels, or nothing: without a selection every
+    // command works on the whole picture. Selecting is not a history step.
+    const std::optional<CRegion>& selection() const { return m_selection; }
+    // Clamps `region` to the picture; a region that misses it (or nothing) clears the selection.
+    // Tells the selection listener when the selection changed.
+    void SetSelection(std::optional<CRegion> region);
+    // Called after every change of the selection; one listener (the window side).
+    void SetSelectionListener(std::function<void()> listener) { m_selectionListener = std::move(listener); }
 
     CImage& picture() { return m_picture; }
     const CImage& picture() const { return m_picture; }
@@ -119,6 +131,10 @@ private:
 
     IDocumentUi* m_ui;
     std::function<void(bool recorded)> m_changeListener;
+    std::optional<CRegion> m_selection;
+    std::function<void()> m_selectionListener;
+    // Drops a selection that no longer fits after the picture changed size.
+    void KeepSelectionWithin(int oldWidth, int oldHeight);
     QString m_pathName;
     QString m_lastError;
 };

@@ -111,6 +111,35 @@ TEST_F(DocumentTest, ModifiedFlagSurvivesUndoAndClearsOnSave)
     EXPECT_TRUE(ui.prompts.empty());
 }
 
+// The selection is clamped to the picture, is not a history step, survives Undo and Redo while the
+// size stays, and is dropped by any change of size (a rotation, then undoing it).
+TEST_F(DocumentTest, SelectionFollowsThePictureSize)
+{
+    int told = 0;
+    doc.SetSelectionListener([&] { ++told; });
+    doc.SetSelection(CRegion{-3, 5, 10, 10});
+    ASSERT_TRUE(doc.selection().has_value());
+    EXPECT_EQ(*doc.selection(), (CRegion{0, 5, 7, 3}));
+    doc.SetSelection(CRegion{0, 5, 7, 3});
+    EXPECT_EQ(told, 1) << "the same rectangle again is no change";
+    doc.SetSelection(CRegion{12, 0, 4, 4});
+    EXPECT_FALSE(doc.selection().has_value()) << "a rectangle beside the picture selects nothing";
+    EXPECT_EQ(doc.history().count(), 1);
+
+    doc.SetSelection(CRegion{1, 1, 2, 2});
+    ApplyInvert();
+    ASSERT_TRUE(doc.Undo());
+    ASSERT_TRUE(doc.Redo());
+    EXPECT_EQ(doc.selection(), std::optional<CRegion>(CRegion{1, 1, 2, 2}));
+
+    doc.engine().Rotate90CW();
+    ASSERT_TRUE(doc.CommitChange());
+    EXPECT_FALSE(doc.selection().has_value());
+    doc.SetSelection(CRegion{0, 0, 8, 12});
+    ASSERT_TRUE(doc.Undo());
+    EXPECT_FALSE(doc.selection().has_value());
+}
+
 TEST_F(DocumentTest, ClosePromptAnswers)
 {
     ApplyInvert();

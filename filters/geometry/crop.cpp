@@ -9,8 +9,7 @@
 
 using orvex_geometry::Row;
 
-CCropRectangle CropRectangle(int pictureWidth, int pictureHeight, long long x, long long y, long long width,
-                             long long height)
+CRegion CropRectangle(int pictureWidth, int pictureHeight, long long x, long long y, long long width, long long height)
 {
     // In 64 bits: a corner far outside the picture plus a large side must not wrap around into it.
     const long long left = std::max(0LL, x);
@@ -26,7 +25,7 @@ bool Crop(CImageProcessor& engine, long long x, long long y, long long width, lo
 {
     CImage& picture = *engine.image();
     if (picture.IsNull() || picture.bitsPerPixel() % 8 != 0) return false;
-    const CCropRectangle kept = CropRectangle(picture.width(), picture.height(), x, y, width, height);
+    const CRegion kept = CropRectangle(picture.width(), picture.height(), x, y, width, height);
     if (kept.IsEmpty()) return false;
     if (kept.width == picture.width() && kept.height == picture.height()) return true;
 

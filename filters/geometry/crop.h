@@ -1,19 +1,12 @@
 #pragma once
 
+#include "core/region.h"
+
 class CImageProcessor;
 
 // The part of a picture a crop keeps: the asked-for rectangle clamped to the picture. Empty (width
 // and height 0) when the rectangle does not overlap the picture or asks for no pixels.
-struct CCropRectangle
-{
-    int x = 0;
-    int y = 0;
-    int width = 0;
-    int height = 0;
-    bool IsEmpty() const { return width < 1 || height < 1; }
-};
-CCropRectangle CropRectangle(int pictureWidth, int pictureHeight, long long x, long long y, long long width,
-                             long long height);
+CRegion CropRectangle(int pictureWidth, int pictureHeight, long long x, long long y, long long width, long long height);
 
 // Makes the picture the rectangle (x, y, width, height) of itself, clamped to the picture. Returns
 // false, with the picture unchanged, when that leaves nothing (no overlap, or an empty picture); a

@@ -39,7 +39,7 @@ CPictureSize AskedFor(CPictureSize, const COpArgs& a)
 // (the operation then reports failure).
 CPictureSize Cropped(CPictureSize in, const COpArgs& a)
 {
-    const CCropRectangle kept = CropRectangle(in.width, in.height, a.Int(0), a.Int(1), a.Int(2), a.Int(3));
+    const CRegion kept = CropRectangle(in.width, in.height, a.Int(0), a.Int(1), a.Int(2), a.Int(3));
     return kept.IsEmpty() ? in : CPictureSize{kept.width, kept.height};
 }
 

@@ -2,6 +2,7 @@
 // preview contract shared by every operation of the area.
 #include "core/operation_table.h"
 #include "filters/colour/colour_tables.h"
+#include "filters/colour/posterize.h"
 #include "tests/filters/colour/colour_test_support.h"
 
 #include <gtest/gtest.h>

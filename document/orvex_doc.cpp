@@ -140,7 +140,14 @@ void COrvexDoc::KeepSelectionWithin(int oldWidth, int oldHeight)
 
 bool COrvexDoc::CommitChange(CImage* replacement)
 {
-    const int width = m_picture.width(), height = m_picture.height();
+    // A command that changed the picture in place has already changed its size: the size before the
+    // change is the current snapshot's.
+    int width = m_picture.width(), height = m_picture.height();
+    if (!replacement && m_history.currentIndex() >= 0) {
+        const CImage& before = m_history.snapshot(m_history.currentIndex());
+        width = before.width();
+        height = before.height();
+    }
     if (replacement) {
         m_picture.SwapWith(*replacement);
         // The replaced picture's buffer becomes the new snapshot's: a fresh mapping of a whole

@@ -17,7 +17,7 @@ void COrvexDoc::Show(const QString& caption, const QString& text, IDocumentUi::I
 
 QString COrvexDoc::title() const
 {
-    return QFileInfo(m_pathName).fileName();
+    return m_pathName.isEmpty() ? m_untitledName : QFileInfo(m_pathName).fileName();
 }
 
 bool COrvexDoc::Open(const QString& path)
@@ -38,6 +38,20 @@ bool COrvexDoc::Open(const QString& path)
     m_saveOptions.jpeg.original = opened.subsampling;
     m_modified = 0;
     m_pathName = QFileInfo(path).absoluteFilePath();
+    return true;
+}
+
+bool COrvexDoc::OpenUntitled(CImage picture, const QString& title)
+{
+    m_picture = std::move(picture);
+    if (m_picture.IsNull() || !m_history.Push(m_picture)) {
+        m_lastError = QStringLiteral("not enough memory");
+        m_picture.Destroy();
+        return false;
+    }
+    m_untitledName = title;
+    m_pathName.clear();
+    m_modified = 1;
     return true;
 }
 
@@ -64,7 +78,7 @@ bool COrvexDoc::Save(const QString& path)
 
 bool COrvexDoc::SaveAs()
 {
-    const QString path = m_ui ? m_ui->AskSavePath(m_pathName) : QString();
+    const QString path = m_ui ? m_ui->AskSavePath(m_pathName.isEmpty() ? title() : m_pathName) : QString();
     if (path.isEmpty()) return false;
     // A size the chosen format cannot hold is said now, before the options step asks about a file
     // that could never be written.
@@ -93,7 +107,8 @@ bool COrvexDoc::SaveToCurrentPath()
 bool COrvexDoc::CanClose()
 {
     if (!m_modified) return true;
-    const QString text = QStringLiteral("Save changes to the Orvex document\n %1 before closening?").arg(m_pathName);
+    const QString text = QStringLiteral("Save changes to the Orvex document\n %1 before closening?")
+                             .arg(m_pathName.isEmpty() ? title() : m_pathName);
     const auto answer = m_ui ? m_ui->AskYesNoCancel(kAppTitle, text) : IDocumentUi::Answer::Cancel;
     switch (answer) {
     case IDocumentUi::Answer::Cancel: return false;
@@ -140,7 +155,14 @@ void COrvexDoc::KeepSelectionWithin(int oldWidth, int oldHeight)
 
 bool COrvexDoc::CommitChange(CImage* replacement)
 {
-    const int width = m_picture.width(), height = m_picture.height();
+    // A command that changed the picture in place has already changed its size: the size before the
+    // change is the current snapshot's.
+    int width = m_picture.width(), height = m_picture.height();
+    if (!replacement && m_history.currentIndex() >= 0) {
+        const CImage& before = m_history.snapshot(m_history.currentIndex());
+        width = before.width();
+        height = before.height();
+    }
     if (replacement) {
         m_picture.SwapWith(*replacement);
         // The replaced picture's buffer becomes the new snapshot's: a fresh mapping of a whole

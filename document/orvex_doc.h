@@ -57,6 +57,10 @@ public:
     // shows "Load failed" and returns false; the document is then to be discarded. `lastError()`
     // holds the reason.
     bool Open(const QString& path);
+    // A document of a picture that has no file yet (a pasted one), shown as `title`: it starts
+    // modified, so that closing asks, and File > Save goes to Save As. False, with the document to be
+    // discarded, when the history's first snapshot cannot be made.
+    bool OpenUntitled(CImage picture, const QString& title);
 
     // Writes the picture at `path` in the format its extension selects. On failure shows
     // "Can not save <path>" (caption "Save Error") and leaves the document, its path and its
@@ -111,7 +115,7 @@ public:
     void SetSaveOptions(const CSaveOptions& options) { m_saveOptions = options; }
 
     QString pathName() const { return m_pathName; }
-    // The file name shown in captions ("photo.jpg").
+    // The file name shown in captions ("photo.jpg"), or the name of a document without a file yet.
     QString title() const;
     QString lastError() const { return m_lastError; }
 
@@ -136,5 +140,6 @@ private:
     // Drops a selection that no longer fits after the picture changed size.
     void KeepSelectionWithin(int oldWidth, int oldHeight);
     QString m_pathName;
+    QString m_untitledName;
     QString m_lastError;
 };

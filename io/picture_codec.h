@@ -1,6 +1,7 @@
 #pragma once
 
 #include "core/image.h"
+#include "core/region.h"
 
 #include <QImage>
 #include <QString>
@@ -56,5 +57,10 @@ QImage BufferAsQImage(const CImage& picture);
 // white. False when the picture cannot be allocated; `picture` is untouched then.
 bool PictureFromQImage(const QImage& source, CImage& picture);
 
-// A top-down RGB888 copy of the picture, for encoders and printing.
+// A top-down copy of the picture in blue-green-red byte order (QImage::Format_BGR888, the picture's
+// own), for encoders, printing and the clipboard: one allocation, then each row copied as it is.
+// Null when the picture is empty or the copy cannot be allocated.
 QImage PictureToQImage(const CImage& picture);
+// The same for the part of the picture inside `region`, clamped to the picture; null when the
+// region misses it.
+QImage PictureToQImage(const CImage& picture, CRegion region);

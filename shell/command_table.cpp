@@ -19,6 +19,7 @@
 #include "dialogs/rotate_dlg.h"
 #include "dialogs/unsharp_mask_dlg.h"
 #include "document/orvex_doc.h"
+#include "shell/clipboard.h"
 #include "shell/command_sequences.h"
 #include "shell/orvex_view.h"
 
@@ -54,6 +55,11 @@ public:
     Row& Prompt(const char* prompt) { m_c.prompt = QString::fromUtf8(prompt); return *this; }
     Row& Tooltip(const char* tip) { m_c.tooltip = QString::fromUtf8(tip); return *this; }
     Row& EnabledWhen(std::function<bool(const COrvexView&)> when) { m_c.enabledWhen = std::move(when); return *this; }
+    Row& AvailableWhen(std::function<bool(const ICommandFrame&)> when)
+    {
+        m_c.availableWhen = std::move(when);
+        return *this;
+    }
     Row& NoDocumentMenu() { m_c.noDocumentMenu = true; return *this; }
     Row& Checkable() { m_c.checkable = true; return *this; }
     Row& Help(const char* text)
@@ -367,6 +373,13 @@ std::vector<CCommand> BuildTable()
                   ".gif, .png, .tif, .tiff, .webp), each in its own window. The dialog starts in the "
                   "folder of the last file opened through it. Pictures can also be dropped on the main window or named "
                   "on the command line."),
+        Row(CommandId::FileNewFromClipboard, file, "New from Clip&board")
+            .Prompt("Open the Clipboard contents as a new document")
+            .NoDocumentMenu()
+            .Frame([](ICommandFrame& f) { f.Paste(); })
+            .AvailableWhen([](const ICommandFrame& f) { return f.canPaste(); })
+            .Help("The same as Edit > Paste: opens the picture on the clipboard as a new untitled document, or the "
+                  "files named there."),
         Row(CommandId::FileClose, file, "&Close")
             .Keys({"Ctrl+W"})
             .Prompt("Close the active document")
@@ -438,20 +451,28 @@ std::vector<CCommand> BuildTable()
             .Keys({"Ctrl+X", "Shift+Del"})
             .Toolbar(21, "cut")
             .Prompt("Cut the selection and put it on the Clipboard")
-            .Pending(kPending)
-            .Help("Not available: Orvex has no selection and no clipboard."),
+            .View(CSequence::View, &clipboard::Cut)
+            .EnabledWhen(&clipboard::CanCut)
+            .Help("Puts the selected rectangle on the clipboard, as Copy does, and fills it with the background "
+                  "colour, in one step that Undo takes back. Not available without a selection."),
         Row(CommandId::EditCopy, edit, "&Copy\tCtrl+C")
             .Keys({"Ctrl+C", "Ctrl+Ins"})
             .Toolbar(22, "copy")
             .Prompt("Copy the selection and put it on the Clipboard")
-            .Pending(kPending)
-            .Help("Not available: Orvex has no selection and no clipboard."),
+            .View(CSequence::View, [](COrvexView& v) { clipboard::Copy(v); })
+            .Help("Puts the selected rectangle, or the whole picture when nothing is selected, on the clipboard as a "
+                  "picture that other programs can paste. The picture is left as it is."),
         Row(CommandId::EditPaste, edit, "&Paste\tCtrl+V")
             .Keys({"Ctrl+V", "Shift+Ins"})
             .Toolbar(23, "paste")
             .Prompt("Insert Clipboard contents")
-            .Pending(kPending)
-            .Help("Not available: Orvex has no selection and no clipboard."),
+            .Frame([](ICommandFrame& f) { f.Paste(); })
+            .AvailableWhen([](const ICommandFrame& f) { return f.canPaste(); })
+            .Help("Opens a picture on the clipboard (a screenshot, or one copied in Orvex or another program) as a new "
+                  "document, Untitled-1, Untitled-2 and so on, with transparent parts put on white. It counts as "
+                  "unsaved, and Save asks for a name. Files copied in a file manager, or file names on the "
+                  "clipboard one per line, open as File > Open opens them. Not available while the clipboard "
+                  "holds neither."),
 
         Row(CommandId::ViewToolbar, view, "&Toolbar")
             .Prompt("Show or hide the toolbar")

@@ -23,6 +23,7 @@ enum class CommandId : int {
     None = 0,
     FileNew = 57600,
     FileOpen = 57601,
+    FileNewFromClipboard = 32880,
     FileClose = 57602,
     FileSave = 57603,
     FileSaveAs = 57604,
@@ -114,6 +115,10 @@ class ICommandFrame
 {
 public:
     virtual void OnFileOpen() = 0;
+    // Opens what is on the clipboard: the files named there, or its picture as a new document.
+    virtual void Paste() = 0;
+    // Whether the clipboard holds anything Paste would open, as of its last change.
+    virtual bool canPaste() const = 0;
     virtual void CloseDocument(COrvexView& view) = 0;
     virtual bool Save(COrvexView& view) = 0;
     virtual bool SaveAs(COrvexView& view) = 0;
@@ -199,6 +204,8 @@ struct CCommand
     CCommandHandler handler;
     // With a document window active: whether the command would change anything now (empty: always).
     std::function<bool(const COrvexView&)> enabledWhen;
+    // Whether the command can run now, with or without a document window (empty: always).
+    std::function<bool(const ICommandFrame&)> availableWhen;
     // What the command does, for the help page; every row has one, including those not available yet.
     QString help;
     // The operations table row the command runs, empty when it runs none (or several).

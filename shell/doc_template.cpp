@@ -1,6 +1,7 @@
 #include "shell/doc_template.h"
 
 #include "shell/child_frame.h"
+#include "shell/command_sequences.h"
 #include "shell/document_host.h"
 #include "shell/orvex_view.h"
 #include "shell/progress_bar.h"
@@ -29,6 +30,22 @@ CDocumentHost* CDocTemplate::OpenDocumentFile(const QString& path)
                          IDocumentUi::Icon::Warning);
         return nullptr;
     }
+    return AddDocument(std::move(document));
+}
+
+CDocumentHost* CDocTemplate::OpenUntitled(CImage picture)
+{
+    auto document = std::make_unique<COrvexDoc>(nullptr);
+    if (!document->OpenUntitled(std::move(picture), QStringLiteral("Untitled-%1").arg(m_untitledCount + 1))) {
+        m_ui.ShowMessage(COrvexDoc::kAppTitle, sequence::kOutOfMemory, IDocumentUi::Icon::Warning);
+        return nullptr;
+    }
+    ++m_untitledCount;
+    return AddDocument(std::move(document));
+}
+
+CDocumentHost* CDocTemplate::AddDocument(std::unique_ptr<COrvexDoc> document)
+{
     document->SetUi(&m_ui);
     if (m_frame) document->engine().SetProgressSink(m_frame->progressSink());
     auto* host = new CDocumentHost(std::move(document));

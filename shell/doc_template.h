@@ -1,10 +1,15 @@
 #pragma once
 
+#include "core/image.h"
+
 #include <QList>
 #include <QObject>
 #include <QString>
 
+#include <memory>
+
 class CChildFrame;
+class COrvexDoc;
 class CDocumentHost;
 class CProgressBar;
 class IDocumentUi;
@@ -44,6 +49,10 @@ public:
     // Opens the file in a new document window; a file that is already open has its window
     // activated instead. Null when the file could not be opened (the document said why).
     CDocumentHost* OpenDocumentFile(const QString& path);
+    // Opens `picture`, which has no file, in a new document window named "Untitled-1", "Untitled-2"
+    // and so on through the session; modified from the start. Null, after saying so, when there is
+    // not memory enough for it.
+    CDocumentHost* OpenUntitled(CImage picture);
     CChildFrame* CreateNewFrame(CDocumentHost& host);
     const QList<CDocumentHost*>& documents() const { return m_documents; }
 
@@ -52,9 +61,11 @@ public:
     bool CloseAllDocuments();
 
 private:
+    CDocumentHost* AddDocument(std::unique_ptr<COrvexDoc> document);
     void OnLastViewClosed(CDocumentHost* host);
 
     IDocumentUi& m_ui;
     IDocumentFrame* m_frame = nullptr;
     QList<CDocumentHost*> m_documents;
+    int m_untitledCount = 0;
 };

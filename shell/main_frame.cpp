@@ -12,8 +12,10 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QClipboard>
 #include <QCloseEvent>
 #include <QFileInfo>
+#include <QGuiApplication>
 #include <QIcon>
 #include <QKeyEvent>
 #include <QLabel>
@@ -22,6 +24,7 @@
 #include <QMenu>
 #include <QMenuBar>
 #include <QMimeData>
+#include <QMouseEvent>
 #include <QPrinter>
 #include <QSettings>
 #include <QStatusBar>
@@ -29,7 +32,6 @@
 #include <QStyle>
 #include <QToolBar>
 #include <QToolButton>
-#include <QMouseEvent>
 
 #include <algorithm>
 
@@ -65,8 +67,9 @@ CMainFrame::CMainFrame(IFrameApp& app) : m_app(app), m_mdi(new QMdiArea(this))
     RebuildRecentFiles();
 
     connect(m_mdi, &QMdiArea::subWindowActivated, this, [this] { UpdateCommandStates(); });
+    connect(QGuiApplication::clipboard(), &QClipboard::dataChanged, this, &CMainFrame::OnClipboardChanged);
     qApp->installEventFilter(this);
-    UpdateCommandStates();
+    OnClipboardChanged();
 }
 
 CMainFrame::~CMainFrame()
@@ -208,8 +211,10 @@ void CMainFrame::UpdateCommandStates()
     }
     for (const CCommand& command : CommandTable()) {
         if (command.kind != CCommand::Kind::Command) continue;
-        m_actions.value(command.id)->setEnabled(command.handler && (!command.needsView || view) &&
-                                                (!command.enabledWhen || (view && command.enabledWhen(*view))));
+        m_actions.value(command.id)
+            ->setEnabled(command.handler && (!command.needsView || view) &&
+                         (!command.enabledWhen || (view && command.enabledWhen(*view))) &&
+                         (!command.availableWhen || command.availableWhen(*this)));
     }
     setWindowTitle(view ? QStringLiteral("Orvex - ") + view->document().title() : QStringLiteral("Orvex"));
 }

@@ -69,6 +69,10 @@ public:
 
     // Commands of the frame and the application.
     void OnFileOpen() override;
+    // Named files open as File > Open opens them (same checks and messages), a picture as a new
+    // untitled document.
+    void Paste() override;
+    bool canPaste() const override { return m_canPaste; }
     void CloseDocument(COrvexView& view) override;
     // The document's close prompt; a save made from it is recorded like any other save (recent
     // files). True when the document may close.
@@ -112,6 +116,8 @@ private:
     void CreateToolbar();
     void CreateStatusBar();
     void AfterSave(COrvexView& view);
+    // Paste's enabled state follows the clipboard.
+    void OnClipboardChanged();
     void ListWindows(QMenu& menu);
     QPrinter& printer();
     void LeaveContextHelp();
@@ -148,4 +154,5 @@ private:
     QPointer<CHelpDialog> m_help;
     QPointer<QMdiSubWindow> m_lastPlaced;
     bool m_contextHelp = false;
+    bool m_canPaste = false;
 };

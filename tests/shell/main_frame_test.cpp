@@ -167,7 +167,8 @@ TEST_F(MainFrameTest, EveryCommandOfTheTableIsPresentAndEnabledOnlyWithAHandler)
         ASSERT_NE(action, nullptr) << command.id;
         EXPECT_EQ(action->text(), command.caption);
         // Undo and Redo have nothing to do on a picture just opened.
-        const bool enabled = command.handler && (!command.enabledWhen || command.enabledWhen(*view()));
+        const bool enabled = command.handler && (!command.enabledWhen || command.enabledWhen(*view())) &&
+                             (!command.availableWhen || command.availableWhen(frame()));
         EXPECT_EQ(action->isEnabled(), enabled) << command.caption.toStdString();
         if (!command.menu.isEmpty()) ++menuItems;
     }

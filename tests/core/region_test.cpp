@@ -219,7 +219,12 @@ TEST(RunOnRegion, AnyCallKeepsTheSameGuarantees)
         CImage part = Copy(picture);
         CImageProcessor engine(&part);
         EXPECT_FALSE(RunOnRegion(
-            engine, [](CImageProcessor& e) { e.Rotate90CW(); return true; }, region));
+            engine,
+            [](CImageProcessor& e) {
+                e.Rotate90CW();
+                return true;
+            },
+            region));
         EXPECT_TRUE(SamePixels(part, picture));
     }
     CImage previewed = Copy(picture);

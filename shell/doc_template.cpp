@@ -39,6 +39,10 @@ CDocumentHost* CDocTemplate::OpenDocumentFile(const QString& path)
     connect(host, &CDocumentHost::viewsUpdated, this, [this] {
         if (m_frame) m_frame->UpdateCommandStates();
     });
+    // Commands that need a selection follow it.
+    connect(host, &CDocumentHost::selectionChanged, this, [this] {
+        if (m_frame) m_frame->UpdateCommandStates();
+    });
     CreateNewFrame(*host);
     return host;
 }

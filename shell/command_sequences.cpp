@@ -102,10 +102,9 @@ void Signature(COrvexView& view, const std::function<int(CImageProcessor&)>& sig
     CImageProcessor& engine = view.document().engine();
     engine.ClearFailure();
     const std::optional<CRegion>& selection = view.document().selection();
-    const bool signedIt =
-        selection ? RunOnRegion(
-                        engine, [&sign](CImageProcessor& e) { return sign(e) == 0; }, *selection)
-                  : sign(engine) == 0;
+    const bool signedIt = selection ? RunOnRegion(
+                                          engine, [&sign](CImageProcessor& e) { return sign(e) == 0; }, *selection)
+                                    : sign(engine) == 0;
     if (!signedIt || engine.Failed()) {
         ShowMessage(QStringLiteral("Signature failed"));
         return;

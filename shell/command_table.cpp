@@ -219,8 +219,8 @@ public:
         if (m_direct) {
             const bool known = m_tableValues.has_value() || (op && op->params.empty());
             viewHandler = [call = m_direct, operation = known ? c.operation : std::string(),
-                           values = m_tableValues.value_or(std::vector<double>()), whole](COrvexView& v,
-                                                                                         sequence::CRun run) {
+                           values = m_tableValues.value_or(std::vector<double>()),
+                           whole](COrvexView& v, sequence::CRun run) {
                 sequence::Direct(v, whole ? call : sequence::OnSelection(v, call, operation, &values), run);
             };
         }
@@ -298,8 +298,8 @@ private:
                         CParamDialog::RenderByTable(operation, e, values);
                     };
                 };
-            apply = [decide = std::move(decide), label = m_workerLabel, worker = c.sequence == CSequence::Worker,
-                     whole, tableOperation](COrvexView& v, const CParamDialog& d, sequence::CRun run) {
+            apply = [decide = std::move(decide), label = m_workerLabel, worker = c.sequence == CSequence::Worker, whole,
+                     tableOperation](COrvexView& v, const CParamDialog& d, sequence::CRun run) {
                 sequence::CEngineCall call = decide(d);
                 if (!call) return;
                 const std::vector<double> values = d.values();
@@ -680,9 +680,8 @@ std::vector<CCommand> BuildTable()
                       if (!selection) return;
                       const std::vector<double> values{double(selection->x), double(selection->y),
                                                        double(selection->width), double(selection->height)};
-                      sequence::Direct(v, [values](CImageProcessor& e) {
-                          CParamDialog::RenderByTable("Crop", e, values);
-                      });
+                      sequence::Direct(
+                          v, [values](CImageProcessor& e) { CParamDialog::RenderByTable("Crop", e, values); });
                   })
             .EnabledWhen([](const COrvexView& v) { return v.document().selection().has_value(); })
             .Runs("Crop")

@@ -286,11 +286,8 @@ void COrvexView::DrawSelection(QPainter& painter, const CRegion& selection) cons
 
 void COrvexView::ShowSelectionStatus(const CRegion& selection)
 {
-    QStatusTipEvent tip(QStringLiteral("%1, %2: %3 x %4")
-                            .arg(selection.x)
-                            .arg(selection.y)
-                            .arg(selection.width)
-                            .arg(selection.height));
+    QStatusTipEvent tip(
+        QStringLiteral("%1, %2: %3 x %4").arg(selection.x).arg(selection.y).arg(selection.width).arg(selection.height));
     QCoreApplication::sendEvent(this, &tip);
 }
 
@@ -319,7 +316,7 @@ void COrvexView::mouseMoveEvent(QMouseEvent* event)
     }
     const int grip = CSelectionDrag::GripAt(mapping(), document().selection(), position);
     viewport()->setCursor(grip == kGripNone && !pictureRect().contains(position) ? Qt::ArrowCursor
-                                                                                  : CSelectionDrag::CursorFor(grip));
+                                                                                 : CSelectionDrag::CursorFor(grip));
     QAbstractScrollArea::mouseMoveEvent(event);
 }
 

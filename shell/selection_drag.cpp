@@ -61,10 +61,14 @@ int CSelectionDrag::GripAt(const CPictureMapping& mapping, const std::optional<C
     {
         int x, y, grip;
     } handles[] = {
-        {left, top, kGripLeft | kGripTop},   {right, top, kGripRight | kGripTop},
-        {left, bottom, kGripLeft | kGripBottom}, {right, bottom, kGripRight | kGripBottom},
-        {midX, top, kGripTop},                {midX, bottom, kGripBottom},
-        {left, midY, kGripLeft},              {right, midY, kGripRight},
+        {left, top, kGripLeft | kGripTop},
+        {right, top, kGripRight | kGripTop},
+        {left, bottom, kGripLeft | kGripBottom},
+        {right, bottom, kGripRight | kGripBottom},
+        {midX, top, kGripTop},
+        {midX, bottom, kGripBottom},
+        {left, midY, kGripLeft},
+        {right, midY, kGripRight},
     };
     for (const auto& h : handles)
         if (near(h.x, h.y)) return h.grip;
@@ -132,8 +136,8 @@ CRegion CSelectionDrag::Created(QPoint position, bool square) const
     if (!square) return {std::min(ax, cx), std::min(ay, cy), std::abs(cx - ax) + 1, std::abs(cy - ay) + 1};
     // The square grows from the pressed pixel toward the pointer, as far as the picture allows.
     const bool right = cx >= ax, down = cy >= ay;
-    const int side = std::min({std::max(std::abs(cx - ax), std::abs(cy - ay)) + 1, right ? w - ax : ax + 1,
-                               down ? h - ay : ay + 1});
+    const int side =
+        std::min({std::max(std::abs(cx - ax), std::abs(cy - ay)) + 1, right ? w - ax : ax + 1, down ? h - ay : ay + 1});
     return {right ? ax : ax - side + 1, down ? ay : ay - side + 1, side, side};
 }
 

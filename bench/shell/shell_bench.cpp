@@ -91,8 +91,8 @@ void BM_SelectionDragFitted(benchmark::State& state)
     viewport->repaint();
     const QRect shown = view.mapping().shown;
     const auto send = [viewport](QEvent::Type type, QPoint at, Qt::MouseButtons held) {
-        QMouseEvent event(type, at, viewport->mapToGlobal(at), type == QEvent::MouseMove ? Qt::NoButton : Qt::LeftButton,
-                          held, Qt::NoModifier);
+        QMouseEvent event(type, at, viewport->mapToGlobal(at),
+                          type == QEvent::MouseMove ? Qt::NoButton : Qt::LeftButton, held, Qt::NoModifier);
         QCoreApplication::sendEvent(viewport, &event);
     };
     const QPoint start = shown.topLeft() + QPoint(40, 30);
@@ -102,7 +102,8 @@ void BM_SelectionDragFitted(benchmark::State& state)
         // Back and forth across most of the picture, a few view pixels per frame.
         const int t = step++ % 200;
         const int along = t < 100 ? t : 200 - t;
-        send(QEvent::MouseMove, start + QPoint(20 + along * (shown.width() - 100) / 100, 20 + along * (shown.height() - 80) / 100),
+        send(QEvent::MouseMove,
+             start + QPoint(20 + along * (shown.width() - 100) / 100, 20 + along * (shown.height() - 80) / 100),
              Qt::LeftButton);
         // The view asked for a repaint of what changed only; the window paints and flushes it here.
         QCoreApplication::processEvents();

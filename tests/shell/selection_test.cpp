@@ -85,7 +85,8 @@ TEST_F(SelectionTest, DraggingSelectsWholePixelsAtEveryZoom)
     Drag(from, to);
     QPoint a = PixelUnder(from), b = PixelUnder(to);
     EXPECT_EQ(Selected(), (CRegion{a.x(), a.y(), b.x() - a.x() + 1, b.y() - a.y() + 1}));
-    EXPECT_EQ(Status(), QStringLiteral("%1, %2: %3 x %4").arg(a.x()).arg(a.y()).arg(b.x() - a.x() + 1).arg(b.y() - a.y() + 1));
+    EXPECT_EQ(Status(),
+              QStringLiteral("%1, %2: %3 x %4").arg(a.x()).arg(a.y()).arg(b.x() - a.x() + 1).arg(b.y() - a.y() + 1));
     // Beyond the picture's edges, toward the top left: clamped. (A press on the selection would
     // grab it, so it goes first.)
     Run(CommandId::EditDeselect);
@@ -256,15 +257,15 @@ TEST_F(SelectionTest, PreviewDialogOnASelection)
     Open(64, 48);
     const CRegion region{9, 7, 30, 25};
     doc().SetSelection(region);
-    const CImage expected = InsideOnly(
-        test_pictures::Applied(m_original, [](CImageProcessor& e) { CParamDialog::RenderByTable("Posterize", e, {3}); }),
-        region);
+    const CImage expected =
+        InsideOnly(test_pictures::Applied(m_original,
+                                          [](CImageProcessor& e) { CParamDialog::RenderByTable("Posterize", e, {3}); }),
+                   region);
     bool previewed = false;
     WhenModal<CParamDialog>([&](CParamDialog* d) {
         d->SetValue("levels", 3);
-        ASSERT_TRUE(WaitFor([&] {
-            return d->renderer()->Idle() && d->renderer()->shownValues() == std::vector<double>{3};
-        }));
+        ASSERT_TRUE(
+            WaitFor([&] { return d->renderer()->Idle() && d->renderer()->shownValues() == std::vector<double>{3}; }));
         d->renderer()->ReadFrame([&](const CImage& frame) { previewed = SamePixels(frame, expected); });
         d->accept();
     });

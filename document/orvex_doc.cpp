@@ -105,17 +105,15 @@ bool COrvexDoc::CanClose()
 
 bool COrvexDoc::Undo()
 {
-    const int width = m_picture.width(), height = m_picture.height();
     const bool done = m_history.Undo(m_picture);
-    KeepSelectionWithin(width, height);
+    KeepSelectionWithin();
     return done;
 }
 
 bool COrvexDoc::Redo()
 {
-    const int width = m_picture.width(), height = m_picture.height();
     const bool done = m_history.Redo(m_picture);
-    KeepSelectionWithin(width, height);
+    KeepSelectionWithin();
     return done;
 }
 
@@ -129,18 +127,21 @@ void COrvexDoc::SetSelection(std::optional<CRegion> region)
     }
     if (region == m_selection) return;
     m_selection = region;
+    m_selectedOn = {m_picture.width(), m_picture.height()};
     if (m_selectionListener) m_selectionListener();
 }
 
-void COrvexDoc::KeepSelectionWithin(int oldWidth, int oldHeight)
+void COrvexDoc::KeepSelectionWithin()
 {
     // A rectangle chosen on a picture of another size no longer means the same pixels.
-    if (m_selection && (m_picture.width() != oldWidth || m_picture.height() != oldHeight)) SetSelection(std::nullopt);
+    // Compared with the size it was chosen on rather than the size before the call: a command that
+    // changes the picture in place has already changed the size when it commits.
+    if (m_selection && (m_picture.width() != m_selectedOn.width || m_picture.height() != m_selectedOn.height))
+        SetSelection(std::nullopt);
 }
 
 bool COrvexDoc::CommitChange(CImage* replacement)
 {
-    const int width = m_picture.width(), height = m_picture.height();
     if (replacement) {
         m_picture.SwapWith(*replacement);
         // The replaced picture's buffer becomes the new snapshot's: a fresh mapping of a whole
@@ -148,7 +149,7 @@ bool COrvexDoc::CommitChange(CImage* replacement)
         m_history.GiveSpare(std::move(*replacement));
     }
     m_modified = 1;
-    KeepSelectionWithin(width, height);
+    KeepSelectionWithin();
     const bool recorded = m_history.Push(m_picture);
     if (m_changeListener) m_changeListener(recorded);
     return recorded;

@@ -918,21 +918,22 @@ std::vector<CCommand> BuildTable()
             .Prompt("640x480")
             .Direct(SizePreset(640, 480))
             .Runs("ResizeImage")
-            .Help("Scales the picture to 640 pixels wide (480 if it is not wider than high), keeping its proportions."),
+            .Help("Scales the picture to 640 pixels wide (480 if it is not wider than high), keeping its proportions. "
+                  "Works on the whole picture and clears the selection."),
         Row(CommandId::Size1024, "", "1024x768")
             .Toolbar(72, "size_1024")
             .Prompt("1024x768")
             .Direct(SizePreset(1024, 768))
             .Runs("ResizeImage")
             .Help("Scales the picture to 1024 pixels wide (768 if it is not wider than high), keeping its "
-                  "proportions."),
+                  "proportions. Works on the whole picture and clears the selection."),
         Row(CommandId::Size1600, "", "1600x1200")
             .Toolbar(73, "size_1600")
             .Prompt("1600x1200")
             .Direct(SizePreset(1600, 1200))
             .Runs("ResizeImage")
             .Help("Scales the picture to 1600 pixels wide (1200 if it is not wider than high), keeping its "
-                  "proportions."),
+                  "proportions. Works on the whole picture and clears the selection."),
 
         Row(CommandId::WindowNew, window, "&New Window")
             .Prompt("Open another window for the active document")

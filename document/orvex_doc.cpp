@@ -105,15 +105,17 @@ bool COrvexDoc::CanClose()
 
 bool COrvexDoc::Undo()
 {
+    const int width = m_picture.width(), height = m_picture.height();
     const bool done = m_history.Undo(m_picture);
-    KeepSelectionWithin();
+    KeepSelectionWithin(width, height);
     return done;
 }
 
 bool COrvexDoc::Redo()
 {
+    const int width = m_picture.width(), height = m_picture.height();
     const bool done = m_history.Redo(m_picture);
-    KeepSelectionWithin();
+    KeepSelectionWithin(width, height);
     return done;
 }
 
@@ -127,21 +129,18 @@ void COrvexDoc::SetSelection(std::optional<CRegion> region)
     }
     if (region == m_selection) return;
     m_selection = region;
-    m_selectedOn = {m_picture.width(), m_picture.height()};
     if (m_selectionListener) m_selectionListener();
 }
 
-void COrvexDoc::KeepSelectionWithin()
+void COrvexDoc::KeepSelectionWithin(int oldWidth, int oldHeight)
 {
     // A rectangle chosen on a picture of another size no longer means the same pixels.
-    // Compared with the size it was chosen on rather than the size before the call: a command that
-    // changes the picture in place has already changed the size when it commits.
-    if (m_selection && (m_picture.width() != m_selectedOn.width || m_picture.height() != m_selectedOn.height))
-        SetSelection(std::nullopt);
+    if (m_selection && (m_picture.width() != oldWidth || m_picture.height() != oldHeight)) SetSelection(std::nullopt);
 }
 
 bool COrvexDoc::CommitChange(CImage* replacement)
 {
+    const int width = m_picture.width(), height = m_picture.height();
     if (replacement) {
         m_picture.SwapWith(*replacement);
         // The replaced picture's buffer becomes the new snapshot's: a fresh mapping of a whole
@@ -149,7 +148,7 @@ bool COrvexDoc::CommitChange(CImage* replacement)
         m_history.GiveSpare(std::move(*replacement));
     }
     m_modified = 1;
-    KeepSelectionWithin();
+    KeepSelectionWithin(width, height);
     const bool recorded = m_history.Push(m_picture);
     if (m_changeListener) m_changeListener(recorded);
     return recorded;

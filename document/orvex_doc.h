@@ -133,10 +133,8 @@ private:
     std::function<void(bool recorded)> m_changeListener;
     std::optional<CRegion> m_selection;
     std::function<void()> m_selectionListener;
-    // The picture's size when the selection was set.
-    CPictureSize m_selectedOn;
     // Drops a selection that no longer fits after the picture changed size.
-    void KeepSelectionWithin();
+    void KeepSelectionWithin(int oldWidth, int oldHeight);
     QString m_pathName;
     QString m_lastError;
 };

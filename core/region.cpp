@@ -30,12 +30,12 @@ std::uint8_t* PixelAt(CImage& image, int x, int y)
 
 // Copies the width x height rectangle at (fromX, fromY) of `from` to (toX, toY) of `to`; both have
 // the same depth.
-void CopyRectangle(CImage& from, int fromX, int fromY, CImage& to, int toX, int toY, int width, int height)
+void CopyRectangle(const CImage& from, int fromX, int fromY, CImage& to, int toX, int toY, int width, int height)
 {
     const std::size_t bytes = static_cast<std::size_t>(width) * static_cast<std::size_t>(from.bitsPerPixel() / 8);
     const auto rows = [&](int begin, int end) {
         for (int row = begin; row < end; ++row)
-            std::memcpy(PixelAt(to, toX, toY + row), PixelAt(from, fromX, fromY + row), bytes);
+            std::memcpy(PixelAt(to, toX, toY + row), PixelAt(const_cast<CImage&>(from), fromX, fromY + row), bytes);
     };
     // Small rectangles are not worth waking the other cores for.
     if (bytes * static_cast<std::size_t>(height) < (std::size_t(1) << 20)) rows(0, height);
@@ -64,7 +64,7 @@ bool SameLayout(const CImage& a, int width, int height, int bitsPerPixel)
     return !a.IsNull() && a.width() == width && a.height() == height && a.bitsPerPixel() == bitsPerPixel;
 }
 
-bool RunOnArea(CImageProcessor& engine, const COperation& op, const COpArgs& args, CRegion inside, CRegion area)
+bool RunOnArea(CImageProcessor& engine, const CPictureCall& call, CRegion inside, CRegion area)
 {
     CImage& picture = *engine.image();
     // Every byte is written below, padding included: zeroing it first would cost as much as the
@@ -81,7 +81,7 @@ bool RunOnArea(CImageProcessor& engine, const COperation& op, const COpArgs& arg
     bool ran = false;
     {
         const CPictureInPlaceOf swapped(picture, part);
-        ran = op.call(engine, args);
+        ran = call(engine);
     }
     if (!ran || engine.Failed() || !SameLayout(part, area.width, area.height, picture.bitsPerPixel())) return false;
     CopyRectangle(part, inside.x - area.x, inside.y - area.y, picture, inside.x, inside.y, inside.width, inside.height);
@@ -90,7 +90,7 @@ bool RunOnArea(CImageProcessor& engine, const COperation& op, const COpArgs& arg
 
 // The result is made in the picture itself; the copy keeps the original and takes the region of the
 // result, and then it becomes the picture: one copy of the picture, and the region copied once.
-bool RunOnWholeAndKeep(CImageProcessor& engine, const COperation& op, const COpArgs& args, CRegion inside)
+bool RunOnWholeAndKeep(CImageProcessor& engine, const CPictureCall& call, CRegion inside)
 {
     CImage& picture = *engine.image();
     CImage original;
@@ -100,7 +100,7 @@ bool RunOnWholeAndKeep(CImageProcessor& engine, const COperation& op, const COpA
     }
     bool ran = false;
     try {
-        ran = op.call(engine, args);
+        ran = call(engine);
     } catch (...) {
         picture = std::move(original);
         throw;
@@ -135,15 +135,58 @@ bool RunOnRegion(CImageProcessor& engine, const COperation& op, const COpArgs& a
 {
     CImage* const target = engine.image();
     if (!target || target->IsNull() || !op.call || op.changesSize || engine.preview.load()) return false;
+    const CRegion whole{0, 0, target->width(), target->height()};
+    if (Clamped(region, whole.width, whole.height) == whole) return op.call(engine, args) && !engine.Failed();
+    return RunOnRegion(
+        engine, [&op, &args](CImageProcessor& e) { return op.call(e, args); }, region, Reach(op, args));
+}
+
+bool RunOnRegion(CImageProcessor& engine, const CPictureCall& call, CRegion region, COpReach reach)
+{
+    CImage* const target = engine.image();
+    if (!target || target->IsNull() || !call || engine.preview.load()) return false;
     CImage& picture = *target;
     const int width = picture.width();
     const int height = picture.height();
     const CRegion inside = Clamped(region, width, height);
     if (inside.IsEmpty()) return false;
     const CRegion whole{0, 0, width, height};
-    if (inside == whole) return op.call(engine, args) && !engine.Failed();
 
-    const CRegion area = RegionWorkArea(Reach(op, args), inside, width, height);
-    if (area == whole) return RunOnWholeAndKeep(engine, op, args, inside);
-    return RunOnArea(engine, op, args, inside, area);
+    const CRegion area = RegionWorkArea(reach, inside, width, height);
+    if (area == whole && inside != whole) return RunOnWholeAndKeep(engine, call, inside);
+    if (area != whole) return RunOnArea(engine, call, inside, area);
+    // The whole picture: a plain run, except that a call of unknown effect may not change the size.
+    const int depth = picture.bitsPerPixel();
+    CImage original;
+    if (!original.CopyFrom(picture)) {
+        engine.ReportFailure();
+        return false;
+    }
+    const bool ran = call(engine) && !engine.Failed();
+    if (!SameLayout(picture, width, height, depth)) {
+        picture = std::move(original);
+        return false;
+    }
+    return ran;
+}
+
+bool KeepOutsideRegion(CImage& result, const CImage& original, CRegion region)
+{
+    if (result.IsNull() || !SameLayout(original, result.width(), result.height(), result.bitsPerPixel())) return false;
+    const int width = result.width();
+    const int height = result.height();
+    const CRegion inside = Clamped(region, width, height);
+    const CImage& from = original;
+    if (inside.IsEmpty()) {
+        CopyRectangle(from, 0, 0, result, 0, 0, width, height);
+        return true;
+    }
+    // Above, below, then left and right of the region.
+    CopyRectangle(from, 0, 0, result, 0, 0, width, inside.y);
+    const int below = inside.y + inside.height;
+    CopyRectangle(from, 0, below, result, 0, below, width, height - below);
+    CopyRectangle(from, 0, inside.y, result, 0, inside.y, inside.x, inside.height);
+    const int right = inside.x + inside.width;
+    CopyRectangle(from, right, inside.y, result, right, inside.y, width - right, inside.height);
+    return true;
 }

@@ -2,6 +2,9 @@
 
 #include "core/operation_table.h"
 
+#include <functional>
+
+class CImage;
 class CImageProcessor;
 
 // A rectangle of the picture in pixels: top-left corner (x, y), x to the right, y downwards from the
@@ -41,6 +44,23 @@ struct CRegion
 // exception passes through): nothing else may read the picture during the call, as during any
 // operation that writes it.
 bool RunOnRegion(CImageProcessor& engine, const COperation& op, const COpArgs& args, CRegion region);
+
+// A call on the engine's picture that is not one table row with known arguments (several operations
+// in a row, a dialog's own call): true when it ran.
+using CPictureCall = std::function<bool(CImageProcessor& engine)>;
+
+// RunOnRegion for any call, with the same guarantees, given the reach of its result: a bounded reach
+// runs it on the region and its margin, an unbounded one (the default, for a call whose reach is not
+// known) on the whole picture beside one copy, the original being put back outside the region. A
+// call that gives the picture another size or depth is undone and the run returns false, the
+// picture untouched; the preview flag is refused as for a table row.
+bool RunOnRegion(CImageProcessor& engine, const CPictureCall& call, CRegion region,
+                 COpReach reach = COpReach::Unbounded());
+
+// Copies the pixels of `original` outside `region` into `result`, so that only the region shows a
+// change made to the whole picture: how a preview rendered on the whole picture shows what running
+// on the region will give. False, with `result` untouched, when the two differ in size or depth.
+bool KeepOutsideRegion(CImage& result, const CImage& original, CRegion region);
 
 // The part of a width x height picture that RunOnRegion works on for `region` (already within the
 // picture) with `reach`: the region widened by the margin and out to whole cells, clamped to the

@@ -1,5 +1,6 @@
 #include "shell/command_sequences.h"
 
+#include "core/region.h"
 #include "dialogs/param_dialog.h"
 #include "document/orvex_doc.h"
 #include "shell/busy_run.h"
@@ -47,7 +48,38 @@ bool RestoreFromHistory(COrvexDoc& doc)
     return true;
 }
 
+// A rendering of the whole picture into the work image, shown only inside `region`.
+CPreviewRenderer::Render InsideOnly(CPreviewRenderer::Render render, CRegion region)
+{
+    return [render = std::move(render), region](CImageProcessor& engine, const std::vector<double>& values) {
+        render(engine, values);
+        if (engine.preview.load()) KeepOutsideRegion(engine.workImage(), *engine.image(), region);
+    };
+}
+
 } // namespace
+
+CEngineCall OnSelection(const COrvexView& view, CEngineCall call, std::string_view operation,
+                        const std::vector<double>* values)
+{
+    const std::optional<CRegion>& selection = view.document().selection();
+    if (!selection || !call) return call;
+    const CRegion region = *selection;
+    const COperation* op = operation.empty() ? nullptr : FindOperation(operation);
+    if (op && values && values->size() >= op->params.size() && !op->changesSize) {
+        const COpArgs args(std::vector<double>(values->begin(), values->begin() + std::ptrdiff_t(op->params.size())));
+        return [op, args, region](CImageProcessor& e) { RunOnRegion(e, *op, args, region); };
+    }
+    return [call = std::move(call), region](CImageProcessor& e) {
+        RunOnRegion(
+            e,
+            [&call](CImageProcessor& engine) {
+                call(engine);
+                return true;
+            },
+            region);
+    };
+}
 
 void Direct(COrvexView& view, const CEngineCall& call, CRun run)
 {
@@ -69,7 +101,11 @@ void Signature(COrvexView& view, const std::function<int(CImageProcessor&)>& sig
 {
     CImageProcessor& engine = view.document().engine();
     engine.ClearFailure();
-    if (sign(engine) != 0 || engine.Failed()) {
+    const std::optional<CRegion>& selection = view.document().selection();
+    const bool signedIt = selection ? RunOnRegion(
+                                          engine, [&sign](CImageProcessor& e) { return sign(e) == 0; }, *selection)
+                                    : sign(engine) == 0;
+    if (!signedIt || engine.Failed()) {
         ShowMessage(QStringLiteral("Signature failed"));
         return;
     }
@@ -102,7 +138,8 @@ void BeginPreview(COrvexView& view, CParamDialog& dialog, const CPreviewRenderer
     if (!work.CopyFrom(doc.picture()))
         work.Create(doc.picture().width(), doc.picture().height(), doc.picture().bitsPerPixel());
 
-    dialog.AttachPreview(engine, render);
+    const std::optional<CRegion>& selection = doc.selection();
+    dialog.AttachPreview(engine, selection ? InsideOnly(render, *selection) : render);
     QObject::connect(dialog.renderer(), &CPreviewRenderer::frameReady, &host, [&host] { host.RepaintAllViews(); });
     engine.preview.store(1);
     host.SetPreviewSource(dialog.renderer());
@@ -127,8 +164,7 @@ void EndPreview(COrvexView& view, CParamDialog& dialog, const CPreviewRenderer::
         Record(view, &frame);
         return;
     }
-    Direct(
-        view, [&render, values](CImageProcessor& e) { render(e, values); }, run);
+    Direct(view, OnSelection(view, [&render, values](CImageProcessor& e) { render(e, values); }), run);
 }
 
 bool Worker(COrvexView& view, const QString& label, const CEngineCall& call)

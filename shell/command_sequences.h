@@ -5,6 +5,8 @@
 #include <QString>
 
 #include <functional>
+#include <string_view>
+#include <vector>
 
 class CImageProcessor;
 class COrvexView;
@@ -26,6 +28,14 @@ enum class CRun { Here, Worker };
 inline const QString kOutOfMemory = QStringLiteral("Not enough memory to complete the operation");
 inline const QString kNoUndoStep = QStringLiteral("Not enough memory to keep this change in the undo history");
 
+// `call` as it is to run on the view's document now: with a selection, only the selected pixels
+// change, each to what running `call` on the whole picture gives it (core/region.h); without one,
+// `call` itself. When `call` is exactly the operations-table row `operation` with `values` (in table
+// order), that row runs on the selection and its margin only; any other call runs on the whole
+// picture beside a copy. Only for calls that keep the picture's size.
+CEngineCall OnSelection(const COrvexView& view, CEngineCall call, std::string_view operation = {},
+                        const std::vector<double>* values = nullptr);
+
 // The operation, then modified mark, snapshot and refresh.
 void Direct(COrvexView& view, const CEngineCall& call, CRun run = CRun::Here);
 
@@ -40,7 +50,8 @@ void Asked(COrvexView& view, const std::function<CEngineCall(COrvexView&)>& ask,
 // dialog runs, `render` draws each preview from the values of a request, and on OK (or whatever
 // `applies` decides) the change is recorded. When the last complete preview frame is a rendering of
 // exactly the applied values from the picture as it is, that frame becomes the picture; otherwise
-// the same call runs once more on the picture.
+// the same call runs once more on the picture. With a selection the previews show the rendering
+// inside it and the picture outside, and OK changes only the selection (OnSelection).
 using CApplies = std::function<bool(int result, const CParamDialog& dialog)>;
 void Preview(COrvexView& view, CParamDialog& dialog, const CPreviewRenderer::Render& render,
              const CApplies& applies = {}, CRun run = CRun::Here);

@@ -1,6 +1,7 @@
 #include "shell/command_table.h"
 
 #include "core/image_processor.h"
+#include "core/operation_table.h"
 #include "dialogs/add_noise_dlg.h"
 #include "dialogs/bc_dlg.h"
 #include "dialogs/blur_dialog.h"
@@ -21,6 +22,7 @@
 #include "document/orvex_doc.h"
 #include "shell/clipboard.h"
 #include "shell/command_sequences.h"
+#include "shell/document_host.h"
 #include "shell/orvex_view.h"
 
 #include <algorithm>
@@ -147,8 +149,22 @@ public:
     }
     Row& Direct(sequence::CEngineCall call)
     {
-        return ViewRun(CSequence::Direct,
-                       [call = std::move(call)](COrvexView& v, sequence::CRun run) { sequence::Direct(v, call, run); });
+        m_direct = std::move(call);
+        return ViewRun(CSequence::Direct, {});
+    }
+    // The .Direct call is the row's table call (.Runs) with these values: on a selection it then runs
+    // on the selection and its margin only. A row whose operation takes no values needs no mention.
+    Row& TableValues(std::vector<double> values)
+    {
+        m_tableValues = std::move(values);
+        return *this;
+    }
+    // Works on the whole picture even with a selection, which a change then clears: the picture's
+    // pixels move. Rows whose operation changes the size are so without saying.
+    Row& WholePicture()
+    {
+        m_wholePicture = true;
+        return *this;
     }
     Row& Signature(std::function<int(CImageProcessor&)> sign)
     {
@@ -204,6 +220,16 @@ public:
                 return MakeSliderDialog(form.title, operation, form.fields, form.options, r.parent, r.start);
             };
         std::function<void(COrvexView&, sequence::CRun)> viewHandler = m_viewHandler;
+        const COperation* op = c.operation.empty() ? nullptr : FindOperation(c.operation);
+        const bool whole = m_wholePicture || (op && op->changesSize);
+        if (m_direct) {
+            const bool known = m_tableValues.has_value() || (op && op->params.empty());
+            viewHandler = [call = m_direct, operation = known ? c.operation : std::string(),
+                           values = m_tableValues.value_or(std::vector<double>()),
+                           whole](COrvexView& v, sequence::CRun run) {
+                sequence::Direct(v, whole ? call : sequence::OnSelection(v, call, operation, &values), run);
+            };
+        }
         if (c.sequence == CSequence::PreviewDialog && c.dialog) {
             CPreviewRenderer::Render render = m_render;
             if (!render)
@@ -225,6 +251,13 @@ public:
         if (viewHandler)
             c.handler = [handler = std::move(viewHandler), run = m_run](CCommandTarget& t) {
                 if (t.view) handler(*t.view, run);
+            };
+        if (whole && c.handler)
+            c.handler = [handler = std::move(c.handler)](CCommandTarget& t) {
+                CDocumentHost* host = t.view ? &t.view->host() : nullptr;
+                const int commits = host ? host->commits : 0;
+                handler(t);
+                if (host && host->commits != commits) host->doc().SetSelection(std::nullopt);
             };
         return c;
     }
@@ -261,16 +294,22 @@ private:
         CApply apply = m_afterDialog;
         if (m_decides) {
             CDecide decide = m_decide;
+            const COperation* op = c.operation.empty() ? nullptr : FindOperation(c.operation);
+            const bool whole = m_wholePicture || (op && op->changesSize);
+            // The table call's values say what it is; a call of the row's own is run as a whole.
+            const std::string tableOperation = decide ? std::string() : c.operation;
             if (!decide)
                 decide = [operation = c.operation](const CParamDialog& d) -> sequence::CEngineCall {
                     return [operation, values = d.values()](CImageProcessor& e) {
                         CParamDialog::RenderByTable(operation, e, values);
                     };
                 };
-            apply = [decide = std::move(decide), label = m_workerLabel, worker = c.sequence == CSequence::Worker](
-                        COrvexView& v, const CParamDialog& d, sequence::CRun run) {
-                const sequence::CEngineCall call = decide(d);
+            apply = [decide = std::move(decide), label = m_workerLabel, worker = c.sequence == CSequence::Worker, whole,
+                     tableOperation](COrvexView& v, const CParamDialog& d, sequence::CRun run) {
+                sequence::CEngineCall call = decide(d);
                 if (!call) return;
+                const std::vector<double> values = d.values();
+                if (!whole) call = sequence::OnSelection(v, std::move(call), tableOperation, &values);
                 if (worker) sequence::Worker(v, label, call);
                 else sequence::Direct(v, call, run);
             };
@@ -283,6 +322,9 @@ private:
 
     CCommand m_c;
     std::function<void(COrvexView&, sequence::CRun)> m_viewHandler;
+    sequence::CEngineCall m_direct;
+    std::optional<std::vector<double>> m_tableValues;
+    bool m_wholePicture = false;
     CPreviewRenderer::Render m_render;
     std::optional<CSliderForm> m_sliders;
     bool m_decides = false;
@@ -473,6 +515,29 @@ std::vector<CCommand> BuildTable()
                   "unsaved, and Save asks for a name. Files copied in a file manager, or file names on the "
                   "clipboard one per line, open as File > Open opens them. Not available while the clipboard "
                   "holds neither."),
+        Separator(edit),
+        Row(CommandId::EditSelectAll, edit, "Select All\tCtrl+A")
+            .Keys({"Ctrl+A"})
+            .Prompt("Select the whole picture")
+            .View(CSequence::View,
+                  [](COrvexView& v) {
+                      const CImage& picture = v.document().picture();
+                      v.document().SetSelection(CRegion{0, 0, picture.width(), picture.height()});
+                  })
+            .Help("Selects the whole picture. To select part of it, drag a rectangle over the picture with the left "
+                  "mouse button; Shift keeps it square. The handles on its corners and edges resize it, dragging "
+                  "inside moves it, and the status bar shows its position and size in pixels while you drag. Every "
+                  "window of the document shows the same selection. With a selection, the adjustments and filters "
+                  "change only the pixels inside it, exactly as they would change them running on the whole "
+                  "picture; commands that change the picture's size or turn it work on the whole picture and clear "
+                  "the selection."),
+        Row(CommandId::EditDeselect, edit, "Deselect\tCtrl+Shift+A")
+            .Keys({"Ctrl+Shift+A", "Escape"})
+            .Prompt("Clear the selection")
+            .View(CSequence::View, [](COrvexView& v) { v.document().SetSelection(std::nullopt); })
+            .EnabledWhen([](const COrvexView& v) { return v.document().selection().has_value(); })
+            .Help("Clears the selection, so that commands work on the whole picture again. Escape does the same "
+                  "while no operation runs, and so does a click on the picture without dragging."),
 
         Row(CommandId::ViewToolbar, view, "&Toolbar")
             .Prompt("Show or hide the toolbar")
@@ -554,6 +619,7 @@ std::vector<CCommand> BuildTable()
             .Keys({"Ctrl+Shift+U"})
             .ShowsProgress()
             .Direct([](CImageProcessor& e) { e.HueSaturation(0.0f, 0.0f, 0.0f); })
+            .TableValues({0, 0, 0})
             .Runs("HueSaturation")
             .Help("Removes all colour, leaving the lightness of every pixel as grey."),
         Separator(adjust),
@@ -589,7 +655,7 @@ std::vector<CCommand> BuildTable()
             .Direct([](CImageProcessor& e) { e.RedEyeReduction(); })
             .Runs("RedEyeReduction")
             .Help("Removes the red glare that a flash leaves in eyes: pixels in strongly red surroundings get the mean "
-                  "of their green and blue as red. Works on the whole picture."),
+                  "of their green and blue as red. Works on the whole picture, or only inside the selection."),
         Separator(adjust),
         Row(CommandId::Variations, adjust, "Variations...")
             .Pending(kPending)
@@ -606,7 +672,8 @@ std::vector<CCommand> BuildTable()
             .Runs("ResizeImage")
             .Help("Scales the picture to a new width and height, keeping its proportions if asked, with nearest "
                   "neighbour, bilinear or liquid resampling. Liquid resizing removes or repeats the paths of pixels "
-                  "with least detail, so that edges and textures keep their shape."),
+                  "with least detail, so that edges and textures keep their shape. Works on the whole picture and "
+                  "clears the selection."),
         Row(CommandId::CanvasSize, image, "Canvas Size...\tAlt+Ctrl+C")
             .Keys({"Ctrl+Alt+C"})
             .SizeDialog<CCanvasSizeDlg>()
@@ -622,39 +689,61 @@ std::vector<CCommand> BuildTable()
                          })
             .Runs("CanvasSize")
             .Help("Changes the size of the picture area without scaling the picture. It is placed at one of nine "
-                  "anchors; added area takes the background colour, area that no longer fits is cut off."),
+                  "anchors; added area takes the background colour, area that no longer fits is cut off. Works on "
+                  "the whole picture and clears the selection."),
+        Row(CommandId::CropToSelection, image, "Crop to Selection\tCtrl+Shift+X")
+            .Keys({"Ctrl+Shift+X"})
+            .Toolbar(63, "crop")
+            .Prompt("Crop the picture to the selection")
+            .View(CSequence::Direct,
+                  [](COrvexView& v) {
+                      const std::optional<CRegion>& selection = v.document().selection();
+                      if (!selection) return;
+                      const std::vector<double> values{double(selection->x), double(selection->y),
+                                                       double(selection->width), double(selection->height)};
+                      sequence::Direct(
+                          v, [values](CImageProcessor& e) { CParamDialog::RenderByTable("Crop", e, values); });
+                  })
+            .EnabledWhen([](const COrvexView& v) { return v.document().selection().has_value(); })
+            .Runs("Crop")
+            .Help("Keeps only the selected rectangle: the picture becomes the selection, one step that Undo takes "
+                  "back. Available while something is selected."),
         Row(CommandId::Rotate180, rotate, "180°")
             .Direct([](CImageProcessor& e) { e.Rotate180(); })
+            .WholePicture()
             .Runs("Rotate180")
-            .Help("Turns the picture upside down."),
+            .Help("Turns the picture upside down. Works on the whole picture and clears the selection."),
         Row(CommandId::Rotate90CW, rotate, "90° CW")
             .Toolbar(61, "rotate_cw")
             .Prompt("Rotate Clockwise")
             .Direct([](CImageProcessor& e) { e.Rotate90CW(); })
             .Runs("Rotate90CW")
-            .Help("Turns the picture a quarter turn clockwise."),
+            .Help("Turns the picture a quarter turn clockwise. Works on the whole picture and clears the selection."),
         Row(CommandId::Rotate90CCW, rotate, "90° CCW")
             .Toolbar(62, "rotate_ccw")
             .Prompt("Rotate Counterclockwise")
             .Direct([](CImageProcessor& e) { e.Rotate90CCW(); })
             .Runs("Rotate90CCW")
-            .Help("Turns the picture a quarter turn counter-clockwise."),
+            .Help("Turns the picture a quarter turn counter-clockwise. Works on the whole picture and clears the "
+                  "selection."),
         Row(CommandId::RotateArbitrary, rotate, "Arbitrary...")
             .Dialog<CRotateDlg>()
             .OkDialog()
             .NothingAtZero("angle")
             .Runs("RotateArbitrary")
             .Help("Turns the picture by any angle; the canvas grows to hold the whole picture and its new corners take "
-                  "the background colour."),
+                  "the background colour. Works on the whole picture and clears the selection."),
         Separator(rotate),
         Row(CommandId::FlipHorizontal, rotate, "Flip Canvas Horizontal")
             .Direct([](CImageProcessor& e) { e.FlipHorizontal(); })
+            .WholePicture()
             .Runs("FlipHorizontal")
-            .Help("Mirrors the picture left to right."),
+            .Help("Mirrors the whole picture left to right, even with a selection, which it clears."),
         Row(CommandId::FlipVertical, rotate, "Flip Canvas Vertical")
             .Direct([](CImageProcessor& e) { e.FlipVertical(); })
+            .WholePicture()
             .Runs("FlipVertical")
-            .Help("Mirrors the picture top to bottom."),
+            .Help("Mirrors the whole picture top to bottom, even with a selection, which it clears."),
 
         Row(CommandId::Average, "F&ilter/Blur", "Average")
             .Direct([](CImageProcessor& e) { e.Average(); })
@@ -664,6 +753,7 @@ std::vector<CCommand> BuildTable()
             .Prompt("Smooth")
             .ShowsProgress()
             .Direct([](CImageProcessor& e) { e.GaussianBlur(0.75f, 1); })
+            .TableValues({0.75, 1})
             .Runs("GaussianBlur")
             .Help("A light Gaussian blur (radius 0.75)."),
         Row(CommandId::BlurMore, "F&ilter/Blur", "Blur more")
@@ -671,6 +761,7 @@ std::vector<CCommand> BuildTable()
             .Prompt("Smooth")
             .ShowsProgress()
             .Direct([](CImageProcessor& e) { e.GaussianBlur(1.5f, 1); })
+            .TableValues({1.5, 1})
             .Runs("GaussianBlur")
             .Help("A stronger Gaussian blur (radius 1.5)."),
         Row(CommandId::GaussianBlur, "F&ilter/Blur", "Gaussian Blur...")
@@ -848,21 +939,22 @@ std::vector<CCommand> BuildTable()
             .Prompt("640x480")
             .Direct(SizePreset(640, 480))
             .Runs("ResizeImage")
-            .Help("Scales the picture to 640 pixels wide (480 if it is not wider than high), keeping its proportions."),
+            .Help("Scales the picture to 640 pixels wide (480 if it is not wider than high), keeping its proportions. "
+                  "Works on the whole picture and clears the selection."),
         Row(CommandId::Size1024, "", "1024x768")
             .Toolbar(72, "size_1024")
             .Prompt("1024x768")
             .Direct(SizePreset(1024, 768))
             .Runs("ResizeImage")
             .Help("Scales the picture to 1024 pixels wide (768 if it is not wider than high), keeping its "
-                  "proportions."),
+                  "proportions. Works on the whole picture and clears the selection."),
         Row(CommandId::Size1600, "", "1600x1200")
             .Toolbar(73, "size_1600")
             .Prompt("1600x1200")
             .Direct(SizePreset(1600, 1200))
             .Runs("ResizeImage")
             .Help("Scales the picture to 1600 pixels wide (1200 if it is not wider than high), keeping its "
-                  "proportions."),
+                  "proportions. Works on the whole picture and clears the selection."),
 
         Row(CommandId::WindowNew, window, "&New Window")
             .Prompt("Open another window for the active document")

@@ -56,6 +56,10 @@ CDocumentHost* CDocTemplate::AddDocument(std::unique_ptr<COrvexDoc> document)
     connect(host, &CDocumentHost::viewsUpdated, this, [this] {
         if (m_frame) m_frame->UpdateCommandStates();
     });
+    // Commands that need a selection follow it.
+    connect(host, &CDocumentHost::selectionChanged, this, [this] {
+        if (m_frame) m_frame->UpdateCommandStates();
+    });
     CreateNewFrame(*host);
     return host;
 }

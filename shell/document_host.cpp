@@ -6,13 +6,23 @@ CDocumentHost::CDocumentHost(std::unique_ptr<COrvexDoc> document) : m_doc(std::m
     if (m_doc)
         m_doc->SetChangeListener([this](bool recorded) {
             pictureHasSnapshot = recorded;
+            ++commits;
             UpdateAllViews();
+        });
+    // Every window of the document shows the one selection.
+    if (m_doc)
+        m_doc->SetSelectionListener([this] {
+            for (IDocumentView* view : m_views) view->SelectionChanged();
+            emit selectionChanged();
         });
 }
 
 CDocumentHost::~CDocumentHost()
 {
-    if (m_doc) m_doc->SetChangeListener({});
+    if (m_doc) {
+        m_doc->SetChangeListener({});
+        m_doc->SetSelectionListener({});
+    }
 }
 
 void CDocumentHost::AddView(IDocumentView* view)

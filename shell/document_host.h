@@ -20,6 +20,8 @@ public:
     virtual void UpdateCaption() = 0;
     // Only the pixels changed.
     virtual void PictureChanged() = 0;
+    // The document's selection changed: repaint the outline where it was and where it is.
+    virtual void SelectionChanged() = 0;
     virtual void Freeze(bool frozen) = 0;
     // The document window the view sits in, null before it has one.
     virtual QMdiSubWindow* frame() const = 0;
@@ -65,10 +67,14 @@ public:
     // False while the picture shows a change whose undo snapshot could not be made, so that the
     // history's current snapshot is not the picture on screen. Every commit of the document sets it.
     bool pictureHasSnapshot = true;
+    // Counts the document's recorded changes, so that a command can tell whether it changed anything.
+    int commits = 0;
 
 signals:
     void lastViewClosed(CDocumentHost* host);
     void viewsUpdated();
+    // After every view has been told of a new selection.
+    void selectionChanged();
 
 private:
     // Window numbers in the captions follow the number of windows.

@@ -6,6 +6,7 @@
 #include "shell/document_host.h"
 #include "shell/picture_painter.h"
 
+#include <QCoreApplication>
 #include <QLayout>
 #include <QMdiSubWindow>
 #include <QMouseEvent>
@@ -13,6 +14,7 @@
 #include <QPainter>
 #include <QPrinter>
 #include <QScrollBar>
+#include <QStatusTipEvent>
 #include <QWheelEvent>
 
 #include <algorithm>
@@ -35,6 +37,8 @@ COrvexView::COrvexView(CDocumentHost& host, QWidget* parent) : QAbstractScrollAr
     // The view paints every pixel itself, surround included.
     viewport()->setAttribute(Qt::WA_OpaquePaintEvent);
     viewport()->setAttribute(Qt::WA_NoSystemBackground);
+    // The cursor shows what a press would grab of the selection.
+    viewport()->setMouseTracking(true);
     setFrameShape(QFrame::NoFrame);
     m_host.AddView(this);
 }
@@ -123,6 +127,20 @@ void COrvexView::PictureChanged()
 {
     m_cacheValid = false;
     viewport()->update();
+}
+
+void COrvexView::SelectionChanged()
+{
+    viewport()->update(m_outline);
+    const std::optional<CRegion>& selection = document().selection();
+    m_outline = selection ? CSelectionDrag::OutlineArea(mapping(), *selection) : QRegion();
+    viewport()->update(m_outline);
+}
+
+CPictureMapping COrvexView::mapping() const
+{
+    const CImage& picture = document().picture();
+    return {pictureRect(), picture.width(), picture.height()};
 }
 
 void COrvexView::Freeze(bool frozen)
@@ -217,19 +235,101 @@ void COrvexView::WithSource(const std::function<void(const CImage&)>& draw) cons
 void COrvexView::paintEvent(QPaintEvent* event)
 {
     QPainter painter(viewport());
-    const QRect exposed = event->rect();
     if (m_isFrozen) {
+        const QRect exposed = event->rect();
         painter.drawPixmap(0, 0, m_frozen);
         const QSize shown = m_frozen.deviceIndependentSize().toSize();
         FillSurround(painter, exposed, QRect(QPoint(0, 0), shown));
         return;
     }
     const QRect picture = pictureRect();
-    FillSurround(painter, exposed, picture);
-    DrawPictureEdge(painter, exposed, picture);
-    const QRect target = picture & exposed;
-    if (target.isEmpty() || document().picture().IsNull()) return;
-    WithSource([&](const CImage& source) { DrawPicture(painter, source, picture, target); });
+    // Rectangle by rectangle: a moving outline exposes thin strips, not their bounding box.
+    for (const QRect& exposed : event->region()) {
+        FillSurround(painter, exposed, picture);
+        DrawPictureEdge(painter, exposed, picture);
+        const QRect target = picture & exposed;
+        if (target.isEmpty() || document().picture().IsNull()) continue;
+        WithSource([&](const CImage& source) { DrawPicture(painter, source, picture, target); });
+    }
+    const std::optional<CRegion>& selection = document().selection();
+    m_outline = selection ? CSelectionDrag::OutlineArea(mapping(), *selection) : QRegion();
+    if (selection) {
+        painter.setClipRegion(event->region());
+        DrawSelection(painter, *selection);
+    }
+}
+
+void COrvexView::DrawSelection(QPainter& painter, const CRegion& selection) const
+{
+    const QRect r = mapping().ToView(selection);
+    const QRect line = r.adjusted(0, 0, -1, -1);
+    painter.setRenderHint(QPainter::Antialiasing, false);
+    painter.setBrush(Qt::NoBrush);
+    // White under black dashes: one of the two shows on any picture.
+    painter.setPen(QPen(Qt::white, 0));
+    painter.drawRect(line);
+    QPen dashes(Qt::black, 0, Qt::CustomDashLine);
+    dashes.setDashPattern({4, 4});
+    painter.setPen(dashes);
+    painter.drawRect(line);
+    const int half = CSelectionDrag::kHandleSize / 2;
+    const int xs[] = {line.left(), (line.left() + line.right()) / 2, line.right()};
+    const int ys[] = {line.top(), (line.top() + line.bottom()) / 2, line.bottom()};
+    painter.setPen(QPen(Qt::black, 0));
+    painter.setBrush(Qt::white);
+    for (int i = 0; i < 3; ++i)
+        for (int j = 0; j < 3; ++j)
+            if (i != 1 || j != 1)
+                painter.drawRect(xs[i] - half, ys[j] - half, CSelectionDrag::kHandleSize - 1,
+                                 CSelectionDrag::kHandleSize - 1);
+}
+
+void COrvexView::ShowSelectionStatus(const CRegion& selection)
+{
+    QStatusTipEvent tip(
+        QStringLiteral("%1, %2: %3 x %4").arg(selection.x).arg(selection.y).arg(selection.width).arg(selection.height));
+    QCoreApplication::sendEvent(this, &tip);
+}
+
+void COrvexView::mousePressEvent(QMouseEvent* event)
+{
+    // Nothing is selected under a preview or a running operation.
+    if (event->button() != Qt::LeftButton || m_isFrozen || document().engine().preview.load() ||
+        document().picture().IsNull()) {
+        QAbstractScrollArea::mousePressEvent(event);
+        return;
+    }
+    m_drag.Begin(mapping(), document().selection(), event->position().toPoint());
+    event->accept();
+}
+
+void COrvexView::mouseMoveEvent(QMouseEvent* event)
+{
+    const QPoint position = event->position().toPoint();
+    if (m_drag.active() && (event->buttons() & Qt::LeftButton)) {
+        if (const std::optional<CRegion> selection = m_drag.Update(position, event->modifiers() & Qt::ShiftModifier)) {
+            document().SetSelection(*selection);
+            ShowSelectionStatus(*selection);
+        }
+        event->accept();
+        return;
+    }
+    const int grip = CSelectionDrag::GripAt(mapping(), document().selection(), position);
+    viewport()->setCursor(grip == kGripNone && !pictureRect().contains(position) ? Qt::ArrowCursor
+                                                                                 : CSelectionDrag::CursorFor(grip));
+    QAbstractScrollArea::mouseMoveEvent(event);
+}
+
+void COrvexView::mouseReleaseEvent(QMouseEvent* event)
+{
+    if (event->button() != Qt::LeftButton || !m_drag.active()) {
+        QAbstractScrollArea::mouseReleaseEvent(event);
+        return;
+    }
+    // A click without a drag selects nothing.
+    if (!m_drag.dragged()) document().SetSelection(std::nullopt);
+    m_drag.End();
+    event->accept();
 }
 
 void COrvexView::DrawPicture(QPainter& painter, const CImage& source, const QRect& pictureRect, const QRect& target)

@@ -2,10 +2,12 @@
 
 #include "shell/document_host.h"
 #include "shell/print_options.h"
+#include "shell/selection_drag.h"
 
 #include <QAbstractScrollArea>
 #include <QImage>
 #include <QPixmap>
+#include <QRegion>
 
 #include <functional>
 
@@ -17,7 +19,9 @@ class QPrinter;
 
 // Shows one document's picture scaled by the zoom, centred on the background colour, with scroll
 // bars when it is larger than the window; the target of every picture command. Refresh is the step
-// every command calls after changing the picture.
+// every command calls after changing the picture. The left button selects a rectangle of the
+// document (CSelectionDrag), drawn over the picture as a black and white dashed outline with handles;
+// while it is dragged, the status bar shows its position and size.
 class COrvexView : public QAbstractScrollArea, public IDocumentView
 {
     Q_OBJECT
@@ -56,6 +60,9 @@ public:
 
     // The pixels changed but not the size: drop what was scaled and repaint.
     void PictureChanged() override;
+    void SelectionChanged() override;
+    // Where the picture lies in the view, for converting the mouse to picture pixels.
+    CPictureMapping mapping() const;
     // While frozen the view repaints the image it last showed and never reads the picture.
     void Freeze(bool frozen) override;
 
@@ -73,6 +80,9 @@ protected:
     void resizeEvent(QResizeEvent* event) override;
     void scrollContentsBy(int dx, int dy) override;
     void mouseDoubleClickEvent(QMouseEvent* event) override;
+    void mousePressEvent(QMouseEvent* event) override;
+    void mouseMoveEvent(QMouseEvent* event) override;
+    void mouseReleaseEvent(QMouseEvent* event) override;
     void wheelEvent(QWheelEvent* event) override;
 
 private:
@@ -80,6 +90,9 @@ private:
     // engine's preview flag is set, otherwise the picture.
     void WithSource(const std::function<void(const CImage&)>& draw) const;
     void DrawPicture(QPainter& painter, const CImage& source, const QRect& pictureRect, const QRect& exposed);
+    void DrawSelection(QPainter& painter, const CRegion& selection) const;
+    // "x, y: w x h" in the status bar.
+    void ShowSelectionStatus(const CRegion& selection);
     void UpdateScrollBars();
     // The viewport's size once the scroll bars the picture needs at this zoom are in place.
     QSize ShownArea() const;
@@ -101,4 +114,8 @@ private:
 
     QPixmap m_frozen;
     bool m_isFrozen = false;
+
+    CSelectionDrag m_drag;
+    // Where the selection's outline was last painted: a change repaints only there and where it goes.
+    QRegion m_outline;
 };

@@ -1,5 +1,6 @@
 // What the eye sees: painting the visible part of a 6000 x 4000 picture while scrolling, at the
-// fitted zoom and at 100 %, and the delay from a value change to its preview on screen.
+// fitted zoom and at 100 %, dragging a selection over it, and the delay from a value change to its
+// preview on screen.
 #include "core/operation_table.h"
 #include "dialogs/param_dialog.h"
 #include "dialogs/preview_renderer.h"
@@ -14,6 +15,7 @@
 #include <QElapsedTimer>
 #include <QEventLoop>
 #include <QMdiArea>
+#include <QMouseEvent>
 #include <QScrollBar>
 #include <QThread>
 
@@ -75,6 +77,38 @@ void ScrollFrames(benchmark::State& state, bool fitted)
         }
         view.viewport()->repaint();
     }
+    state.counters["zoom%"] = static_cast<int>(view.zoom() * 100);
+}
+
+// One frame of dragging a new selection at the fitted zoom: the pointer moves, the selection follows
+// and what its outline touched, before and after, is painted. Must stay within 16 ms.
+void BM_SelectionDragFitted(benchmark::State& state)
+{
+    Window window;
+    COrvexView& view = window.view();
+    QWidget* viewport = view.viewport();
+    QCoreApplication::processEvents();
+    viewport->repaint();
+    const QRect shown = view.mapping().shown;
+    const auto send = [viewport](QEvent::Type type, QPoint at, Qt::MouseButtons held) {
+        QMouseEvent event(type, at, viewport->mapToGlobal(at),
+                          type == QEvent::MouseMove ? Qt::NoButton : Qt::LeftButton, held, Qt::NoModifier);
+        QCoreApplication::sendEvent(viewport, &event);
+    };
+    const QPoint start = shown.topLeft() + QPoint(40, 30);
+    send(QEvent::MouseButtonPress, start, Qt::LeftButton);
+    int step = 0;
+    for (auto _ : state) {
+        // Back and forth across most of the picture, a few view pixels per frame.
+        const int t = step++ % 200;
+        const int along = t < 100 ? t : 200 - t;
+        send(QEvent::MouseMove,
+             start + QPoint(20 + along * (shown.width() - 100) / 100, 20 + along * (shown.height() - 80) / 100),
+             Qt::LeftButton);
+        // The view asked for a repaint of what changed only; the window paints and flushes it here.
+        QCoreApplication::processEvents();
+    }
+    send(QEvent::MouseButtonRelease, start, Qt::NoButton);
     state.counters["zoom%"] = static_cast<int>(view.zoom() * 100);
 }
 
@@ -265,6 +299,7 @@ void BM_PreviewOkMedian20(benchmark::State& state)
 } // namespace
 
 BENCHMARK(BM_ScrollFitted)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_SelectionDragFitted)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_ScrollAt100)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_FullRepaintAt100)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_ReducePicture)->Unit(benchmark::kMillisecond);

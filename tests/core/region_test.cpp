@@ -192,3 +192,50 @@ TEST(RunOnRegion, WorkAreaIsWidenedByTheMarginAndToWholeCells)
     EXPECT_EQ(RegionWorkArea(COpReach::Within(0, 7), {45, 36, 5, 4}, 50, 40), (CRegion{42, 35, 8, 5}));
     EXPECT_EQ(RegionWorkArea(COpReach::Unbounded(), {10, 10, 1, 1}, 50, 40), (CRegion{0, 0, 50, 40}));
 }
+
+// Calls that are not one table row: several operations in a row, with a reach or without one.
+TEST(RunOnRegion, AnyCallKeepsTheSameGuarantees)
+{
+    const CImage picture = Noise(53, 37, 4);
+    const CImage whole = Applied(picture, [](CImageProcessor& e) {
+        e.FindEdges();
+        e.Invert();
+    });
+    const CPictureCall edges = [](CImageProcessor& e) {
+        e.FindEdges();
+        if (!e.Failed()) e.Invert();
+        return true;
+    };
+    for (const COpReach reach : {COpReach::Unbounded(), COpReach::Within(1)})
+        for (const CRegion region : {CRegion{11, 6, 20, 13}, CRegion{0, 30, 53, 7}, CRegion{0, 0, 53, 37}}) {
+            CImage part = Copy(picture);
+            CImageProcessor engine(&part);
+            EXPECT_TRUE(RunOnRegion(engine, edges, region, reach));
+            EXPECT_TRUE(InsideIsWholeRunOutsideIsOriginal(part, whole, picture, region));
+        }
+
+    // A call that turns out to change the size is undone, also on the whole picture.
+    for (const CRegion region : {CRegion{4, 4, 9, 9}, CRegion{0, 0, 53, 37}}) {
+        CImage part = Copy(picture);
+        CImageProcessor engine(&part);
+        EXPECT_FALSE(RunOnRegion(
+            engine,
+            [](CImageProcessor& e) {
+                e.Rotate90CW();
+                return true;
+            },
+            region));
+        EXPECT_TRUE(SamePixels(part, picture));
+    }
+    CImage previewed = Copy(picture);
+    CImageProcessor previewing(&previewed);
+    previewing.preview = 1;
+    EXPECT_FALSE(RunOnRegion(previewing, edges, {1, 1, 4, 4}));
+
+    // A preview made on the whole picture shows, once the outside is put back, the region run.
+    CImage shown = Copy(whole);
+    EXPECT_TRUE(KeepOutsideRegion(shown, picture, {50, 2, 9, 40}));
+    EXPECT_TRUE(InsideIsWholeRunOutsideIsOriginal(shown, whole, picture, {50, 2, 3, 35}));
+    CImage other = Noise(52, 37, 1);
+    EXPECT_FALSE(KeepOutsideRegion(other, picture, {1, 1, 2, 2}));
+}

@@ -135,6 +135,13 @@ void COrvexView::SelectionChanged()
     const std::optional<CRegion>& selection = document().selection();
     m_outline = selection ? CSelectionDrag::OutlineArea(mapping(), *selection) : QRegion();
     viewport()->update(m_outline);
+    // The position and size stay in the status bar after a drag, as long as they describe a
+    // selection; once it is gone (Deselect, a crop) the bar goes back to its own text.
+    if (!selection && m_selectionStatusShown) {
+        m_selectionStatusShown = false;
+        QStatusTipEvent clear{QString()};
+        QCoreApplication::sendEvent(this, &clear);
+    }
 }
 
 CPictureMapping COrvexView::mapping() const
@@ -289,6 +296,7 @@ void COrvexView::ShowSelectionStatus(const CRegion& selection)
     QStatusTipEvent tip(
         QStringLiteral("%1, %2: %3 x %4").arg(selection.x).arg(selection.y).arg(selection.width).arg(selection.height));
     QCoreApplication::sendEvent(this, &tip);
+    m_selectionStatusShown = true;
 }
 
 void COrvexView::mousePressEvent(QMouseEvent* event)

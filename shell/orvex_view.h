@@ -118,4 +118,6 @@ private:
     CSelectionDrag m_drag;
     // Where the selection's outline was last painted: a change repaints only there and where it goes.
     QRegion m_outline;
+    // Whether the status bar shows this view's selection, to be cleared with the selection.
+    bool m_selectionStatusShown = false;
 };

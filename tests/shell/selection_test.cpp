@@ -2,6 +2,7 @@
 #include "core/region.h"
 #include "dialogs/param_dialog.h"
 #include "dialogs/preview_renderer.h"
+#include "shell/progress_bar.h"
 #include "tests/shell/shell_test_support.h"
 
 #include <QLabel>
@@ -100,6 +101,9 @@ TEST_F(SelectionTest, DraggingSelectsWholePixelsAtEveryZoom)
     Drag(At(10.5, 20.5), At(60.5, 25.5));
     EXPECT_EQ(Selected(), (CRegion{10, 20, 51, 6}));
     EXPECT_EQ(Status(), "10, 20: 51 x 6");
+    Run(CommandId::EditDeselect);
+    EXPECT_EQ(Status(), CProgressBar::kIdleText) << "no size is shown for a selection that is gone";
+    Drag(At(10.5, 20.5), At(60.5, 25.5));
     Drag(At(390.5, 290.5), At(500, 400));
     EXPECT_EQ(Selected(), (CRegion{390, 290, 10, 10}));
     // Shift keeps a square, growing toward the pointer.

@@ -35,7 +35,8 @@ const char* kUsage =
     "colour profile of INPUT go to OUTPUT when both formats carry them (JPEG, PNG, TIFF, WebP).\n"
     "\n"
     "OPERATION is Name or Name=ARG,ARG,... with the arguments in parameter order: numbers in the\n"
-    "C locale, codes as one character, flags as 0 or 1. --list shows every operation.\n"
+    "C locale, codes as one character, flags as 0 or 1; arguments left out at the end take their\n"
+    "defaults. --list shows every operation.\n"
     "\n"
     "Options:\n"
     "  --crop X,Y,W,H  keep only the rectangle of W x H pixels whose top-left corner is (X, Y),\n"
@@ -127,11 +128,13 @@ std::string ParseOperation(std::string_view text, CPlannedOperation& planned)
             rest = rest.substr(comma + 1);
         }
     }
-    if (texts.size() != op->params.size())
+    if (texts.size() > op->params.size())
         return op->name + " takes " + std::to_string(op->params.size()) + " argument(s), " +
                std::to_string(texts.size()) + " given";
 
-    std::vector<double> values(texts.size());
+    // Arguments left out at the end take their defaults, so that a row of many values (levels per
+    // channel, curve points) can be given as far as it matters.
+    std::vector<double> values = DefaultArgs(*op).Values();
     for (std::size_t i = 0; i < texts.size(); ++i) {
         std::string error = ParseArg(*op, op->params[i], texts[i], values[i]);
         if (!error.empty()) return error;

@@ -44,6 +44,7 @@ public:
     bool Flag(std::size_t i) const { return m_values.at(i) != 0.0; }
     char Code(std::size_t i) const { return static_cast<char>(static_cast<int>(m_values.at(i))); }
     std::size_t size() const { return m_values.size(); }
+    const std::vector<double>& Values() const { return m_values; }
 
 private:
     std::vector<double> m_values;

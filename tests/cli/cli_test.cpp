@@ -101,6 +101,16 @@ TEST_F(CliTest, ConvertsAndAppliesOperationsInOrder)
     EXPECT_TRUE(SamePixels(picture, Pattern(9, 5)));
     ASSERT_TRUE(LoadPicture(QString::fromStdString(once), picture));
     EXPECT_EQ(Pixel(picture, 2, 3)[1], 255 - Pixel(Pattern(9, 5), 2, 3)[1]);
+
+    // Arguments left out at the end take their defaults (gaussian is 1 unless given).
+    const std::string shortForm = Out("short.png"), fullForm = Out("full.png");
+    ASSERT_EQ(Cli({input, shortForm, "GaussianBlur=2"}).code, kExitOk);
+    ASSERT_EQ(Cli({input, fullForm, "GaussianBlur=2,1"}).code, kExitOk);
+    CImage full;
+    ASSERT_TRUE(LoadPicture(QString::fromStdString(shortForm), picture));
+    ASSERT_TRUE(LoadPicture(QString::fromStdString(fullForm), full));
+    EXPECT_TRUE(SamePixels(picture, full));
+    EXPECT_NE(Cli({input, Out("gap.png"), "GaussianBlur=,1"}).err.find("missing value for radius"), std::string::npos);
 }
 
 TEST_F(CliTest, UsageErrorsNameTheProblemAndWriteNothing)

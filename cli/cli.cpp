@@ -28,6 +28,7 @@ constexpr const char* kProgram = "orvex-cli";
 const char* kUsage =
     "Usage: orvex-cli [--crop X,Y,W,H] [--seed N] [--quality N] [--chroma S] [--strip] [--quiet] INPUT OUTPUT "
     "[OPERATION ...]\n"
+    "       orvex-cli --new W,H[,FILL] [options] OUTPUT [OPERATION ...]\n"
     "       orvex-cli --list | --help | --version\n"
     "\n"
     "Loads INPUT as the editor opens a picture, applies each OPERATION in order and writes OUTPUT\n"
@@ -39,6 +40,8 @@ const char* kUsage =
     "defaults. --list shows every operation.\n"
     "\n"
     "Options:\n"
+    "  --new W,H[,FILL]  start from a blank picture of W x H pixels instead of INPUT, FILL white\n"
+    "               (the default), black or grey (the canvas fill), as File > New makes it\n"
     "  --crop X,Y,W,H  keep only the rectangle of W x H pixels whose top-left corner is (X, Y),\n"
     "               clamped to the picture, before the operations run; a rectangle that misses\n"
     "               the picture is an error (exit status 4)\n"
@@ -200,6 +203,41 @@ std::optional<CPictureSize> PlannedSize(const std::vector<CPlannedOperation>& pl
 }
 
 // --crop's value: four whole numbers, the sides at least 1. An error text, empty on success.
+// --new's value: width and height 1..32768 within the pixel cap, then optionally the fill. An error
+// text, empty on success.
+std::string ParseNew(const std::string& text, CPictureSize& size, std::uint8_t& level)
+{
+    const std::string problem = "invalid new picture '" + text +
+                                "': expected W,H or W,H,FILL with W and H 1..32768 and FILL white, black or grey";
+    std::vector<std::string_view> parts;
+    std::string_view rest = text;
+    while (true) {
+        const std::size_t comma = rest.find(',');
+        parts.push_back(rest.substr(0, comma));
+        if (comma == std::string_view::npos) break;
+        rest = rest.substr(comma + 1);
+    }
+    if (parts.size() < 2 || parts.size() > 3) return problem;
+    int sides[2] = {0, 0};
+    for (int i = 0; i < 2; ++i) {
+        const auto [end, ec] = std::from_chars(parts[i].data(), parts[i].data() + parts[i].size(), sides[i]);
+        if (parts[i].empty() || ec != std::errc() || end != parts[i].data() + parts[i].size() || sides[i] < 1 ||
+            sides[i] > 32768)
+            return problem;
+    }
+    if (std::int64_t(sides[0]) * sides[1] > CImage::kMaxPixels)
+        return "invalid new picture '" + text + "': more than " + std::to_string(CImage::kMaxPixels) + " pixels";
+    level = 255;
+    if (parts.size() == 3) {
+        if (parts[2] == "white") level = 255;
+        else if (parts[2] == "black") level = 0;
+        else if (parts[2] == "grey" || parts[2] == "gray") level = CImageProcessor::kBackgroundRed;
+        else return problem;
+    }
+    size = {sides[0], sides[1]};
+    return {};
+}
+
 std::string ParseCrop(const std::string& text, CPlannedOperation& planned)
 {
     const std::string problem = "invalid crop '" + text + "': expected X,Y,W,H, whole numbers with W and H at least 1";
@@ -239,6 +277,8 @@ int RunCli(const std::vector<std::string>& args, std::ostream& out, std::ostream
     std::vector<std::string> positional;
     std::optional<CPlannedOperation> crop;
     std::string cropText;
+    std::optional<CPictureSize> blank;
+    std::uint8_t blankLevel = 255;
 
     for (std::size_t i = 0; i < args.size(); ++i) {
         const std::string& a = args[i];
@@ -271,6 +311,12 @@ int RunCli(const std::vector<std::string>& args, std::ostream& out, std::ostream
             const std::string error = ParseCrop(cropText, planned);
             if (!error.empty()) return Usage(err, error);
             crop = planned;
+        } else if (positional.empty() && a == "--new") {
+            if (i + 1 >= args.size()) return Usage(err, "--new needs W,H[,FILL]");
+            CPictureSize size;
+            const std::string error = ParseNew(args[++i], size, blankLevel);
+            if (!error.empty()) return Usage(err, error);
+            blank = size;
         } else if (positional.empty() && a == "--quality") {
             if (i + 1 >= args.size()) return Usage(err, "--quality needs a number");
             const std::string& v = args[++i];
@@ -294,6 +340,8 @@ int RunCli(const std::vector<std::string>& args, std::ostream& out, std::ostream
             positional.push_back(a);
         }
     }
+    // A blank picture stands in for INPUT.
+    if (blank) positional.insert(positional.begin(), std::string());
     if (positional.size() < 2) return Usage(err, positional.empty() ? "missing INPUT and OUTPUT" : "missing OUTPUT");
 
     // Every operation is checked before any work, so a typo costs no decoding time.
@@ -319,7 +367,12 @@ int RunCli(const std::vector<std::string>& args, std::ostream& out, std::ostream
     const CWarningRoute warnings(err, quiet);
     CPictureFile opened;
     QString reason;
-    if (!OpenPictureFile(input, opened, &reason)) {
+    if (blank) {
+        if (!opened.picture.CreateGrey(blank->width, blank->height, blankLevel)) {
+            err << kProgram << ": --new: not enough memory for the picture\n";
+            return kExitLoad;
+        }
+    } else if (!OpenPictureFile(input, opened, &reason)) {
         err << kProgram << ": Load failed: " << positional[0] << ": " << reason.toStdString() << '\n';
         return kExitLoad;
     }

@@ -189,6 +189,23 @@ bool CImage::CreateForOverwrite(int width, int height, int bitsPerPixel)
     return Allocate(width, height, bitsPerPixel, 0, false);
 }
 
+bool CImage::CreateGrey(int width, int height, std::uint8_t level)
+{
+    // Black is what a fresh mapping holds already; anything else is one pass of row fills.
+    if (level == 0) return Create(width, height, 24);
+    if (!CreateForOverwrite(width, height, 24)) return false;
+    const std::size_t pixelBytes = static_cast<std::size_t>(width) * 3;
+    const std::size_t padding = rowBytes() - pixelBytes;
+    ParallelFor(0, height, [&](int y0, int y1) {
+        for (int y = y0; y < y1; ++y) {
+            std::uint8_t* row = m_bits + static_cast<std::ptrdiff_t>(y) * m_pitch;
+            std::memset(row, level, pixelBytes);
+            std::memset(row + pixelBytes, 0, padding);
+        }
+    });
+    return true;
+}
+
 bool CImage::Allocate(int width, int height, int bitsPerPixel, unsigned flags, bool zeroed)
 {
     Destroy();

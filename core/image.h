@@ -33,6 +33,9 @@ public:
     // The same without the black: the bytes are whatever the memory held, for callers that write
     // every byte of every row, padding included, before anyone reads them.
     bool CreateForOverwrite(int width, int height, int bitsPerPixel);
+    // A 24-bit picture whose every channel byte is `level` (0 black, 255 white, a grey between),
+    // row padding zero; false as Create.
+    bool CreateGrey(int width, int height, std::uint8_t level);
     void Destroy();
 
     // Makes this image an exact copy of `source` (size, depth, alpha flag and picture bytes). Reuses

@@ -3,6 +3,7 @@
 #include "io/picture_codec.h"
 #include "io/picture_file.h"
 
+#include <QDir>
 #include <QFileInfo>
 
 #include <algorithm>
@@ -41,7 +42,7 @@ bool COrvexDoc::Open(const QString& path)
     return true;
 }
 
-bool COrvexDoc::OpenUntitled(CImage picture, const QString& title)
+bool COrvexDoc::OpenUntitled(CImage picture, const QString& title, bool modified)
 {
     m_picture = std::move(picture);
     if (m_picture.IsNull() || !m_history.Push(m_picture)) {
@@ -51,7 +52,27 @@ bool COrvexDoc::OpenUntitled(CImage picture, const QString& title)
     }
     m_untitledName = title;
     m_pathName.clear();
-    m_modified = 1;
+    m_modified = modified ? 1 : 0;
+    return true;
+}
+
+bool COrvexDoc::OpenCopy(const COrvexDoc& source)
+{
+    CImage copy;
+    if (!copy.CopyFrom(source.picture())) {
+        m_lastError = QStringLiteral("not enough memory");
+        return false;
+    }
+    const QFileInfo original(source.pathName());
+    const QString name = source.pathName().isEmpty() ? source.title() : original.completeBaseName();
+    const QString title = name + QStringLiteral(" copy");
+    if (!OpenUntitled(std::move(copy), title)) return false;
+    m_metadata = source.metadata();
+    m_saveOptions = source.saveOptions();
+    if (!source.pathName().isEmpty()) {
+        const QString suffix = original.suffix();
+        m_suggestedPath = original.dir().filePath(suffix.isEmpty() ? title : title + QLatin1Char('.') + suffix);
+    }
     return true;
 }
 
@@ -78,7 +99,10 @@ bool COrvexDoc::Save(const QString& path)
 
 bool COrvexDoc::SaveAs()
 {
-    const QString path = m_ui ? m_ui->AskSavePath(m_pathName.isEmpty() ? title() : m_pathName) : QString();
+    const QString suggested = !m_pathName.isEmpty()        ? m_pathName
+                              : !m_suggestedPath.isEmpty() ? m_suggestedPath
+                                                           : title();
+    const QString path = m_ui ? m_ui->AskSavePath(suggested) : QString();
     if (path.isEmpty()) return false;
     // A size the chosen format cannot hold is said now, before the options step asks about a file
     // that could never be written.

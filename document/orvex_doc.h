@@ -57,10 +57,16 @@ public:
     // shows "Load failed" and returns false; the document is then to be discarded. `lastError()`
     // holds the reason.
     bool Open(const QString& path);
-    // A document of a picture that has no file yet (a pasted one), shown as `title`: it starts
-    // modified, so that closing asks, and File > Save goes to Save As. False, with the document to be
-    // discarded, when the history's first snapshot cannot be made.
-    bool OpenUntitled(CImage picture, const QString& title);
+    // A document of a picture that has no file yet (a pasted one), shown as `title`: File > Save goes
+    // to Save As. It starts modified, so that closing asks, unless `modified` is false (a blank new
+    // picture, which loses nothing when closed untouched). False, with the document to be discarded,
+    // when the history's first snapshot cannot be made.
+    bool OpenUntitled(CImage picture, const QString& title, bool modified = true);
+    // A document holding a copy of `source`'s picture as it is now, with its metadata and save
+    // options, named "<name> copy" and without a file: modified, its history starting at the copy,
+    // Save As proposing "<name> copy.<ext>" beside the original. False, with the document to be
+    // discarded, when there is no memory for the copy.
+    bool OpenCopy(const COrvexDoc& source);
 
     // Writes the picture at `path` in the format its extension selects. On failure shows
     // "Can not save <path>" (caption "Save Error") and leaves the document, its path and its
@@ -141,5 +147,7 @@ private:
     void KeepSelectionWithin(int oldWidth, int oldHeight);
     QString m_pathName;
     QString m_untitledName;
+    // Where Save As starts for a document without a file, when not at its name alone.
+    QString m_suggestedPath;
     QString m_lastError;
 };

@@ -404,7 +404,12 @@ std::vector<CCommand> BuildTable()
             .Toolbar(11, "new")
             .Prompt("Create a new document")
             .NoDocumentMenu()
-            .Help("Creates an empty document. Orvex edits existing pictures only, so this command is not available."),
+            .Frame([](ICommandFrame& f) { f.NewDocument(); })
+            .Help("Creates a blank picture as a new document, Untitled-1, Untitled-2 and so on. The dialog asks for "
+                  "its width and height in pixels (1 to 32768 each, at most 536,870,912 pixels in all) and its "
+                  "fill: white, black, or the grey of the canvas fill that Canvas Size and Rotate use. The new "
+                  "document counts as unchanged until it is changed, and Save asks for a name. The last size and "
+                  "fill are offered again."),
         Row(CommandId::FileOpen, file, "&Open...\tCtrl+O")
             .Keys({"Ctrl+O"})
             .Toolbar(12, "open")
@@ -662,8 +667,12 @@ std::vector<CCommand> BuildTable()
             .Help("Not available yet: would show several variations of the picture to choose from."),
 
         Row(CommandId::Duplicate, image, "Dublicate")
-            .Pending(kPending)
-            .Help("Not available yet: would open a copy of the picture in a new document."),
+            .Prompt("Open a copy of the picture as a new document")
+            .FrameView([](ICommandFrame& f, COrvexView& v) { f.Duplicate(v); })
+            .Help("Opens a copy of the picture as it is now in a new document named after it (photo.jpg gives "
+                  "\"photo copy\"), with its metadata and save options. The copy counts as unsaved, its undo "
+                  "history starts at the copy, and Save asks for a name, proposing \"photo copy.jpg\" beside the "
+                  "original. The original is left as it is."),
         Separator(image),
         Row(CommandId::ImageSize, image, "Image Size...\tAlt+Ctrl+I")
             .Keys({"Ctrl+Alt+I"})

@@ -121,6 +121,10 @@ class ICommandFrame
 {
 public:
     virtual void OnFileOpen() = 0;
+    // File > New: asks for a size and fill and opens a blank picture as a new document.
+    virtual void NewDocument() = 0;
+    // Opens a copy of the view's document as it is now in a new document.
+    virtual void Duplicate(COrvexView& view) = 0;
     // Opens what is on the clipboard: the files named there, or its picture as a new document.
     virtual void Paste() = 0;
     // Whether the clipboard holds anything Paste would open, as of its last change.

@@ -33,14 +33,24 @@ CDocumentHost* CDocTemplate::OpenDocumentFile(const QString& path)
     return AddDocument(std::move(document));
 }
 
-CDocumentHost* CDocTemplate::OpenUntitled(CImage picture)
+CDocumentHost* CDocTemplate::OpenUntitled(CImage picture, bool modified)
 {
     auto document = std::make_unique<COrvexDoc>(nullptr);
-    if (!document->OpenUntitled(std::move(picture), QStringLiteral("Untitled-%1").arg(m_untitledCount + 1))) {
+    if (!document->OpenUntitled(std::move(picture), QStringLiteral("Untitled-%1").arg(m_untitledCount + 1), modified)) {
         m_ui.ShowMessage(COrvexDoc::kAppTitle, sequence::kOutOfMemory, IDocumentUi::Icon::Warning);
         return nullptr;
     }
     ++m_untitledCount;
+    return AddDocument(std::move(document));
+}
+
+CDocumentHost* CDocTemplate::OpenCopy(const CDocumentHost& source)
+{
+    auto document = std::make_unique<COrvexDoc>(nullptr);
+    if (!document->OpenCopy(source.doc())) {
+        m_ui.ShowMessage(COrvexDoc::kAppTitle, sequence::kOutOfMemory, IDocumentUi::Icon::Warning);
+        return nullptr;
+    }
     return AddDocument(std::move(document));
 }
 

@@ -50,9 +50,12 @@ public:
     // activated instead. Null when the file could not be opened (the document said why).
     CDocumentHost* OpenDocumentFile(const QString& path);
     // Opens `picture`, which has no file, in a new document window named "Untitled-1", "Untitled-2"
-    // and so on through the session; modified from the start. Null, after saying so, when there is
-    // not memory enough for it.
-    CDocumentHost* OpenUntitled(CImage picture);
+    // and so on through the session; modified from the start unless `modified` is false. Null, after
+    // saying so, when there is not memory enough for it.
+    CDocumentHost* OpenUntitled(CImage picture, bool modified = true);
+    // Opens a copy of `source`'s document as it is now in a new window (COrvexDoc::OpenCopy). Null,
+    // after saying so, when there is not memory enough for it.
+    CDocumentHost* OpenCopy(const CDocumentHost& source);
     CChildFrame* CreateNewFrame(CDocumentHost& host);
     const QList<CDocumentHost*>& documents() const { return m_documents; }
 

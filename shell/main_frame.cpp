@@ -2,10 +2,12 @@
 
 #include "shell/about_dialog.h"
 #include "shell/child_frame.h"
+#include "shell/command_sequences.h"
 #include "shell/command_table.h"
 #include "shell/doc_template.h"
 #include "shell/document_host.h"
 #include "shell/document_ui.h"
+#include "shell/new_picture_dlg.h"
 #include "shell/orvex_view.h"
 #include "shell/progress_bar.h"
 #include "shell/recent_files.h"
@@ -23,6 +25,7 @@
 #include <QMdiSubWindow>
 #include <QMenu>
 #include <QMenuBar>
+#include <QMessageBox>
 #include <QMimeData>
 #include <QMouseEvent>
 #include <QPrinter>
@@ -224,6 +227,25 @@ void CMainFrame::OnFileOpen()
     const QStringList paths = CDocumentUi::AskOpenPaths(this, m_app.lastOpenFolder());
     if (!paths.isEmpty()) m_app.SetLastOpenFolder(QFileInfo(paths.front()).absolutePath());
     for (const QString& path : paths) m_app.OpenDocumentFile(path);
+}
+
+void CMainFrame::NewDocument()
+{
+    CNewPictureDlg dialog(m_app.recentFiles().settings(), this);
+    if (dialog.exec() != QDialog::Accepted) return;
+    CImage picture;
+    if (!picture.CreateGrey(dialog.pictureWidth(), dialog.pictureHeight(), dialog.fillLevel())) {
+        QMessageBox box(QMessageBox::Warning, COrvexDoc::kAppTitle, sequence::kOutOfMemory, QMessageBox::Ok, this);
+        box.exec();
+        return;
+    }
+    // Nothing is lost by closing a blank picture that was never changed.
+    m_app.docTemplate().OpenUntitled(std::move(picture), false);
+}
+
+void CMainFrame::Duplicate(COrvexView& view)
+{
+    m_app.docTemplate().OpenCopy(view.host());
 }
 
 void CMainFrame::CloseDocument(COrvexView& view)

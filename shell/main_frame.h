@@ -69,6 +69,8 @@ public:
 
     // Commands of the frame and the application.
     void OnFileOpen() override;
+    void NewDocument() override;
+    void Duplicate(COrvexView& view) override;
     // Named files open as File > Open opens them (same checks and messages), a picture as a new
     // untitled document.
     void Paste() override;

@@ -113,6 +113,29 @@ TEST_F(CliTest, ConvertsAndAppliesOperationsInOrder)
     EXPECT_NE(Cli({input, Out("gap.png"), "GaussianBlur=,1"}).err.find("missing value for radius"), std::string::npos);
 }
 
+TEST_F(CliTest, NewStartsFromABlankPictureInsteadOfAnInput)
+{
+    const std::string grey = Out("grey.png"), inverted = Out("inverted.bmp");
+    CliRun r = Cli({"--new", "5,3,grey", grey});
+    ASSERT_EQ(r.code, kExitOk) << r.err;
+    r = Cli({"--new", "5,3", inverted, "Invert"});
+    ASSERT_EQ(r.code, kExitOk) << r.err;
+    CImage picture;
+    ASSERT_TRUE(LoadPicture(QString::fromStdString(grey), picture));
+    ASSERT_EQ(picture.width(), 5);
+    ASSERT_EQ(picture.height(), 3);
+    EXPECT_EQ(Pixel(picture, 4, 2)[0], 100);
+    ASSERT_TRUE(LoadPicture(QString::fromStdString(inverted), picture));
+    EXPECT_EQ(Pixel(picture, 0, 0)[2], 0);
+
+    for (const char* bad : {"0,3", "5", "5,3,pink", "5,3,white,1", "32768,32768", "5,x"}) {
+        r = Cli({"--new", bad, Out("never.png")});
+        EXPECT_EQ(r.code, kExitUsage) << bad;
+        EXPECT_NE(r.err.find("invalid new picture"), std::string::npos) << r.err;
+    }
+    EXPECT_FALSE(QFile::exists(QString::fromStdString(Out("never.png"))));
+}
+
 TEST_F(CliTest, UsageErrorsNameTheProblemAndWriteNothing)
 {
     const std::string out = Out("never.png");

@@ -24,6 +24,23 @@ TEST(CImage, NewPictureIsBlackBottomUpWithPaddedRows)
             for (int c = 0; c < 3; ++c) EXPECT_EQ(Pixel(image, x, y)[c], 0);
 }
 
+TEST(CImage, GreyPicturesFillEveryChannelAndLeaveThePaddingZero)
+{
+    for (const std::uint8_t level : {std::uint8_t(0), std::uint8_t(100), std::uint8_t(255)}) {
+        CImage image;
+        ASSERT_TRUE(image.CreateGrey(5, 3, level));
+        ASSERT_EQ(image.pitch(), -16);
+        for (int y = 0; y < 3; ++y) {
+            const std::uint8_t* row = image.bits() + y * image.pitch();
+            for (int i = 0; i < 15; ++i) ASSERT_EQ(row[i], level) << int(level) << " at " << i << ", " << y;
+            EXPECT_EQ(row[15], 0);
+        }
+    }
+    CImage tooLarge;
+    EXPECT_FALSE(tooLarge.CreateGrey(32768, 16385, 255));
+    EXPECT_TRUE(tooLarge.IsNull());
+}
+
 TEST(CImage, PitchOfNarrowRows)
 {
     CImage one, four;

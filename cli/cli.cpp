@@ -75,6 +75,9 @@ std::string DescribeParam(const CParam& p)
     std::string text = p.name + ":" + ParamTypeName(p);
     if (p.type == ParamType::Code) text += "{" + p.codes + "}";
     else if (p.type != ParamType::Flag) text += "[" + FormatNumber(p.min, p.type) + ".." + FormatNumber(p.max, p.type) + "]";
+    // The default is what an argument left out at the end takes.
+    if (p.type == ParamType::Code) text += "=" + std::string(1, static_cast<char>(static_cast<int>(p.defaultValue)));
+    else text += "=" + FormatNumber(p.defaultValue, p.type == ParamType::Flag ? ParamType::Int : p.type);
     return text;
 }
 

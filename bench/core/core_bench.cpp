@@ -19,6 +19,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <jpeglib.h>
+#include <memory>
 #include <png.h>
 #include <vector>
 
@@ -148,6 +149,40 @@ void BM_Memcpy(benchmark::State& state)
     state.SetBytesProcessed(std::int64_t(state.iterations()) * std::int64_t(source.bufferBytes()));
 }
 
+// File > New of a white 6000 x 4000 picture, allocation and first touch included, beside the floor:
+// fresh memory of the same size filled once.
+void BM_NewWhitePicture(benchmark::State& state)
+{
+    for (auto _ : state) {
+        CImage picture;
+        if (!picture.CreateGrey(kWidth, kHeight, 255)) state.SkipWithError("no memory");
+        benchmark::DoNotOptimize(picture.bits());
+    }
+}
+
+void BM_FreshFillFloor(benchmark::State& state)
+{
+    const std::size_t bytes = std::size_t((kWidth * 3 + 3) / 4 * 4) * kHeight;
+    for (auto _ : state) {
+        std::unique_ptr<std::uint8_t[]> buffer(new std::uint8_t[bytes]);
+        std::memset(buffer.get(), 255, bytes);
+        benchmark::DoNotOptimize(buffer.get());
+    }
+}
+
+// Dublicate's work: the copy that becomes the new document's picture and its history's first
+// snapshot, as every document has.
+void BM_DuplicateDocument(benchmark::State& state)
+{
+    const CImage& source = BigPicture();
+    for (auto _ : state) {
+        CImage copy;
+        CImageHistory history;
+        if (!copy.CopyFrom(source) || !history.Push(copy)) state.SkipWithError("no memory");
+        benchmark::DoNotOptimize(copy.bits());
+    }
+}
+
 // Steady state of applying commands: each push lands in a full history.
 void BM_HistoryPush(benchmark::State& state)
 {
@@ -219,6 +254,9 @@ BENCHMARK(BM_LibjpegTurboDecode)->Unit(benchmark::kMillisecond)->MinTime(2);
 BENCHMARK(BM_OpenPng)->Unit(benchmark::kMillisecond)->MinTime(2);
 BENCHMARK(BM_LibpngDecode)->Unit(benchmark::kMillisecond)->MinTime(2);
 BENCHMARK(BM_Memcpy)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_NewWhitePicture)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_FreshFillFloor)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_DuplicateDocument)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_HistoryPush)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_Undo)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_FirstTouchOfWorkBuffer)->ArgName("huge")->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond)->MeasureProcessCPUTime()->UseRealTime();

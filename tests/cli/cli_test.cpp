@@ -284,6 +284,8 @@ TEST_F(CliTest, InformationalCommands)
     CliRun r = Cli({"--list"});
     EXPECT_EQ(r.code, kExitOk);
     EXPECT_NE(r.out.find("Invert"), std::string::npos);
+    // Each parameter with its range and the default a left-out argument takes.
+    EXPECT_NE(r.out.find("GaussianBlur radius:float[0..250]=10 gaussian:flag=1"), std::string::npos) << r.out;
     r = Cli({"--help"});
     EXPECT_EQ(r.code, kExitOk);
     EXPECT_NE(

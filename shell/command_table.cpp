@@ -19,11 +19,11 @@
 #include "dialogs/param_dialog.h"
 #include "dialogs/rotate_dlg.h"
 #include "dialogs/unsharp_mask_dlg.h"
+#include "document/orvex_doc.h"
 #include "filters/effects/facet.h"
 #include "filters/effects/fragment.h"
 #include "filters/rank_diffusion/bilateral.h"
 #include "filters/rank_diffusion/despeckle.h"
-#include "document/orvex_doc.h"
 #include "shell/clipboard.h"
 #include "shell/command_sequences.h"
 #include "shell/document_host.h"
@@ -834,7 +834,8 @@ std::vector<CCommand> BuildTable()
         Row(CommandId::Bilateral, "F&ilter/Noise", "Bilateral...")
             .ShowsProgress()
             .Runs("Bilateral")
-            .Sliders("Bilateral", {{"radius", "Radius:", CValueFormat::Plain()}, {"sigma", "Sigma:", CValueFormat::Plain()}})
+            .Sliders("Bilateral",
+                     {{"radius", "Radius:", CValueFormat::Plain()}, {"sigma", "Sigma:", CValueFormat::Plain()}})
             .PreviewDialog()
             .Help("Smooths while keeping edges, with a live preview: every pixel becomes the weighted mean of the "
                   "pixels within the radius, each weighted by exp(-distance^2 / (2 s^2)) with s = radius / 2, times "

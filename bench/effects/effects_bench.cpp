@@ -126,9 +126,17 @@ void RedEyeMostlyRed(benchmark::State& state)
 
 BENCHMARK(RedEyeMostlyRed)->Unit(benchmark::kMillisecond)->UseRealTime();
 
-BENCHMARK_CAPTURE(Run, Fragment4, true, [](CImageProcessor& e) { Fragment(e, 4); })->Unit(benchmark::kMillisecond)->UseRealTime();
-BENCHMARK_CAPTURE(Run, Fragment4InPlace, false, [](CImageProcessor& e) { Fragment(e, 4); })->Unit(benchmark::kMillisecond)->UseRealTime();
-BENCHMARK_CAPTURE(Run, Facet1, true, [](CImageProcessor& e) { Facet(e, 1); })->Unit(benchmark::kMillisecond)->UseRealTime();
-BENCHMARK_CAPTURE(Run, Facet2, true, [](CImageProcessor& e) { Facet(e, 2); })->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK_CAPTURE(Run, Fragment4, true, [](CImageProcessor& e) { Fragment(e, 4); })
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime();
+BENCHMARK_CAPTURE(Run, Fragment4InPlace, false, [](CImageProcessor& e) { Fragment(e, 4); })
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime();
+BENCHMARK_CAPTURE(Run, Facet1, true, [](CImageProcessor& e) { Facet(e, 1); })
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime();
+BENCHMARK_CAPTURE(Run, Facet2, true, [](CImageProcessor& e) { Facet(e, 2); })
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime();
 
 BENCHMARK_MAIN();

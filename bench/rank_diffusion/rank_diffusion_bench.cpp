@@ -180,9 +180,22 @@ void BilateralBench(benchmark::State& state)
 
 } // namespace
 
-BENCHMARK(DespeckleBench)->ArgNames({"r", "preview"})->Args({1, 0})->Args({2, 0})->Args({2, 1})
-    ->Unit(benchmark::kMillisecond)->MeasureProcessCPUTime()->UseRealTime()->MinTime(1.0);
-BENCHMARK(BilateralBench)->ArgNames({"r", "preview"})->Args({5, 0})->Args({5, 1})
-    ->Unit(benchmark::kMillisecond)->MeasureProcessCPUTime()->UseRealTime()->Iterations(3);
+BENCHMARK(DespeckleBench)
+    ->ArgNames({"r", "preview"})
+    ->Args({1, 0})
+    ->Args({2, 0})
+    ->Args({2, 1})
+    ->Unit(benchmark::kMillisecond)
+    ->MeasureProcessCPUTime()
+    ->UseRealTime()
+    ->MinTime(1.0);
+BENCHMARK(BilateralBench)
+    ->ArgNames({"r", "preview"})
+    ->Args({5, 0})
+    ->Args({5, 1})
+    ->Unit(benchmark::kMillisecond)
+    ->MeasureProcessCPUTime()
+    ->UseRealTime()
+    ->Iterations(3);
 
 BENCHMARK_MAIN();

@@ -24,7 +24,8 @@ void FacetRows(const CImage& picture, const CBesideOutput& out, int radius, int 
     std::vector<std::uint8_t> classes(static_cast<std::size_t>(padded * window));
     auto slot = [&](int y) { return (y + 2 * window) % window; };
     auto load = [&](int y) {
-        const std::uint8_t* src = picture.bits() + static_cast<std::ptrdiff_t>(std::clamp(y, 0, height - 1)) * picture.pitch();
+        const std::uint8_t* src =
+            picture.bits() + static_cast<std::ptrdiff_t>(std::clamp(y, 0, height - 1)) * picture.pitch();
         std::uint8_t* p = pixels.data() + static_cast<std::size_t>(3 * padded * slot(y));
         std::uint8_t* k = classes.data() + static_cast<std::size_t>(padded * slot(y));
         for (int i = 0; i < padded; ++i) {
@@ -49,8 +50,7 @@ void FacetRows(const CImage& picture, const CBesideOutput& out, int radius, int 
             const int own = centreClasses[x];
             int best = 0;
             for (int k = 1; k < 8; ++k) {
-                if (counts[k] > counts[best] ||
-                    (counts[k] == counts[best] && std::abs(k - own) < std::abs(best - own)))
+                if (counts[k] > counts[best] || (counts[k] == counts[best] && std::abs(k - own) < std::abs(best - own)))
                     best = k;
             }
             int sum[3] = {};

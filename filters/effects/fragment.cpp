@@ -25,7 +25,7 @@ __attribute__((always_inline)) inline CWords16 Widen(const std::uint8_t* p)
 }
 
 __attribute__((target_clones("avx2", "default"))) void FragmentRows(const CImage& picture, const CBesideOutput& out,
-                                                                      int offset, int y0, int y1)
+                                                                    int offset, int y0, int y1)
 {
     const int width = picture.width();
     const int height = picture.height();
@@ -45,12 +45,14 @@ __attribute__((target_clones("avx2", "default"))) void FragmentRows(const CImage
             const std::uint8_t* left = centre + 3 * std::max(x - offset, 0);
             const std::uint8_t* right = centre + 3 * std::min(x + offset, width - 1);
             for (int c = 0; c < 3; ++c)
-                target[3 * x + c] = static_cast<std::uint8_t>((up[3 * x + c] + down[3 * x + c] + left[c] + right[c] + 2) >> 2);
+                target[3 * x + c] =
+                    static_cast<std::uint8_t>((up[3 * x + c] + down[3 * x + c] + left[c] + right[c] + 2) >> 2);
         };
         for (int x = 0; x < inner0; ++x) one(x);
         int i = 3 * inner0;
         for (; i + 16 <= 3 * inner1; i += 16) {
-            const CWords16 sum = Widen(up + i) + Widen(down + i) + Widen(centre + i - shift) + Widen(centre + i + shift) + 2;
+            const CWords16 sum =
+                Widen(up + i) + Widen(down + i) + Widen(centre + i - shift) + Widen(centre + i + shift) + 2;
             const CBytes16 mean = __builtin_convertvector(sum >> 2, CBytes16);
             std::memcpy(target + i, &mean, sizeof mean);
         }

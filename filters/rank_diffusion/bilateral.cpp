@@ -61,7 +61,10 @@ __attribute__((always_inline)) inline CFloats Exp2(CFloats t)
     return p;
 }
 
-__attribute__((always_inline)) inline CFloats Abs(CFloats v) { return v < 0.0f ? -v : v; }
+__attribute__((always_inline)) inline CFloats Abs(CFloats v)
+{
+    return v < 0.0f ? -v : v;
+}
 
 struct CBilateralInput
 {
@@ -96,8 +99,8 @@ private:
     std::atomic<bool> m_stop{false};
 };
 
-__attribute__((target_clones("avx512f", "avx2", "default"))) void BilateralRows(const CBilateralInput& in, int y0, int y1,
-                                                                                CStop& stop)
+__attribute__((target_clones("avx512f", "avx2", "default"))) void BilateralRows(const CBilateralInput& in, int y0,
+                                                                                int y1, CStop& stop)
 {
     const CImage& picture = *in.picture;
     const int width = picture.width();
@@ -109,11 +112,13 @@ __attribute__((target_clones("avx512f", "avx2", "default"))) void BilateralRows(
     std::vector<float> ring(plane * 3 * static_cast<std::size_t>(window), 0.0f);
     auto slot = [&](int y) { return ring.data() + plane * 3 * static_cast<std::size_t>((y + 2 * window) % window); };
     auto load = [&](int y) {
-        const std::uint8_t* src = picture.bits() + static_cast<std::ptrdiff_t>(std::clamp(y, 0, height - 1)) * picture.pitch();
+        const std::uint8_t* src =
+            picture.bits() + static_cast<std::ptrdiff_t>(std::clamp(y, 0, height - 1)) * picture.pitch();
         float* planes = slot(y);
         for (int p = 0; p < padded; ++p) {
             const std::uint8_t* px = src + 3 * std::clamp(p - r, 0, width - 1);
-            for (int c = 0; c < 3; ++c) planes[plane * static_cast<std::size_t>(c) + static_cast<std::size_t>(p)] = px[c];
+            for (int c = 0; c < 3; ++c)
+                planes[plane * static_cast<std::size_t>(c) + static_cast<std::size_t>(p)] = px[c];
         }
     };
     for (int y = y0 - r; y < y0 + r; ++y) load(y);
@@ -173,8 +178,10 @@ void Bilateral(CImageProcessor& engine, int radius, float sigma)
     for (int dy = -radius; dy <= radius; ++dy)
         for (int dx = -radius; dx <= radius; ++dx)
             if (dx * dx + dy * dy <= radius * radius)
-                offsets.push_back({dx, dy, static_cast<float>((dx * dx + dy * dy) / (2 * spatialSigma * spatialSigma) * log2e)});
-    const CBilateralInput input{&picture, &out, radius, static_cast<float>(log2e / (2.0 * double(sigma) * sigma)), &offsets};
+                offsets.push_back(
+                    {dx, dy, static_cast<float>((dx * dx + dy * dy) / (2 * spatialSigma * spatialSigma) * log2e)});
+    const CBilateralInput input{&picture, &out, radius, static_cast<float>(log2e / (2.0 * double(sigma) * sigma)),
+                                &offsets};
 
     const int height = picture.height();
     CImageProcessor::ProgressScope bar(engine, " Bilateral filtering:", height);

@@ -39,11 +39,31 @@ struct CExchange
 
 // Wire c * (2r + 1) + k holds the k-th smallest value of window column c; the median ends on the
 // middle wire.
-constexpr CExchange kMedian3x3[] = {{0, 3, kHigh}, {3, 6, kBoth}, {1, 4, kBoth}, {4, 7, kLow}, {1, 4, kHigh}, {5, 8, kLow}, {2, 3, kHigh}, {4, 6, kBoth}, {5, 6, kLow}, {3, 5, kLow}, {3, 4, kHigh}};
-constexpr CExchange kMedian5x5[] = {{10, 15, kBoth}, {15, 20, kBoth}, {0, 5, kBoth}, {5, 10, kBoth}, {10, 15, kBoth}, {1, 6, kBoth}, {11, 16, kBoth}, {6, 11, kBoth}, {1, 6, kHigh}, {11, 16, kBoth}, {6, 11, kBoth}, {16, 21, kBoth}, {11, 16, kBoth}, {2, 7, kBoth}, {12, 17, kBoth}, {7, 12, kBoth}, {17, 22, kBoth}, {2, 7, kBoth}, {12, 17, kBoth}, {7, 12, kBoth}, {17, 22, kLow}, {12, 17, kBoth}, {13, 18, kBoth}, {8, 13, kBoth}, {18, 23, kBoth}, {3, 8, kBoth}, {13, 18, kBoth}, {8, 13, kBoth}, {18, 23, kLow}, {3, 8, kBoth}, {13, 18, kLow}, {14, 19, kBoth}, {9, 14, kBoth}, {19, 24, kLow}, {4, 9, kBoth}, {14, 19, kLow}, {9, 14, kBoth}, {2, 3, kHigh}, {4, 5, kHigh}, {6, 7, kHigh}, {14, 15, kLow}, {4, 6, kLow}, {5, 7, kBoth}, {9, 11, kBoth}, {12, 14, kBoth}, {13, 14, kBoth}, {0, 4, kHigh}, {8, 12, kBoth}, {16, 20, kBoth}, {17, 21, kLow}, {3, 5, kHigh}, {11, 13, kBoth}, {18, 20, kLow}, {11, 12, kBoth}, {13, 14, kLow}, {17, 18, kBoth}, {4, 8, kHigh}, {5, 9, kHigh}, {7, 11, kBoth}, {7, 9, kBoth}, {11, 13, kLow}, {7, 8, kHigh}, {9, 10, kHigh}, {11, 12, kBoth}, {8, 16, kHigh}, {10, 18, kLow}, {12, 16, kLow}, {13, 17, kLow}, {10, 12, kHigh}, {11, 13, kLow}, {11, 12, kHigh}};
+constexpr CExchange kMedian3x3[] = {{0, 3, kHigh}, {3, 6, kBoth}, {1, 4, kBoth}, {4, 7, kLow},
+                                    {1, 4, kHigh}, {5, 8, kLow},  {2, 3, kHigh}, {4, 6, kBoth},
+                                    {5, 6, kLow},  {3, 5, kLow},  {3, 4, kHigh}};
+constexpr CExchange kMedian5x5[] = {
+    {10, 15, kBoth}, {15, 20, kBoth}, {0, 5, kBoth},   {5, 10, kBoth},  {10, 15, kBoth}, {1, 6, kBoth},
+    {11, 16, kBoth}, {6, 11, kBoth},  {1, 6, kHigh},   {11, 16, kBoth}, {6, 11, kBoth},  {16, 21, kBoth},
+    {11, 16, kBoth}, {2, 7, kBoth},   {12, 17, kBoth}, {7, 12, kBoth},  {17, 22, kBoth}, {2, 7, kBoth},
+    {12, 17, kBoth}, {7, 12, kBoth},  {17, 22, kLow},  {12, 17, kBoth}, {13, 18, kBoth}, {8, 13, kBoth},
+    {18, 23, kBoth}, {3, 8, kBoth},   {13, 18, kBoth}, {8, 13, kBoth},  {18, 23, kLow},  {3, 8, kBoth},
+    {13, 18, kLow},  {14, 19, kBoth}, {9, 14, kBoth},  {19, 24, kLow},  {4, 9, kBoth},   {14, 19, kLow},
+    {9, 14, kBoth},  {2, 3, kHigh},   {4, 5, kHigh},   {6, 7, kHigh},   {14, 15, kLow},  {4, 6, kLow},
+    {5, 7, kBoth},   {9, 11, kBoth},  {12, 14, kBoth}, {13, 14, kBoth}, {0, 4, kHigh},   {8, 12, kBoth},
+    {16, 20, kBoth}, {17, 21, kLow},  {3, 5, kHigh},   {11, 13, kBoth}, {18, 20, kLow},  {11, 12, kBoth},
+    {13, 14, kLow},  {17, 18, kBoth}, {4, 8, kHigh},   {5, 9, kHigh},   {7, 11, kBoth},  {7, 9, kBoth},
+    {11, 13, kLow},  {7, 8, kHigh},   {9, 10, kHigh},  {11, 12, kBoth}, {8, 16, kHigh},  {10, 18, kLow},
+    {12, 16, kLow},  {13, 17, kLow},  {10, 12, kHigh}, {11, 13, kLow},  {11, 12, kHigh}};
 
-__attribute__((always_inline)) inline CBytes32 Min(CBytes32 a, CBytes32 b) { return a < b ? a : b; }
-__attribute__((always_inline)) inline CBytes32 Max(CBytes32 a, CBytes32 b) { return a < b ? b : a; }
+__attribute__((always_inline)) inline CBytes32 Min(CBytes32 a, CBytes32 b)
+{
+    return a < b ? a : b;
+}
+__attribute__((always_inline)) inline CBytes32 Max(CBytes32 a, CBytes32 b)
+{
+    return a < b ? b : a;
+}
 
 template <const auto& kNetwork, std::size_t... I>
 __attribute__((always_inline)) inline void ApplyNetwork(CBytes32* v, std::index_sequence<I...>)
@@ -93,13 +113,16 @@ inline CBytes32 Load(const std::uint8_t* p)
     return v;
 }
 
-inline void Store(std::uint8_t* p, CBytes32 v) { std::memcpy(p, &v, sizeof v); }
+inline void Store(std::uint8_t* p, CBytes32 v)
+{
+    std::memcpy(p, &v, sizeof v);
+}
 
 // Output rows y0 .. y1 - 1. Scratch rows are `stride` bytes: the padded row (r repeated edge
 // pixels each side) and zeros after it, so that whole vectors can be read past its end.
 template <int R>
 __attribute__((target_clones("avx2", "default"))) void DespeckleRows(const CImage& picture, const CBesideOutput& out,
-                                                                       int threshold, int y0, int y1)
+                                                                     int threshold, int y0, int y1)
 {
     constexpr int kWindow = 2 * R + 1;
     const int width = picture.width();
@@ -113,7 +136,8 @@ __attribute__((target_clones("avx2", "default"))) void DespeckleRows(const CImag
     std::uint8_t* const sorted = ring + stride * kWindow;
     auto ringRow = [&](int y) { return ring + stride * static_cast<std::size_t>((y + kWindow * 4) % kWindow); };
     auto load = [&](int y) {
-        const std::uint8_t* src = picture.bits() + static_cast<std::ptrdiff_t>(std::clamp(y, 0, height - 1)) * picture.pitch();
+        const std::uint8_t* src =
+            picture.bits() + static_cast<std::ptrdiff_t>(std::clamp(y, 0, height - 1)) * picture.pitch();
         std::uint8_t* row = ringRow(y);
         std::memcpy(row + 3 * R, src, static_cast<std::size_t>(bytes));
         for (int i = 0; i < R; ++i) {
@@ -137,7 +161,8 @@ __attribute__((target_clones("avx2", "default"))) void DespeckleRows(const CImag
         for (int i = 0; i < bytes; i += 32) {
             CBytes32 v[kWindow * kWindow];
             for (int c = 0; c < kWindow; ++c)
-                for (int k = 0; k < kWindow; ++k) v[c * kWindow + k] = Load(sorted + stride * static_cast<std::size_t>(k) + i + 3 * c);
+                for (int k = 0; k < kWindow; ++k)
+                    v[c * kWindow + k] = Load(sorted + stride * static_cast<std::size_t>(k) + i + 3 * c);
             if constexpr (R == 1) ApplyNetwork<kMedian3x3>(v, std::make_index_sequence<std::size(kMedian3x3)>());
             else ApplyNetwork<kMedian5x5>(v, std::make_index_sequence<std::size(kMedian5x5)>());
             const CBytes32 median = v[kWindow * kWindow / 2];

@@ -19,7 +19,10 @@ const std::uint8_t* At(const CImage& p, int x, int y)
     return Pixel(p, std::clamp(x, 0, p.width() - 1), std::clamp(y, 0, p.height() - 1));
 }
 
-int ClassOf(const std::uint8_t* p) { return ((77 * p[2] + 150 * p[1] + 29 * p[0] + 128) >> 8) / 32; }
+int ClassOf(const std::uint8_t* p)
+{
+    return ((77 * p[2] + 150 * p[1] + 29 * p[0] + 128) >> 8) / 32;
+}
 
 CImage RefFacet(const CImage& picture, int r)
 {
@@ -55,8 +58,10 @@ CImage RefFragment(const CImage& picture, int o)
     for (int y = 0; y < picture.height(); ++y)
         for (int x = 0; x < picture.width(); ++x)
             for (int c = 0; c < 3; ++c)
-                Pixel(out, x, y)[c] = static_cast<std::uint8_t>(
-                    (At(picture, x, y - o)[c] + At(picture, x, y + o)[c] + At(picture, x - o, y)[c] + At(picture, x + o, y)[c] + 2) / 4);
+                Pixel(out, x, y)[c] =
+                    static_cast<std::uint8_t>((At(picture, x, y - o)[c] + At(picture, x, y + o)[c] +
+                                               At(picture, x - o, y)[c] + At(picture, x + o, y)[c] + 2) /
+                                              4);
     return out;
 }
 
@@ -95,7 +100,8 @@ TEST(Fragment, MatchesFourShiftedCopiesAtEveryOffset)
     for (const auto& [w, h] : kSizes)
         for (const int o : {1, 2, 4, 7, 50}) {
             const CImage picture = Noise(w, h, static_cast<std::uint32_t>(3 * w + h));
-            EXPECT_TRUE(SamePixels(Applied(picture, [&](CImageProcessor& e) { Fragment(e, o); }), RefFragment(picture, o)))
+            EXPECT_TRUE(
+                SamePixels(Applied(picture, [&](CImageProcessor& e) { Fragment(e, o); }), RefFragment(picture, o)))
                 << w << " x " << h << " offset " << o;
         }
 }

@@ -49,12 +49,15 @@ CImage RefBilateral(const CImage& picture, int r, double sigma)
                 for (int dx = -r; dx <= r; ++dx) {
                     if (dx * dx + dy * dy > r * r) continue;
                     const std::uint8_t* p = At(picture, x + dx, y + dy);
-                    const double d = std::abs(p[0] - centre[0]) + std::abs(p[1] - centre[1]) + std::abs(p[2] - centre[2]);
-                    const double w = std::exp(-(dx * dx + dy * dy) / (2 * s * s)) * std::exp(-d * d / (2 * sigma * sigma));
+                    const double d =
+                        std::abs(p[0] - centre[0]) + std::abs(p[1] - centre[1]) + std::abs(p[2] - centre[2]);
+                    const double w =
+                        std::exp(-(dx * dx + dy * dy) / (2 * s * s)) * std::exp(-d * d / (2 * sigma * sigma));
                     for (int c = 0; c < 3; ++c) sum[c] += w * p[c];
                     weights += w;
                 }
-            for (int c = 0; c < 3; ++c) Pixel(out, x, y)[c] = static_cast<std::uint8_t>(std::floor(sum[c] / weights + 0.5));
+            for (int c = 0; c < 3; ++c)
+                Pixel(out, x, y)[c] = static_cast<std::uint8_t>(std::floor(sum[c] / weights + 0.5));
         }
     return out;
 }
@@ -111,7 +114,8 @@ TEST(Bilateral, WithinOneLevelOfAPlainDoubleImplementation)
         for (const int r : {1, 2, 5})
             for (const double sigma : {1.0, 30.0, 150.0}) {
                 const CImage picture = Noise(w, h, static_cast<std::uint32_t>(w * 7 + h * 3));
-                const CImage got = Applied(picture, [&](CImageProcessor& e) { Bilateral(e, r, static_cast<float>(sigma)); });
+                const CImage got =
+                    Applied(picture, [&](CImageProcessor& e) { Bilateral(e, r, static_cast<float>(sigma)); });
                 EXPECT_LE(MaxDifference(got, RefBilateral(picture, r, sigma)), 1)
                     << w << " x " << h << " radius " << r << " sigma " << sigma;
             }

@@ -20,6 +20,10 @@
 #include "dialogs/rotate_dlg.h"
 #include "dialogs/unsharp_mask_dlg.h"
 #include "document/orvex_doc.h"
+#include "filters/effects/facet.h"
+#include "filters/effects/fragment.h"
+#include "filters/rank_diffusion/bilateral.h"
+#include "filters/rank_diffusion/despeckle.h"
 #include "shell/clipboard.h"
 #include "shell/command_sequences.h"
 #include "shell/document_host.h"
@@ -821,8 +825,12 @@ std::vector<CCommand> BuildTable()
             .Help("Adds uniform or Gaussian noise of a chosen amount, in colour or the same on all channels, with a "
                   "live preview."),
         Row(CommandId::Despeckle, "F&ilter/Noise", "Despeckle")
-            .Pending(kPending)
-            .Help("Not available yet: would remove small specks while keeping edges."),
+            .Direct([](CImageProcessor& e) { Despeckle(e, 2, 20); })
+            .Runs("Despeckle")
+            .TableValues({2, 20})
+            .Help("Removes isolated specks while keeping edges and fine texture: in each channel, a value that "
+                  "differs by more than 20 levels from the median of the 5 x 5 square around it becomes that "
+                  "median; all other values stay. Beyond the picture's edges the edge pixels are repeated."),
         // The rank filters take seconds at large radii, so they run as worker commands: the window
         // keeps painting and Escape cancels.
         Row(CommandId::Median, "F&ilter/Noise", "Median...")
@@ -833,14 +841,29 @@ std::vector<CCommand> BuildTable()
             .Help("Replaces every channel value by the median of the square around it: removes specks and scratches "
                   "while keeping edges. Large radii take a while."),
         Row(CommandId::Bilateral, "F&ilter/Noise", "Bilateral...")
-            .Pending(kPending)
-            .Help("Not available yet: would smooth while keeping edges, weighting neighbours by their likeness."),
+            .ShowsProgress()
+            .Runs("Bilateral")
+            .Sliders("Bilateral",
+                     {{"radius", "Radius:", CValueFormat::Plain()}, {"sigma", "Sigma:", CValueFormat::Plain()}})
+            .PreviewDialog()
+            .Help("Smooths while keeping edges, with a live preview: every pixel becomes the weighted mean of the "
+                  "pixels within the radius, each weighted by exp(-distance^2 / (2 s^2)) with s = radius / 2, times "
+                  "exp(-d^2 / (2 sigma^2)), where d is its colour difference from the centre pixel (the sum of the "
+                  "blue, green and red differences). Beyond the picture's edges the edge pixels are repeated."),
         Row(CommandId::Facet, "F&ilter/Pixelate", "Facet")
-            .Pending(kPending)
-            .Help("Not available yet: would group pixels of similar colour into flat patches."),
+            .Direct([](CImageProcessor& e) { Facet(e, 1); })
+            .Runs("Facet")
+            .TableValues({1})
+            .Help("Gives a hand-painted look: the pixels of the 3 x 3 square around each pixel are sorted into eight "
+                  "classes of brightness (32 luminance levels each); the pixel becomes the mean colour of the most "
+                  "frequent class (on a tie, the class nearest its own, then the darker)."),
         Row(CommandId::Fragment, "F&ilter/Pixelate", "Fragment")
-            .Pending(kPending)
-            .Help("Not available yet: would overlay shifted copies of the picture."),
+            .Direct([](CImageProcessor& e) { Fragment(e, 4); })
+            .Runs("Fragment")
+            .TableValues({4})
+            .Help("Overlays four copies of the picture shifted 4 pixels up, down, left and right: every channel "
+                  "becomes the rounded mean of the four pixels 4 pixels away along the axes, the edge pixels "
+                  "repeated beyond the picture's edges."),
         Row(CommandId::Mosaic, "F&ilter/Pixelate", "Mosaic...")
             .Runs("Mosaic")
             // Cells of one pixel reproduce the picture.

@@ -7,6 +7,8 @@
 #include "bench/bench_support.h"
 #include "core/image_processor.h"
 #include "filters/effects/effects_internal.h"
+#include "filters/effects/facet.h"
+#include "filters/effects/fragment.h"
 
 #include <benchmark/benchmark.h>
 
@@ -123,5 +125,18 @@ void RedEyeMostlyRed(benchmark::State& state)
 } // namespace
 
 BENCHMARK(RedEyeMostlyRed)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+BENCHMARK_CAPTURE(Run, Fragment4, true, [](CImageProcessor& e) { Fragment(e, 4); })
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime();
+BENCHMARK_CAPTURE(Run, Fragment4InPlace, false, [](CImageProcessor& e) { Fragment(e, 4); })
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime();
+BENCHMARK_CAPTURE(Run, Facet1, true, [](CImageProcessor& e) { Facet(e, 1); })
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime();
+BENCHMARK_CAPTURE(Run, Facet2, true, [](CImageProcessor& e) { Facet(e, 2); })
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime();
 
 BENCHMARK_MAIN();

@@ -8,6 +8,8 @@
 #include "bench/bench_support.h"
 #include "core/image_processor.h"
 #include "core/parallel.h"
+#include "filters/rank_diffusion/bilateral.h"
+#include "filters/rank_diffusion/despeckle.h"
 #include "filters/rank_diffusion/rank_diffusion.h"
 
 #include <benchmark/benchmark.h>
@@ -155,5 +157,45 @@ void EscapeLatency(benchmark::State& state)
 BENCHMARK(EscapeLatency)->ArgName("after_ms")->Arg(300)->Arg(1500)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(3);
 
 } // namespace
+
+namespace {
+
+// Despeckle and Bilateral in place and as previews (read the picture, write the work image); the
+// peers are OpenCV's medianBlur(5) and bilateralFilter (bench/rank_diffusion/opencv_bilateral_peer.py).
+void DespeckleBench(benchmark::State& state)
+{
+    const int radius = static_cast<int>(state.range(0));
+    bench_support::CEngineFixture f(Source(), state.range(1) != 0);
+    bench_support::RunRepeatedly(state, f, &Source(), [&](CImageProcessor& e) { Despeckle(e, radius, 20); });
+    state.SetItemsProcessed(state.iterations() * static_cast<std::int64_t>(kWidth) * kHeight);
+}
+
+void BilateralBench(benchmark::State& state)
+{
+    const int radius = static_cast<int>(state.range(0));
+    bench_support::CEngineFixture f(Source(), state.range(1) != 0);
+    bench_support::RunRepeatedly(state, f, &Source(), [&](CImageProcessor& e) { Bilateral(e, radius, 30.0f); });
+    state.SetItemsProcessed(state.iterations() * static_cast<std::int64_t>(kWidth) * kHeight);
+}
+
+} // namespace
+
+BENCHMARK(DespeckleBench)
+    ->ArgNames({"r", "preview"})
+    ->Args({1, 0})
+    ->Args({2, 0})
+    ->Args({2, 1})
+    ->Unit(benchmark::kMillisecond)
+    ->MeasureProcessCPUTime()
+    ->UseRealTime()
+    ->MinTime(1.0);
+BENCHMARK(BilateralBench)
+    ->ArgNames({"r", "preview"})
+    ->Args({5, 0})
+    ->Args({5, 1})
+    ->Unit(benchmark::kMillisecond)
+    ->MeasureProcessCPUTime()
+    ->UseRealTime()
+    ->Iterations(3);
 
 BENCHMARK_MAIN();

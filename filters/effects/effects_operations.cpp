@@ -1,5 +1,9 @@
 #include "core/image_processor.h"
 #include "core/operation_table.h"
+#include "filters/effects/facet.h"
+#include "filters/effects/fragment.h"
+
+#include <algorithm>
 
 // Parameter ranges are the dialogs' ranges; defaults are the neutral values where there are any.
 void AddEffectsOperations(std::vector<COperation>& table)
@@ -46,4 +50,21 @@ void AddEffectsOperations(std::vector<COperation>& table)
     table.push_back({"Sign", "stamps the signature into the bottom-right corner", {},
                      [](CImageProcessor& e, const COpArgs&) { return e.Sign() == 0; }, "Signature failed"});
     table.back().inPlaceOnly = true;
+    table.push_back({"Facet",
+                     "mean colour of the most frequent of 8 luminance classes in the (2r+1)-square around each "
+                     "pixel (ties: nearest the pixel's own class, then darker); edge pixels repeated",
+                     {CParam::Int("radius", 1, 3, 1)},
+                     [](CImageProcessor& e, const COpArgs& a) {
+                         Facet(e, a.Int(0));
+                         return true;
+                     }});
+    table.back().reach = [](const COpArgs& a) { return COpReach::Within(std::clamp(a.Int(0), 1, 3)); };
+    table.push_back({"Fragment",
+                     "mean of four copies shifted offset pixels up, down, left and right; edge pixels repeated",
+                     {CParam::Int("offset", 1, 50, 4)},
+                     [](CImageProcessor& e, const COpArgs& a) {
+                         Fragment(e, a.Int(0));
+                         return true;
+                     }});
+    table.back().reach = [](const COpArgs& a) { return COpReach::Within(std::clamp(a.Int(0), 1, 50)); };
 }

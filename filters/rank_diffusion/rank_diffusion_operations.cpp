@@ -1,8 +1,11 @@
 #include "core/huge_pages.h"
 #include "core/image_processor.h"
 #include "core/operation_table.h"
+#include "filters/rank_diffusion/bilateral.h"
+#include "filters/rank_diffusion/despeckle.h"
 #include "filters/rank_diffusion/rank_diffusion.h"
 
+#include <algorithm>
 #include <atomic>
 #include <new>
 
@@ -94,4 +97,26 @@ void AddRankDiffusionOperations(std::vector<COperation>& table)
                          },
                      .inPlaceOnly = true,
                      .reach = [](const COpArgs& a) { return DiffusionReach(a.Int(0)); }});
+    // Specks of salt and pepper stand out from their median by a hundred levels and more, while grain
+    // and fine texture mostly stay within twenty of it: 20 removes the first and leaves the second.
+    table.push_back({.name = "Despeckle",
+                     .summary = "per channel, a value further than threshold from the median of the (2r+1)-square "
+                                "around it becomes that median; edge pixels repeated beyond the edges",
+                     .params = {CParam::Int("radius", 1, 2, 2), CParam::Int("threshold", 0, 255, 20)},
+                     .call =
+                         [](CImageProcessor& e, const COpArgs& a) {
+                             Despeckle(e, a.Int(0), a.Int(1));
+                             return true;
+                         },
+                     .reach = [](const COpArgs& a) { return COpReach::Within(std::clamp(a.Int(0), 1, 2)); }});
+    table.push_back({.name = "Bilateral",
+                     .summary = "mean of the disc of the radius weighted by exp(-dist^2/(2(r/2)^2)) * "
+                                "exp(-d^2/(2 sigma^2)), d = |dB|+|dG|+|dR|; edge pixels repeated beyond the edges",
+                     .params = {CParam::Int("radius", 1, 20, 5), CParam::Float("sigma", 1, 150, 30)},
+                     .call =
+                         [](CImageProcessor& e, const COpArgs& a) {
+                             Bilateral(e, a.Int(0), a.Float(1));
+                             return true;
+                         },
+                     .reach = [](const COpArgs& a) { return COpReach::Within(std::clamp(a.Int(0), 1, 20)); }});
 }

@@ -214,3 +214,45 @@ TEST_F(RankDiffusionCommandTest, OutOfMemorySaysSoAndRecordsNothing)
 }
 
 } // namespace
+
+TEST(BilateralDialog, SlidersValuesAndPreviewEqualTheFinalResult)
+{
+    const CImage picture = test_pictures::Pattern(33, 17);
+    const std::unique_ptr<CParamDialog> bilateral = dialog_test::RowDialog(CommandId::Bilateral, picture);
+    ASSERT_TRUE(bilateral);
+    CParamDialog& dialog = *bilateral;
+    EXPECT_EQ(dialog.windowTitle(), "Bilateral");
+    EXPECT_EQ(dialog.values(), (std::vector<double>{5, 30}));
+    EXPECT_EQ(dialog.slider("radius")->minimum(), 1);
+    EXPECT_EQ(dialog.slider("radius")->maximum(), 20);
+    EXPECT_EQ(dialog.slider("sigma")->minimum(), 1);
+    EXPECT_EQ(dialog.slider("sigma")->maximum(), 150);
+    dialog.slider("radius")->setValue(3);
+    dialog.slider("sigma")->setValue(70);
+    EXPECT_EQ(dialog.values(), (std::vector<double>{3, 70}));
+    EXPECT_EQ(dialog.valueBox("sigma")->text(), "70");
+
+    CImage previewed = test_pictures::Copy(picture);
+    CImageProcessor preview(&previewed);
+    preview.workImage().CopyFrom(previewed);
+    preview.preview.store(1);
+    CParamDialog::RenderByTable("Bilateral", preview, dialog.values());
+    EXPECT_TRUE(test_pictures::SamePixels(previewed, picture)) << "a preview leaves the picture alone";
+
+    CImage applied = test_pictures::Copy(picture);
+    CImageProcessor engine(&applied);
+    CParamDialog::RenderByTable("Bilateral", engine, dialog.values());
+    EXPECT_FALSE(test_pictures::SamePixels(applied, picture));
+    EXPECT_TRUE(test_pictures::SamePixels(preview.workImage(), applied));
+}
+
+TEST_F(RankDiffusionCommandTest, DespeckleFacetAndFragmentAreDirectCommands)
+{
+    Open(20, 14);
+    EXPECT_TRUE(EnabledInFilterSubmenu(CommandId::Despeckle, "Noise"));
+    EXPECT_TRUE(EnabledInFilterSubmenu(CommandId::Bilateral, "Noise"));
+    EXPECT_TRUE(EnabledInFilterSubmenu(CommandId::Facet, "Pixelate"));
+    EXPECT_TRUE(EnabledInFilterSubmenu(CommandId::Fragment, "Pixelate"));
+    Run(CommandId::Fragment);
+    ExpectAsCallOnCopy([](CImageProcessor& e) { CParamDialog::RenderByTable("Fragment", e, {4}); });
+}

@@ -20,6 +20,7 @@
 #include "dialogs/rotate_dlg.h"
 #include "dialogs/unsharp_mask_dlg.h"
 #include "document/orvex_doc.h"
+#include "filters/effects/clouds.h"
 #include "shell/clipboard.h"
 #include "shell/command_sequences.h"
 #include "shell/document_host.h"
@@ -839,11 +840,20 @@ std::vector<CCommand> BuildTable()
             .PreviewDialog()
             .Help("Turns the picture into square cells of one colour each, of a chosen size, with a live preview."),
         Row(CommandId::Clouds, "F&ilter/Render", "Clouds")
-            .Pending(kPending)
-            .Help("Not available yet: would render a cloud pattern."),
+            .Direct([](CImageProcessor& e) { Clouds(e, 0.5f); })
+            .TableValues({0.5})
+            .Runs("Clouds")
+            .Help("Replaces the picture with soft grey clouds between black and white: fractal noise whose coarsest "
+                  "cells are a quarter of the picture's longer side, each finer layer twice as fine and half as "
+                  "strong, down to single pixels. Each run draws new clouds (the batch tool's --seed repeats "
+                  "one). With a selection, only the selected part changes, to the clouds the whole picture would get."),
         Row(CommandId::DifferenceClouds, "F&ilter/Render", "Difference Clouds")
-            .Pending(kPending)
-            .Help("Not available yet: would blend a cloud pattern into the picture by difference."),
+            .Direct([](CImageProcessor& e) { DifferenceClouds(e, 0.5f); })
+            .TableValues({0.5})
+            .Runs("DifferenceClouds")
+            .Help("Draws clouds as Clouds does and sets every channel of every pixel to the difference between "
+                  "the picture and the cloud's grey, |value - cloud|: light clouds invert, dark ones leave the "
+                  "picture nearly as it is. Running it again on the result gives marbled patterns."),
         Row(CommandId::LensFlare, "F&ilter/Render", "Lens Flare...")
             .ShowsProgress()
             .Dialog([](const CDialogRequest& r) -> std::unique_ptr<CParamDialog> {

@@ -19,6 +19,7 @@
 #include "dialogs/param_dialog.h"
 #include "dialogs/rotate_dlg.h"
 #include "dialogs/unsharp_mask_dlg.h"
+#include "dialogs/variations_dlg.h"
 #include "document/orvex_doc.h"
 #include "filters/effects/clouds.h"
 #include "shell/clipboard.h"
@@ -659,8 +660,24 @@ std::vector<CCommand> BuildTable()
                   "of their green and blue as red. Works on the whole picture, or only inside the selection."),
         Separator(adjust),
         Row(CommandId::Variations, adjust, "Variations...")
-            .Pending(kPending)
-            .Help("Not available yet: would show several variations of the picture to choose from."),
+            .Dialog([](const CDialogRequest& r) -> std::unique_ptr<CParamDialog> {
+                return std::make_unique<CVariationsDlg>(r.picture, r.parent, r.start);
+            })
+            // Closing on the original applies nothing.
+            .OkDialog([](const CParamDialog& d) -> sequence::CEngineCall {
+                const std::vector<double>& values = d.values();
+                if (std::all_of(values.begin(), values.end(), [](double v) { return v == 0.0; })) return {};
+                return [values](CImageProcessor& e) { CParamDialog::RenderByTable("Variations", e, values); };
+            })
+            .Runs("Variations")
+            .Help("Shows the picture as nine thumbnails around the <b>Current Pick</b> in the middle: More Red, More "
+                  "Green, More Blue, More Cyan, More Magenta, More Yellow, Lighter and Darker, each the current pick "
+                  "with one more step of that change, and the <b>Original</b> beside them. A click on a thumbnail "
+                  "makes it the current pick; a click on Original starts again from the unchanged picture. The "
+                  "<b>Fine ... Coarse</b> slider sets the step (4, 8, 16, 32 or 64 levels). OK applies the pick in "
+                  "one step: every channel value v becomes v + the channel's offset + the lightness offset, held to "
+                  "0..255, where more cyan, magenta or yellow lowers red, green or blue. With the original picked, "
+                  "OK changes nothing."),
 
         Row(CommandId::Duplicate, image, "Dublicate")
             .Pending(kPending)

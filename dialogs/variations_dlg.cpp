@@ -17,9 +17,9 @@
 
 namespace {
 
-const char* const kCaptions[CVariationsDlg::kChoices] = {"More Red", "More Green", "More Blue", "Lighter",
-                                                         "Current Pick", "Darker", "More Cyan", "More Magenta",
-                                                         "More Yellow"};
+const char* const kCaptions[CVariationsDlg::kChoices] = {"More Red",  "More Green",   "More Blue",
+                                                         "Lighter",   "Current Pick", "Darker",
+                                                         "More Cyan", "More Magenta", "More Yellow"};
 
 const char* const kParameters[4] = {"red", "green", "blue", "lightness"};
 

@@ -96,8 +96,12 @@ BENCHMARK_CAPTURE(Run, Sign, false, [](CImageProcessor& e) { e.Sign(); })->Unit(
 BENCHMARK_CAPTURE(Run, FlareBlur, false, [](CImageProcessor& e) { e.GaussianBlur(kFlareBlurRadius, 1); })->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK_CAPTURE(Run, LensFlare, false, [](CImageProcessor& e) { e.LensFlare(1500, 1000, 1.0f); })->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK_CAPTURE(Run, LensFlareBright, false, [](CImageProcessor& e) { e.LensFlare(1500, 1000, 3.0f); })->Unit(benchmark::kMillisecond)->UseRealTime();
-BENCHMARK_CAPTURE(Run, Clouds, false, [](CImageProcessor& e) { Clouds(e, 0.5f); })->Unit(benchmark::kMillisecond)->UseRealTime();
-BENCHMARK_CAPTURE(Run, DifferenceCloudsPreview, true, [](CImageProcessor& e) { DifferenceClouds(e, 0.5f); })->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK_CAPTURE(Run, Clouds, false, [](CImageProcessor& e) { Clouds(e, 0.5f); })
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime();
+BENCHMARK_CAPTURE(Run, DifferenceCloudsPreview, true, [](CImageProcessor& e) { DifferenceClouds(e, 0.5f); })
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime();
 
 namespace {
 

@@ -76,7 +76,8 @@ void AddColourOperations(std::vector<COperation>& table)
     table.push_back({"AutoColor", "equalises each channel by its own histogram", {},
                      [](CImageProcessor& e, const COpArgs&) { e.AutoColor(); return true; }});
     table.back().inPlaceOnly = true;
-    table.push_back({"Variations", "every channel byte v becomes clamp(v + its channel's offset + lightness, 0, 255)",
+    table.push_back({"Variations",
+                     "every channel byte v becomes clamp(v + its channel's offset + lightness, 0, 255)",
                      {CParam::Int("red", -255, 255, 0), CParam::Int("green", -255, 255, 0),
                       CParam::Int("blue", -255, 255, 0), CParam::Int("lightness", -255, 255, 0)},
                      [](CImageProcessor& e, const COpArgs& a) {

@@ -46,37 +46,39 @@ bool ReducePicture(const CImage& source, int longSide, CImage& out)
         out.Destroy();
         return false;
     }
-    for (int x = 0; x < w; ++x) target[static_cast<std::size_t>(x)] = static_cast<int>(static_cast<long long>(x) * dw / w);
+    for (int x = 0; x < w; ++x)
+        target[static_cast<std::size_t>(x)] = static_cast<int>(static_cast<long long>(x) * dw / w);
     for (int d = 0; d <= dw; ++d)
         first[static_cast<std::size_t>(d)] = static_cast<int>((static_cast<long long>(d) * w + dw - 1) / dw);
     const auto rowOf = [&](int d) { return static_cast<int>((static_cast<long long>(d) * h + dh - 1) / dh); };
     // A block of a very long picture reduced to a few pixels can exceed 32 bits of sums.
     try {
-    ParallelFor(0, dh, [&](int d0, int d1) {
-        std::vector<std::uint64_t> sums(static_cast<std::size_t>(dw) * 3);
-        for (int dy = d0; dy < d1; ++dy) {
-            std::fill(sums.begin(), sums.end(), std::uint64_t{0});
-            const int y0 = rowOf(dy);
-            const int y1 = rowOf(dy + 1);
-            for (int y = y0; y < y1; ++y) {
-                const std::uint8_t* s = source.bits() + static_cast<std::ptrdiff_t>(y) * source.pitch();
-                for (int x = 0; x < w; ++x, s += 3) {
-                    std::uint64_t* sum = sums.data() + 3 * target[static_cast<std::size_t>(x)];
-                    sum[0] += s[0];
-                    sum[1] += s[1];
-                    sum[2] += s[2];
+        ParallelFor(0, dh, [&](int d0, int d1) {
+            std::vector<std::uint64_t> sums(static_cast<std::size_t>(dw) * 3);
+            for (int dy = d0; dy < d1; ++dy) {
+                std::fill(sums.begin(), sums.end(), std::uint64_t{0});
+                const int y0 = rowOf(dy);
+                const int y1 = rowOf(dy + 1);
+                for (int y = y0; y < y1; ++y) {
+                    const std::uint8_t* s = source.bits() + static_cast<std::ptrdiff_t>(y) * source.pitch();
+                    for (int x = 0; x < w; ++x, s += 3) {
+                        std::uint64_t* sum = sums.data() + 3 * target[static_cast<std::size_t>(x)];
+                        sum[0] += s[0];
+                        sum[1] += s[1];
+                        sum[2] += s[2];
+                    }
+                }
+                std::uint8_t* o = out.bits() + static_cast<std::ptrdiff_t>(dy) * out.pitch();
+                for (int dx = 0; dx < dw; ++dx) {
+                    const std::uint64_t count = static_cast<std::uint64_t>(y1 - y0) *
+                                                static_cast<std::uint64_t>(first[static_cast<std::size_t>(dx) + 1] -
+                                                                           first[static_cast<std::size_t>(dx)]);
+                    for (int c = 0; c < 3; ++c)
+                        o[3 * dx + c] =
+                            static_cast<std::uint8_t>((sums[3 * static_cast<std::size_t>(dx) + c] + count / 2) / count);
                 }
             }
-            std::uint8_t* o = out.bits() + static_cast<std::ptrdiff_t>(dy) * out.pitch();
-            for (int dx = 0; dx < dw; ++dx) {
-                const std::uint64_t count = static_cast<std::uint64_t>(y1 - y0) *
-                                            static_cast<std::uint64_t>(first[static_cast<std::size_t>(dx) + 1] -
-                                                                       first[static_cast<std::size_t>(dx)]);
-                for (int c = 0; c < 3; ++c)
-                    o[3 * dx + c] = static_cast<std::uint8_t>((sums[3 * static_cast<std::size_t>(dx) + c] + count / 2) / count);
-            }
-        }
-    });
+        });
     } catch (const std::bad_alloc&) {
         out.Destroy();
         return false;

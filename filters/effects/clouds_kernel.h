@@ -25,12 +25,12 @@ struct CCloudScratch
     // Lattice columns one octave can need for a tile, the 16 read past the last included.
     static constexpr int kColumns = kTile + 40;
 
-    std::int32_t relative[kMaxOctaves][kTile]; // lattice column of each pixel, from the tile's first
-    float fraction[kMaxOctaves][kTile];        // position of each pixel within its cell
+    std::int32_t relative[kMaxOctaves][kTile];  // lattice column of each pixel, from the tile's first
+    float fraction[kMaxOctaves][kTile];         // position of each pixel within its cell
     std::int32_t hashed[kMaxOctaves][kColumns]; // column[] of each lattice column
-    float g0x[kMaxOctaves][kColumns];          // gradients of the lattice row above the pixel row
+    float g0x[kMaxOctaves][kColumns];           // gradients of the lattice row above the pixel row
     float g0y[kMaxOctaves][kColumns];
-    float g1x[kMaxOctaves][kColumns];          // and of the one below
+    float g1x[kMaxOctaves][kColumns]; // and of the one below
     float g1y[kMaxOctaves][kColumns];
     int cachedRow[kMaxOctaves];
     int columns[kMaxOctaves];

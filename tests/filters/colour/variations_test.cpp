@@ -16,13 +16,14 @@ TEST(Variations, AddsTheChannelsOffsetAndTheLightnessThenHoldsTo0To255)
         int red, green, blue, lightness;
     };
     // Zero, each alone, mixed signs, the ends of the range and beyond (held to -255..255).
-    const CCase cases[] = {{0, 0, 0, 0},       {16, 0, 0, 0},    {0, -32, 0, 0},      {0, 0, 64, 0},
-                           {0, 0, 0, -8},      {40, -40, 7, 20}, {255, -255, 0, 255}, {-255, 255, 0, -255},
-                           {1000, -1000, 0, 0}};
+    const CCase cases[] = {{0, 0, 0, 0},        {16, 0, 0, 0},        {0, -32, 0, 0},
+                           {0, 0, 64, 0},       {0, 0, 0, -8},        {40, -40, 7, 20},
+                           {255, -255, 0, 255}, {-255, 255, 0, -255}, {1000, -1000, 0, 0}};
     const CImage picture = Noise(37, 11, 4);
     for (const CCase& k : cases) {
         SCOPED_TRACE(testing::Message() << k.red << " " << k.green << " " << k.blue << " " << k.lightness);
-        const CImage out = Applied(picture, [&](CImageProcessor& e) { Variations(e, k.red, k.green, k.blue, k.lightness); });
+        const CImage out =
+            Applied(picture, [&](CImageProcessor& e) { Variations(e, k.red, k.green, k.blue, k.lightness); });
         const auto held = [](int v) { return std::min(255, std::max(-255, v)); };
         const int offset[3] = {held(k.blue) + held(k.lightness), held(k.green) + held(k.lightness),
                                held(k.red) + held(k.lightness)};

@@ -82,7 +82,7 @@ TEST(VariationsDialog, CaptionsThumbnailsAndTheFinenessSlider)
 
 TEST(VariationsDialog, ClicksAccumulateOriginalResetsAndThePickStaysInRange)
 {
-    Dlg d(test_pictures::Noise(90, 200, 8));
+    Dlg d(test_pictures::Noise(90, 150, 8));
     d.show();
     EXPECT_EQ(d.reduced().width(), 90) << "a small picture is shown as it is";
     Click(d, Dlg::kMoreRed);

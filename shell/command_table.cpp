@@ -19,7 +19,9 @@
 #include "dialogs/param_dialog.h"
 #include "dialogs/rotate_dlg.h"
 #include "dialogs/unsharp_mask_dlg.h"
+#include "dialogs/variations_dlg.h"
 #include "document/orvex_doc.h"
+#include "filters/effects/clouds.h"
 #include "filters/effects/facet.h"
 #include "filters/effects/fragment.h"
 #include "filters/rank_diffusion/bilateral.h"
@@ -667,8 +669,24 @@ std::vector<CCommand> BuildTable()
                   "of their green and blue as red. Works on the whole picture, or only inside the selection."),
         Separator(adjust),
         Row(CommandId::Variations, adjust, "Variations...")
-            .Pending(kPending)
-            .Help("Not available yet: would show several variations of the picture to choose from."),
+            .Dialog([](const CDialogRequest& r) -> std::unique_ptr<CParamDialog> {
+                return std::make_unique<CVariationsDlg>(r.picture, r.parent, r.start);
+            })
+            // Closing on the original applies nothing.
+            .OkDialog([](const CParamDialog& d) -> sequence::CEngineCall {
+                const std::vector<double>& values = d.values();
+                if (std::all_of(values.begin(), values.end(), [](double v) { return v == 0.0; })) return {};
+                return [values](CImageProcessor& e) { CParamDialog::RenderByTable("Variations", e, values); };
+            })
+            .Runs("Variations")
+            .Help("Shows the picture as nine thumbnails around the <b>Current Pick</b> in the middle: More Red, More "
+                  "Green, More Blue, More Cyan, More Magenta, More Yellow, Lighter and Darker, each the current pick "
+                  "with one more step of that change, and the <b>Original</b> beside them. A click on a thumbnail "
+                  "makes it the current pick; a click on Original starts again from the unchanged picture. The "
+                  "<b>Fine ... Coarse</b> slider sets the step (4, 8, 16, 32 or 64 levels). OK applies the pick in "
+                  "one step: every channel value v becomes v + the channel's offset + the lightness offset, held to "
+                  "0..255, where more cyan, magenta or yellow lowers red, green or blue. With the original picked, "
+                  "OK changes nothing."),
 
         Row(CommandId::Duplicate, image, "Dublicate")
             .Prompt("Open a copy of the picture as a new document")
@@ -871,11 +889,20 @@ std::vector<CCommand> BuildTable()
             .PreviewDialog()
             .Help("Turns the picture into square cells of one colour each, of a chosen size, with a live preview."),
         Row(CommandId::Clouds, "F&ilter/Render", "Clouds")
-            .Pending(kPending)
-            .Help("Not available yet: would render a cloud pattern."),
+            .Direct([](CImageProcessor& e) { Clouds(e, 0.5f); })
+            .TableValues({0.5})
+            .Runs("Clouds")
+            .Help("Replaces the picture with soft grey clouds between black and white: fractal noise whose coarsest "
+                  "cells are a quarter of the picture's longer side, each finer layer twice as fine and half as "
+                  "strong, down to single pixels. Each run draws new clouds (the batch tool's --seed repeats "
+                  "one). With a selection, only the selected part changes, to the clouds the whole picture would get."),
         Row(CommandId::DifferenceClouds, "F&ilter/Render", "Difference Clouds")
-            .Pending(kPending)
-            .Help("Not available yet: would blend a cloud pattern into the picture by difference."),
+            .Direct([](CImageProcessor& e) { DifferenceClouds(e, 0.5f); })
+            .TableValues({0.5})
+            .Runs("DifferenceClouds")
+            .Help("Draws clouds as Clouds does and sets every channel of every pixel to the difference between "
+                  "the picture and the cloud's grey, |value - cloud|: light clouds invert, dark ones leave the "
+                  "picture nearly as it is. Running it again on the result gives marbled patterns."),
         Row(CommandId::LensFlare, "F&ilter/Render", "Lens Flare...")
             .ShowsProgress()
             .Dialog([](const CDialogRequest& r) -> std::unique_ptr<CParamDialog> {

@@ -6,6 +6,7 @@
 // and in place; the others in place, where their speed does not depend on earlier iterations.
 #include "bench/bench_support.h"
 #include "core/image_processor.h"
+#include "filters/effects/clouds.h"
 #include "filters/effects/effects_internal.h"
 #include "filters/effects/facet.h"
 #include "filters/effects/fragment.h"
@@ -97,6 +98,12 @@ BENCHMARK_CAPTURE(Run, Sign, false, [](CImageProcessor& e) { e.Sign(); })->Unit(
 BENCHMARK_CAPTURE(Run, FlareBlur, false, [](CImageProcessor& e) { e.GaussianBlur(kFlareBlurRadius, 1); })->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK_CAPTURE(Run, LensFlare, false, [](CImageProcessor& e) { e.LensFlare(1500, 1000, 1.0f); })->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK_CAPTURE(Run, LensFlareBright, false, [](CImageProcessor& e) { e.LensFlare(1500, 1000, 3.0f); })->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK_CAPTURE(Run, Clouds, false, [](CImageProcessor& e) { Clouds(e, 0.5f); })
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime();
+BENCHMARK_CAPTURE(Run, DifferenceCloudsPreview, true, [](CImageProcessor& e) { DifferenceClouds(e, 0.5f); })
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime();
 
 namespace {
 

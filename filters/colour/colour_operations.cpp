@@ -1,6 +1,7 @@
 #include "core/image_processor.h"
 #include "core/operation_table.h"
 #include "filters/colour/posterize.h"
+#include "filters/colour/variations.h"
 
 namespace {
 
@@ -75,4 +76,13 @@ void AddColourOperations(std::vector<COperation>& table)
     table.push_back({"AutoColor", "equalises each channel by its own histogram", {},
                      [](CImageProcessor& e, const COpArgs&) { e.AutoColor(); return true; }});
     table.back().inPlaceOnly = true;
+    table.push_back({"Variations",
+                     "every channel byte v becomes clamp(v + its channel's offset + lightness, 0, 255)",
+                     {CParam::Int("red", -255, 255, 0), CParam::Int("green", -255, 255, 0),
+                      CParam::Int("blue", -255, 255, 0), CParam::Int("lightness", -255, 255, 0)},
+                     [](CImageProcessor& e, const COpArgs& a) {
+                         Variations(e, a.Int(0), a.Int(1), a.Int(2), a.Int(3));
+                         return true;
+                     }});
+    table.back().reach = PointReach;
 }

@@ -1,0 +1,6 @@
+#include "filters/effects/clouds_kernel.h"
+
+orvex_clouds::CCloudTileFn orvex_clouds::CloudTileAvx512()
+{
+    return &CloudTile;
+}

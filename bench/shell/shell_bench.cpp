@@ -4,6 +4,7 @@
 #include "core/operation_table.h"
 #include "dialogs/param_dialog.h"
 #include "dialogs/preview_renderer.h"
+#include "dialogs/variations_dlg.h"
 #include "shell/child_frame.h"
 #include "shell/command_sequences.h"
 #include "shell/document_host.h"
@@ -140,6 +141,17 @@ void BM_ReducePicture(benchmark::State& state)
 {
     const CImage picture = test_pictures::Pattern(kWidth, kHeight);
     for (auto _ : state) benchmark::DoNotOptimize(ScalePictureDown(picture, 790, 526));
+}
+
+// Variations... opening on a 6000 x 4000 picture: the reduced copy and its nine thumbnails, the wait
+// before the dialog can show.
+void BM_VariationsThumbnails(benchmark::State& state)
+{
+    const CImage picture = test_pictures::Pattern(kWidth, kHeight);
+    for (auto _ : state) {
+        CVariationsDlg dialog(picture);
+        benchmark::DoNotOptimize(dialog.thumbnail(CVariationsDlg::kCurrentPick).bits());
+    }
 }
 
 // A preview operation with real work: every byte of the picture plus a value, into the work image,
@@ -303,6 +315,7 @@ BENCHMARK(BM_SelectionDragFitted)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_ScrollAt100)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_FullRepaintAt100)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_ReducePicture)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_VariationsThumbnails)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_ZoomChangeFitted)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_PreviewLatency)->Unit(benchmark::kMillisecond)->Iterations(10)->Arg(1)->Arg(4);
 BENCHMARK(BM_PreviewBurst)->Unit(benchmark::kMillisecond)->Iterations(5);

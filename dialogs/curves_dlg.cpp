@@ -52,7 +52,8 @@ CCurvesDlg::CCurvesDlg(const CImage& picture, QWidget* parent, CStartValues star
     auto* top = new QHBoxLayout;
     top->addWidget(new QLabel(QStringLiteral("Channel:"), this));
     m_channelBox = new QComboBox(this);
-    m_channelBox->addItems({QStringLiteral("RGB"), QStringLiteral("Red"), QStringLiteral("Green"), QStringLiteral("Blue")});
+    m_channelBox->addItems(
+        {QStringLiteral("RGB"), QStringLiteral("Red"), QStringLiteral("Green"), QStringLiteral("Blue")});
     top->addWidget(m_channelBox);
     top->addStretch();
     extraArea()->addLayout(top);
@@ -71,8 +72,9 @@ CCurvesDlg::CCurvesDlg(const CImage& picture, QWidget* parent, CStartValues star
 
     connect(m_channelBox, &QComboBox::currentIndexChanged, this, [this](int index) {
         m_channel = static_cast<Channel>(std::clamp(index, 0, 3));
-        static const CHistogramView::Channel shown[4] = {CHistogramView::Channel::Luminance, CHistogramView::Channel::Red,
-                                                         CHistogramView::Channel::Green, CHistogramView::Channel::Blue};
+        static const CHistogramView::Channel shown[4] = {CHistogramView::Channel::Luminance,
+                                                         CHistogramView::Channel::Red, CHistogramView::Channel::Green,
+                                                         CHistogramView::Channel::Blue};
         m_editor->SetChannel(shown[m_channel]);
         m_editor->SetPoints(Current());
     });
@@ -81,8 +83,7 @@ CCurvesDlg::CCurvesDlg(const CImage& picture, QWidget* parent, CStartValues star
         SetValues(ValuesFromCurves(m_curves));
     });
     connect(m_editor, &CCurveEditor::pointerValues, this, [this](int input, int output) {
-        m_pointerLine->setText(input < 0 ? QString()
-                                         : QStringLiteral("Input: %1  Output: %2").arg(input).arg(output));
+        m_pointerLine->setText(input < 0 ? QString() : QStringLiteral("Input: %1  Output: %2").arg(input).arg(output));
     });
 }
 

@@ -45,7 +45,8 @@ QString GammaText(double gamma)
 } // namespace
 
 CLevelsDlg::CLevelsDlg(const CImage& picture, QWidget* parent, CStartValues start)
-    : CParamDialog(QStringLiteral("Levels"), parent, std::move(start)), m_histogram(orvex_colour::ComputeHistogram(picture))
+    : CParamDialog(QStringLiteral("Levels"), parent, std::move(start)),
+      m_histogram(orvex_colour::ComputeHistogram(picture))
 {
     BindOperation("Levels");
     if (values().size() == 6) {
@@ -58,7 +59,8 @@ CLevelsDlg::CLevelsDlg(const CImage& picture, QWidget* parent, CStartValues star
     auto* top = new QHBoxLayout;
     top->addWidget(new QLabel(QStringLiteral("Channel:"), this));
     m_channelBox = new QComboBox(this);
-    m_channelBox->addItems({QStringLiteral("RGB"), QStringLiteral("Red"), QStringLiteral("Green"), QStringLiteral("Blue")});
+    m_channelBox->addItems(
+        {QStringLiteral("RGB"), QStringLiteral("Red"), QStringLiteral("Green"), QStringLiteral("Blue")});
     top->addWidget(m_channelBox);
     top->addStretch();
     extraArea()->addLayout(top);

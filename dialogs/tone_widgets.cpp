@@ -193,7 +193,8 @@ orvex_colour::CCurvePoint CCurveEditor::ValueAt(QPointF position) const
 {
     const double x = ValueAtX(position.x(), width());
     const double y = height() <= 2 ? 0 : ((height() - 1.0) - position.y()) * 256.0 / (height() - 2) - 0.5;
-    return {static_cast<int>(std::lround(std::clamp(x, 0.0, 255.0))), static_cast<int>(std::lround(std::clamp(y, 0.0, 255.0)))};
+    return {static_cast<int>(std::lround(std::clamp(x, 0.0, 255.0))),
+            static_cast<int>(std::lround(std::clamp(y, 0.0, 255.0)))};
 }
 
 int CCurveEditor::PointAt(QPointF position) const

@@ -587,12 +587,13 @@ std::vector<CCommand> BuildTable()
             .PictureDialog<CLevelsDlg>()
             .PreviewDialog(&CLevelsDlg::Render)
             .Runs("Levels")
-            .Help("Sets the input black, mid-tone and white points and the output range, for RGB and for each channel, "
-                  "with the histogram of the chosen channel and a live preview. Each value v becomes "
-                  "round(out_black + x^(1/gamma) x (out_white - out_black)) with x = (v - black) / (white - black) held "
-                  "to 0..1; an output black above the output white inverts. A channel's own setting acts first, the "
-                  "RGB setting on its result. Auto sets each channel's black and white so that 0.1 % of its pixels "
-                  "are clipped at each end."),
+            .Help(
+                "Sets the input black, mid-tone and white points and the output range, for RGB and for each channel, "
+                "with the histogram of the chosen channel and a live preview. Each value v becomes "
+                "round(out_black + x^(1/gamma) x (out_white - out_black)) with x = (v - black) / (white - black) held "
+                "to 0..1; an output black above the output white inverts. A channel's own setting acts first, the "
+                "RGB setting on its result. Auto sets each channel's black and white so that 0.1 % of its pixels "
+                "are clipped at each end."),
         Row(CommandId::Curves, adjust, "Curves...\tCtrl+M")
             .Keys({"Ctrl+M"})
             .PictureDialog<CCurvesDlg>()

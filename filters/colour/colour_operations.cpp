@@ -40,9 +40,9 @@ void AddColourOperations(std::vector<COperation>& table)
     table.back().reach = PointReach;
     table.push_back({"Levels",
                      "maps black..white to out_black..out_white through a gamma, on all channels or one",
-                     {CParam::Code("channel", "arbg", 'a'), CParam::Int("black", 0, 254, 0), CParam::Int("white", 1, 255, 255),
-                      CParam::Float("gamma", 0.1, 10, 1), CParam::Int("out_black", 0, 255, 0),
-                      CParam::Int("out_white", 0, 255, 255)},
+                     {CParam::Code("channel", "arbg", 'a'), CParam::Int("black", 0, 254, 0),
+                      CParam::Int("white", 1, 255, 255), CParam::Float("gamma", 0.1, 10, 1),
+                      CParam::Int("out_black", 0, 255, 0), CParam::Int("out_white", 0, 255, 255)},
                      [](CImageProcessor& e, const COpArgs& a) {
                          Levels(e, a.Code(0), {a.Int(1), a.Int(2), a.Double(3), a.Int(4), a.Int(5)});
                          return true;

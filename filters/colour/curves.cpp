@@ -14,7 +14,8 @@ CMonotoneCurve::CMonotoneCurve(const std::vector<CCurvePoint>& points)
         if (p.x < 0 || p.y < 0) continue;
         const CCurvePoint held{std::min(p.x, 255), std::min(p.y, 255)};
         // A later point of the same x replaces the earlier one.
-        const auto same = std::find_if(m_points.begin(), m_points.end(), [&](const CCurvePoint& q) { return q.x == held.x; });
+        const auto same =
+            std::find_if(m_points.begin(), m_points.end(), [&](const CCurvePoint& q) { return q.x == held.x; });
         if (same != m_points.end()) *same = held;
         else m_points.push_back(held);
     }
@@ -52,8 +53,8 @@ double CMonotoneCurve::operator()(double x) const
     if (m_points.empty()) return x;
     if (x <= m_points.front().x) return m_points.front().y;
     if (x >= m_points.back().x) return m_points.back().y;
-    const auto after = std::upper_bound(m_points.begin(), m_points.end(), x,
-                                        [](double v, const CCurvePoint& p) { return v < p.x; });
+    const auto after =
+        std::upper_bound(m_points.begin(), m_points.end(), x, [](double v, const CCurvePoint& p) { return v < p.x; });
     const std::size_t k = static_cast<std::size_t>(after - m_points.begin()) - 1;
     const CCurvePoint& p0 = m_points[k];
     const CCurvePoint& p1 = m_points[k + 1];
@@ -112,6 +113,7 @@ void Curves(CImageProcessor& engine, const orvex_colour::CCurvesSettings& curves
         for (std::size_t v = 0; v < 256; ++v) table[v] = all[inner[v]];
         return table;
     };
-    const orvex_colour::CByteTable blue = composed(curves.blue), green = composed(curves.green), red = composed(curves.red);
+    const orvex_colour::CByteTable blue = composed(curves.blue), green = composed(curves.green),
+                                   red = composed(curves.red);
     orvex_colour::ApplyChannelTables(picture, target, blue.data(), green.data(), red.data());
 }

@@ -87,5 +87,6 @@ void Levels(CImageProcessor& engine, const orvex_colour::CLevelsSettings& settin
 {
     const CByteTable all = orvex_colour::LevelsTable(settings.all);
     ApplyTables(engine, Compose(all, orvex_colour::LevelsTable(settings.blue)),
-                Compose(all, orvex_colour::LevelsTable(settings.green)), Compose(all, orvex_colour::LevelsTable(settings.red)));
+                Compose(all, orvex_colour::LevelsTable(settings.green)),
+                Compose(all, orvex_colour::LevelsTable(settings.red)));
 }

@@ -62,7 +62,8 @@ TEST(LevelsDialog, ControlsWriteTheChosenChannelsSettingAndAutoStretchesEachChan
     dialog->outWhiteBox()->setText("0");
     const std::vector<double> values = dialog->values();
     EXPECT_EQ(std::vector<double>(values.begin(), values.begin() + 6), (std::vector<double>{'a', 0, 230, 1, 255, 0}));
-    EXPECT_EQ(std::vector<double>(values.begin() + 6, values.begin() + 11), (std::vector<double>{20, 255, 2.5, 0, 200}));
+    EXPECT_EQ(std::vector<double>(values.begin() + 6, values.begin() + 11),
+              (std::vector<double>{20, 255, 2.5, 0, 200}));
 
     // Markers: black cannot pass white, the mid-tone marker sets the gamma it stands for.
     emit dialog->inputMarkers()->markerMoved(0, 250.0);

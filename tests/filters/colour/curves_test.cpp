@@ -51,7 +51,8 @@ std::vector<int> Reference(const Points& given)
         m[0] = d[0];
         m[n - 1] = d[n - 2];
     }
-    for (std::size_t k = 1; k + 1 < n; ++k) m[k] = (d[k - 1] > 0 && d[k] > 0) || (d[k - 1] < 0 && d[k] < 0) ? (d[k - 1] + d[k]) / 2 : 0;
+    for (std::size_t k = 1; k + 1 < n; ++k)
+        m[k] = (d[k - 1] > 0 && d[k] > 0) || (d[k - 1] < 0 && d[k] < 0) ? (d[k - 1] + d[k]) / 2 : 0;
     for (std::size_t k = 0; k + 1 < n; ++k) {
         if (d[k] == 0) {
             m[k] = m[k + 1] = 0;
@@ -82,12 +83,12 @@ std::vector<int> Reference(const Points& given)
 const Points kCurves[] = {
     {},
     {{0, 0}, {255, 255}},
-    {{128, 77}},                                    // one point: flat
-    {{0, 0}, {64, 40}, {192, 220}, {255, 255}},      // an S
-    {{30, 10}, {220, 250}},                         // flat outside
-    {{0, 255}, {255, 0}},                           // inverted
-    {{0, 0}, {100, 250}, {101, 10}, {255, 255}},    // steep zigzag: no overshoot
-    {{0, 0}, {10, 200}, {20, 210}, {240, 215}, {255, 255}}, // steep then flat: slopes scaled
+    {{128, 77}},                                                                    // one point: flat
+    {{0, 0}, {64, 40}, {192, 220}, {255, 255}},                                     // an S
+    {{30, 10}, {220, 250}},                                                         // flat outside
+    {{0, 255}, {255, 0}},                                                           // inverted
+    {{0, 0}, {100, 250}, {101, 10}, {255, 255}},                                    // steep zigzag: no overshoot
+    {{0, 0}, {10, 200}, {20, 210}, {240, 215}, {255, 255}},                         // steep then flat: slopes scaled
     {{0, 0}, {1, 1}, {2, 0}, {3, 255}, {128, 128}, {129, 0}, {254, 255}, {255, 0}}, // 8 points
 };
 
@@ -152,10 +153,14 @@ TEST(Curves, FourCurvesComposeInOnePassAndPreviewAsApplied)
     ExpectEveryByte(source, result, [&](int v, int c) { return all[own[c][v]]; });
 
     bool kept = false;
-    const CImage preview = colour_test::Preview(source, [&](CImageProcessor& e) { Curves(e, four); }, &kept);
+    const CImage preview = colour_test::Preview(
+        source, [&](CImageProcessor& e) { Curves(e, four); }, &kept);
     EXPECT_TRUE(kept);
     EXPECT_TRUE(SamePixels(preview, result));
-    EXPECT_TRUE(SamePixels(InPlace(Filled(1, 1, 1, 2, 3), [](CImageProcessor& e) { Curves(e, 'a', {{0, 9}}); }),
+    EXPECT_TRUE(SamePixels(InPlace(Filled(1, 1, 1, 2, 3),
+                                   [](CImageProcessor& e) {
+                                       Curves(e, 'a', {{0, 9}});
+                                   }),
                            Filled(1, 1, 9, 9, 9)));
 }
 

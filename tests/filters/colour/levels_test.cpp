@@ -38,13 +38,12 @@ int Reference(int v, const CLevelsSetting& s)
 }
 
 const CLevelsSetting kSettings[] = {
-    {0, 255, 1.0, 0, 255},   // identity
-    {20, 200, 1.0, 0, 255},  // stretch
-    {0, 255, 2.0, 0, 255},   // lighter mid-tones
-    {10, 240, 0.1, 5, 250},  // the gamma's ends
-    {0, 255, 10.0, 0, 255},
-    {30, 220, 1.7, 255, 0},  // inverted output
-    {100, 100, 1.0, 0, 255}, // black = white: white becomes 101
+    {0, 255, 1.0, 0, 255},                           // identity
+    {20, 200, 1.0, 0, 255},                          // stretch
+    {0, 255, 2.0, 0, 255},                           // lighter mid-tones
+    {10, 240, 0.1, 5, 250},                          // the gamma's ends
+    {0, 255, 10.0, 0, 255},  {30, 220, 1.7, 255, 0}, // inverted output
+    {100, 100, 1.0, 0, 255},                         // black = white: white becomes 101
     {254, 255, 1.0, 40, 41},
 };
 
@@ -54,7 +53,8 @@ TEST(Levels, EveryValueOfEveryChannelFollowsTheDefinition)
 {
     const CImage source = AllValues();
     for (const CLevelsSetting& s : kSettings) {
-        SCOPED_TRACE(testing::Message() << s.black << " " << s.white << " " << s.gamma << " " << s.outBlack << " " << s.outWhite);
+        SCOPED_TRACE(testing::Message() << s.black << " " << s.white << " " << s.gamma << " " << s.outBlack << " "
+                                        << s.outWhite);
         for (int v = 0; v < 256; ++v) ASSERT_EQ(orvex_colour::LevelsTable(s)[v], Reference(v, s)) << v;
         ExpectEveryByte(source, InPlace(source, [&](CImageProcessor& e) { Levels(e, 'a', s); }),
                         [&](int v, int) { return Reference(v, s); });
@@ -70,7 +70,10 @@ TEST(Levels, EveryValueOfEveryChannelFollowsTheDefinition)
     // Settings no dialog gives are made sane rather than dividing by zero or wrapping.
     EXPECT_EQ(orvex_colour::LevelsTable({300, -5, NAN, -9, 999}), orvex_colour::LevelsTable({254, 255, 1.0, 0, 255}));
     const CImage tiny = Filled(1, 1, 0, 128, 255);
-    EXPECT_TRUE(SamePixels(InPlace(tiny, [](CImageProcessor& e) { Levels(e, 'a', {0, 255, 1, 255, 0}); }),
+    EXPECT_TRUE(SamePixels(InPlace(tiny,
+                                   [](CImageProcessor& e) {
+                                       Levels(e, 'a', {0, 255, 1, 255, 0});
+                                   }),
                            Filled(1, 1, 255, 127, 0)));
 }
 
@@ -87,7 +90,8 @@ TEST(Levels, FourSettingsComposeInOnePassAndPreviewAsApplied)
     ExpectEveryByte(source, result, [&](int v, int c) { return Reference(Reference(v, own[c]), four.all); });
 
     bool kept = false;
-    const CImage preview = colour_test::Preview(source, [&](CImageProcessor& e) { Levels(e, four); }, &kept);
+    const CImage preview = colour_test::Preview(
+        source, [&](CImageProcessor& e) { Levels(e, four); }, &kept);
     EXPECT_TRUE(kept);
     EXPECT_TRUE(SamePixels(preview, result));
 }

@@ -214,6 +214,19 @@ void CParamDialog::SetValue(std::string_view parameter, double value)
     if (PreviewWanted()) RequestPreview(m_values);
 }
 
+void CParamDialog::AppendOwnSlots(const std::vector<double>& start)
+{
+    if (!m_operation) return;
+    m_values.insert(m_values.end(), start.begin(), start.end());
+}
+
+void CParamDialog::SetValues(const std::vector<double>& values)
+{
+    if (values.size() != m_values.size()) return;
+    m_values = values;
+    if (PreviewWanted()) RequestPreview(m_values);
+}
+
 void CParamDialog::AttachPreview(CImageProcessor& engine, CPreviewRenderer::Render render)
 {
     if (m_renderer) m_renderer->Stop();

@@ -143,6 +143,11 @@ public:
 
     // A control of the dialog's own changed `parameter`.
     void SetValue(std::string_view parameter, double value);
+    // For a dialog whose values() carry more than one setting of its row (one per channel): slots
+    // of the dialog's own layout after the row's, starting at `start`. Call after BindOperation.
+    void AppendOwnSlots(const std::vector<double>& start);
+    // Every slot at once (as many as values() holds; others are ignored), with one preview request.
+    void SetValues(const std::vector<double>& values);
 
     // The parameter's current value (0 for a name the row does not have).
     double value(std::string_view parameter) const;

@@ -8,11 +8,13 @@
 #include "dialogs/bw_dlg.h"
 #include "dialogs/canvas_size_dlg.h"
 #include "dialogs/cbalance_dlg.h"
+#include "dialogs/curves_dlg.h"
 #include "dialogs/custom_dlg.h"
 #include "dialogs/diffusion_dlg.h"
 #include "dialogs/hue_dlg.h"
 #include "dialogs/image_size_dlg.h"
 #include "dialogs/lense_flare_dlg.h"
+#include "dialogs/levels_dlg.h"
 #include "dialogs/median_dlg.h"
 #include "dialogs/motion_blur_dlg.h"
 #include "dialogs/offset_dlg.h"
@@ -100,6 +102,14 @@ public:
     {
         return Dialog([title = QString::fromUtf8(title)](const CDialogRequest& r) -> std::unique_ptr<CParamDialog> {
             return std::make_unique<T>(title, r.parent, r.start);
+        });
+    }
+    // A dialog that reads the picture it is opened on (its histogram).
+    template <class T>
+    Row& PictureDialog()
+    {
+        return Dialog([](const CDialogRequest& r) -> std::unique_ptr<CParamDialog> {
+            return std::make_unique<T>(r.picture, r.parent, r.start);
         });
     }
     // A dialog that works on the picture's size, for the picture it is opened on.
@@ -583,6 +593,29 @@ std::vector<CCommand> BuildTable()
             .View(CSequence::View, [](COrvexView& v) { v.Zoom100(); })
             .Help("Shows the picture at its real size, one picture pixel per screen pixel."),
 
+        Row(CommandId::Levels, adjust, "Levels...\tCtrl+L")
+            .Keys({"Ctrl+L"})
+            .PictureDialog<CLevelsDlg>()
+            .PreviewDialog(&CLevelsDlg::Render)
+            .Runs("Levels")
+            .Help(
+                "Sets the input black, mid-tone and white points and the output range, for RGB and for each channel, "
+                "with the histogram of the chosen channel and a live preview. Each value v becomes "
+                "round(out_black + x^(1/gamma) x (out_white - out_black)) with x = (v - black) / (white - black) held "
+                "to 0..1; an output black above the output white inverts. A channel's own setting acts first, the "
+                "RGB setting on its result. Auto sets each channel's black and white so that 0.1 % of its pixels "
+                "are clipped at each end."),
+        Row(CommandId::Curves, adjust, "Curves...\tCtrl+M")
+            .Keys({"Ctrl+M"})
+            .PictureDialog<CCurvesDlg>()
+            .PreviewDialog(&CCurvesDlg::Render)
+            .Runs("Curves")
+            .Help("Bends the tones along a curve through up to 8 points, for RGB and for each channel, drawn over the "
+                  "histogram with a live preview. Click to add a point, drag to move it between its neighbours, drag "
+                  "it far outside or right-click it to remove it; the two end points stay. Left of the first point and "
+                  "right of the last the curve is flat; between points it is a monotone cubic (Fritsch-Carlson), "
+                  "which never overshoots its points; each value is rounded to 0..255. A channel's own curve acts "
+                  "first, the RGB curve on its result."),
         Row(CommandId::AutoLevels, adjust, "Auto Levels\tShift+Ctrl+L")
             .Pending(kPending)
             .Help("Not available yet: would stretch each channel's darkest and lightest values to black and white."),

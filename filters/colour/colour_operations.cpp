@@ -1,7 +1,11 @@
 #include "core/image_processor.h"
 #include "core/operation_table.h"
+#include "filters/colour/curves.h"
+#include "filters/colour/levels.h"
 #include "filters/colour/posterize.h"
 #include "filters/colour/variations.h"
+
+#include <string>
 
 namespace {
 
@@ -35,6 +39,32 @@ void AddColourOperations(std::vector<COperation>& table)
                          return true;
                      }});
     table.back().reach = PointReach;
+    table.push_back({"Levels",
+                     "maps black..white to out_black..out_white through a gamma, on all channels or one",
+                     {CParam::Code("channel", "arbg", 'a'), CParam::Int("black", 0, 254, 0),
+                      CParam::Int("white", 1, 255, 255), CParam::Float("gamma", 0.1, 10, 1),
+                      CParam::Int("out_black", 0, 255, 0), CParam::Int("out_white", 0, 255, 255)},
+                     [](CImageProcessor& e, const COpArgs& a) {
+                         Levels(e, a.Code(0), {a.Int(1), a.Int(2), a.Double(3), a.Int(4), a.Int(5)});
+                         return true;
+                     }});
+    table.back().reach = PointReach;
+    {
+        // Up to eight control points; a point whose x or y is -1 is unused, so that points left
+        // out at the end of a command line take no part.
+        std::vector<CParam> params{CParam::Code("channel", "arbg", 'a')};
+        for (int i = 1; i <= 8; ++i) {
+            params.push_back(CParam::Int("x" + std::to_string(i), -1, 255, -1));
+            params.push_back(CParam::Int("y" + std::to_string(i), -1, 255, -1));
+        }
+        table.push_back({"Curves", "a monotone cubic tone curve through up to 8 points, on all channels or one",
+                         std::move(params), [](CImageProcessor& e, const COpArgs& a) {
+                             const std::vector<double>& v = a.Values();
+                             Curves(e, a.Code(0), orvex_colour::CurvePointsFromPairs({v.begin() + 1, v.end()}));
+                             return true;
+                         }});
+        table.back().reach = PointReach;
+    }
     table.push_back({"BrightnessContrast", "contrast about each channel's mean, then a brightness offset",
                      {CParam::Float("contrast", 0, 4, 1), CParam::Float("brightness", -100, 100, 0)},
                      [](CImageProcessor& e, const COpArgs& a) {

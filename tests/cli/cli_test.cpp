@@ -1,4 +1,6 @@
 #include "cli/cli.h"
+#include "core/image_processor.h"
+#include "filters/colour/curves.h"
 #include "filters/convolution/fft_plans.h"
 #include "io/picture_codec.h"
 #include "io/picture_file.h"
@@ -111,6 +113,16 @@ TEST_F(CliTest, ConvertsAndAppliesOperationsInOrder)
     ASSERT_TRUE(LoadPicture(QString::fromStdString(fullForm), full));
     EXPECT_TRUE(SamePixels(picture, full));
     EXPECT_NE(Cli({input, Out("gap.png"), "GaussianBlur=,1"}).err.find("missing value for radius"), std::string::npos);
+
+    // A curve given as far as its points go; the points left out are unused.
+    const std::string curved = Out("curved.png");
+    ASSERT_EQ(Cli({input, curved, "Curves=a,0,0,64,40,192,220,255,255"}).code, kExitOk);
+    ASSERT_TRUE(LoadPicture(QString::fromStdString(curved), picture));
+    CImage expected = Pattern(9, 5);
+    CImageProcessor engine(&expected);
+    Curves(engine, 'a', {{0, 0}, {64, 40}, {192, 220}, {255, 255}});
+    EXPECT_TRUE(SamePixels(picture, expected));
+    EXPECT_NE(Cli({input, Out("bad.png"), "Levels=a,0,256"}).err.find("out of range 1..255"), std::string::npos);
 }
 
 TEST_F(CliTest, NewStartsFromABlankPictureInsteadOfAnInput)

@@ -32,10 +32,11 @@
 
 namespace {
 
-// Every slot holds a value the row accepts.
+// Every slot of the row holds a value the row accepts. A dialog holding several settings of its
+// row at once (one per channel) keeps slots of its own layout after the row's.
 void ExpectWithinRow(const CParamDialog& dialog, const COperation& op, const std::string& when)
 {
-    ASSERT_EQ(dialog.values().size(), op.params.size()) << when;
+    ASSERT_GE(dialog.values().size(), op.params.size()) << when;
     for (std::size_t i = 0; i < op.params.size(); ++i) {
         const CParam& p = op.params[i];
         if (p.type == ParamType::Code) continue;
@@ -202,7 +203,7 @@ TEST(EveryParamDialog, DeclaresItsControlsByTheOperationTablesNames)
         // With "Preview" unchecked the dialog shows its identity values: the operation gives the
         // picture back with them (to a level where its colour model rounds).
         if (dialog->previewBox()) {
-            ASSERT_EQ(dialog->identityValues().size(), op->params.size());
+            ASSERT_EQ(dialog->identityValues().size(), dialog->values().size());
             const CImage noise = test_pictures::Noise(9, 7, 3);
             CImage picture = test_pictures::Copy(noise);
             CImageProcessor engine(&picture);

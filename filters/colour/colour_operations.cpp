@@ -1,6 +1,8 @@
 #include "core/image_processor.h"
 #include "core/operation_table.h"
+#include "filters/colour/auto_levels.h"
 #include "filters/colour/posterize.h"
+#include "filters/colour/threshold.h"
 
 namespace {
 
@@ -75,4 +77,28 @@ void AddColourOperations(std::vector<COperation>& table)
     table.push_back({"AutoColor", "equalises each channel by its own histogram", {},
                      [](CImageProcessor& e, const COpArgs&) { e.AutoColor(); return true; }});
     table.back().inPlaceOnly = true;
+    // Both stretch from the whole picture's histogram, so they declare no reach.
+    table.push_back({"AutoLevels",
+                     "stretches each channel from the values with clip% of the pixels below and above to 0..255",
+                     {CParam::Float("clip", 0, 10, 0.1)},
+                     [](CImageProcessor& e, const COpArgs& a) {
+                         AutoLevels(e, a.Float(0));
+                         return true;
+                     }});
+    table.back().inPlaceOnly = true;
+    table.push_back({"AutoContrast",
+                     "stretches all channels by the luminance values with clip% of the pixels below and above",
+                     {CParam::Float("clip", 0, 10, 0.1)},
+                     [](CImageProcessor& e, const COpArgs& a) {
+                         AutoContrast(e, a.Float(0));
+                         return true;
+                     }});
+    table.back().inPlaceOnly = true;
+    table.push_back({"Threshold", "white where a pixel's luminance is at least level, black elsewhere",
+                     {CParam::Int("level", 0, 255, 128)},
+                     [](CImageProcessor& e, const COpArgs& a) {
+                         Threshold(e, a.Int(0));
+                         return true;
+                     }});
+    table.back().reach = PointReach;
 }

@@ -78,6 +78,8 @@ TEST_F(HistogramPanelTest, FollowsChangesUndoPreviewsAndTheActiveWindow)
     EXPECT_TRUE(ShowsCountsOf(a.picture()));
 
     // Closing every window empties it.
+    a.SetModified(false);
+    b.SetModified(false);
     frame().mdiArea()->closeAllSubWindows();
     EXPECT_TRUE(WaitFor([&] { return shown().pixels == 0; }));
     EXPECT_EQ(panel().statistics()->text(), "No picture");

@@ -3,18 +3,15 @@
 #include "core/parallel.h"
 #include "filters/colour/colour_tables.h"
 
-#include <algorithm>
 #include <mutex>
 
 namespace orvex_colour {
 
 namespace {
 
-// Pixels whose luminance is worked out together before they are counted.
-constexpr int kRun = 512;
-
 // Two sub-histograms per channel, one for even and one for odd pixels: neighbouring pixels often
-// share a value, and incrementing the same counter twice in a row waits for the first store.
+// share a value, and incrementing the same counter twice in a row waits for the first store. The
+// luminance is worked out in the same loop; its few multiplications hide behind the increments.
 struct CCounts
 {
     std::uint32_t blue[2][256];
@@ -25,31 +22,22 @@ struct CCounts
 
 void CountRow(const std::uint8_t* p, int width, CCounts& c)
 {
-    std::uint8_t lum[kRun];
-    for (int x0 = 0; x0 < width; x0 += kRun) {
-        const int n = std::min(kRun, width - x0);
-        const std::uint8_t* const run = p + 3 * static_cast<std::ptrdiff_t>(x0);
-        // A loop of its own, so that the compiler can work out many luminances at once.
-        for (int i = 0; i < n; ++i) lum[i] = Luminance(run[3 * i + 2], run[3 * i + 1], run[3 * i]);
-        int i = 0;
-        for (; i + 2 <= n; i += 2) {
-            const std::uint8_t* q = run + 3 * i;
-            ++c.blue[0][q[0]];
-            ++c.green[0][q[1]];
-            ++c.red[0][q[2]];
-            ++c.luminance[0][lum[i]];
-            ++c.blue[1][q[3]];
-            ++c.green[1][q[4]];
-            ++c.red[1][q[5]];
-            ++c.luminance[1][lum[i + 1]];
-        }
-        if (i < n) {
-            const std::uint8_t* q = run + 3 * i;
-            ++c.blue[0][q[0]];
-            ++c.green[0][q[1]];
-            ++c.red[0][q[2]];
-            ++c.luminance[0][lum[i]];
-        }
+    int x = 0;
+    for (; x + 2 <= width; x += 2, p += 6) {
+        ++c.blue[0][p[0]];
+        ++c.green[0][p[1]];
+        ++c.red[0][p[2]];
+        ++c.luminance[0][Luminance(p[2], p[1], p[0])];
+        ++c.blue[1][p[3]];
+        ++c.green[1][p[4]];
+        ++c.red[1][p[5]];
+        ++c.luminance[1][Luminance(p[5], p[4], p[3])];
+    }
+    if (x < width) {
+        ++c.blue[0][p[0]];
+        ++c.green[0][p[1]];
+        ++c.red[0][p[2]];
+        ++c.luminance[0][Luminance(p[2], p[1], p[0])];
     }
 }
 

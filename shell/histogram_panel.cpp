@@ -20,7 +20,8 @@ CHistogramPanel::CHistogramPanel(QWidget* parent) : QDockWidget(QStringLiteral("
     auto* body = new QWidget(this);
     auto* layout = new QVBoxLayout(body);
     m_channels = new QComboBox(body);
-    for (const char* name : {"Luminance", "Red", "Green", "Blue", "Colours"}) m_channels->addItem(QString::fromLatin1(name));
+    for (const char* name : {"Luminance", "Red", "Green", "Blue", "Colours"})
+        m_channels->addItem(QString::fromLatin1(name));
     layout->addWidget(m_channels);
     m_view = new CHistogramView(body);
     layout->addWidget(m_view, 1);
@@ -66,8 +67,8 @@ void CHistogramPanel::Follow(CDocumentHost* host)
             if (!m_shown.load()) return;
             const std::uint64_t generation = m_generation.load();
             const orvex_colour::CHistogram counted = orvex_colour::ComputeHistogram(frame);
-            QMetaObject::invokeMethod(this, [this, generation, counted] { Show(generation, counted); },
-                                      Qt::QueuedConnection);
+            QMetaObject::invokeMethod(
+                this, [this, generation, counted] { Show(generation, counted); }, Qt::QueuedConnection);
         });
     }
     Request();
@@ -138,8 +139,8 @@ void CHistogramPanel::Run()
             counted = false;
         }
         if (counted)
-            QMetaObject::invokeMethod(this, [this, generation, histogram] { Show(generation, histogram); },
-                                      Qt::QueuedConnection);
+            QMetaObject::invokeMethod(
+                this, [this, generation, histogram] { Show(generation, histogram); }, Qt::QueuedConnection);
         lock.lock();
         m_busy = false;
         m_wake.notify_all();

@@ -94,7 +94,8 @@ void AddColourOperations(std::vector<COperation>& table)
                          return true;
                      }});
     table.back().inPlaceOnly = true;
-    table.push_back({"Threshold", "white where a pixel's luminance is at least level, black elsewhere",
+    table.push_back({"Threshold",
+                     "white where a pixel's luminance is at least level, black elsewhere",
                      {CParam::Int("level", 0, 255, 128)},
                      [](CImageProcessor& e, const COpArgs& a) {
                          Threshold(e, a.Int(0));

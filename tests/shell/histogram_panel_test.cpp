@@ -68,8 +68,8 @@ TEST_F(HistogramPanelTest, FollowsChangesUndoPreviewsAndTheActiveWindow)
         d->levelSlider()->setValue(90);
         blackAndWhite = WaitFor([&] {
             const orvex_colour::CHistogram& h = shown();
-            return h.pixels == 37u * 21u && h.luminance[0] + h.luminance[255] == h.pixels &&
-                   h.luminance[0] > 0 && h.luminance[255] > 0;
+            return h.pixels == 37u * 21u && h.luminance[0] + h.luminance[255] == h.pixels && h.luminance[0] > 0 &&
+                   h.luminance[255] > 0;
         });
         d->reject();
     });
@@ -99,10 +99,9 @@ TEST_F(HistogramPanelTest, StatisticsOfTheChosenChannel)
     EXPECT_EQ(CHistogramPanel::Statistics(h, Channel::Blue), "Pixels: 6  Mean: 25.00  Median: 10");
     const int lumLeft = orvex_colour::Luminance(30, 20, 10);
     const int lumRight = orvex_colour::Luminance(200, 60, 40);
-    EXPECT_EQ(CHistogramPanel::Statistics(h, Channel::Luminance),
-              QStringLiteral("Pixels: 6  Mean: %1  Median: %2")
-                  .arg((lumLeft + lumRight) / 2.0, 0, 'f', 2)
-                  .arg(std::min(lumLeft, lumRight)));
+    EXPECT_EQ(CHistogramPanel::Statistics(h, Channel::Luminance), QStringLiteral("Pixels: 6  Mean: %1  Median: %2")
+                                                                      .arg((lumLeft + lumRight) / 2.0, 0, 'f', 2)
+                                                                      .arg(std::min(lumLeft, lumRight)));
     // Colours pools 18 values: 10 20 30 40 60 200, three of each; the ninth smallest is 30.
     EXPECT_EQ(CHistogramPanel::Statistics(h, Channel::Colours), "Pixels: 6  Mean: 60.00  Median: 30");
     EXPECT_EQ(CHistogramPanel::Statistics({}, Channel::Red), "No picture");

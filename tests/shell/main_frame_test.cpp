@@ -41,7 +41,7 @@ constexpr CommandId kInvert = CommandId::Invert, kUndo = CommandId::EditUndo, kR
 constexpr CommandId kNew = CommandId::FileNew, kOpen = CommandId::FileOpen, kClose = CommandId::FileClose;
 constexpr CommandId kSave = CommandId::FileSave, kExit = CommandId::AppExit;
 constexpr CommandId kNewWindow = CommandId::WindowNew, kCut = CommandId::EditCut;
-constexpr CommandId kAutoLevels = CommandId::AutoLevels;
+constexpr CommandId kVariations = CommandId::Variations;
 
 class MainFrameTest : public ShellTest
 {
@@ -74,7 +74,7 @@ TEST_F(MainFrameTest, StartsWithTheNamedFileFittedAndCaptioned)
     EXPECT_EQ(frame().windowTitle(), "Orvex - photo.png");
     EXPECT_EQ(MenuTitles(frame()), (QStringList{"&File", "&Edit", "&View", "&Image", "F&ilter", "&Window", "&Help"}));
     EXPECT_TRUE(frame().action(kInvert)->isEnabled());
-    EXPECT_FALSE(frame().action(kAutoLevels)->isEnabled());
+    EXPECT_FALSE(frame().action(kVariations)->isEnabled());
     EXPECT_FALSE(frame().action(kCut)->isEnabled());
     EXPECT_FALSE(frame().action(kNew)->isEnabled());
 }

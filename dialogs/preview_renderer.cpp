@@ -50,6 +50,12 @@ CPreviewRenderer::~CPreviewRenderer()
     Stop();
 }
 
+void CPreviewRenderer::SetFrameObserver(std::function<void(const CImage& frame)> observer)
+{
+    std::lock_guard lock(m_mutex);
+    m_observer = std::move(observer);
+}
+
 void CPreviewRenderer::Request(std::vector<double> values)
 {
     {
@@ -139,6 +145,22 @@ void CPreviewRenderer::Run()
                     shown = true;
                 } else {
                     m_frameValues.reset();
+                }
+            }
+        }
+        if (shown && !Stale(generation)) {
+            // Only this thread swaps the shown frame, and TakeFrame waits for Stop(), so the frame
+            // stays as it is without the frame lock (which would hold up the painting).
+            std::function<void(const CImage&)> observer;
+            {
+                std::lock_guard observerLock(m_mutex);
+                observer = m_observer;
+            }
+            if (observer) {
+                try {
+                    observer(m_frame);
+                } catch (...) {
+                    // Measuring a frame never stops the previews.
                 }
             }
         }

@@ -54,6 +54,11 @@ public:
     CPreviewRenderer(const CPreviewRenderer&) = delete;
     CPreviewRenderer& operator=(const CPreviewRenderer&) = delete;
 
+    // Called on the rendering thread with every new frame once it is shown and still of the newest
+    // request; nothing writes the frame during the call. For whoever measures what the preview
+    // shows (the histogram panel). Set it before the first request.
+    void SetFrameObserver(std::function<void(const CImage& frame)> observer);
+
     void Request(std::vector<double> values);
     // Makes every rendering stale, waits for the worker and refuses further requests.
     void Stop();
@@ -94,6 +99,7 @@ private:
     bool m_busy = false;
     int m_started = 0;
     std::chrono::steady_clock::time_point m_lastStart{};
+    std::function<void(const CImage&)> m_observer; // under m_mutex
 
     mutable std::mutex m_frameMutex;
     CImage m_frame;

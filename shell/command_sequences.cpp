@@ -141,6 +141,7 @@ void BeginPreview(COrvexView& view, CParamDialog& dialog, const CPreviewRenderer
     const std::optional<CRegion>& selection = doc.selection();
     dialog.AttachPreview(engine, selection ? InsideOnly(render, *selection) : render);
     QObject::connect(dialog.renderer(), &CPreviewRenderer::frameReady, &host, [&host] { host.RepaintAllViews(); });
+    dialog.renderer()->SetFrameObserver([&host](const CImage& frame) { host.TapPreviewFrame(frame); });
     engine.preview.store(1);
     host.SetPreviewSource(dialog.renderer());
 }

@@ -20,9 +20,11 @@
 #include "dialogs/offset_dlg.h"
 #include "dialogs/param_dialog.h"
 #include "dialogs/rotate_dlg.h"
+#include "dialogs/threshold_dlg.h"
 #include "dialogs/unsharp_mask_dlg.h"
 #include "dialogs/variations_dlg.h"
 #include "document/orvex_doc.h"
+#include "filters/colour/auto_levels.h"
 #include "filters/effects/clouds.h"
 #include "filters/effects/facet.h"
 #include "filters/effects/fragment.h"
@@ -572,6 +574,18 @@ std::vector<CCommand> BuildTable()
             .Checkable()
             .Frame([](ICommandFrame& f) { f.ToggleStatusBar(); })
             .Help("Shows or hides the status bar, where prompts, progress bars and the lock keys appear."),
+        Row(CommandId::ViewHistogram, view, "&Histogram")
+            .Prompt("Show or hide the histogram panel")
+            .NoDocumentMenu()
+            .Checkable()
+            .Frame([](ICommandFrame& f) { f.ToggleHistogram(); })
+            .Help("Shows or hides the Histogram panel, docked on the main window: how many pixels of the active "
+                  "window's picture have each value 0..255, for the luminance (0.299 red + 0.587 green + 0.114 "
+                  "blue, rounded), red, green or blue, or Colours (red, green and blue drawn over one another). "
+                  "Below it are the number of pixels and the mean and median of the values shown (Colours pools "
+                  "the three channels' values; the median is the smallest value that at least half of the values "
+                  "do not exceed). The panel follows the active window, counts again after every change, Undo and "
+                  "Redo, and while a dialog previews, shows the preview. Whether it is shown is remembered."),
         Separator(view),
         Row(CommandId::ZoomIn, view, "&Zoom in")
             .Keys({"Shift+Z", "Ctrl++", "Ctrl+="})
@@ -617,11 +631,28 @@ std::vector<CCommand> BuildTable()
                   "which never overshoots its points; each value is rounded to 0..255. A channel's own curve acts "
                   "first, the RGB curve on its result."),
         Row(CommandId::AutoLevels, adjust, "Auto Levels\tShift+Ctrl+L")
-            .Pending(kPending)
-            .Help("Not available yet: would stretch each channel's darkest and lightest values to black and white."),
+            .Keys({"Ctrl+Shift+L"})
+            .Prompt("Stretch each colour channel to the full range")
+            .Direct([](CImageProcessor& e) { AutoLevels(e, 0.1f); })
+            .TableValues({0.1})
+            .Runs("AutoLevels")
+            .Help("Stretches each colour channel (red, green and blue separately) to the full range. For each channel "
+                  "the low value is the smallest value v for which more than 0.1 % of the pixels have v or less, "
+                  "the high value the largest v for which more than 0.1 % have v or more; low becomes 0, high 255 "
+                  "and the values between are spread linearly, rounded to the nearest whole value (values below "
+                  "low become 0, above high 255). A channel whose low is not below its high is left as it is. "
+                  "Since the channels are stretched apart, a colour cast changes too."),
         Row(CommandId::AutoContrast, adjust, "Auto Contrast\tAlt+Shift+Ctrl+L")
-            .Pending(kPending)
-            .Help("Not available yet: would stretch the picture's overall contrast without changing its colours."),
+            .Keys({"Ctrl+Alt+Shift+L"})
+            .Prompt("Stretch the overall contrast without changing the colours")
+            .Direct([](CImageProcessor& e) { AutoContrast(e, 0.1f); })
+            .TableValues({0.1})
+            .Runs("AutoContrast")
+            .Help("Stretches the picture's overall contrast without changing its colours. The low and high values "
+                  "are found as for Auto Levels (0.1 % of the pixels cut at each end), but once, from the "
+                  "luminance (0.299 red + 0.587 green + 0.114 blue, rounded); the same linear stretch of low..high "
+                  "to 0..255 is then applied to all three channels, so every grey stays grey. A picture whose low "
+                  "is not below its high is left as it is."),
         Row(CommandId::AutoColor, adjust, "Auto Color\tShift+Ctrl+B")
             .Keys({"Ctrl+Shift+B"})
             .Toolbar(92, "auto_color")
@@ -681,8 +712,16 @@ std::vector<CCommand> BuildTable()
             .Help("Spreads the picture's brightness values evenly over the whole range, using one histogram for all "
                   "three channels so that the colours keep their balance."),
         Row(CommandId::Threshold, adjust, "Threshold...")
-            .Pending(kPending)
-            .Help("Not available yet: would turn every pixel black or white at a chosen level."),
+            .Prompt("Turn every pixel black or white at a chosen level")
+            .Dialog([](const CDialogRequest& r) -> std::unique_ptr<CParamDialog> {
+                return std::make_unique<CThresholdDlg>(r.picture, r.parent, r.start);
+            })
+            .PreviewDialog(&CThresholdDlg::Render)
+            .Runs("Threshold")
+            .Help("Turns every pixel white (255, 255, 255) where its luminance (0.299 red + 0.587 green + 0.114 "
+                  "blue, rounded) is at least the level, and black (0, 0, 0) elsewhere; level 0 makes the whole "
+                  "picture white. The dialog shows the picture's luminance histogram with the level marked: click "
+                  "or drag on it, or move the slider (0..255, starting at 128), with a live preview."),
         Row(CommandId::Posterize, adjust, "Posterize...")
             .Runs("Posterize")
             .Sliders("Posterize", {{"levels", "Levels:", CValueFormat::Plain()}}, {.everyNotification = true})

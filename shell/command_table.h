@@ -138,6 +138,7 @@ public:
     virtual void Exit() = 0;
     virtual void ToggleToolbar() = 0;
     virtual void ToggleStatusBar() = 0;
+    virtual void ToggleHistogram() = 0;
     virtual void NewWindow(COrvexView& view) = 0;
     virtual void Cascade() = 0;
     virtual void Tile() = 0;

@@ -65,3 +65,15 @@ void CDocumentHost::FreezeViews(bool frozen)
 {
     for (IDocumentView* view : m_views) view->Freeze(frozen);
 }
+
+void CDocumentHost::SetPreviewFrameTap(std::function<void(const CImage& frame)> tap)
+{
+    const std::lock_guard lock(m_tapMutex);
+    m_tap = std::move(tap);
+}
+
+void CDocumentHost::TapPreviewFrame(const CImage& frame)
+{
+    const std::lock_guard lock(m_tapMutex);
+    if (m_tap) m_tap(frame);
+}

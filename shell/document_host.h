@@ -5,7 +5,9 @@
 #include <QList>
 #include <QObject>
 
+#include <functional>
 #include <memory>
+#include <mutex>
 
 class CPreviewRenderer;
 class QMdiSubWindow;
@@ -58,6 +60,13 @@ public:
     void SetPreviewSource(CPreviewRenderer* renderer);
     CPreviewRenderer* previewSource() const { return m_previewSource; }
 
+    // Who wants every complete preview frame of this document (the histogram panel): `tap` is
+    // called on the rendering thread, with a frame nothing writes during the call. Setting waits
+    // for a running call to end, so once it returns the old tap is never called again.
+    void SetPreviewFrameTap(std::function<void(const CImage& frame)> tap);
+    // Any thread: hands a complete preview frame to the tap, if there is one.
+    void TapPreviewFrame(const CImage& frame);
+
     // While a worker thread writes the picture, views keep showing what they showed.
     void FreezeViews(bool frozen);
 
@@ -83,4 +92,6 @@ private:
     std::unique_ptr<COrvexDoc> m_doc;
     QList<IDocumentView*> m_views;
     CPreviewRenderer* m_previewSource = nullptr;
+    std::mutex m_tapMutex;
+    std::function<void(const CImage&)> m_tap;
 };

@@ -7,6 +7,7 @@
 #include "shell/doc_template.h"
 #include "shell/document_host.h"
 #include "shell/document_ui.h"
+#include "shell/histogram_panel.h"
 #include "shell/new_picture_dlg.h"
 #include "shell/orvex_view.h"
 #include "shell/progress_bar.h"
@@ -45,6 +46,7 @@ static void InitResources()
 }
 
 namespace {
+const QString kHistogramShownKey = QStringLiteral("Settings/Histogram Panel");
 const char* const kIndicatorTexts[3] = {"CAP", "NUM", "SCRL"};
 const Qt::Key kIndicatorKeys[3] = {Qt::Key_CapsLock, Qt::Key_NumLock, Qt::Key_ScrollLock};
 } // namespace
@@ -67,6 +69,7 @@ CMainFrame::CMainFrame(IFrameApp& app) : m_app(app), m_mdi(new QMdiArea(this))
             connect(menu, &QMenu::aboutToShow, this, [this, menu] { ListWindows(*menu); });
     CreateToolbar();
     CreateStatusBar();
+    CreateHistogramPanel();
     RebuildRecentFiles();
 
     connect(m_mdi, &QMdiArea::subWindowActivated, this, [this] { UpdateCommandStates(); });
@@ -79,6 +82,8 @@ CMainFrame::~CMainFrame()
 {
     LeaveContextHelp();
     qApp->removeEventFilter(this);
+    // No count may outlive the documents the frame's windows are about to close.
+    m_histogram->Follow(nullptr);
     // The document area closes its windows while this frame is being torn down.
     disconnect(m_mdi, nullptr, this, nullptr);
 }
@@ -182,6 +187,26 @@ void CMainFrame::CreateStatusBar()
     m_progress->hide();
 }
 
+void CMainFrame::CreateHistogramPanel()
+{
+    m_histogram = new CHistogramPanel(this);
+    m_histogram->setAllowedAreas(Qt::AllDockWidgetAreas);
+    addDockWidget(Qt::RightDockWidgetArea, m_histogram);
+    const QSettings* settings = m_app.recentFiles().settings();
+    const bool shown = settings && settings->value(kHistogramShownKey, false).toBool();
+    m_histogram->setVisible(shown);
+    m_actions.value(CommandId::ViewHistogram)->setChecked(shown);
+    connect(m_histogram, &CHistogramPanel::closedByUser, this, [this] {
+        m_actions.value(CommandId::ViewHistogram)->setChecked(false);
+        RememberHistogramShown(false);
+    });
+}
+
+void CMainFrame::RememberHistogramShown(bool shown)
+{
+    if (QSettings* settings = m_app.recentFiles().settings()) settings->setValue(kHistogramShownKey, shown);
+}
+
 COrvexView* CMainFrame::activeView() const
 {
     auto* frame = qobject_cast<CChildFrame*>(m_mdi->currentSubWindow());
@@ -200,6 +225,9 @@ void CMainFrame::Execute(CommandId id)
     if (!command || !command->handler) return;
     CCommandTarget target{*this, activeView()};
     if (command->needsView && !target.view) return;
+    // The histogram panel counts the picture off this thread; no count may read it while the
+    // command writes it.
+    const CHistogramPanel::CHold hold(*m_histogram);
     command->handler(target);
 }
 
@@ -219,6 +247,7 @@ void CMainFrame::UpdateCommandStates()
                          (!command.enabledWhen || (view && command.enabledWhen(*view))) &&
                          (!command.availableWhen || command.availableWhen(*this)));
     }
+    if (m_histogram) m_histogram->Follow(view ? &view->host() : nullptr);
     setWindowTitle(view ? QStringLiteral("Orvex - ") + view->document().title() : QStringLiteral("Orvex"));
 }
 
@@ -303,6 +332,14 @@ void CMainFrame::ToggleStatusBar()
 {
     statusBar()->setVisible(!statusBar()->isVisible());
     m_actions.value(CommandId::ViewStatusBar)->setChecked(statusBar()->isVisible());
+}
+
+void CMainFrame::ToggleHistogram()
+{
+    const bool shown = !m_histogram->isVisible();
+    m_histogram->setVisible(shown);
+    m_actions.value(CommandId::ViewHistogram)->setChecked(shown);
+    RememberHistogramShown(shown);
 }
 
 void CMainFrame::NewWindow(COrvexView& view)

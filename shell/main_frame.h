@@ -12,6 +12,7 @@
 
 class CDocumentHost;
 class CHelpDialog;
+class CHistogramPanel;
 class CRecentFileList;
 class COrvexView;
 class CProgressBar;
@@ -54,6 +55,7 @@ public:
     COrvexView* activeView() const;
     QAction* action(CommandId id) const { return m_actions.value(id); }
     QToolBar* toolbar() const { return m_toolbar; }
+    CHistogramPanel* histogramPanel() const { return m_histogram; }
     QLabel* messagePane() const { return m_messagePane; }
     CProgressBar* progressSink() const override { return m_progress; }
     // The top-level menus currently in the menu bar.
@@ -86,6 +88,8 @@ public:
     void PrintSetup() override;
     void ToggleToolbar() override;
     void ToggleStatusBar() override;
+    // Shows or hides the histogram panel and remembers which.
+    void ToggleHistogram() override;
     void NewWindow(COrvexView& view) override;
     void Cascade() override;
     void Tile() override;
@@ -117,6 +121,8 @@ private:
     QList<QMenu*> BuildMenus(bool documentMenu);
     void CreateToolbar();
     void CreateStatusBar();
+    void CreateHistogramPanel();
+    void RememberHistogramShown(bool shown);
     void AfterSave(COrvexView& view);
     // Paste's enabled state follows the clipboard.
     void OnClipboardChanged();
@@ -140,6 +146,7 @@ private:
     IFrameApp& m_app;
     QMdiArea* m_mdi;
     QToolBar* m_toolbar = nullptr;
+    CHistogramPanel* m_histogram = nullptr;
     QLabel* m_messagePane = nullptr;
     QLabel* m_indicators[3] = {nullptr, nullptr, nullptr};
     bool m_lockState[3] = {false, false, false};

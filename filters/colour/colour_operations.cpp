@@ -1,8 +1,10 @@
 #include "core/image_processor.h"
 #include "core/operation_table.h"
+#include "filters/colour/auto_levels.h"
 #include "filters/colour/curves.h"
 #include "filters/colour/levels.h"
 #include "filters/colour/posterize.h"
+#include "filters/colour/threshold.h"
 #include "filters/colour/variations.h"
 
 #include <string>
@@ -112,6 +114,31 @@ void AddColourOperations(std::vector<COperation>& table)
                       CParam::Int("blue", -255, 255, 0), CParam::Int("lightness", -255, 255, 0)},
                      [](CImageProcessor& e, const COpArgs& a) {
                          Variations(e, a.Int(0), a.Int(1), a.Int(2), a.Int(3));
+                         return true;
+                     }});
+    table.back().reach = PointReach;
+    // Both stretch from the whole picture's histogram, so they declare no reach.
+    table.push_back({"AutoLevels",
+                     "stretches each channel from the values with clip% of the pixels below and above to 0..255",
+                     {CParam::Float("clip", 0, 10, 0.1)},
+                     [](CImageProcessor& e, const COpArgs& a) {
+                         AutoLevels(e, a.Float(0));
+                         return true;
+                     }});
+    table.back().inPlaceOnly = true;
+    table.push_back({"AutoContrast",
+                     "stretches all channels by the luminance values with clip% of the pixels below and above",
+                     {CParam::Float("clip", 0, 10, 0.1)},
+                     [](CImageProcessor& e, const COpArgs& a) {
+                         AutoContrast(e, a.Float(0));
+                         return true;
+                     }});
+    table.back().inPlaceOnly = true;
+    table.push_back({"Threshold",
+                     "white where a pixel's luminance is at least level, black elsewhere",
+                     {CParam::Int("level", 0, 255, 128)},
+                     [](CImageProcessor& e, const COpArgs& a) {
+                         Threshold(e, a.Int(0));
                          return true;
                      }});
     table.back().reach = PointReach;

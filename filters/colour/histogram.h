@@ -1,6 +1,7 @@
 #pragma once
 
 #include <array>
+#include <atomic>
 #include <cstdint>
 
 class CImage;
@@ -25,7 +26,9 @@ struct CHistogram
 };
 
 // Counts every pixel of a 24-bit picture, rows spread over the cores; an empty histogram for any
-// other picture. Exact: the counts do not depend on how the rows were split.
-CHistogram ComputeHistogram(const CImage& picture);
+// other picture. Exact: the counts do not depend on how the rows were split. When `stop` is given
+// and raised during the count, the count gives up early and returns an empty histogram (a newer
+// request made this one pointless).
+CHistogram ComputeHistogram(const CImage& picture, const std::atomic<bool>* stop = nullptr);
 
 } // namespace orvex_colour

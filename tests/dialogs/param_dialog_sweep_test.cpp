@@ -202,7 +202,8 @@ TEST(EveryParamDialog, DeclaresItsControlsByTheOperationTablesNames)
 
         // With "Preview" unchecked the dialog shows its identity values: the operation gives the
         // picture back with them (to a level where its colour model rounds).
-        if (dialog->previewBox()) {
+        // Threshold has no level that gives the picture back.
+        if (dialog->previewBox() && op->name != "Threshold") {
             ASSERT_EQ(dialog->identityValues().size(), dialog->values().size());
             const CImage noise = test_pictures::Noise(9, 7, 3);
             CImage picture = test_pictures::Copy(noise);

@@ -7,6 +7,7 @@
 #include "shell/progress_bar.h"
 #include "tests/shell/shell_test_support.h"
 
+#include <QClipboard>
 #include <QComboBox>
 #include <QDir>
 #include <QFileDialog>
@@ -75,6 +76,38 @@ TEST_F(MainFrameTest, StartsWithTheNamedFileFittedAndCaptioned)
     EXPECT_TRUE(frame().action(kInvert)->isEnabled());
     EXPECT_FALSE(frame().action(kCut)->isEnabled());
     EXPECT_TRUE(frame().action(kNew)->isEnabled());
+}
+
+// With a picture open, nothing in the menus or on the toolbar is greyed out except what needs a
+// selection, something on the clipboard or a step to go back or forward to; with those there too,
+// everything is available.
+TEST_F(MainFrameTest, EveryMenuAndToolbarCommandIsAvailableWithAPictureOpen)
+{
+    Start({WritePicture("photo.png", 16, 12)});
+    QGuiApplication::clipboard()->clear();
+    QCoreApplication::processEvents();
+    frame().UpdateCommandStates();
+    const QList<CommandId> waiting = {CommandId::EditCut,     CommandId::EditDeselect, CommandId::CropToSelection,
+                                      CommandId::EditPaste,   CommandId::FileNewFromClipboard,
+                                      CommandId::EditUndo,    CommandId::EditRedo};
+    const auto shown = [](const CCommand& c) {
+        return c.kind == CCommand::Kind::Command && (!c.menu.isEmpty() || c.toolbar > 0);
+    };
+    for (const CCommand& c : CommandTable()) {
+        if (!shown(c)) continue;
+        QAction* action = frame().action(c.id);
+        ASSERT_NE(action, nullptr) << c.id;
+        EXPECT_EQ(action->isEnabled(), !waiting.contains(c.id)) << PlainCaption(c.caption).toStdString();
+    }
+
+    view()->document().SetSelection(CRegion{2, 2, 5, 5});
+    QGuiApplication::clipboard()->setImage(QImage(2, 2, QImage::Format_RGB32));
+    QCoreApplication::processEvents();
+    Run(kInvert);
+    Run(kUndo);
+    frame().UpdateCommandStates();
+    for (const CCommand& c : CommandTable())
+        if (shown(c)) EXPECT_TRUE(frame().action(c.id)->isEnabled()) << PlainCaption(c.caption).toStdString();
 }
 
 TEST_F(MainFrameTest, OpenDialogShowsTheFilterAsWrittenAndStillListsThePictures)

@@ -207,7 +207,7 @@ void CLevelsDlg::OnAuto()
     // Each channel stretched on its own, 0.1 % clipped at each end; the all-channel points go back
     // to the full range so that the stretch is not applied twice.
     const auto stretch = [](CLevelsSetting& s, const std::array<std::uint64_t, 256>& counts) {
-        const orvex_colour::CLevelsRange range = orvex_colour::AutoLevelsRange(counts);
+        const orvex_colour::CLevelsPoints range = orvex_colour::AutoLevelsRange(counts);
         s.black = range.black;
         s.white = range.white;
     };

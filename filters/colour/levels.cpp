@@ -1,6 +1,7 @@
 #include "filters/colour/levels.h"
 
 #include "core/image_processor.h"
+#include "filters/colour/auto_levels.h"
 #include "filters/colour/colour_tables.h"
 
 #include <algorithm>
@@ -25,25 +26,15 @@ CByteTable LevelsTable(const CLevelsSetting& setting)
     return table;
 }
 
-CLevelsRange AutoLevelsRange(const std::array<std::uint64_t, 256>& counts)
+CLevelsPoints AutoLevelsRange(const std::array<std::uint64_t, 256>& counts)
 {
+    // The rule of Image > Adjustments > Auto Levels at its 0.1 %, so that Auto here gives what that
+    // command gives.
     std::uint64_t pixels = 0;
     for (std::uint64_t c : counts) pixels += c;
-    // A share of 0.1 %, compared exactly: 1000 * running count > pixels.
-    int black = 0;
-    std::uint64_t below = 0;
-    for (; black < 255; ++black) {
-        below += counts[static_cast<std::size_t>(black)];
-        if (below * 1000 > pixels) break;
-    }
-    int white = 255;
-    std::uint64_t above = 0;
-    for (; white > 0; --white) {
-        above += counts[static_cast<std::size_t>(white)];
-        if (above * 1000 > pixels) break;
-    }
-    if (pixels == 0 || black >= white) return {};
-    return {black, white};
+    const CLevelsRange range = ClipRange(counts, pixels, 0.1f);
+    if (!range.Stretches()) return {};
+    return {range.low, range.high};
 }
 
 } // namespace orvex_colour

@@ -36,15 +36,16 @@ using CByteTable = std::array<std::uint8_t, 256>;
 // 0.1..10 (1 when it is not a number).
 CByteTable LevelsTable(const CLevelsSetting& setting);
 
-// The black and white input points that clip 0.1 % of `pixels` at each end of `counts` (the
-// darkest value whose count from 0 up passes the share, the lightest from 255 down); 0 and 255
-// when that would leave no range (a picture of one value, or none).
-struct CLevelsRange
+// The black and white input points that clip 0.1 % of the pixels at each end of `counts`, by Auto
+// Levels' rule (ClipRange in filters/colour/auto_levels.h: the darkest value whose count from 0 up
+// passes the share, the lightest from 255 down); 0 and 255 when that would leave no range (a
+// picture of one value, or none).
+struct CLevelsPoints
 {
     int black = 0;
     int white = 255;
 };
-CLevelsRange AutoLevelsRange(const std::array<std::uint64_t, 256>& counts);
+CLevelsPoints AutoLevelsRange(const std::array<std::uint64_t, 256>& counts);
 
 } // namespace orvex_colour
 

@@ -129,7 +129,7 @@ TEST(Levels, AutoRangeClipsATenthOfAPercentAtEachEnd)
     const CImage noise = Noise(101, 37, 9);
     const orvex_colour::CHistogram h = orvex_colour::ComputeHistogram(noise);
     for (const auto* counts : {&h.red, &h.green, &h.blue}) {
-        const orvex_colour::CLevelsRange range = orvex_colour::AutoLevelsRange(*counts);
+        const orvex_colour::CLevelsPoints range = orvex_colour::AutoLevelsRange(*counts);
         EXPECT_EQ(std::pair(range.black, range.white), reference(*counts));
     }
     // 2000 pixels: two at the darkest value are 0.1 % exactly and are clipped, a third is not.

@@ -6,6 +6,7 @@
 #include "shell/command_table.h"
 #include "tests/dialogs/dialog_test_support.h"
 
+#include <QCheckBox>
 #include <QLineEdit>
 #include <QSlider>
 

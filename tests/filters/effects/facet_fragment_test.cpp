@@ -1,5 +1,6 @@
 // Facet and Fragment against plain transcriptions of their definitions.
 #include "core/image_processor.h"
+#include "filters/effects/effects_internal.h"
 #include "filters/effects/facet.h"
 #include "filters/effects/fragment.h"
 #include "tests/test_pictures.h"
@@ -95,13 +96,21 @@ TEST(Facet, TieGoesToTheClassNearestTheCentreThenTheDarker)
     EXPECT_TRUE(SamePixels(got, RefFacet(picture, 1)));
 }
 
-TEST(Fragment, MatchesFourShiftedCopiesAtEveryOffset)
+TEST(Fragment, MatchesFourShiftedCopiesAtEveryOffsetWithEveryKernel)
 {
-    for (const auto& [w, h] : kSizes)
-        for (const int o : {1, 2, 4, 7, 50}) {
-            const CImage picture = Noise(w, h, static_cast<std::uint32_t>(3 * w + h));
-            EXPECT_TRUE(
-                SamePixels(Applied(picture, [&](CImageProcessor& e) { Fragment(e, o); }), RefFragment(picture, o)))
-                << w << " x " << h << " offset " << o;
-        }
+    using orvex_testing::FragmentKernel;
+    // Wide enough rows for several whole vectors of each width and ragged ends behind them.
+    std::vector<std::pair<int, int>> sizes = kSizes;
+    sizes.insert(sizes.end(), {{131, 5}, {203, 4}});
+    for (const FragmentKernel kernel : {FragmentKernel::kSse2, FragmentKernel::kAvx2, FragmentKernel::kAvx512}) {
+        if (!orvex_testing::UseFragmentKernel(kernel)) continue;
+        for (const auto& [w, h] : sizes)
+            for (const int o : {1, 2, 4, 7, 50}) {
+                const CImage picture = Noise(w, h, static_cast<std::uint32_t>(3 * w + h));
+                EXPECT_TRUE(
+                    SamePixels(Applied(picture, [&](CImageProcessor& e) { Fragment(e, o); }), RefFragment(picture, o)))
+                    << w << " x " << h << " offset " << o << " kernel " << static_cast<int>(kernel);
+            }
+    }
+    orvex_testing::UseFragmentKernel(FragmentKernel::kBest);
 }

@@ -12,6 +12,8 @@
 
 #include <benchmark/benchmark.h>
 
+#include "core/parallel.h"
+#include <cstring>
 #include <cmath>
 #include <cstdint>
 #include <functional>
@@ -130,6 +132,9 @@ BENCHMARK_CAPTURE(Run, Fragment4, true, [](CImageProcessor& e) { Fragment(e, 4);
     ->Unit(benchmark::kMillisecond)
     ->UseRealTime();
 BENCHMARK_CAPTURE(Run, Fragment4InPlace, false, [](CImageProcessor& e) { Fragment(e, 4); })
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime();
+BENCHMARK_CAPTURE(Run, CopyToWork, true, [](CImageProcessor& e) { const CImage& p = *e.image(); std::uint8_t* t = e.OutputBits(); ParallelFor(0, p.height(), [&](int y0, int y1) { for (int y = y0; y < y1; ++y) std::memcpy(t + static_cast<std::ptrdiff_t>(y) * p.pitch(), p.bits() + static_cast<std::ptrdiff_t>(y) * p.pitch(), 3 * p.width()); }); })
     ->Unit(benchmark::kMillisecond)
     ->UseRealTime();
 BENCHMARK_CAPTURE(Run, Facet1, true, [](CImageProcessor& e) { Facet(e, 1); })

@@ -81,14 +81,19 @@ __attribute__((target("avx2"))) int MeanAvx2(const CRowSpan& s, int from, int to
 
 __attribute__((target("avx512f,avx512bw"))) int MeanAvx512(const CRowSpan& s, int from, int to)
 {
+    const std::uint8_t* const up = s.up;
+    const std::uint8_t* const down = s.down;
+    const std::uint8_t* const left = s.centre - s.shift;
+    const std::uint8_t* const right = s.centre + s.shift;
+    std::uint8_t* const target = s.target;
     const __m512i zero = _mm512_setzero_si512();
     const __m512i two = _mm512_set1_epi16(2);
     int i = from;
     for (; i + 64 <= to; i += 64) {
-        const __m512i a = _mm512_loadu_si512(s.up + i);
-        const __m512i b = _mm512_loadu_si512(s.down + i);
-        const __m512i c = _mm512_loadu_si512(s.centre + i - s.shift);
-        const __m512i d = _mm512_loadu_si512(s.centre + i + s.shift);
+        const __m512i a = _mm512_loadu_si512(up + i);
+        const __m512i b = _mm512_loadu_si512(down + i);
+        const __m512i c = _mm512_loadu_si512(left + i);
+        const __m512i d = _mm512_loadu_si512(right + i);
         __m512i lo =
             _mm512_add_epi16(_mm512_add_epi16(_mm512_unpacklo_epi8(a, zero), _mm512_unpacklo_epi8(b, zero)),
                              _mm512_add_epi16(_mm512_unpacklo_epi8(c, zero), _mm512_unpacklo_epi8(d, zero)));
@@ -97,7 +102,7 @@ __attribute__((target("avx512f,avx512bw"))) int MeanAvx512(const CRowSpan& s, in
                              _mm512_add_epi16(_mm512_unpackhi_epi8(c, zero), _mm512_unpackhi_epi8(d, zero)));
         lo = _mm512_srli_epi16(_mm512_add_epi16(lo, two), 2);
         hi = _mm512_srli_epi16(_mm512_add_epi16(hi, two), 2);
-        _mm512_storeu_si512(s.target + i, _mm512_packus_epi16(lo, hi));
+        _mm512_storeu_si512(target + i, _mm512_packus_epi16(lo, hi));
     }
     return i;
 }

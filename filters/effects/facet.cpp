@@ -84,15 +84,33 @@ inline std::int64_t Largest(CWindow v)
     return v[0];
 }
 
+// A source row's class and word per pixel, made once when the row enters the window.
+__attribute__((target_clones("avx512f", "avx2", "default"))) void PrepareRow(const std::uint8_t* row, int width,
+                                                                            std::uint8_t* classes,
+                                                                            std::int64_t* words)
+{
+    for (int x = 0; x < width; ++x) {
+        classes[x] = static_cast<std::uint8_t>(ClassOf(row + 3 * x));
+        words[x] = Word(row + 3 * x);
+    }
+}
+
 // `columns` holds, per padded column (the picture's columns with `radius` copies of the edge
 // columns on either side), the eight class words of the column's 2 radius + 1 window rows.
-// Moves a row into (sign 1) or out of (sign -1) them.
-void MoveRow(std::int64_t* columns, const std::uint8_t* row, int width, int radius, std::int64_t sign)
+void AddRow(std::int64_t* columns, const std::uint8_t* classes, const std::int64_t* words, int width, int radius)
+{
+    std::int64_t* inner = columns + 8 * radius;
+    for (int x = 0; x < width; ++x) inner[8 * x + classes[x]] += words[x];
+}
+
+// Moves one row into the columns and another out of them.
+void ReplaceRow(std::int64_t* columns, const std::uint8_t* inClasses, const std::int64_t* inWords,
+                const std::uint8_t* outClasses, const std::int64_t* outWords, int width, int radius)
 {
     std::int64_t* inner = columns + 8 * radius;
     for (int x = 0; x < width; ++x) {
-        const std::uint8_t* p = row + 3 * x;
-        inner[8 * x + ClassOf(p)] += sign * Word(p);
+        inner[8 * x + inClasses[x]] += inWords[x];
+        inner[8 * x + outClasses[x]] -= outWords[x];
     }
 }
 
@@ -105,15 +123,14 @@ void PadColumns(std::int64_t* columns, int width, int radius)
 }
 
 __attribute__((target_clones("avx512f", "avx2", "default"))) void
-WriteRow(const std::int64_t* columns, const std::uint8_t* centre, std::uint8_t* target, int width, int radius,
+WriteRow(const std::int64_t* columns, const std::uint8_t* centreClasses, std::uint8_t* target, int width, int radius,
          const CTables& tables)
 {
     const int window = 2 * radius + 1;
     CWindow sum = Load(columns);
     for (int i = 1; i < window; ++i) sum += Load(columns + 8 * i);
     for (int x = 0; x < width; ++x) {
-        const std::uint8_t* p = centre + 3 * x;
-        const std::int64_t best = Largest(sum + tables.rank[ClassOf(p)]);
+        const std::int64_t best = Largest(sum + tables.rank[centreClasses[x]]);
         const auto n = static_cast<std::uint64_t>(best >> kCountShift);
         const std::uint64_t m = tables.reciprocal[n];
         const std::uint64_t half = n >> 1;
@@ -136,15 +153,27 @@ void FacetRows(const CImage& picture, const CBesideOutput& out, int radius, int 
     };
     const CTables& tables = Tables();
     std::vector<std::int64_t> columns(static_cast<std::size_t>(8) * (width + 2 * radius));
-    for (int y = y0 - radius; y <= y0 + radius; ++y) MoveRow(columns.data(), row(y), width, radius, 1);
+    // The window's rows and the one just leaving it, by row number (rows beyond the edges repeat
+    // the edge rows, so the window slides over clamped rows).
+    const int ringRows = 2 * radius + 2;
+    std::vector<std::uint8_t> classes(static_cast<std::size_t>(ringRows) * width);
+    std::vector<std::int64_t> words(static_cast<std::size_t>(ringRows) * width);
+    auto slot = [&](int y) { return static_cast<std::size_t>((y - y0 + radius + 1) % ringRows) * width; };
+    auto prepare = [&](int y) { PrepareRow(row(y), width, classes.data() + slot(y), words.data() + slot(y)); };
+    for (int y = y0 - radius; y <= y0 + radius; ++y) {
+        prepare(y);
+        AddRow(columns.data(), classes.data() + slot(y), words.data() + slot(y), width, radius);
+    }
     for (int y = y0; y < y1; ++y) {
         if (y > y0) {
-            // Rows beyond the edges repeat the edge rows, so the window slides over clamped rows.
-            MoveRow(columns.data(), row(y + radius), width, radius, 1);
-            MoveRow(columns.data(), row(y - radius - 1), width, radius, -1);
+            const int in = y + radius;
+            const int gone = y - radius - 1;
+            prepare(in);
+            ReplaceRow(columns.data(), classes.data() + slot(in), words.data() + slot(in), classes.data() + slot(gone),
+                       words.data() + slot(gone), width, radius);
         }
         PadColumns(columns.data(), width, radius);
-        WriteRow(columns.data(), row(y), out.Row(y), width, radius, tables);
+        WriteRow(columns.data(), classes.data() + slot(y), out.Row(y), width, radius, tables);
     }
 }
 

@@ -60,7 +60,8 @@ const CTables& Tables()
                 const int distance = k > own ? k - own : own - k;
                 t.rank[own][k] = std::int64_t{15 - 2 * distance - (k > own ? 1 : 0)} << kRankShift;
             }
-        for (int n = 1; n < 64; ++n) t.reciprocal[n] = ((std::uint64_t{1} << 32) + static_cast<std::uint64_t>(n) - 1) / n;
+        for (int n = 1; n < 64; ++n)
+            t.reciprocal[n] = ((std::uint64_t{1} << 32) + static_cast<std::uint64_t>(n) - 1) / n;
         return t;
     }();
     return tables;
@@ -86,8 +87,7 @@ inline std::int64_t Largest(CWindow v)
 
 // A source row's class and word per pixel, made once when the row enters the window.
 __attribute__((target_clones("avx512f", "avx2", "default"))) void PrepareRow(const std::uint8_t* row, int width,
-                                                                            std::uint8_t* classes,
-                                                                            std::int64_t* words)
+                                                                             std::uint8_t* classes, std::int64_t* words)
 {
     for (int x = 0; x < width; ++x) {
         classes[x] = static_cast<std::uint8_t>(ClassOf(row + 3 * x));
@@ -122,9 +122,10 @@ void PadColumns(std::int64_t* columns, int width, int radius)
     }
 }
 
-__attribute__((target_clones("avx512f", "avx2", "default"))) void
-WriteRow(const std::int64_t* columns, const std::uint8_t* centreClasses, std::uint8_t* target, int width, int radius,
-         const CTables& tables)
+__attribute__((target_clones("avx512f", "avx2", "default"))) void WriteRow(const std::int64_t* columns,
+                                                                           const std::uint8_t* centreClasses,
+                                                                           std::uint8_t* target, int width, int radius,
+                                                                           const CTables& tables)
 {
     const int window = 2 * radius + 1;
     CWindow sum = Load(columns);
@@ -135,7 +136,8 @@ WriteRow(const std::int64_t* columns, const std::uint8_t* centreClasses, std::ui
         const std::uint64_t m = tables.reciprocal[n];
         const std::uint64_t half = n >> 1;
         auto mean = [&](int shift) {
-            return static_cast<std::uint8_t>(((static_cast<std::uint64_t>((best >> shift) & kSumMask) + half) * m) >> 32);
+            return static_cast<std::uint8_t>(((static_cast<std::uint64_t>((best >> shift) & kSumMask) + half) * m) >>
+                                             32);
         };
         target[3 * x] = mean(kBlueShift);
         target[3 * x + 1] = mean(kGreenShift);

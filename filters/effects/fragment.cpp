@@ -66,12 +66,10 @@ __attribute__((target("avx2"))) int MeanAvx2(const CRowSpan& s, int from, int to
         const __m256i b = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(s.down + i));
         const __m256i c = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(s.centre + i - s.shift));
         const __m256i d = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(s.centre + i + s.shift));
-        __m256i lo =
-            _mm256_add_epi16(_mm256_add_epi16(_mm256_unpacklo_epi8(a, zero), _mm256_unpacklo_epi8(b, zero)),
-                             _mm256_add_epi16(_mm256_unpacklo_epi8(c, zero), _mm256_unpacklo_epi8(d, zero)));
-        __m256i hi =
-            _mm256_add_epi16(_mm256_add_epi16(_mm256_unpackhi_epi8(a, zero), _mm256_unpackhi_epi8(b, zero)),
-                             _mm256_add_epi16(_mm256_unpackhi_epi8(c, zero), _mm256_unpackhi_epi8(d, zero)));
+        __m256i lo = _mm256_add_epi16(_mm256_add_epi16(_mm256_unpacklo_epi8(a, zero), _mm256_unpacklo_epi8(b, zero)),
+                                      _mm256_add_epi16(_mm256_unpacklo_epi8(c, zero), _mm256_unpacklo_epi8(d, zero)));
+        __m256i hi = _mm256_add_epi16(_mm256_add_epi16(_mm256_unpackhi_epi8(a, zero), _mm256_unpackhi_epi8(b, zero)),
+                                      _mm256_add_epi16(_mm256_unpackhi_epi8(c, zero), _mm256_unpackhi_epi8(d, zero)));
         lo = _mm256_srli_epi16(_mm256_add_epi16(lo, two), 2);
         hi = _mm256_srli_epi16(_mm256_add_epi16(hi, two), 2);
         _mm256_storeu_si256(reinterpret_cast<__m256i*>(s.target + i), _mm256_packus_epi16(lo, hi));
@@ -94,12 +92,10 @@ __attribute__((target("avx512f,avx512bw"))) int MeanAvx512(const CRowSpan& s, in
         const __m512i b = _mm512_loadu_si512(down + i);
         const __m512i c = _mm512_loadu_si512(left + i);
         const __m512i d = _mm512_loadu_si512(right + i);
-        __m512i lo =
-            _mm512_add_epi16(_mm512_add_epi16(_mm512_unpacklo_epi8(a, zero), _mm512_unpacklo_epi8(b, zero)),
-                             _mm512_add_epi16(_mm512_unpacklo_epi8(c, zero), _mm512_unpacklo_epi8(d, zero)));
-        __m512i hi =
-            _mm512_add_epi16(_mm512_add_epi16(_mm512_unpackhi_epi8(a, zero), _mm512_unpackhi_epi8(b, zero)),
-                             _mm512_add_epi16(_mm512_unpackhi_epi8(c, zero), _mm512_unpackhi_epi8(d, zero)));
+        __m512i lo = _mm512_add_epi16(_mm512_add_epi16(_mm512_unpacklo_epi8(a, zero), _mm512_unpacklo_epi8(b, zero)),
+                                      _mm512_add_epi16(_mm512_unpacklo_epi8(c, zero), _mm512_unpacklo_epi8(d, zero)));
+        __m512i hi = _mm512_add_epi16(_mm512_add_epi16(_mm512_unpackhi_epi8(a, zero), _mm512_unpackhi_epi8(b, zero)),
+                                      _mm512_add_epi16(_mm512_unpackhi_epi8(c, zero), _mm512_unpackhi_epi8(d, zero)));
         lo = _mm512_srli_epi16(_mm512_add_epi16(lo, two), 2);
         hi = _mm512_srli_epi16(_mm512_add_epi16(hi, two), 2);
         _mm512_storeu_si512(target + i, _mm512_packus_epi16(lo, hi));

@@ -18,4 +18,8 @@ bool WideGaussianNoise(float scale, const std::uint16_t* i, const std::uint16_t*
 // Red-eye reduction runs the plain kernel (0), the AVX2 one (1) or the AVX-512 one (2), or picks
 // the widest the processor has (-1). Returns false if the processor lacks the one asked for.
 bool UseRedEyeKernel(int level);
+// Fragment averages 16 (SSE2), 32 (AVX2) or 64 (AVX-512) bytes at a time, or the widest the
+// processor has. Returns false (and changes nothing) if the processor lacks the one asked for.
+enum class FragmentKernel : int { kBest = -1, kSse2, kAvx2, kAvx512 };
+bool UseFragmentKernel(FragmentKernel kernel);
 } // namespace orvex_testing

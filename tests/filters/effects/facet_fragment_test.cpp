@@ -1,5 +1,6 @@
 // Facet and Fragment against plain transcriptions of their definitions.
 #include "core/image_processor.h"
+#include "filters/effects/effects_internal.h"
 #include "filters/effects/facet.h"
 #include "filters/effects/fragment.h"
 #include "tests/test_pictures.h"
@@ -81,6 +82,35 @@ TEST(Facet, MatchesTheDominantClassDefinition)
         }
 }
 
+TEST(Facet, MatchesTheDefinitionOnTiesFullWindowsAndPreviews)
+{
+    for (int r = 1; r <= 3; ++r) {
+        // Levels from a few neighbouring classes in a scatter: equal counts are common.
+        CImage few = Noise(53, 11, static_cast<std::uint32_t>(7 * r));
+        for (int y = 0; y < few.height(); ++y)
+            for (int x = 0; x < few.width(); ++x) {
+                std::uint8_t* p = Pixel(few, x, y);
+                const int level = 32 * (2 + p[0] % 3) + p[1] % 32;
+                p[0] = p[1] = p[2] = static_cast<std::uint8_t>(level);
+            }
+        EXPECT_TRUE(SamePixels(Applied(few, [&](CImageProcessor& e) { Facet(e, r); }), RefFacet(few, r))) << r;
+
+        // Every window full of one class at the top of the range: largest counts and sums.
+        const CImage white = Filled(9, 8, 255, 254, 253);
+        EXPECT_TRUE(SamePixels(Applied(white, [&](CImageProcessor& e) { Facet(e, r); }), white)) << r;
+
+        // A preview rendering writes the work image and leaves the picture alone.
+        CImage picture = Noise(131, 5, static_cast<std::uint32_t>(r));
+        const CImage before = Copy(picture);
+        CImageProcessor engine(&picture);
+        engine.workImage().Create(picture.width(), picture.height(), 24);
+        engine.preview = 1;
+        Facet(engine, r);
+        EXPECT_TRUE(SamePixels(picture, before));
+        EXPECT_TRUE(SamePixels(engine.workImage(), RefFacet(before, r))) << r;
+    }
+}
+
 TEST(Facet, TieGoesToTheClassNearestTheCentreThenTheDarker)
 {
     // A 3 x 1 picture: classes 0, 2, 4 each counted three times around the middle pixel (class 2).
@@ -95,13 +125,21 @@ TEST(Facet, TieGoesToTheClassNearestTheCentreThenTheDarker)
     EXPECT_TRUE(SamePixels(got, RefFacet(picture, 1)));
 }
 
-TEST(Fragment, MatchesFourShiftedCopiesAtEveryOffset)
+TEST(Fragment, MatchesFourShiftedCopiesAtEveryOffsetWithEveryKernel)
 {
-    for (const auto& [w, h] : kSizes)
-        for (const int o : {1, 2, 4, 7, 50}) {
-            const CImage picture = Noise(w, h, static_cast<std::uint32_t>(3 * w + h));
-            EXPECT_TRUE(
-                SamePixels(Applied(picture, [&](CImageProcessor& e) { Fragment(e, o); }), RefFragment(picture, o)))
-                << w << " x " << h << " offset " << o;
-        }
+    using orvex_testing::FragmentKernel;
+    // Wide enough rows for several whole vectors of each width and ragged ends behind them.
+    std::vector<std::pair<int, int>> sizes = kSizes;
+    sizes.insert(sizes.end(), {{131, 5}, {203, 4}});
+    for (const FragmentKernel kernel : {FragmentKernel::kSse2, FragmentKernel::kAvx2, FragmentKernel::kAvx512}) {
+        if (!orvex_testing::UseFragmentKernel(kernel)) continue;
+        for (const auto& [w, h] : sizes)
+            for (const int o : {1, 2, 4, 7, 50}) {
+                const CImage picture = Noise(w, h, static_cast<std::uint32_t>(3 * w + h));
+                EXPECT_TRUE(
+                    SamePixels(Applied(picture, [&](CImageProcessor& e) { Fragment(e, o); }), RefFragment(picture, o)))
+                    << w << " x " << h << " offset " << o << " kernel " << static_cast<int>(kernel);
+            }
+    }
+    orvex_testing::UseFragmentKernel(FragmentKernel::kBest);
 }

@@ -934,12 +934,14 @@ std::vector<CCommand> BuildTable()
             .ShowsProgress()
             .Runs("Bilateral")
             .Sliders("Bilateral",
-                     {{"radius", "Radius:", CValueFormat::Plain()}, {"sigma", "Sigma:", CValueFormat::Plain()}})
+                     {{"radius", "Radius:", CValueFormat::Plain()}, {"sigma", "Sigma:", CValueFormat::Plain()}},
+                     {.identity = {0, 30}})
             .PreviewDialog()
             .Help("Smooths while keeping edges, with a live preview: every pixel becomes the weighted mean of the "
                   "pixels within the radius, each weighted by exp(-distance^2 / (2 s^2)) with s = radius / 2, times "
                   "exp(-d^2 / (2 sigma^2)), where d is its colour difference from the centre pixel (the sum of the "
-                  "blue, green and red differences). Beyond the picture's edges the edge pixels are repeated."),
+                  "blue, green and red differences). Beyond the picture's edges the edge pixels are repeated. Radius 0 "
+                  "leaves the picture as it is."),
         Row(CommandId::Facet, "F&ilter/Pixelate", "Facet")
             .Direct([](CImageProcessor& e) { Facet(e, 1); })
             .Runs("Facet")

@@ -164,10 +164,16 @@ __attribute__((target_clones("avx512f", "avx2", "default"))) void BilateralRows(
 
 void Bilateral(CImageProcessor& engine, int radius, float sigma)
 {
+    // Radius 0 averages each pixel with itself alone: the picture as it is (the dialog's "Preview"
+    // unchecked).
+    radius = std::clamp(radius, 0, 20);
+    if (radius == 0) {
+        engine.ShowOriginal();
+        return;
+    }
     CBesideOutput out;
     if (!out.Begin(engine)) return;
     const CImage& picture = *engine.image();
-    radius = std::clamp(radius, 1, 20);
     // NaN fails both comparisons of the clamp; the default stands in.
     if (!(sigma == sigma)) sigma = 30.0f;
     sigma = std::clamp(sigma, 1.0f, 150.0f);

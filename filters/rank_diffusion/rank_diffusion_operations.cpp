@@ -112,11 +112,11 @@ void AddRankDiffusionOperations(std::vector<COperation>& table)
     table.push_back({.name = "Bilateral",
                      .summary = "mean of the disc of the radius weighted by exp(-dist^2/(2(r/2)^2)) * "
                                 "exp(-d^2/(2 sigma^2)), d = |dB|+|dG|+|dR|; edge pixels repeated beyond the edges",
-                     .params = {CParam::Int("radius", 1, 20, 5), CParam::Float("sigma", 1, 150, 30)},
+                     .params = {CParam::Int("radius", 0, 20, 5), CParam::Float("sigma", 1, 150, 30)},
                      .call =
                          [](CImageProcessor& e, const COpArgs& a) {
                              Bilateral(e, a.Int(0), a.Float(1));
                              return true;
                          },
-                     .reach = [](const COpArgs& a) { return COpReach::Within(std::clamp(a.Int(0), 1, 20)); }});
+                     .reach = [](const COpArgs& a) { return COpReach::Within(std::clamp(a.Int(0), 0, 20)); }});
 }

@@ -75,12 +75,12 @@ TEST_F(TonalCommandsTest, ThresholdPreviewsAndOkAppliesTheLevel)
         });
         EXPECT_TRUE(test_pictures::SamePixels(doc.picture(), m_before));
         // "Preview" unchecked shows the picture as it is, though no level would give it back.
-        d->previewBox()->setChecked(false);
+        d->previewBox()->click();
         EXPECT_TRUE(WaitFor([&] { return d->renderer()->shownValues() == std::vector<double>{-1}; }));
         d->renderer()->ReadFrame([&](const CImage& frame) {
             EXPECT_TRUE(test_pictures::SamePixels(frame, m_before));
         });
-        d->previewBox()->setChecked(true);
+        d->previewBox()->click();
         d->accept();
     });
     Run(CommandId::Threshold);

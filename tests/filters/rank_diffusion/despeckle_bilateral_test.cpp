@@ -122,6 +122,14 @@ TEST(Bilateral, WithinOneLevelOfAPlainDoubleImplementation)
     const CImage pattern = Pattern(45, 23);
     const CImage got = Applied(pattern, [](CImageProcessor& e) { Bilateral(e, 20, 60.0f); });
     EXPECT_LE(MaxDifference(got, RefBilateral(pattern, 20, 60.0)), 1);
+    // Radius 0 is the picture itself, in place and as a preview.
+    EXPECT_TRUE(SamePixels(Applied(pattern, [](CImageProcessor& e) { Bilateral(e, 0, 30.0f); }), pattern));
+    CImage original = Copy(pattern);
+    CImageProcessor engine(&original);
+    engine.workImage().Create(45, 23, 24);
+    engine.preview.store(1);
+    Bilateral(engine, 0, 30.0f);
+    EXPECT_TRUE(SamePixels(engine.workImage(), pattern));
 }
 
 TEST(Bilateral, FlatPictureStaysFlat)

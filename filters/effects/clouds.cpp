@@ -68,16 +68,18 @@ CCloudTables DrawCloudTables(int width, int height, float roughness)
     tables.gain = static_cast<float>(kGreySpread / total);
 
     // The coarse octaves carry most of the contrast and cost next to nothing, so they get 8 to 16
-    // samples a cell, which the cubic doubling follows to a fraction of a grey; the faint ones
-    // with cells of 4 to 32 pixels share level 1, and the finest two are worked out per pixel.
+    // samples a cell, which the cubic doubling follows to a fraction of a grey; the fainter ones
+    // with cells of 4 to 64 pixels get 2 to 16 on levels 1 and 2, and the finest two are worked
+    // out per pixel.
     tables.levels = 1;
     for (int k = 0; k < octaves; ++k) {
         const double f = tables.frequency[k];
         int level = 0;
-        if (f > 0.25) level = 0;
-        else if (f > 1.0 / 32) level = 1;
+        if (f > 1.0 / 4) level = 0;
+        else if (f > 1.0 / 16) level = 1;
+        else if (f > 1.0 / 64) level = 2;
         else
-            for (level = 2; std::ldexp(f, level + 4) <= 1.0; ++level) {
+            for (level = 3; std::ldexp(f, level + 4) <= 1.0; ++level) {
             }
         tables.level[k] = level;
         tables.levels = std::max(tables.levels, level + 1);

@@ -44,8 +44,9 @@ struct CCloudTables
     double offsetX[kMaxOctaves] = {};
     double offsetY[kMaxOctaves] = {};
     float amplitude[kMaxOctaves] = {};
-    // The pyramid level octave k is worked out on: 0 for cells below 4 pixels, 1 below 32 (2 to 16
-    // samples a cell), then the level with 8 to 16 samples a cell. Never falls as k rises.
+    // The pyramid level octave k is worked out on: 0 for cells below 4 pixels, 1 below 16 and 2
+    // below 64 (2 to 8 and 4 to 16 samples a cell), then the level with 8 to 16 samples a cell.
+    // Never rises with k.
     int level[kMaxOctaves] = {};
     int levels = 1; // the highest level + 1
     // grey = trunc(clamp(sum * gain + 128.5, 0, 255)).

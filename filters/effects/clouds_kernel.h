@@ -206,7 +206,21 @@ inline void FillLatticeRow(const CCloudTables& tables, const std::int32_t* __res
 
 [[maybe_unused]] void DoubleRow(const float* __restrict v, int pairs, float* __restrict out)
 {
-    for (int p = 0; p < pairs; ++p) {
+    int p = 0;
+    for (; p + 16 <= pairs; p += 16) {
+        CVec16 v0, v1, v2, v3;
+        std::memcpy(&v0, v + p, sizeof v0);
+        std::memcpy(&v1, v + p + 1, sizeof v1);
+        std::memcpy(&v2, v + p + 2, sizeof v2);
+        std::memcpy(&v3, v + p + 3, sizeof v3);
+        const CVec16 half = 0.5625f * (v1 + v2) - 0.0625f * (v0 + v3);
+        const CVec16 low = __builtin_shuffle(v1, half, CInt16{0, 16, 1, 17, 2, 18, 3, 19, 4, 20, 5, 21, 6, 22, 7, 23});
+        const CVec16 high =
+            __builtin_shuffle(v1, half, CInt16{8, 24, 9, 25, 10, 26, 11, 27, 12, 28, 13, 29, 14, 30, 15, 31});
+        std::memcpy(out + 2 * p, &low, sizeof low);
+        std::memcpy(out + 2 * p + 16, &high, sizeof high);
+    }
+    for (; p < pairs; ++p) {
         out[2 * p] = v[p + 1];
         out[2 * p + 1] = 0.5625f * (v[p + 1] + v[p + 2]) - 0.0625f * (v[p] + v[p + 3]);
     }

@@ -150,8 +150,13 @@ void PlaceColumns(const CCloudTables& tables, int k, CSpan span, COctaveColumnsD
     const int columns = data.relative.back() + 2;
     data.hashed.assign(static_cast<std::size_t>(columns) + 16, 0);
     for (int j = 0; j < columns; ++j) data.hashed[static_cast<std::size_t>(j)] = tables.column[(first + j) & 255];
-    data.view = {data.relative.data(), data.fraction.data(), data.fade.data(), data.fadeFraction.data(),
-                 data.hashed.data(), columns, padded};
+    data.view = {data.relative.data(),
+                 data.fraction.data(),
+                 data.fade.data(),
+                 data.fadeFraction.data(),
+                 data.hashed.data(),
+                 columns,
+                 padded};
 }
 
 // The four latest rows of a level a thread has made, each in the slot of its index mod 4: doubling
@@ -194,7 +199,8 @@ struct CThreadRows
         for (const CSpan& span : spans) widest = std::max(widest, static_cast<std::size_t>(span.Count()));
         rings.resize(spans.size());
         for (std::size_t l = 1; l < spans.size(); ++l)
-            for (std::vector<float>& slot : rings[l].slot) slot.assign(static_cast<std::size_t>(spans[l].Count()) + 32, 0.0f);
+            for (std::vector<float>& slot : rings[l].slot)
+                slot.assign(static_cast<std::size_t>(spans[l].Count()) + 32, 0.0f);
         between.assign(widest + 16, 0.0f);
         sum.assign(static_cast<std::size_t>(spans[0].Count()) + 32, 0.0f);
         grey.assign(static_cast<std::size_t>(spans[0].Count()) + 16, 0);
@@ -279,7 +285,8 @@ void RenderClouds(CImageProcessor& engine, float roughness, bool difference)
         while (static_cast<int>(spans.size()) < tables.levels) spans.push_back(spans.back().Coarser());
         columns.resize(static_cast<std::size_t>(tables.octaves));
         for (int k = 0; k < tables.octaves; ++k)
-            PlaceColumns(tables, k, spans[static_cast<std::size_t>(tables.level[k])], columns[static_cast<std::size_t>(k)]);
+            PlaceColumns(tables, k, spans[static_cast<std::size_t>(tables.level[k])],
+                         columns[static_cast<std::size_t>(k)]);
         for (int i = 0; i < ParallelThreadCount(); ++i)
             threads.push_back(std::make_unique<CThreadRows>(columns.data(), tables.octaves, spans));
     } catch (const std::bad_alloc&) {

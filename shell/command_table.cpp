@@ -968,8 +968,10 @@ std::vector<CCommand> BuildTable()
             .Runs("Clouds")
             .Help("Replaces the picture with soft grey clouds between black and white: fractal noise whose coarsest "
                   "cells are a quarter of the picture's longer side, each finer layer twice as fine and half as "
-                  "strong, down to single pixels. Each run draws new clouds (the batch tool's --seed repeats "
-                  "one). With a selection, only the selected part changes, to the clouds the whole picture would get."),
+                  "strong, down to single pixels. The coarse layers are worked out on coarser grids and enlarged "
+                  "smoothly, which changes them by less than a grey; only the two finest are worked out at every "
+                  "pixel. Each run draws new clouds (the batch tool's --seed repeats one). With a selection, only "
+                  "the selected part changes, to the clouds the whole picture would get."),
         Row(CommandId::DifferenceClouds, "F&ilter/Render", "Difference Clouds")
             .Direct([](CImageProcessor& e) { DifferenceClouds(e, 0.5f); })
             .TableValues({0.5})

@@ -10,6 +10,12 @@ class CImageProcessor;
 // the picture's longer side, the last ones between 1 and 2 pixels, so the look is the same at any
 // size. Seeded like AddNoise (the engine's seed override, else the clock). Writes the work image
 // while the engine's preview flag is set, the picture otherwise.
+//
+// The octaves are summed on a pyramid of grids, level L sampling every 2^L-th pixel: an octave is
+// worked out only on the coarsest level that still has several samples per cell, and each level
+// is the next coarser one enlarged twice (four-point cubic interpolation, exact at the coarser
+// samples) plus its own octaves. Only the octaves with cells below 4 pixels are evaluated at
+// every pixel.
 void Clouds(CImageProcessor& engine, float roughness);
 // Every channel becomes |value - cloud|, the cloud being the one Clouds makes for the same seed,
 // size and roughness.
@@ -31,12 +37,18 @@ struct CCloudTables
     float gradientX[256] = {};
     float gradientY[256] = {};
     int octaves = 1;
-    // Octave k samples the noise at ((x + 0.5) * frequency[k] + offsetX[k], (y + 0.5) * ... + offsetY[k]);
-    // frequency is at most 1 (a cell is never smaller than a pixel) and the offsets are >= 0.
+    // Octave k samples the noise at ((x + 0.5) * frequency[k] + offsetX[k], (y + 0.5) * ... + offsetY[k]),
+    // the lattice cell being the floor of each; frequency is at most 1 (a cell is never smaller than
+    // a pixel) and the offsets are >= 0.
     double frequency[kMaxOctaves] = {};
     double offsetX[kMaxOctaves] = {};
     double offsetY[kMaxOctaves] = {};
     float amplitude[kMaxOctaves] = {};
+    // The pyramid level octave k is worked out on: 0 for cells below 4 pixels, 1 below 16 and 2
+    // below 64 (2 to 8 and 4 to 16 samples a cell), then the level with 8 to 16 samples a cell.
+    // Never rises with k.
+    int level[kMaxOctaves] = {};
+    int levels = 1; // the highest level + 1
     // grey = trunc(clamp(sum * gain + 128.5, 0, 255)).
     float gain = 1.0f;
 };

@@ -1,6 +1,6 @@
 #include "filters/effects/clouds_kernel.h"
 
-orvex_clouds::CCloudTileFn orvex_clouds::CloudTileAvx512()
+orvex_clouds::CCloudKernel orvex_clouds::CloudKernelAvx512()
 {
-    return &CloudTile;
+    return kCloudKernel;
 }

@@ -70,13 +70,15 @@ void AddEffectsOperations(std::vector<COperation>& table)
     table.back().reach = [](const COpArgs& a) { return COpReach::Within(std::clamp(a.Int(0), 1, 50)); };
     // Both cloud rows draw over the whole picture from its size and the seed, so a part of it would
     // get a cloud of its own size: no reach.
-    table.push_back({"Clouds",
-                     "grey clouds of fractal gradient noise over the whole picture (seeded by --seed or the clock)",
-                     {CParam::Float("roughness", 0, 1, 0.5)},
-                     [](CImageProcessor& e, const COpArgs& a) {
-                         Clouds(e, a.Float(0));
-                         return true;
-                     }});
+    table.push_back(
+        {"Clouds",
+         "grey clouds of fractal gradient noise over the whole picture, coarse octaves on coarser grids enlarged "
+         "smoothly (seeded by --seed or the clock)",
+         {CParam::Float("roughness", 0, 1, 0.5)},
+         [](CImageProcessor& e, const COpArgs& a) {
+             Clouds(e, a.Float(0));
+             return true;
+         }});
     table.push_back({"DifferenceClouds",
                      "every channel becomes |value - cloud|, the cloud the one Clouds draws",
                      {CParam::Float("roughness", 0, 1, 0.5)},

@@ -8,6 +8,6 @@ class CImageProcessor;
 // where d = |dB| + |dG| + |dR| is its colour distance from the centre pixel (the sum of the three
 // channels' absolute differences); each channel is rounded to the nearest level. The picture is
 // extended beyond its edges by repeating its edge pixels. Radius 0..20 (0 gives the picture as it
-// is) and sigma 1..150 (others are held to the nearest). Writes the work image while the engine's preview flag is set, the
-// picture otherwise; a stale preview rendering stops early.
+// is) and sigma 1..150 (others are held to the nearest). Writes the work image while the engine's preview flag is set,
+// the picture otherwise; a stale preview rendering stops early.
 void Bilateral(CImageProcessor& engine, int radius, float sigma);

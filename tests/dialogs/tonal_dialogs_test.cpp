@@ -77,9 +77,7 @@ TEST_F(TonalCommandsTest, ThresholdPreviewsAndOkAppliesTheLevel)
         // "Preview" unchecked shows the picture as it is, though no level would give it back.
         d->previewBox()->click();
         EXPECT_TRUE(WaitFor([&] { return d->renderer()->shownValues() == std::vector<double>{-1}; }));
-        d->renderer()->ReadFrame([&](const CImage& frame) {
-            EXPECT_TRUE(test_pictures::SamePixels(frame, m_before));
-        });
+        d->renderer()->ReadFrame([&](const CImage& frame) { EXPECT_TRUE(test_pictures::SamePixels(frame, m_before)); });
         d->previewBox()->click();
         d->accept();
     });

@@ -21,8 +21,8 @@
 #include <QPrintDialog>
 #include <QPrintPreviewDialog>
 #include <QPrinter>
-#include <QTextBrowser>
 #include <QStatusBar>
+#include <QTextBrowser>
 #include <QToolBar>
 #include <QUrl>
 
@@ -87,9 +87,9 @@ TEST_F(MainFrameTest, EveryMenuAndToolbarCommandIsAvailableWithAPictureOpen)
     QGuiApplication::clipboard()->clear();
     QCoreApplication::processEvents();
     frame().UpdateCommandStates();
-    const QList<CommandId> waiting = {CommandId::EditCut,     CommandId::EditDeselect, CommandId::CropToSelection,
-                                      CommandId::EditPaste,   CommandId::FileNewFromClipboard,
-                                      CommandId::EditUndo,    CommandId::EditRedo};
+    const QList<CommandId> waiting = {CommandId::EditCut,   CommandId::EditDeselect,         CommandId::CropToSelection,
+                                      CommandId::EditPaste, CommandId::FileNewFromClipboard, CommandId::EditUndo,
+                                      CommandId::EditRedo};
     const auto shown = [](const CCommand& c) {
         return c.kind == CCommand::Kind::Command && (!c.menu.isEmpty() || c.toolbar > 0);
     };

@@ -81,14 +81,16 @@ void CHistogramPanel::Request()
         return;
     }
     const std::uint64_t generation = ++m_generation;
-    if (!m_host) {
+    CDocumentHost* const host = m_host;
+    if (!host) {
         Show(generation, {});
         return;
     }
     if (!m_shown.load()) return;
+    const CImage* const picture = &host->doc().picture();
     {
         std::lock_guard lock(m_mutex);
-        m_pending = &m_host->doc().picture();
+        m_pending = picture;
         m_pendingGeneration = generation;
         // The running count is of an older picture state.
         if (m_busy) m_cancel = true;

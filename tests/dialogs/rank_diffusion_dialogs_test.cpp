@@ -223,7 +223,7 @@ TEST(BilateralDialog, SlidersValuesAndPreviewEqualTheFinalResult)
     CParamDialog& dialog = *bilateral;
     EXPECT_EQ(dialog.windowTitle(), "Bilateral");
     EXPECT_EQ(dialog.values(), (std::vector<double>{5, 30}));
-    EXPECT_EQ(dialog.slider("radius")->minimum(), 1);
+    EXPECT_EQ(dialog.slider("radius")->minimum(), 0);
     EXPECT_EQ(dialog.slider("radius")->maximum(), 20);
     EXPECT_EQ(dialog.slider("sigma")->minimum(), 1);
     EXPECT_EQ(dialog.slider("sigma")->maximum(), 150);

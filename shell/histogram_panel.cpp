@@ -24,10 +24,15 @@ CHistogramPanel::CHistogramPanel(QWidget* parent) : QDockWidget(QStringLiteral("
         m_channels->addItem(QString::fromLatin1(name));
     layout->addWidget(m_channels);
     m_view = new CHistogramView(body);
+    // A histogram reads best wide and low: it grows with a floating panel, but beside the
+    // documents it keeps about the shape of the dialogs' histograms and leaves the rest empty.
+    m_view->setMinimumHeight(120);
+    m_view->setMaximumHeight(320);
     layout->addWidget(m_view, 1);
     m_statistics = new QLabel(body);
     m_statistics->setTextInteractionFlags(Qt::TextSelectableByMouse);
     layout->addWidget(m_statistics);
+    layout->addStretch(1);
     setWidget(body);
     connect(m_channels, &QComboBox::currentIndexChanged, this, [this](int index) {
         m_view->SetChannel(static_cast<CHistogramView::Channel>(index));

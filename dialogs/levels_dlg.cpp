@@ -165,6 +165,11 @@ void CLevelsDlg::ShowChannel()
     static const CHistogramView::Channel shown[4] = {CHistogramView::Channel::Luminance, CHistogramView::Channel::Red,
                                                      CHistogramView::Channel::Green, CHistogramView::Channel::Blue};
     m_view->SetChannel(shown[m_channel]);
+    ShowMarkers(s);
+}
+
+void CLevelsDlg::ShowMarkers(const orvex_colour::CLevelsSetting& s)
+{
     m_input->SetValue(0, s.black);
     m_input->SetValue(1, MiddleOf(s));
     m_input->SetValue(2, s.white);
@@ -175,13 +180,7 @@ void CLevelsDlg::ShowChannel()
 
 void CLevelsDlg::Changed()
 {
-    const CLevelsSetting& s = Current();
-    m_input->SetValue(0, s.black);
-    m_input->SetValue(1, MiddleOf(s));
-    m_input->SetValue(2, s.white);
-    m_output->SetValue(0, s.outBlack);
-    m_output->SetValue(1, s.outWhite);
-    m_view->SetMarks(s.black, MiddleOf(s), s.white);
+    ShowMarkers(Current());
     SetValues(ValuesFromSettings(m_settings));
 }
 

@@ -56,6 +56,8 @@ private:
     orvex_colour::CLevelsSetting& Current();
     // Shows the chosen channel's setting in the boxes, markers and histogram.
     void ShowChannel();
+    // The input and output markers and the histogram's marks at setting `s`.
+    void ShowMarkers(const orvex_colour::CLevelsSetting& s);
     // A box or marker changed the chosen channel's setting.
     void Changed();
     void OnAuto();

@@ -605,7 +605,22 @@ std::vector<CCommand> BuildTable()
             .Toolbar(53, "zoom_100")
             .Prompt("Zoom 100% on image")
             .View(CSequence::View, [](COrvexView& v) { v.Zoom100(); })
-            .Help("Shows the picture at its real size, one picture pixel per screen pixel."),
+            .Help("Shows the picture at its real size, one picture pixel per screen pixel. Like the zoom steps, "
+                  "it keeps the place at the middle of the window where it is."),
+        Row(CommandId::ViewFitInWindow, view, "Fit in Window\tCtrl+9")
+            .Keys({"Ctrl+9"})
+            .Prompt("Zoom so that the whole picture fits in its window")
+            .View(CSequence::View, [](COrvexView& v) { v.FitInWindow(); })
+            .Help("Zooms so that the whole picture shows in its window as the window is, without scroll bars, "
+                  "as large as it can be but never above 100 %: a small picture stays at its real size."),
+        Row(CommandId::ViewFitOnScreen, view, "Fit on Screen")
+            .Prompt("Enlarge the window to the document area and fit the picture in it")
+            .View(CSequence::View, [](COrvexView& v) { v.FitOnScreen(); })
+            .Help("Makes the window as large as the document area and then zooms as Fit in Window does. "
+                  "Whatever the zoom, Home and End scroll to the top left and bottom right corners, Page Up "
+                  "and Page Down by a window's height, with Shift by a window's width; the space bar held "
+                  "down while dragging with the left button, or a drag with the middle button, moves the "
+                  "picture."),
 
         Row(CommandId::Levels, adjust, "Levels...\tCtrl+L")
             .Keys({"Ctrl+L"})

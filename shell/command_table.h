@@ -44,6 +44,8 @@ enum class CommandId : int {
     ZoomIn = 32772,
     ZoomOut = 32773,
     Zoom100 = 32774,
+    ViewFitInWindow = 32890,
+    ViewFitOnScreen = 32891,
     ViewHistogram = 32879,
     Levels = 32877,
     Curves = 32878,

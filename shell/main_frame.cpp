@@ -12,6 +12,7 @@
 #include "shell/orvex_view.h"
 #include "shell/progress_bar.h"
 #include "shell/recent_files.h"
+#include "shell/status_fields.h"
 
 #include <QAction>
 #include <QApplication>
@@ -84,6 +85,7 @@ CMainFrame::~CMainFrame()
     qApp->removeEventFilter(this);
     // No count may outlive the documents the frame's windows are about to close.
     m_histogram->Follow(nullptr);
+    m_statusFields->Follow(nullptr);
     // The document area closes its windows while this frame is being torn down.
     disconnect(m_mdi, nullptr, this, nullptr);
 }
@@ -175,6 +177,7 @@ void CMainFrame::CreateStatusBar()
     m_messagePane = new QLabel(CProgressBar::kIdleText, bar);
     m_messagePane->setObjectName(CProgressBar::kMessagePaneName);
     bar->addWidget(m_messagePane, 1);
+    m_statusFields = new CStatusFields(*bar);
     for (int i = 0; i < 3; ++i) {
         m_indicators[i] = new QLabel(QString::fromLatin1(kIndicatorTexts[i]), bar);
         m_indicators[i]->setAlignment(Qt::AlignCenter);
@@ -248,6 +251,7 @@ void CMainFrame::UpdateCommandStates()
                          (!command.availableWhen || command.availableWhen(*this)));
     }
     if (m_histogram) m_histogram->Follow(view ? &view->host() : nullptr);
+    if (m_statusFields) m_statusFields->Follow(view);
     setWindowTitle(view ? QStringLiteral("Orvex - ") + view->document().title() : QStringLiteral("Orvex"));
 }
 

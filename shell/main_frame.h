@@ -16,6 +16,7 @@ class CHistogramPanel;
 class CRecentFileList;
 class COrvexView;
 class CProgressBar;
+class CStatusFields;
 class QAction;
 class QLabel;
 class QMdiArea;
@@ -57,6 +58,8 @@ public:
     QToolBar* toolbar() const { return m_toolbar; }
     CHistogramPanel* histogramPanel() const { return m_histogram; }
     QLabel* messagePane() const { return m_messagePane; }
+    // The status bar's fields about the active window: position, colour, size, zoom, preview.
+    CStatusFields* statusFields() const { return m_statusFields; }
     CProgressBar* progressSink() const override { return m_progress; }
     // The top-level menus currently in the menu bar.
     QList<QMenu*> currentMenus() const;
@@ -148,6 +151,7 @@ private:
     QToolBar* m_toolbar = nullptr;
     CHistogramPanel* m_histogram = nullptr;
     QLabel* m_messagePane = nullptr;
+    CStatusFields* m_statusFields = nullptr;
     QLabel* m_indicators[3] = {nullptr, nullptr, nullptr};
     bool m_lockState[3] = {false, false, false};
     CProgressBar* m_progress = nullptr;

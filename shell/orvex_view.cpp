@@ -7,7 +7,9 @@
 #include "shell/picture_painter.h"
 
 #include <QCoreApplication>
+#include <QKeyEvent>
 #include <QLayout>
+#include <QMdiArea>
 #include <QMdiSubWindow>
 #include <QMouseEvent>
 #include <QPaintEvent>
@@ -19,6 +21,8 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdint>
+#include <vector>
 
 namespace {
 // Where the window is (or would be) when neither minimized nor maximized.
@@ -30,6 +34,27 @@ QRect NormalGeometry(const QMdiSubWindow& window)
     }
     return window.geometry();
 }
+
+// The zoom levels the steps go through: 100 % divided by 1.5 down to the first level below the
+// smallest zoom, and doubled up to the largest. Built by the same float steps every time, so that
+// going down and back up lands exactly on 100 %.
+const std::vector<float>& ZoomLevels()
+{
+    static const std::vector<float> levels = [] {
+        std::vector<float> below;
+        for (float z = 1.0f; z > COrvexView::kMinZoom;) {
+            z = static_cast<float>(z / 1.5);
+            below.push_back(z);
+        }
+        std::vector<float> all(below.rbegin(), below.rend());
+        for (float z = 1.0f; z <= COrvexView::kMaxZoom; z *= 2) all.push_back(z);
+        return all;
+    }();
+    return levels;
+}
+
+// A zoom too close to a level counts as that level: a step from it goes one level further.
+constexpr double kStepMargin = 1.1;
 } // namespace
 
 COrvexView::COrvexView(CDocumentHost& host, QWidget* parent) : QAbstractScrollArea(parent), m_host(host)
@@ -60,9 +85,21 @@ COrvexDoc& COrvexView::document() const
     return m_host.doc();
 }
 
+int COrvexView::zoomPercent() const
+{
+    return static_cast<int>(m_zoom * 100);
+}
+
+bool COrvexView::showingPreview() const
+{
+    // The host drops its preview source before the engine's flag goes down, and repaints the views
+    // on both changes, so that a view asked from its repaint already knows the preview is over.
+    return m_host.previewSource() != nullptr && document().engine().preview.load() != 0;
+}
+
 QString COrvexView::Caption() const
 {
-    const int percent = static_cast<int>(m_zoom * 100);
+    const int percent = zoomPercent();
     // Windows of one document are told apart by number: "photo.jpg:1", "photo.jpg:2".
     QString name = document().title();
     const QList<IDocumentView*>& views = m_host.views();
@@ -92,10 +129,29 @@ void COrvexView::Refresh()
         }
         m_fitPending = false;
     }
+    // A command that gave the picture a new size (rotation, resizing, cropping) keeps the zoom, and
+    // the middle of the view stays on the same relative place of the picture.
+    const QSize size(picture.width(), picture.height());
+    std::optional<QPointF> relative;
+    if (m_laidOutSize.isValid() && size != m_laidOutSize && !m_laidOutSize.isEmpty() && !size.isEmpty()) {
+        const QSize area = viewport()->size();
+        const CPictureLayout old =
+            LayoutPicture(m_laidOutSize.width(), m_laidOutSize.height(), m_zoom, area.width(), area.height());
+        const QPointF middle = QPointF(area.width() / 2.0, area.height() / 2.0) + QPointF(scrollOffset());
+        if (old.dw > 0 && old.dh > 0)
+            relative = QPointF((middle.x() - old.x0) / old.dw, (middle.y() - old.y0) / old.dh);
+    }
+    m_laidOutSize = size;
     m_cacheValid = false;
     UpdateScrollBars();
+    if (relative) {
+        LayOutNow();
+        PlacePicturePoint(QPointF(relative->x() * size.width(), relative->y() * size.height()),
+                          QPointF(viewport()->width() / 2.0, viewport()->height() / 2.0));
+    }
     if (m_frame) m_frame->setWindowTitle(Caption());
     viewport()->update();
+    emit layoutChanged();
 }
 
 void COrvexView::UpdateCaption()
@@ -105,28 +161,141 @@ void COrvexView::UpdateCaption()
 
 void COrvexView::ZoomIn()
 {
-    if (m_zoom >= kMaxZoom) return;
-    m_zoom = m_zoom >= 1.0f ? m_zoom * 2 : static_cast<float>(m_zoom * 1.5);
-    Refresh();
+    ZoomTo(StepZoom(true));
 }
 
 void COrvexView::ZoomOut()
 {
-    if (m_zoom <= kMinZoom) return;
-    m_zoom = m_zoom > 1.0f ? m_zoom / 2 : static_cast<float>(m_zoom / 1.5);
-    Refresh();
+    ZoomTo(StepZoom(false));
 }
 
 void COrvexView::Zoom100()
 {
-    m_zoom = 1.0f;
-    Refresh();
+    ZoomTo(1.0f);
+}
+
+float COrvexView::StepZoom(bool in) const
+{
+    const std::vector<float>& levels = ZoomLevels();
+    if (in) {
+        for (float level : levels)
+            if (level > m_zoom * kStepMargin) return level;
+        // Within the margin of the largest level: that level itself.
+        return std::max(m_zoom, levels.back());
+    }
+    for (auto it = levels.rbegin(); it != levels.rend(); ++it)
+        if (*it * kStepMargin < m_zoom) return *it;
+    return std::min(m_zoom, levels.front());
+}
+
+void COrvexView::ZoomTo(float zoom, std::optional<QPoint> anchor)
+{
+    const CImage& picture = document().picture();
+    // No smaller than one view pixel for the picture's longer side, no larger than the largest level.
+    const float smallest = 1.0f / static_cast<float>(std::max({1, picture.width(), picture.height()}));
+    zoom = std::clamp(zoom, std::min(smallest, kMinZoom), kMaxZoom);
+    const QPointF from = anchor ? QPointF(*anchor) : QPointF(viewport()->width() / 2.0, viewport()->height() / 2.0);
+    const QPointF point = PicturePointAt(from);
+    m_zoom = zoom;
+    m_cacheValid = false;
+    UpdateScrollBars();
+    LayOutNow();
+    // The middle of the view as it is now: the bars may have come or gone.
+    PlacePicturePoint(point, anchor ? QPointF(*anchor)
+                                    : QPointF(viewport()->width() / 2.0, viewport()->height() / 2.0));
+    if (m_frame) m_frame->setWindowTitle(Caption());
+    viewport()->update();
+    emit layoutChanged();
+}
+
+void COrvexView::FitInWindow()
+{
+    const CImage& picture = document().picture();
+    if (picture.IsNull()) return;
+    const QSize full = maximumViewportSize();
+    double fit = std::min({1.0, static_cast<double>(full.width()) / picture.width(),
+                           static_cast<double>(full.height()) / picture.height()});
+    float zoom = static_cast<float>(fit);
+    // The float may round up past the area by a hair, which would bring the bars back.
+    while (zoom > 0.0f && (ScaledSize(picture.width(), zoom) > full.width() ||
+                           ScaledSize(picture.height(), zoom) > full.height()))
+        zoom = std::nextafter(zoom, 0.0f);
+    ZoomTo(zoom);
+}
+
+void COrvexView::FitOnScreen()
+{
+    if (m_frame && m_frame->mdiArea() && !m_frame->isMaximized()) {
+        if (m_frame->isMinimized()) m_frame->showNormal();
+        m_frame->setGeometry(QRect(QPoint(0, 0), m_frame->mdiArea()->viewport()->size()));
+        if (m_frame->layout()) m_frame->layout()->activate();
+    }
+    FitInWindow();
+}
+
+QPointF COrvexView::PicturePointAt(QPointF viewportPos) const
+{
+    const CPictureMapping map = mapping();
+    return {map.ToPictureX(viewportPos.x()), map.ToPictureY(viewportPos.y())};
+}
+
+std::optional<QPoint> COrvexView::PixelAt(QPoint viewportPos) const
+{
+    const CImage& picture = document().picture();
+    if (picture.IsNull() || !pictureRect().contains(viewportPos)) return std::nullopt;
+    const QPointF at = PicturePointAt(QPointF(viewportPos));
+    const QPoint pixel(static_cast<int>(std::floor(at.x())), static_cast<int>(std::floor(at.y())));
+    if (pixel.x() < 0 || pixel.y() < 0 || pixel.x() >= picture.width() || pixel.y() >= picture.height())
+        return std::nullopt;
+    return pixel;
+}
+
+void COrvexView::PlacePicturePoint(QPointF point, QPointF viewportPos)
+{
+    const CImage& picture = document().picture();
+    if (picture.IsNull()) return;
+    const QSize area = viewport()->size();
+    const CPictureLayout layout = LayoutPicture(picture.width(), picture.height(), m_zoom, area.width(), area.height());
+    const double x = layout.x0 + point.x() * layout.dw / picture.width() - viewportPos.x();
+    const double y = layout.y0 + point.y() * layout.dh / picture.height() - viewportPos.y();
+    horizontalScrollBar()->setValue(static_cast<int>(std::lround(x)));
+    verticalScrollBar()->setValue(static_cast<int>(std::lround(y)));
+}
+
+QPointF COrvexView::CentrePoint() const
+{
+    return PicturePointAt(QPointF(viewport()->width() / 2.0, viewport()->height() / 2.0));
+}
+
+std::optional<QRgb> COrvexView::ShownColourAt(QPoint pixel) const
+{
+    if (document().picture().IsNull() || m_isFrozen) return std::nullopt;
+    std::optional<QRgb> colour;
+    // Under the same lock as painting: a preview rendering is never read while it is written.
+    WithSource([&](const CImage& source) {
+        if (source.IsNull() || pixel.x() < 0 || pixel.y() < 0 || pixel.x() >= source.width() ||
+            pixel.y() >= source.height())
+            return;
+        const std::uint8_t* p = source.bits() + static_cast<std::ptrdiff_t>(pixel.y()) * source.pitch() +
+                                static_cast<std::ptrdiff_t>(pixel.x()) * (source.bitsPerPixel() / 8);
+        colour = qRgb(p[2], p[1], p[0]);
+    });
+    return colour;
+}
+
+void COrvexView::LayOutNow()
+{
+    // The scroll area shows or hides its bars on a queued call after their ranges change; a layout
+    // request does the same at once.
+    QEvent request(QEvent::LayoutRequest);
+    QCoreApplication::sendEvent(this, &request);
 }
 
 void COrvexView::PictureChanged()
 {
     m_cacheValid = false;
     viewport()->update();
+    emit shownChanged();
 }
 
 void COrvexView::SelectionChanged()
@@ -158,6 +327,7 @@ void COrvexView::Freeze(bool frozen)
     m_isFrozen = frozen;
     m_cacheValid = false;
     viewport()->update();
+    emit shownChanged();
 }
 
 QPoint COrvexView::scrollOffset() const
@@ -219,6 +389,7 @@ void COrvexView::scrollContentsBy(int dx, int dy)
     // the strip that comes into view.
     if (m_isFrozen) viewport()->update();
     else viewport()->scroll(dx, dy);
+    emit layoutChanged();
 }
 
 void COrvexView::WithSource(const std::function<void(const CImage&)>& draw) const
@@ -301,6 +472,14 @@ void COrvexView::ShowSelectionStatus(const CRegion& selection)
 
 void COrvexView::mousePressEvent(QMouseEvent* event)
 {
+    // The middle button, or the left one with the space bar held, moves the picture, never the selection.
+    if (event->button() == Qt::MiddleButton || (event->button() == Qt::LeftButton && m_spaceHeld)) {
+        m_panning = true;
+        m_panFrom = event->position().toPoint();
+        viewport()->setCursor(Qt::ClosedHandCursor);
+        event->accept();
+        return;
+    }
     // Nothing is selected under a preview or a running operation.
     if (event->button() != Qt::LeftButton || m_isFrozen || document().engine().preview.load() ||
         document().picture().IsNull()) {
@@ -314,11 +493,24 @@ void COrvexView::mousePressEvent(QMouseEvent* event)
 void COrvexView::mouseMoveEvent(QMouseEvent* event)
 {
     const QPoint position = event->position().toPoint();
+    emit pointerMoved(position);
+    if (m_panning) {
+        const QPoint moved = position - m_panFrom;
+        m_panFrom = position;
+        horizontalScrollBar()->setValue(horizontalScrollBar()->value() - moved.x());
+        verticalScrollBar()->setValue(verticalScrollBar()->value() - moved.y());
+        event->accept();
+        return;
+    }
     if (m_drag.active() && (event->buttons() & Qt::LeftButton)) {
         if (const std::optional<CRegion> selection = m_drag.Update(position, event->modifiers() & Qt::ShiftModifier)) {
             document().SetSelection(*selection);
             ShowSelectionStatus(*selection);
         }
+        event->accept();
+        return;
+    }
+    if (m_spaceHeld) {
         event->accept();
         return;
     }
@@ -330,6 +522,11 @@ void COrvexView::mouseMoveEvent(QMouseEvent* event)
 
 void COrvexView::mouseReleaseEvent(QMouseEvent* event)
 {
+    if (m_panning && (event->button() == Qt::MiddleButton || event->button() == Qt::LeftButton)) {
+        EndPan();
+        event->accept();
+        return;
+    }
     if (event->button() != Qt::LeftButton || !m_drag.active()) {
         QAbstractScrollArea::mouseReleaseEvent(event);
         return;
@@ -340,17 +537,93 @@ void COrvexView::mouseReleaseEvent(QMouseEvent* event)
     event->accept();
 }
 
+void COrvexView::EndPan()
+{
+    m_panning = false;
+    UpdatePanCursor();
+}
+
+void COrvexView::UpdatePanCursor()
+{
+    if (m_panning) viewport()->setCursor(Qt::ClosedHandCursor);
+    else if (m_spaceHeld) viewport()->setCursor(Qt::OpenHandCursor);
+    else viewport()->setCursor(Qt::ArrowCursor);
+}
+
+bool COrvexView::viewportEvent(QEvent* event)
+{
+    if (event->type() == QEvent::Leave) emit pointerLeft();
+    return QAbstractScrollArea::viewportEvent(event);
+}
+
+void COrvexView::keyPressEvent(QKeyEvent* event)
+{
+    QScrollBar* h = horizontalScrollBar();
+    QScrollBar* v = verticalScrollBar();
+    const bool shift = event->modifiers() & Qt::ShiftModifier;
+    switch (event->key()) {
+    case Qt::Key_Space:
+        // Held down: the hand that moves the picture. A selection being dragged keeps its drag.
+        if (!event->isAutoRepeat() && !m_drag.active()) {
+            m_spaceHeld = true;
+            UpdatePanCursor();
+        }
+        event->accept();
+        return;
+    case Qt::Key_Home:
+        h->setValue(h->minimum());
+        v->setValue(v->minimum());
+        break;
+    case Qt::Key_End:
+        h->setValue(h->maximum());
+        v->setValue(v->maximum());
+        break;
+    case Qt::Key_PageUp:
+        if (shift) h->triggerAction(QAbstractSlider::SliderPageStepSub);
+        else v->triggerAction(QAbstractSlider::SliderPageStepSub);
+        break;
+    case Qt::Key_PageDown:
+        if (shift) h->triggerAction(QAbstractSlider::SliderPageStepAdd);
+        else v->triggerAction(QAbstractSlider::SliderPageStepAdd);
+        break;
+    default: QAbstractScrollArea::keyPressEvent(event); return;
+    }
+    event->accept();
+}
+
+void COrvexView::keyReleaseEvent(QKeyEvent* event)
+{
+    if (event->key() == Qt::Key_Space && !event->isAutoRepeat()) {
+        m_spaceHeld = false;
+        if (!m_panning) UpdatePanCursor();
+        event->accept();
+        return;
+    }
+    QAbstractScrollArea::keyReleaseEvent(event);
+}
+
+void COrvexView::focusOutEvent(QFocusEvent* event)
+{
+    // A release that goes to another window never arrives here.
+    if (m_spaceHeld) {
+        m_spaceHeld = false;
+        if (!m_panning) UpdatePanCursor();
+    }
+    QAbstractScrollArea::focusOutEvent(event);
+}
+
 void COrvexView::DrawPicture(QPainter& painter, const CImage& source, const QRect& pictureRect, const QRect& target)
 {
     if (m_zoom < 1.0f) {
-        // Below 100 % a smooth reduction, computed once per zoom and kept: scrolling and partial
-        // repaints only copy from it.
+        // Below 100 % a smooth reduction, kept for the zoom: scrolling and partial repaints only copy
+        // from it. Only what is exposed is reduced, when first exposed, so that the first frame at a
+        // new zoom of a large picture costs the visible part and not the whole picture.
         const qreal ratio = devicePixelRatioF();
         const int cw = std::clamp(static_cast<int>(pictureRect.width() * ratio), 1, source.width());
         const int ch = std::clamp(static_cast<int>(pictureRect.height() * ratio), 1, source.height());
         if (!m_cacheValid || m_cacheZoom != m_zoom || m_cacheRatio != ratio || m_cache.size() != QSize(cw, ch)) {
-            m_cache = ScalePictureDown(source, cw, ch);
-            ConvertToSrgb(m_cache, document().metadata().iccProfile());
+            m_cache = QImage(cw, ch, QImage::Format_RGB32);
+            m_cacheDone = QRegion();
             m_cacheValid = !m_cache.isNull();
             m_cacheZoom = m_zoom;
             m_cacheRatio = ratio;
@@ -360,6 +633,23 @@ void COrvexView::DrawPicture(QPainter& painter, const CImage& source, const QRec
         const double sy = static_cast<double>(ch) / pictureRect.height();
         const QRectF from((target.x() - pictureRect.x()) * sx, (target.y() - pictureRect.y()) * sy,
                           target.width() * sx, target.height() * sy);
+        // One cell more on each side: smooth scaling reads the neighbours of the cells it covers.
+        const QRect need = QRect(QPoint(static_cast<int>(std::floor(from.left())) - 1,
+                                        static_cast<int>(std::floor(from.top())) - 1),
+                                 QPoint(static_cast<int>(std::ceil(from.right())) + 1,
+                                        static_cast<int>(std::ceil(from.bottom())) + 1)) &
+                           m_cache.rect();
+        const QRegion missing = QRegion(need).subtracted(m_cacheDone);
+        if (!missing.isEmpty()) {
+            uchar* const bits = m_cache.bits();
+            const qsizetype stride = m_cache.bytesPerLine();
+            for (const QRect& r : missing) {
+                ScalePictureDownPart(source, m_cache, r);
+                QImage part(bits + r.y() * stride + r.x() * 4, r.width(), r.height(), stride, QImage::Format_RGB32);
+                ConvertToSrgb(part, document().metadata().iccProfile());
+            }
+            m_cacheDone += need;
+        }
         painter.setRenderHint(QPainter::SmoothPixmapTransform, cw != static_cast<int>(pictureRect.width() * ratio));
         painter.drawImage(QRectF(target), m_cache, from);
         return;
@@ -399,25 +689,11 @@ void COrvexView::FitWindowToPicture()
     m_frame->show();
 }
 
-void COrvexView::ZoomAround(bool in, const QPoint& anchor)
-{
-    const QRect before = pictureRect();
-    const double px = (anchor.x() - before.x()) / static_cast<double>(m_zoom);
-    const double py = (anchor.y() - before.y()) / static_cast<double>(m_zoom);
-    if (in) ZoomIn();
-    else ZoomOut();
-    const CImage& picture = document().picture();
-    const QSize area = viewport()->size();
-    const CPictureLayout after = LayoutPicture(picture.width(), picture.height(), m_zoom, area.width(), area.height());
-    horizontalScrollBar()->setValue(static_cast<int>(std::lround(after.x0 + px * m_zoom - anchor.x())));
-    verticalScrollBar()->setValue(static_cast<int>(std::lround(after.y0 + py * m_zoom - anchor.y())));
-}
-
 void COrvexView::wheelEvent(QWheelEvent* event)
 {
     if (event->modifiers() & Qt::ControlModifier) {
         const int delta = event->angleDelta().y();
-        if (delta != 0) ZoomAround(delta > 0, event->position().toPoint());
+        if (delta != 0) ZoomTo(StepZoom(delta > 0), event->position().toPoint());
         event->accept();
         return;
     }

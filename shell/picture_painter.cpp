@@ -47,6 +47,18 @@ QImage ScalePictureDown(const CImage& picture, int dw, int dh)
     dh = std::min(dh, picture.height());
     QImage out(dw, dh, QImage::Format_RGB32);
     if (out.isNull()) return {};
+    ScalePictureDownPart(picture, out, out.rect());
+    return out;
+}
+
+void ScalePictureDownPart(const CImage& picture, QImage& out, const QRect& part)
+{
+    const int dw = out.width();
+    const int dh = out.height();
+    const QRect wanted = part & out.rect();
+    if (picture.IsNull() || wanted.isEmpty() || dw > picture.width() || dh > picture.height() ||
+        out.format() != QImage::Format_RGB32)
+        return;
     const std::vector<int> columns = CellBounds(picture.width(), dw);
     const std::vector<int> rows = CellBounds(picture.height(), dh);
     const int bytesPerPixel = picture.bitsPerPixel() / 8;
@@ -59,17 +71,23 @@ QImage ScalePictureDown(const CImage& picture, int dw, int dh)
         widestCell = std::max(widestCell, columns[static_cast<std::size_t>(i) + 1] - columns[static_cast<std::size_t>(i)]);
     const std::size_t sumsSize = static_cast<std::size_t>(std::max(kTileBytes, widestCell * bytesPerPixel));
 
-    ParallelFor(0, dh, [&](int j0, int j1) {
+    // Only the columns of the part: the tile search below starts and stops there.
+    const int firstCell = wanted.left();
+    // Taken once here: scanLine on a shared image would copy it, once per thread.
+    std::uint8_t* const outBits = out.bits();
+    const qsizetype outStride = out.bytesPerLine();
+    const int endCell = wanted.right() + 1;
+    ParallelFor(wanted.top(), wanted.bottom() + 1, [&](int j0, int j1) {
         std::vector<std::uint32_t> sums(sumsSize);
         for (int j = j0; j < j1; ++j) {
             const int ya = rows[static_cast<std::size_t>(j)];
             const int yb = rows[static_cast<std::size_t>(j) + 1];
-            auto* line = reinterpret_cast<QRgb*>(out.scanLine(j));
-            for (int i0 = 0; i0 < dw;) {
+            auto* line = reinterpret_cast<QRgb*>(outBits + static_cast<qsizetype>(j) * outStride);
+            for (int i0 = firstCell; i0 < endCell;) {
                 // A run of whole destination cells whose source bytes fit one tile.
                 int i1 = i0 + 1;
                 const int xa = columns[static_cast<std::size_t>(i0)];
-                while (i1 < dw && (columns[static_cast<std::size_t>(i1) + 1] - xa) * bytesPerPixel <= kTileBytes) ++i1;
+                while (i1 < endCell && (columns[static_cast<std::size_t>(i1) + 1] - xa) * bytesPerPixel <= kTileBytes) ++i1;
                 const int bytes = (columns[static_cast<std::size_t>(i1)] - xa) * bytesPerPixel;
                 std::uint32_t* sum = sums.data();
                 std::fill_n(sum, bytes, 0u);
@@ -96,7 +114,6 @@ QImage ScalePictureDown(const CImage& picture, int dw, int dh)
             }
         }
     });
-    return out;
 }
 
 QImage ExtractPictureRegion(const CImage& picture, const QRect& region)

@@ -24,6 +24,10 @@ CPictureLayout LayoutPicture(int width, int height, float zoom, int areaWidth, i
 // Area-averaging reduction of the whole picture to dw x dh (each no larger than the picture),
 // top row first. The smooth path for zooms below 100 %.
 QImage ScalePictureDown(const CImage& picture, int dw, int dh);
+// The cells of `part` of that reduction, written into `out` (RGB32, the reduction's full size, no
+// larger than the picture); every cell comes out exactly as the whole reduction makes it, so a
+// reduction made part by part is the same image.
+void ScalePictureDownPart(const CImage& picture, QImage& out, const QRect& part);
 
 // The pixels of `region` (picture coordinates, top row first) as an RGB32 image: the crisp path for
 // zooms of 100 % and more, which converts only what is exposed.

@@ -61,7 +61,8 @@ TEST_F(MainFrameTest, StartsWithoutDocumentMaximizedWithTheNoDocumentMenus)
 
     QStringList indicators;
     for (QLabel* label : frame().statusBar()->findChildren<QLabel*>())
-        if (label != frame().messagePane()) indicators << label->text();
+        if (label != frame().messagePane() && label->isVisibleTo(frame().statusBar())) indicators << label->text();
+    // The fields about the active window stay out of the way while there is none.
     EXPECT_EQ(indicators, (QStringList{"CAP", "NUM", "SCRL"}));
 }
 

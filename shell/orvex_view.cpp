@@ -201,8 +201,8 @@ void COrvexView::ZoomTo(float zoom, std::optional<QPoint> anchor)
     UpdateScrollBars();
     LayOutNow();
     // The middle of the view as it is now: the bars may have come or gone.
-    PlacePicturePoint(point, anchor ? QPointF(*anchor)
-                                    : QPointF(viewport()->width() / 2.0, viewport()->height() / 2.0));
+    PlacePicturePoint(point,
+                      anchor ? QPointF(*anchor) : QPointF(viewport()->width() / 2.0, viewport()->height() / 2.0));
     if (m_frame) m_frame->setWindowTitle(Caption());
     viewport()->update();
     emit layoutChanged();
@@ -217,8 +217,8 @@ void COrvexView::FitInWindow()
                            static_cast<double>(full.height()) / picture.height()});
     float zoom = static_cast<float>(fit);
     // The float may round up past the area by a hair, which would bring the bars back.
-    while (zoom > 0.0f && (ScaledSize(picture.width(), zoom) > full.width() ||
-                           ScaledSize(picture.height(), zoom) > full.height()))
+    while (zoom > 0.0f &&
+           (ScaledSize(picture.width(), zoom) > full.width() || ScaledSize(picture.height(), zoom) > full.height()))
         zoom = std::nextafter(zoom, 0.0f);
     ZoomTo(zoom);
 }
@@ -634,11 +634,11 @@ void COrvexView::DrawPicture(QPainter& painter, const CImage& source, const QRec
         const QRectF from((target.x() - pictureRect.x()) * sx, (target.y() - pictureRect.y()) * sy,
                           target.width() * sx, target.height() * sy);
         // One cell more on each side: smooth scaling reads the neighbours of the cells it covers.
-        const QRect need = QRect(QPoint(static_cast<int>(std::floor(from.left())) - 1,
-                                        static_cast<int>(std::floor(from.top())) - 1),
-                                 QPoint(static_cast<int>(std::ceil(from.right())) + 1,
-                                        static_cast<int>(std::ceil(from.bottom())) + 1)) &
-                           m_cache.rect();
+        const QRect need =
+            QRect(
+                QPoint(static_cast<int>(std::floor(from.left())) - 1, static_cast<int>(std::floor(from.top())) - 1),
+                QPoint(static_cast<int>(std::ceil(from.right())) + 1, static_cast<int>(std::ceil(from.bottom())) + 1)) &
+            m_cache.rect();
         const QRegion missing = QRegion(need).subtracted(m_cacheDone);
         if (!missing.isEmpty()) {
             uchar* const bits = m_cache.bits();

@@ -87,7 +87,8 @@ void ScalePictureDownPart(const CImage& picture, QImage& out, const QRect& part)
                 // A run of whole destination cells whose source bytes fit one tile.
                 int i1 = i0 + 1;
                 const int xa = columns[static_cast<std::size_t>(i0)];
-                while (i1 < endCell && (columns[static_cast<std::size_t>(i1) + 1] - xa) * bytesPerPixel <= kTileBytes) ++i1;
+                while (i1 < endCell && (columns[static_cast<std::size_t>(i1) + 1] - xa) * bytesPerPixel <= kTileBytes)
+                    ++i1;
                 const int bytes = (columns[static_cast<std::size_t>(i1)] - xa) * bytesPerPixel;
                 std::uint32_t* sum = sums.data();
                 std::fill_n(sum, bytes, 0u);

@@ -101,9 +101,9 @@ void CStatusFields::Update()
     m_swatch->SetColour(colour ? std::optional<QColor>(QColor(*colour)) : std::nullopt);
     // Without a document window the fields leave the bar to the prompts and the progress bar.
     if (m_zoom->isVisibleTo(m_zoom->parentWidget()) != (view != nullptr))
-        for (QWidget* field : {static_cast<QWidget*>(m_preview), static_cast<QWidget*>(m_position),
-                               static_cast<QWidget*>(m_swatch), static_cast<QWidget*>(m_colour),
-                               static_cast<QWidget*>(m_size), static_cast<QWidget*>(m_zoom)})
+        for (QWidget* field :
+             {static_cast<QWidget*>(m_preview), static_cast<QWidget*>(m_position), static_cast<QWidget*>(m_swatch),
+              static_cast<QWidget*>(m_colour), static_cast<QWidget*>(m_size), static_cast<QWidget*>(m_zoom)})
             field->setVisible(view != nullptr);
     if (picture) {
         const CImage& image = view->document().picture();

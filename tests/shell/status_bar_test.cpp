@@ -24,8 +24,7 @@ protected:
     void MoveTo(QPoint at)
     {
         QWidget* viewport = view()->viewport();
-        QMouseEvent event(QEvent::MouseMove, at, viewport->mapToGlobal(at), Qt::NoButton, Qt::NoButton,
-                          Qt::NoModifier);
+        QMouseEvent event(QEvent::MouseMove, at, viewport->mapToGlobal(at), Qt::NoButton, Qt::NoButton, Qt::NoModifier);
         QCoreApplication::sendEvent(viewport, &event);
     }
     void Leave()
@@ -72,7 +71,8 @@ TEST_F(StatusBarTest, PositionAndColourOfThePixelUnderThePointer)
         MoveTo(Over(7, 3));
         EXPECT_EQ(Position(), "x 7, y 3");
         EXPECT_EQ(Colour(), "R 12 G 200 B 7 #0CC807");
-        EXPECT_EQ(Colour(), Expected(Painted(Over(7, 3)).red(), Painted(Over(7, 3)).green(), Painted(Over(7, 3)).blue()));
+        EXPECT_EQ(Colour(),
+                  Expected(Painted(Over(7, 3)).red(), Painted(Over(7, 3)).green(), Painted(Over(7, 3)).blue()));
         ASSERT_TRUE(fields().swatch()->colour().has_value());
         EXPECT_EQ(*fields().swatch()->colour(), QColor(12, 200, 7));
         // The corners: the last column and row are there, one past them is not.

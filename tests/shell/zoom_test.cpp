@@ -226,8 +226,10 @@ TEST_F(ZoomTest, RotationAndResizingKeepTheZoomAndTheRelativeMiddle)
         const auto expected = [](double relative, int size, int shown, int maximum) {
             return std::clamp(static_cast<int>(std::lround(relative * size - shown / 2.0)), 0, maximum);
         };
-        EXPECT_NEAR(Scroll().x(), expected(startRelative.x(), c.width, area.width(), view()->horizontalScrollBar()->maximum()), 1);
-        EXPECT_NEAR(Scroll().y(), expected(startRelative.y(), c.height, area.height(), view()->verticalScrollBar()->maximum()), 1);
+        EXPECT_NEAR(Scroll().x(),
+                    expected(startRelative.x(), c.width, area.width(), view()->horizontalScrollBar()->maximum()), 1);
+        EXPECT_NEAR(Scroll().y(),
+                    expected(startRelative.y(), c.height, area.height(), view()->verticalScrollBar()->maximum()), 1);
     }
 }
 

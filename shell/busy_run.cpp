@@ -3,9 +3,9 @@
 #include "shell/progress_bar.h"
 
 #include <QApplication>
-#include <QtGlobal>
 #include <QKeyEvent>
 #include <QWidget>
+#include <QtGlobal>
 #include <chrono>
 #include <condition_variable>
 #include <thread>

@@ -251,7 +251,8 @@ QImage COrvexView::ShownPixels(const QRect& region) const
     const QRect inOut = QRect(-region.topLeft(), QSize(picture.width(), picture.height()));
     QPainter painter(&out);
     FillSurround(painter, out.rect(), inOut);
-    if (!part.isNull()) painter.drawImage(inOut.topLeft() + QPoint(std::max(0, region.x()), std::max(0, region.y())), part);
+    if (!part.isNull())
+        painter.drawImage(inOut.topLeft() + QPoint(std::max(0, region.x()), std::max(0, region.y())), part);
     return out;
 }
 

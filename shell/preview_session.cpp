@@ -237,9 +237,7 @@ bool CPreviewSession::eventFilter(QObject* watched, QEvent* event)
         return !InView(watched);
     case QEvent::MouseButtonPress:
     case QEvent::MouseButtonDblClick: return watched == m_view.viewport() || !InView(watched);
-    case QEvent::MouseButtonRelease:
-        Reactivate();
-        return watched == m_view.viewport() || !InView(watched);
+    case QEvent::MouseButtonRelease: Reactivate(); return watched == m_view.viewport() || !InView(watched);
     case QEvent::WindowActivate:
         if (watched != &m_dialog && static_cast<QWidget*>(watched)->isWindow()) Reactivate();
         return false;

@@ -64,9 +64,8 @@ protected:
 
     static bool Rendered(CParamDialog* dialog)
     {
-        return WaitFor([dialog] {
-            return dialog->renderer()->Idle() && dialog->renderer()->shownValues() == dialog->values();
-        });
+        return WaitFor(
+            [dialog] { return dialog->renderer()->Idle() && dialog->renderer()->shownValues() == dialog->values(); });
     }
 
     CImage m_before;
@@ -125,8 +124,8 @@ TEST_F(PreviewSessionTest, TheDocumentWindowZoomsAndScrollsWhileThePreviewDialog
     });
     Run(CommandId::Posterize);
     ASSERT_TRUE(checked);
-    const CImage expected = test_pictures::Applied(
-        m_before, [](CImageProcessor& e) { CParamDialog::RenderByTable("Posterize", e, {10}); });
+    const CImage expected =
+        test_pictures::Applied(m_before, [](CImageProcessor& e) { CParamDialog::RenderByTable("Posterize", e, {10}); });
     EXPECT_TRUE(test_pictures::SamePixels(view()->document().picture(), expected));
     EXPECT_EQ(view()->document().history().count(), steps + 1);
     EXPECT_EQ(view()->zoom(), 2.0f);

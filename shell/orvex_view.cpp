@@ -246,7 +246,7 @@ QImage COrvexView::ShownPixels(const QRect& region) const
     QImage part;
     // Read under the frame lock, as painting reads it: the rendering thread may be writing a newer one.
     WithSource([&](const CImage& source) { part = ExtractPictureRegion(source, region); });
-    ConvertToSrgb(part, document().metadata().iccProfile());
+    if (!part.isNull()) ConvertToSrgb(part, document().metadata().iccProfile());
     const CImage& picture = document().picture();
     const QRect inOut = QRect(-region.topLeft(), QSize(picture.width(), picture.height()));
     QPainter painter(&out);

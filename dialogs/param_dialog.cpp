@@ -1,6 +1,7 @@
 #include "dialogs/param_dialog.h"
 
 #include "core/operation_table.h"
+#include "dialogs/loupe.h"
 #include "dialogs/number_box.h"
 
 #include <algorithm>
@@ -231,6 +232,17 @@ void CParamDialog::AttachPreview(CImageProcessor& engine, CPreviewRenderer::Rend
 {
     if (m_renderer) m_renderer->Stop();
     m_renderer = std::make_unique<CPreviewRenderer>(engine, std::move(render));
+    AddLoupe();
+}
+
+CLoupe* CParamDialog::AddLoupe()
+{
+    if (!m_loupe) {
+        m_loupe = new CLoupe(this);
+        auto* column = static_cast<QVBoxLayout*>(layout());
+        column->insertWidget(column->indexOf(m_buttons), m_loupe, 0, Qt::AlignHCenter);
+    }
+    return m_loupe;
 }
 
 bool CParamDialog::PreviewWanted() const

@@ -15,6 +15,7 @@
 
 struct COperation;
 
+class CLoupe;
 class CNumberBoxes;
 class QCheckBox;
 class QDialogButtonBox;
@@ -170,6 +171,10 @@ public:
     // `render` draws into the work image. The renderer lives until the dialog closes.
     void AttachPreview(CImageProcessor& engine, CPreviewRenderer::Render render);
     CPreviewRenderer* renderer() const { return m_renderer.get(); }
+    // The 100 % loupe of a preview dialog, above the buttons, made by AttachPreview and hidden until
+    // whoever watches the document window fills it; null in a dialog without a preview.
+    CLoupe* AddLoupe();
+    CLoupe* loupe() const { return m_loupe; }
 
     // Closing stops the renderer first, so no rendering outlives the dialog.
     void done(int result) override;
@@ -222,6 +227,7 @@ private:
     QCheckBox* m_previewBox = nullptr;
     QDialogButtonBox* m_buttons = nullptr;
     CNumberBoxes* m_numberBoxes = nullptr;
+    CLoupe* m_loupe = nullptr;
     std::unique_ptr<CPreviewRenderer> m_renderer;
 };
 

@@ -3,8 +3,9 @@
 #include "shell/progress_bar.h"
 
 #include <QApplication>
-#include <QtGlobal>
 #include <QKeyEvent>
+#include <QWidget>
+#include <QtGlobal>
 #include <chrono>
 #include <condition_variable>
 #include <thread>
@@ -24,7 +25,7 @@ void CBusyInputFilter::Reassert() const
     if (m_escape && m_cancel) m_cancel->store(1);
 }
 
-bool CBusyInputFilter::eventFilter(QObject*, QEvent* event)
+bool CBusyInputFilter::eventFilter(QObject* watched, QEvent* event)
 {
     switch (event->type()) {
     case QEvent::KeyPress:
@@ -33,9 +34,16 @@ bool CBusyInputFilter::eventFilter(QObject*, QEvent* event)
             Reassert();
         }
         return true;
+    case QEvent::Close:
+        // Tips and popups close by themselves.
+        if (const auto* widget = qobject_cast<const QWidget*>(watched);
+            widget && (widget->windowType() == Qt::ToolTip || widget->windowType() == Qt::Popup))
+            return false;
+        // A close event arrives accepted; dropped as it is, the window would close all the same.
+        event->ignore();
+        return true;
     case QEvent::Shortcut:
     case QEvent::ShortcutOverride:
-    case QEvent::Close:
     case QEvent::DragEnter:
     case QEvent::DragMove:
     case QEvent::Drop:

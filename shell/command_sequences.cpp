@@ -6,6 +6,7 @@
 #include "shell/busy_run.h"
 #include "shell/document_host.h"
 #include "shell/orvex_view.h"
+#include "shell/preview_session.h"
 #include "shell/progress_bar.h"
 
 #include <QApplication>
@@ -122,7 +123,12 @@ void Preview(COrvexView& view, CParamDialog& dialog, const CPreviewRenderer::Ren
              CRun run)
 {
     BeginPreview(view, dialog, render);
-    const int result = dialog.exec();
+    int result = QDialog::Rejected;
+    {
+        // The document window stays open to zooming and scrolling while the dialog runs.
+        const CPreviewSession session(view, dialog);
+        result = dialog.exec();
+    }
     EndPreview(view, dialog, render, applies ? applies(result, dialog) : result == QDialog::Accepted, run);
 }
 

@@ -410,6 +410,23 @@ void COrvexView::WithSource(const std::function<void(const CImage&)>& draw) cons
     draw(doc.picture());
 }
 
+QImage COrvexView::ShownPixels(const QRect& region) const
+{
+    QImage out(region.size(), QImage::Format_RGB32);
+    if (out.isNull()) return out;
+    QImage part;
+    // Read under the frame lock, as painting reads it: the rendering thread may be writing a newer one.
+    WithSource([&](const CImage& source) { part = ExtractPictureRegion(source, region); });
+    if (!part.isNull()) ConvertToSrgb(part, document().metadata().iccProfile());
+    const CImage& picture = document().picture();
+    const QRect inOut = QRect(-region.topLeft(), QSize(picture.width(), picture.height()));
+    QPainter painter(&out);
+    FillSurround(painter, out.rect(), inOut);
+    if (!part.isNull())
+        painter.drawImage(inOut.topLeft() + QPoint(std::max(0, region.x()), std::max(0, region.y())), part);
+    return out;
+}
+
 void COrvexView::paintEvent(QPaintEvent* event)
 {
     QPainter painter(viewport());

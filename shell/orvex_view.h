@@ -90,6 +90,10 @@ public:
     void SelectionChanged() override;
     // Where the picture lies in the view, for converting the mouse to picture pixels.
     CPictureMapping mapping() const;
+    // A copy of `region` (picture pixels, top row first) of what the view shows, one picture pixel
+    // per image pixel in the colours the screen gets: the newest complete preview frame while a
+    // preview runs, the picture otherwise. Whatever lies outside the picture is the surround.
+    QImage ShownPixels(const QRect& region) const;
     // While frozen the view repaints the image it last showed and never reads the picture.
     void Freeze(bool frozen) override;
 

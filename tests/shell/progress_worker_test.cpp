@@ -291,6 +291,24 @@ TEST_F(ProgressWorkerTest, InputDuringARunNeverRunsACommandLater)
     EXPECT_EQ(doc.history().count(), 2) << "the operation alone was recorded";
 }
 
+TEST_F(ProgressWorkerTest, ClosingTheEditorOrTheDocumentDuringARunIsRefused)
+{
+    Start({WritePicture("w.png", 6, 6)});
+    bool mainClosed = true;
+    bool documentClosed = true;
+    QTimer::singleShot(60, [&] {
+        mainClosed = frame().close();
+        documentClosed = view()->frame()->close();
+    });
+    sequence::Direct(*view(), SlowInvert{40}, sequence::CRun::Worker);
+    QCoreApplication::processEvents();
+    EXPECT_FALSE(mainClosed);
+    EXPECT_FALSE(documentClosed);
+    EXPECT_TRUE(frame().isVisible());
+    ASSERT_EQ(windowCount(), 1);
+    EXPECT_EQ(view()->document().history().count(), 2);
+}
+
 TEST_F(ProgressWorkerTest, AGaussianBlurCancelledOnTheWorkerLeavesPictureAndHistory)
 {
     Start({WritePicture("w.png", 120, 80, 3)});

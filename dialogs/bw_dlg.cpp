@@ -74,11 +74,11 @@ CBWDlg::CBWDlg(QWidget* parent, CStartValues startValues)
         calls.settled = [this] {
             if (m_preview->isChecked()) Preview(values());
         };
-        m_links[c] = new CValueBox(slider, box, kPercentFormat,
-                                   CSliderScale::Curve(kBlackAndWhiteMinPosition, kBlackAndWhiteMaxPosition,
-                                                       [](int p) { return static_cast<double>(BlackAndWhiteWeight(p)); }),
-                                   CNumberRule::ForParam(operation()->params[static_cast<std::size_t>(c)]),
-                                   numberBoxes(), std::move(calls));
+        m_links[c] = new CValueBox(
+            slider, box, kPercentFormat,
+            CSliderScale::Curve(kBlackAndWhiteMinPosition, kBlackAndWhiteMaxPosition,
+                                [](int p) { return static_cast<double>(BlackAndWhiteWeight(p)); }),
+            CNumberRule::ForParam(operation()->params[static_cast<std::size_t>(c)]), numberBoxes(), std::move(calls));
     }
     extraArea()->addLayout(grid);
 

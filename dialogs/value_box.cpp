@@ -103,7 +103,8 @@ void CValueBox::OnTyped(double number)
         m_value = number;
         m_position = m_scale.PositionOf(number);
     } else {
-        m_position = std::clamp(static_cast<int>(std::lround(number)) + m_format.middle, m_scale.minimum, m_scale.maximum);
+        m_position =
+            std::clamp(static_cast<int>(std::lround(number)) + m_format.middle, m_scale.minimum, m_scale.maximum);
         m_value = m_scale.toValue(m_position);
     }
     m_following = true;

@@ -126,8 +126,8 @@ CImageSizeDlg::CImageSizeDlg(int width, int height, QWidget* parent, CStartValue
     const QSettings* settings = DialogSettings();
     if (settings) {
         const QString remembered = settings->value(kMethodKey).toString();
-        if (remembered.size() == 1 && std::find(std::begin(kMethods), std::end(kMethods), remembered[0].toLatin1()) !=
-                                          std::end(kMethods))
+        if (remembered.size() == 1 &&
+            std::find(std::begin(kMethods), std::end(kMethods), remembered[0].toLatin1()) != std::end(kMethods))
             method = remembered[0].toLatin1();
     }
     if (method != startMethod) StoreValue("method", method);

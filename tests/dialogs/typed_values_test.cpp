@@ -316,9 +316,9 @@ TEST(ValueBox, TypingRendersOnceWhenItPausesAndEnterActsAsOkOnlyWhenValid)
 TEST(ImageSizeDialog, PercentOfTheGivenSizeWithAndWithoutTheLock)
 {
     EXPECT_EQ(CImageSizeDlg::PixelsFromPercent(640, 50), 320);
-    EXPECT_EQ(CImageSizeDlg::PixelsFromPercent(640, 33.3), 213);  // 213.12
-    EXPECT_EQ(CImageSizeDlg::PixelsFromPercent(480, 33.3), 160);  // 159.84
-    EXPECT_EQ(CImageSizeDlg::PixelsFromPercent(3, 50), 2);        // 1.5: a tie rounds up
+    EXPECT_EQ(CImageSizeDlg::PixelsFromPercent(640, 33.3), 213); // 213.12
+    EXPECT_EQ(CImageSizeDlg::PixelsFromPercent(480, 33.3), 160); // 159.84
+    EXPECT_EQ(CImageSizeDlg::PixelsFromPercent(3, 50), 2);       // 1.5: a tie rounds up
     EXPECT_EQ(CImageSizeDlg::PixelsFromPercent(640, 0.01), 1) << "never below one pixel";
 
     CImageSizeDlg dialog(640, 480);
@@ -333,12 +333,12 @@ TEST(ImageSizeDialog, PercentOfTheGivenSizeWithAndWithoutTheLock)
 
     Type(dialog.widthBox(), QStringLiteral("33,3"));
     EXPECT_EQ(dialog.heightBox()->text(), "33,3") << "locked: the same percentage";
-    EXPECT_EQ(dialog.dimensionsGroup()->title(), "Pixel Dimensions: 99.84K (was 900K)");  // 213 x 160
+    EXPECT_EQ(dialog.dimensionsGroup()->title(), "Pixel Dimensions: 99.84K (was 900K)"); // 213 x 160
     units->setCurrentIndex(0);
     EXPECT_EQ(dialog.widthBox()->text(), "213");
     EXPECT_EQ(dialog.heightBox()->text(), "160");
     units->setCurrentIndex(1);
-    EXPECT_EQ(dialog.widthBox()->text(), "33.28");  // 213 of 640
+    EXPECT_EQ(dialog.widthBox()->text(), "33.28"); // 213 of 640
 
     dialog.constrainBox()->click();
     Type(dialog.heightBox(), QStringLiteral("200"));

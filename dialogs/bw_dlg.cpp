@@ -1,5 +1,7 @@
 #include "dialogs/bw_dlg.h"
 
+#include "core/operation_table.h"
+#include "dialogs/value_box.h"
 #include "filters/colour/black_and_white_presets.h"
 
 #include <cmath>
@@ -15,9 +17,12 @@
 
 namespace {
 
+// The box shows the weight in percent: the position less the zero position.
+const CValueFormat kPercentFormat = CValueFormat::Percentage(kBlackAndWhiteZeroPosition);
+
 QString PercentText(int position)
 {
-    return FormatSliderValue(CValueFormat::Percentage(), position - kBlackAndWhiteZeroPosition, 0);
+    return FormatSliderValue(kPercentFormat, position, 0);
 }
 
 std::array<int, 3> PresetPositions(const CBlackAndWhitePreset& preset)
@@ -58,8 +63,6 @@ CBWDlg::CBWDlg(QWidget* parent, CStartValues startValues)
         slider->setValue(start[c]);
         slider->setMinimumWidth(260);
         auto* box = new QLineEdit(PercentText(start[c]), this);
-        box->setReadOnly(true);
-        box->setFocusPolicy(Qt::NoFocus);
         box->setMaximumWidth(70);
         grid->addWidget(new QLabel(QString::fromLatin1(labels[c]), this), c, 0);
         grid->addWidget(slider, c, 1);
@@ -67,6 +70,15 @@ CBWDlg::CBWDlg(QWidget* parent, CStartValues startValues)
         m_sliders[c] = slider;
         m_boxes[c] = box;
         connect(slider, &QSlider::valueChanged, this, [this, c] { OnSlider(static_cast<Channel>(c)); });
+        CValueBox::CCalls calls;
+        calls.settled = [this] {
+            if (m_preview->isChecked()) Preview(values());
+        };
+        m_links[c] = new CValueBox(
+            slider, box, kPercentFormat,
+            CSliderScale::Curve(kBlackAndWhiteMinPosition, kBlackAndWhiteMaxPosition,
+                                [](int p) { return static_cast<double>(BlackAndWhiteWeight(p)); }),
+            CNumberRule::ForParam(operation()->params[static_cast<std::size_t>(c)]), numberBoxes(), std::move(calls));
     }
     extraArea()->addLayout(grid);
 
@@ -109,17 +121,18 @@ void CBWDlg::OnSlider(Channel channel)
     const int position = m_sliders[channel]->value();
     const double weight = BlackAndWhiteWeight(position);
     if (weight == value(ParamName(channel))) return;
-    m_boxes[channel]->setText(PercentText(position));
+    m_links[channel]->Show(position, weight);
     // The dialog's own "Preview" box is not the base's, so this only stores.
     SetValue(ParamName(channel), weight);
     if (m_busy) return;
-    ReactToChange(channel);
+    // A slider following its box renders once typing pauses.
+    ReactToChange(channel, !m_links[channel]->following());
 }
 
-void CBWDlg::ReactToChange(Channel channel)
+void CBWDlg::ReactToChange(Channel channel, bool render)
 {
     if (m_preserve->isChecked()) Redistribute(channel);
-    if (m_preview->isChecked()) Preview(values());
+    if (render && m_preview->isChecked()) Preview(values());
     // The sliders no longer hold a preset's mix, whether or not it is being previewed; a preset
     // name left standing would describe a mix the dialog is not going to apply.
     m_preset->setCurrentIndex(kBlackAndWhiteCustomIndex);

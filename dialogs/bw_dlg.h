@@ -43,7 +43,7 @@ private:
     void OnPreserveClicked(bool checked);
     void OnPreviewClicked(bool checked);
     // What a changed weight sets off: the luminosity rule, a preview, the preset box to "Custom".
-    void ReactToChange(Channel channel);
+    void ReactToChange(Channel channel, bool render = true);
     // Moves the partners of `channel`; true when one of them moved.
     bool Redistribute(Channel channel);
     void MoveSliders(const std::array<int, 3>& positions);
@@ -52,6 +52,7 @@ private:
     QComboBox* m_preset = nullptr;
     std::array<QSlider*, 3> m_sliders{};
     std::array<QLineEdit*, 3> m_boxes{};
+    std::array<CValueBox*, 3> m_links{};
     QCheckBox* m_preview = nullptr;
     QCheckBox* m_preserve = nullptr;
     // Set while the dialog moves sliders itself: their notifications then only store the weights.

@@ -1,6 +1,7 @@
 #include "dialogs/cbalance_dlg.h"
 
 #include "core/operation_table.h"
+#include "dialogs/value_box.h"
 
 #include <QGridLayout>
 #include <QHBoxLayout>
@@ -26,8 +27,6 @@ CCBalanceDlg::CCBalanceDlg(QWidget* parent, CStartValues start)
         const int shift = static_cast<int>(AddValue(ParamName(static_cast<Channel>(c))));
 
         auto* box = new QLineEdit(FormatSliderValue(CValueFormat::Signed(m_middle), m_middle + shift, shift), this);
-        box->setReadOnly(true);
-        box->setFocusPolicy(Qt::NoFocus);
         box->setMaximumWidth(60);
         levels->addWidget(box);
         m_boxes[c] = box;
@@ -41,6 +40,11 @@ CCBalanceDlg::CCBalanceDlg(QWidget* parent, CStartValues start)
         sliders->addWidget(new QLabel(QString::fromLatin1(right[c]), this), c, 2);
         m_sliders[c] = slider;
         connect(slider, &QSlider::valueChanged, this, [this, c] { OnSlider(static_cast<Channel>(c)); });
+        CValueBox::CCalls calls;
+        calls.settled = [this] { PreviewValues(); };
+        m_links[c] = new CValueBox(slider, box, CValueFormat::Signed(m_middle), CSliderScale::Centred(m_middle),
+                                   CNumberRule::ForParam(operation()->params[static_cast<std::size_t>(c)]),
+                                   numberBoxes(), std::move(calls));
     }
     levels->addStretch();
     extraArea()->addLayout(levels);
@@ -59,7 +63,12 @@ void CCBalanceDlg::OnSlider(Channel channel)
     const int position = m_sliders[channel]->value();
     const int shift = position - m_middle;
     if (shift == offset(channel)) return;
-    m_boxes[channel]->setText(FormatSliderValue(CValueFormat::Signed(m_middle), position, shift));
+    // A slider following its box only stores; the box renders once typing pauses.
+    if (m_links[channel]->following()) {
+        StoreValue(ParamName(channel), shift);
+        return;
+    }
+    m_links[channel]->Show(position, shift);
     // Stores the offset and, with "Preview" checked, renders all three.
     SetValue(ParamName(channel), shift);
 }

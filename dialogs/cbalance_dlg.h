@@ -29,4 +29,5 @@ private:
     int m_middle = 0;
     std::array<QSlider*, 3> m_sliders{};
     std::array<QLineEdit*, 3> m_boxes{};
+    std::array<CValueBox*, 3> m_links{};
 };

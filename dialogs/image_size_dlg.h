@@ -7,6 +7,7 @@
 class QCheckBox;
 class QComboBox;
 class QGroupBox;
+class QLabel;
 class QLineEdit;
 
 // A pixel count as the bytes it takes at 3 bytes a pixel: " bytes", "K", "M" or "G", with two
@@ -14,8 +15,10 @@ class QLineEdit;
 // `negativeIsUnknown`, when either side is negative.
 QString SizeText(long long width, long long height, bool negativeIsUnknown = false);
 
-// "Image Size": new width and height, proportions optionally kept, and the resampling method.
-// values() holds the size given by the caller and the start method until OK stores the edited ones.
+// "Image Size": new width and height, in pixels or in percent of the given size, proportions
+// optionally kept, and the resampling method. values() holds the size given by the caller and the
+// start method until OK stores the edited ones, always in pixels. The unit and the method chosen
+// at OK are remembered (DialogSettings) for the next time.
 class CImageSizeDlg : public CParamDialog
 {
     Q_OBJECT
@@ -32,6 +35,12 @@ public:
     QLineEdit* heightBox() const { return m_heightBox; }
     QCheckBox* constrainBox() const { return m_constrain; }
     QComboBox* methodList() const { return m_methods; }
+    // "Pixels" or "Percent", for both boxes.
+    QComboBox* unitList() const { return m_units; }
+    bool inPercent() const;
+
+    // The side `percent` % of `given` pixels makes: rounded to nearest, at least 1.
+    static int PixelsFromPercent(int given, double percent);
     QGroupBox* dimensionsGroup() const { return m_group; }
 
     // Refuses with a message, leaving the dialog open, while a box holds no size.
@@ -41,6 +50,11 @@ private:
     void OnWidthChanged(int typed);
     void OnHeightChanged(int typed);
     void OnConstrainClicked(bool checked);
+    void OnWidthPercent(double typed);
+    void OnHeightPercent(double typed);
+    // Shows the edited size in the chosen unit, with the boxes read under that unit's rule.
+    void OnUnitChosen();
+    void ShowEdited();
     void RefreshSizeText();
     // Writes the size the dialog worked out into the other box (never into the box being typed in).
     void ShowBox(QLineEdit* box, int value);
@@ -59,4 +73,7 @@ private:
     QLineEdit* m_heightBox = nullptr;
     QCheckBox* m_constrain = nullptr;
     QComboBox* m_methods = nullptr;
+    QComboBox* m_units = nullptr;
+    QLabel* m_widthUnit = nullptr;
+    QLabel* m_heightUnit = nullptr;
 };

@@ -50,12 +50,17 @@ CNumberReading Unreadable(const QString& reason)
 
 CNumberRule CNumberRule::ForParam(const CParam& param)
 {
-    return {param.min, param.max, param.type != ParamType::Float, {}, {}};
+    return {param.min, param.max, param.type != ParamType::Float, {}, {}, {}};
 }
 
 CNumberReading ReadNumber(const QString& typed, const CNumberRule& rule, const QLocale& locale)
 {
-    const QString text = typed.trimmed();
+    QString text = typed.trimmed();
+    for (const QString& unit : rule.units) {
+        if (unit.isEmpty() || text.size() <= unit.size() || !text.endsWith(unit, Qt::CaseInsensitive)) continue;
+        text = text.chopped(unit.size()).trimmed();
+        break;
+    }
     if (text.isEmpty()) {
         if (rule.emptyValue) return {rule.emptyValue, {}};
         return Unreadable(RangeReason(rule, locale));
@@ -126,7 +131,7 @@ CNumberBoxes::CNumberBoxes(QWidget* dialog, QPushButton* ok)
 
 void CNumberBoxes::Add(QLineEdit* box, CNumberRule rule, std::function<void(double)> changed)
 {
-    m_entries.push_back({box, std::move(rule), std::move(changed), {}});
+    m_entries.push_back({box, std::move(rule), std::move(changed), {}, {}});
     Read(m_entries.back());
     const std::size_t at = m_entries.size() - 1;
     connect(box, &QLineEdit::textChanged, this, [this, at] {
@@ -146,12 +151,27 @@ void CNumberBoxes::SetRule(QLineEdit* box, CNumberRule rule)
     }
 }
 
+void CNumberBoxes::SetHint(QLineEdit* box, const QString& hint)
+{
+    for (CEntry& entry : m_entries) {
+        if (entry.box != box) continue;
+        entry.hint = hint;
+        Read(entry);
+    }
+}
+
+const CNumberRule* CNumberBoxes::rule(const QLineEdit* box) const
+{
+    const CEntry* entry = Find(box);
+    return entry ? &entry->rule : nullptr;
+}
+
 void CNumberBoxes::Read(CEntry& entry)
 {
     entry.reading = ReadNumber(entry.box->text(), entry.rule, entry.box->locale());
     const bool valid = entry.reading.value.has_value();
     entry.box->setStyleSheet(valid ? QString() : kInvalidStyle);
-    entry.box->setToolTip(entry.reading.reason);
+    entry.box->setToolTip(valid ? entry.hint : entry.reading.reason);
     ShowState();
 }
 

@@ -3,6 +3,7 @@
 #include <QLocale>
 #include <QObject>
 #include <QString>
+#include <QStringList>
 
 #include <functional>
 #include <limits>
@@ -27,9 +28,11 @@ struct CNumberRule
     std::optional<double> emptyValue;
     // The reason given for a readable value below the minimum, in place of the general one.
     QString belowMinimum;
+    // Units that may follow the number ("%", "°"), as a box showing them has them typed along.
+    QStringList units;
 
-    static CNumberRule Whole(double minimum, double maximum) { return {minimum, maximum, true, {}, {}}; }
-    static CNumberRule Real(double minimum, double maximum) { return {minimum, maximum, false, {}, {}}; }
+    static CNumberRule Whole(double minimum, double maximum) { return {minimum, maximum, true, {}, {}, {}}; }
+    static CNumberRule Real(double minimum, double maximum) { return {minimum, maximum, false, {}, {}, {}}; }
     // The kind and range of an operation table parameter (Int: whole, Float: real).
     static CNumberRule ForParam(const CParam& param);
     CNumberRule EmptyMeans(double value) const
@@ -44,6 +47,12 @@ struct CNumberRule
         r.belowMinimum = std::move(reason);
         return r;
     }
+    CNumberRule WithUnits(QStringList accepted) const
+    {
+        CNumberRule r = *this;
+        r.units = std::move(accepted);
+        return r;
+    }
 };
 
 // A box's text as a value, or the reason it is none.
@@ -53,7 +62,8 @@ struct CNumberReading
     QString reason; // empty exactly when there is a value
 };
 
-// Reads the text of a numeric box. Spaces around it are ignored; then comes an optional sign ('-',
+// Reads the text of a numeric box. Spaces around it are ignored, and so is one of the rule's units
+// at its end (with or without a space before it); then comes an optional sign ('-',
 // '+', the minus sign U+2212 or the locale's own signs), decimal digits and, for a real number, at
 // most one decimal separator: the full stop, the comma or the locale's own, so that "12.5" and
 // "12,5" are the same number in every locale. Group separators are not taken: in a box they are far
@@ -82,6 +92,10 @@ public:
     // Reads the box again under a new rule, without the callback: the caller is about to give the
     // box the text that suits the new rule, or knows the value already.
     void SetRule(QLineEdit* box, CNumberRule rule);
+    // The tool tip the box shows while it holds a value (its range, say); the reason replaces it
+    // while it holds none.
+    void SetHint(QLineEdit* box, const QString& hint);
+    const CNumberRule* rule(const QLineEdit* box) const;
 
     bool allValid() const;
     bool isValid(const QLineEdit* box) const;
@@ -97,6 +111,7 @@ private:
         CNumberRule rule;
         std::function<void(double)> changed;
         CNumberReading reading;
+        QString hint;
     };
 
     const CEntry* Find(const QLineEdit* box) const;

@@ -3,6 +3,7 @@
 #include "core/operation_table.h"
 #include "dialogs/loupe.h"
 #include "dialogs/number_box.h"
+#include "dialogs/value_box.h"
 
 #include <algorithm>
 #include <cmath>
@@ -28,7 +29,7 @@ QString FormatSliderValue(const CValueFormat& format, int position, double value
     }
     case CValueFormat::Kind::Position: return QString::asprintf("%d", position);
     case CValueFormat::Kind::Real: return QString::asprintf("%3.*f", format.precision, value);
-    case CValueFormat::Kind::Percent: return QString::asprintf("%d %%", position);
+    case CValueFormat::Kind::Percent: return QString::asprintf("%d %%", position - format.middle);
     case CValueFormat::Kind::Degrees: return QString::number(position) + QChar(0x00B0);
     }
     return {};
@@ -90,21 +91,26 @@ QSlider* CParamDialog::AddSlider(std::string_view parameter, const QString& labe
     entry.slider->setValue(position);
     entry.slider->setMinimumWidth(220);
     entry.box = new QLineEdit(this);
-    entry.box->setReadOnly(true);
-    entry.box->setFocusPolicy(Qt::NoFocus);
     entry.box->setMaximumWidth(70);
     entry.format = format;
     entry.index = index;
     // The box shows the start position until the first notification says otherwise.
     entry.box->setText(FormatSliderValue(format, position, scale.toValue(position)));
-    entry.scale = std::move(scale);
+    entry.scale = scale;
+    const std::size_t at = m_sliders.size();
+    CValueBox::CCalls calls;
+    calls.typed = [this, index](double typed) { m_values.at(static_cast<std::size_t>(index)) = typed; };
+    calls.settled = [this] { PreviewValues(); };
+    calls.stepped = [this, at](int p) { TakePosition(m_sliders[at], p, true); };
+    entry.link = new CValueBox(entry.slider, entry.box, format, std::move(scale),
+                               CNumberRule::ForParam(m_operation->params[static_cast<std::size_t>(index)]),
+                               numberBoxes(), std::move(calls));
 
     m_grid->addWidget(new QLabel(label, this), row, 0);
     m_grid->addWidget(entry.slider, row, 1);
     m_grid->addWidget(entry.box, row, 2);
     if (!format.unit.isEmpty()) m_grid->addWidget(new QLabel(format.unit, this), row, 3);
     m_sliders.push_back(entry);
-    const std::size_t at = m_sliders.size() - 1;
     connect(entry.slider, &QSlider::valueChanged, this, [this, at] { OnSliderNotification(m_sliders[at]); });
     return entry.slider;
 }
@@ -201,6 +207,12 @@ QLineEdit* CParamDialog::valueBox(std::string_view parameter) const
     return entry ? entry->box : nullptr;
 }
 
+CValueBox* CParamDialog::valueLink(std::string_view parameter) const
+{
+    const CSlider* entry = FindSlider(parameter);
+    return entry ? entry->link : nullptr;
+}
+
 CSliderScale CParamDialog::sliderScale(std::string_view parameter) const
 {
     const CSlider* entry = FindSlider(parameter);
@@ -212,6 +224,17 @@ void CParamDialog::SetValue(std::string_view parameter, double value)
     const int index = ParamIndex(parameter);
     if (index < 0) return;
     m_values.at(static_cast<std::size_t>(index)) = value;
+    if (PreviewWanted()) RequestPreview(m_values);
+}
+
+void CParamDialog::StoreValue(std::string_view parameter, double value)
+{
+    const int index = ParamIndex(parameter);
+    if (index >= 0) m_values.at(static_cast<std::size_t>(index)) = value;
+}
+
+void CParamDialog::PreviewValues()
+{
     if (PreviewWanted()) RequestPreview(m_values);
 }
 
@@ -252,13 +275,23 @@ bool CParamDialog::PreviewWanted() const
 
 void CParamDialog::OnSliderNotification(CSlider& entry)
 {
-    const int position = entry.slider->value();
-    const double value = entry.scale.toValue(position);
-    double& stored = m_values.at(static_cast<std::size_t>(entry.index));
+    // A slider following its box has the typed value stored already (the next control that hears
+    // of the move may read it); rendering waits for the typing to pause.
+    if (entry.link->following()) {
+        m_values.at(static_cast<std::size_t>(entry.index)) = entry.link->value();
+        return;
+    }
     const bool forced = entry.opensAsChange;
     entry.opensAsChange = false;
+    TakePosition(entry, entry.slider->value(), forced);
+}
+
+void CParamDialog::TakePosition(CSlider& entry, int position, bool forced)
+{
+    const double value = entry.scale.toValue(position);
+    double& stored = m_values.at(static_cast<std::size_t>(entry.index));
     if (!m_everyNotification && !forced && value == stored) return;
-    entry.box->setText(FormatSliderValue(entry.format, position, value));
+    entry.link->Show(position, value);
     stored = value;
     if (PreviewWanted()) RequestPreview(m_values);
 }
@@ -376,6 +409,7 @@ void CParamDialog::showEvent(QShowEvent* event)
 
 void CParamDialog::done(int result)
 {
+    for (CValueBox* link : findChildren<CValueBox*>()) link->Stop();
     if (m_renderer) m_renderer->Stop();
     QDialog::done(result);
 }

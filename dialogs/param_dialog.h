@@ -17,6 +17,7 @@ struct COperation;
 
 class CLoupe;
 class CNumberBoxes;
+class CValueBox;
 class QCheckBox;
 class QDialogButtonBox;
 class QGridLayout;
@@ -25,25 +26,25 @@ class QPushButton;
 class QSlider;
 class QVBoxLayout;
 
-// How a slider's read-only value box shows the slider.
+// How a slider's value box shows the slider, and the units a value is typed in (see CValueBox).
 struct CValueFormat
 {
     enum class Kind {
         SignedOffset, // "%d" up to the middle position, "+%d" above it: the offset from the middle
         Position,     // "%d": the position itself
         Real,         // the derived value as "%3.<precision>f" ("%3.2f", "%3.1f")
-        Percent,      // "%d %%": the position as a percentage
+        Percent,      // "%d %%": the position (less the middle) as a percentage
         Degrees,      // "%d°": the position as an angle
     };
     Kind kind = Kind::Position;
-    int middle = 0;              // SignedOffset
+    int middle = 0;              // SignedOffset, Percent
     int precision = 2;           // Real
     QString unit;                // text shown after the box ("pixels", "%"), if any
 
     static CValueFormat Signed(int middle) { return {Kind::SignedOffset, middle, 0, {}}; }
     static CValueFormat Plain() { return {Kind::Position, 0, 0, {}}; }
     static CValueFormat RealValue(int precision) { return {Kind::Real, 0, precision, {}}; }
-    static CValueFormat Percentage() { return {Kind::Percent, 0, 0, {}}; }
+    static CValueFormat Percentage(int middle = 0) { return {Kind::Percent, middle, 0, {}}; }
     static CValueFormat Angle() { return {Kind::Degrees, 0, 0, {}}; }
     CValueFormat WithUnit(QString text) const
     {
@@ -94,8 +95,9 @@ using CStartValues = std::map<std::string, double, std::less<>>;
 // for (BindOperation) and declares each control by that row's parameter name: a slider takes its
 // range and start from the row (or from a scale declared with it), a control of the dialog's own
 // (radio buttons, check boxes, typed boxes) takes its start from AddValue and reports changes
-// through SetValue. The base pairs each slider with its read-only value box, keeps values() in the
-// row's order, owns the "Preview" box and the identity values, and sends preview requests.
+// through SetValue. The base pairs each slider with its value box (typed values: CValueBox), keeps
+// values() in the row's order, owns the "Preview" box and the identity values, and sends preview
+// requests.
 //
 // A dialog opens on the row's defaults except for the parameters named in the start values given
 // to the constructor; each dialog's own constructor defaults them to where it has always opened,
@@ -144,6 +146,10 @@ public:
 
     // A control of the dialog's own changed `parameter`.
     void SetValue(std::string_view parameter, double value);
+    // Stores `value` without a preview request (a typed value renders once typing pauses).
+    void StoreValue(std::string_view parameter, double value);
+    // Requests a preview of values() when "Preview" is checked.
+    void PreviewValues();
     // For a dialog whose values() carry more than one setting of its row (one per channel): slots
     // of the dialog's own layout after the row's, starting at `start`. Call after BindOperation.
     void AppendOwnSlots(const std::vector<double>& start);
@@ -158,6 +164,7 @@ public:
     // The slider and value box declared for `parameter`, or null.
     QSlider* slider(std::string_view parameter) const;
     QLineEdit* valueBox(std::string_view parameter) const;
+    CValueBox* valueLink(std::string_view parameter) const;
     // The positions the slider for `parameter` stands for (its row's range unless declared).
     CSliderScale sliderScale(std::string_view parameter) const;
     QCheckBox* previewBox() const { return m_previewBox; }
@@ -201,6 +208,7 @@ private:
     {
         QSlider* slider = nullptr;
         QLineEdit* box = nullptr;
+        CValueBox* link = nullptr;
         CValueFormat format;
         CSliderScale scale;
         int index = 0;
@@ -209,6 +217,8 @@ private:
     const CSlider* FindSlider(std::string_view parameter) const;
 
     void OnSliderNotification(CSlider& entry);
+    // The slider's position taken as the parameter's value (`forced`: even when it is no change).
+    void TakePosition(CSlider& entry, int position, bool forced);
     void OnPreviewToggled(bool checked);
     void RequestPreview(const std::vector<double>& values);
     bool PreviewWanted() const;

@@ -1,5 +1,6 @@
 #include "shell/orvex_app.h"
 
+#include "dialogs/dialog_settings.h"
 #include "shell/main_frame.h"
 
 #include <QElapsedTimer>
@@ -22,10 +23,13 @@ std::unique_ptr<QSettings> DefaultSettings(std::unique_ptr<QSettings> settings)
 COrvexApp::COrvexApp(std::unique_ptr<QSettings> settings)
     : m_recent(DefaultSettings(std::move(settings))), m_template(m_ui)
 {
+    // Dialogs remember their choices where the application keeps its settings.
+    SetDialogSettings(m_recent.settings());
 }
 
 COrvexApp::~COrvexApp()
 {
+    if (DialogSettings() == m_recent.settings()) SetDialogSettings(nullptr);
     // Windows closing during teardown must not call back into the dying frame.
     m_template.SetFrame(nullptr);
     m_frame.reset();

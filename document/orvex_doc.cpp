@@ -135,7 +135,8 @@ COrvexDoc::CloseVerdict COrvexDoc::AskToClose(bool offerDiscardAll)
                              .arg(m_pathName.isEmpty() ? title() : m_pathName);
     IDocumentUi::Answer answer = IDocumentUi::Answer::Cancel;
     if (m_ui)
-        answer = offerDiscardAll ? m_ui->AskYesNoCancelDiscardAll(kAppTitle, text) : m_ui->AskYesNoCancel(kAppTitle, text);
+        answer =
+            offerDiscardAll ? m_ui->AskYesNoCancelDiscardAll(kAppTitle, text) : m_ui->AskYesNoCancel(kAppTitle, text);
     switch (answer) {
     case IDocumentUi::Answer::Cancel: return CloseVerdict::Keep;
     case IDocumentUi::Answer::No: return CloseVerdict::Close;

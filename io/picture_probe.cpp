@@ -202,6 +202,11 @@ bool DeclaredSize(const QByteArray& kind, const std::uint8_t* data, std::size_t 
         if (size < 10) return Fail(reason, cut);
         width = LE16(data + 6);
         height = LE16(data + 8);
+        // An empty logical screen is the frames' business, which only the decoder walks.
+        if (width == 0 || height == 0) {
+            width = height = 0;
+            return true;
+        }
     } else if (kind == "webp") {
         int w = 0, h = 0;
         if (!WebPGetInfo(data, size, &w, &h)) return Fail(reason, QStringLiteral("the WebP headers are broken"));
@@ -240,7 +245,8 @@ bool DecodePreviewPicture(const std::uint8_t* data, std::size_t size, int minSid
     CPictureProbe probe;
     if (!ProbePicture(data, size, probe, reason)) return false;
     // A size the headers keep to themselves could be anything up to what opening accepts.
-    if (probe.width == 0 || std::int64_t(probe.width) * probe.height > pixelCap)
+    if ((probe.width == 0 && probe.format == QStringLiteral("TIFF")) ||
+        std::int64_t(probe.width) * probe.height > pixelCap)
         return Fail(reason, QStringLiteral("too large to preview"));
     if (probe.format != QStringLiteral("JPEG")) return LoadPictureFromMemory(data, size, picture, reason);
 

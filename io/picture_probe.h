@@ -15,7 +15,7 @@ struct CPictureProbe
 {
     QString format; // "JPEG", "PNG", "BMP", "GIF", "TIFF", "WebP"
     // As the picture opens: upright, the EXIF orientation applied. 0 when the headers do not say
-    // (a TIFF whose first directory is out of reach).
+    // (a TIFF whose first directory is out of reach, a GIF with an empty logical screen).
     int width = 0;
     int height = 0;
 };

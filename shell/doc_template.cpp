@@ -125,11 +125,13 @@ bool CDocTemplate::CloseAllDocuments()
         if (!m_documents.contains(host) || host->closeApproved) continue;
         qsizetype waiting = 0;
         for (qsizetype j = i; j < order.size(); ++j)
-            if (m_documents.contains(order[j].first) && !order[j].first->closeApproved && order[j].first->doc().modified())
+            if (m_documents.contains(order[j].first) && !order[j].first->closeApproved &&
+                order[j].first->doc().modified())
                 ++waiting;
         if (host->doc().modified()) BringToFront(order[i].second);
         const bool offer = waiting > 1;
-        const COrvexDoc::CloseVerdict verdict = m_frame ? m_frame->ApproveClose(*host, offer) : host->doc().AskToClose(offer);
+        const COrvexDoc::CloseVerdict verdict =
+            m_frame ? m_frame->ApproveClose(*host, offer) : host->doc().AskToClose(offer);
         if (verdict == COrvexDoc::CloseVerdict::Keep) {
             // Answers given so far must not let these documents close unasked later.
             for (CDocumentHost* other : m_documents) other->closeApproved = false;

@@ -6,8 +6,8 @@
 
 #include <QComboBox>
 #include <QFileDialog>
-#include <QFileSystemModel>
 #include <QFileInfo>
+#include <QFileSystemModel>
 #include <QFontMetrics>
 #include <QGridLayout>
 #include <QMessageBox>

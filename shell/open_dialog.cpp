@@ -55,9 +55,11 @@ QImage PreviewThumbnail(const CImage& picture, int maxSide)
             }
             uchar* out = thumbnail.scanLine(ty);
             for (std::int64_t tx = 0; tx < tw; ++tx) {
-                const std::uint64_t count = std::uint64_t(xEdge[std::size_t(tx) + 1] - xEdge[std::size_t(tx)]) * (y1 - y0);
+                const std::uint64_t count =
+                    std::uint64_t(xEdge[std::size_t(tx) + 1] - xEdge[std::size_t(tx)]) * (y1 - y0);
                 for (int c = 0; c < 3; ++c)
-                    out[tx * 3 + c] = static_cast<uchar>((sums[std::size_t(tx) * 3 + std::size_t(c)] + count / 2) / count);
+                    out[tx * 3 + c] =
+                        static_cast<uchar>((sums[std::size_t(tx) * 3 + std::size_t(c)] + count / 2) / count);
             }
         }
     });
@@ -192,9 +194,10 @@ void CPicturePreview::Make(const std::shared_ptr<CShared>& shared, const QString
     if (!ProbePicture(data, size, probe, &reason)) return done(reason);
 
     const QString fileSize = QLocale::c().formattedDataSize(bytes, 1, QLocale::DataSizeTraditionalFormat);
-    const QString text = probe.width > 0
-                             ? QStringLiteral("%1, %2 x %3, %4").arg(probe.format).arg(probe.width).arg(probe.height).arg(fileSize)
-                             : QStringLiteral("%1, %2").arg(probe.format, fileSize);
+    const QString text =
+        probe.width > 0
+            ? QStringLiteral("%1, %2 x %3, %4").arg(probe.format).arg(probe.width).arg(probe.height).arg(fileSize)
+            : QStringLiteral("%1, %2").arg(probe.format, fileSize);
     Deliver(shared, generation, CResult{text, QImage(), false});
     {
         const std::lock_guard lock(shared->mutex);
@@ -230,7 +233,8 @@ COpenDialog::COpenDialog(QWidget* parent, const QString& folder)
     int columns = 0;
     if (auto* tree = findChild<QTreeView*>(QStringLiteral("treeView"))) {
         const QFontMetrics metrics = tree->fontMetrics();
-        const QString date = QLocale::system().toString(QDateTime(QDate(2024, 12, 28), QTime(23, 59, 59)), QLocale::ShortFormat);
+        const QString date =
+            QLocale::system().toString(QDateTime(QDate(2024, 12, 28), QTime(23, 59, 59)), QLocale::ShortFormat);
         const int widths[4] = {metrics.horizontalAdvance(QStringLiteral("a rather long picture name_0001.jpeg")),
                                metrics.horizontalAdvance(QStringLiteral("1023.9 MiB")),
                                metrics.horizontalAdvance(QStringLiteral("jpeg File  Folder")),
@@ -238,7 +242,10 @@ COpenDialog::COpenDialog(QWidget* parent, const QString& folder)
         QHeaderView* header = tree->header();
         header->setStretchLastSection(false);
         for (int i = 0; i < 4 && i < header->count(); ++i) {
-            const int width = std::max(widths[i], metrics.horizontalAdvance(header->model()->headerData(i, Qt::Horizontal).toString())) + 24;
+            const int width =
+                std::max(widths[i],
+                         metrics.horizontalAdvance(header->model()->headerData(i, Qt::Horizontal).toString())) +
+                24;
             header->resizeSection(i, width);
             columns += width;
         }
@@ -253,7 +260,9 @@ COpenDialog::COpenDialog(QWidget* parent, const QString& folder)
         const QList<int> sizes = splitter->sizes();
         QList<int> wanted;
         for (int i = 0; i < splitter->count(); ++i)
-            wanted << (i == list ? columns + 30 : i == list + 1 ? m_preview->sizeHint().width() : std::max(sizes.value(i), 150));
+            wanted << (i == list       ? columns + 30
+                       : i == list + 1 ? m_preview->sizeHint().width()
+                                       : std::max(sizes.value(i), 150));
         splitter->setSizes(wanted);
         int total = 0;
         for (int width : wanted) total += width;

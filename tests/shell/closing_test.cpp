@@ -15,8 +15,8 @@ constexpr CommandId kInvert = CommandId::Invert, kClose = CommandId::FileClose, 
 // What one close prompt showed.
 struct Prompt
 {
-    QString document;    // the path it names, taken from its text
-    QString activePath;  // the document of the active window while it asked
+    QString document;   // the path it names, taken from its text
+    QString activePath; // the document of the active window while it asked
     bool activeMinimized = true;
     bool discardAll = false;
     int buttons = 0;
@@ -66,7 +66,8 @@ protected:
         WhenModal<QMessageBox>([this, answers](QMessageBox* box) mutable {
             Prompt prompt;
             const QStringList lines = box->text().split('\n');
-            prompt.document = lines.size() > 1 ? lines[1].trimmed().chopped(QStringLiteral(" before closening?").size()) : QString();
+            prompt.document =
+                lines.size() > 1 ? lines[1].trimmed().chopped(QStringLiteral(" before closening?").size()) : QString();
             if (COrvexView* active = view()) {
                 prompt.activePath = active->document().pathName();
                 prompt.activeMinimized = active->frame()->isMinimized();

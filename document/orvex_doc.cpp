@@ -128,18 +128,23 @@ bool COrvexDoc::SaveToCurrentPath()
     return SaveAs();
 }
 
-bool COrvexDoc::CanClose()
+COrvexDoc::CloseVerdict COrvexDoc::AskToClose(bool offerDiscardAll)
 {
-    if (!m_modified) return true;
+    if (!m_modified) return CloseVerdict::Close;
     const QString text = QStringLiteral("Save changes to the Orvex document\n %1 before closening?")
                              .arg(m_pathName.isEmpty() ? title() : m_pathName);
-    const auto answer = m_ui ? m_ui->AskYesNoCancel(kAppTitle, text) : IDocumentUi::Answer::Cancel;
+    IDocumentUi::Answer answer = IDocumentUi::Answer::Cancel;
+    if (m_ui)
+        answer =
+            offerDiscardAll ? m_ui->AskYesNoCancelDiscardAll(kAppTitle, text) : m_ui->AskYesNoCancel(kAppTitle, text);
     switch (answer) {
-    case IDocumentUi::Answer::Cancel: return false;
-    case IDocumentUi::Answer::No: return true;
-    case IDocumentUi::Answer::Yes: return SaveAs();
+    case IDocumentUi::Answer::Cancel: return CloseVerdict::Keep;
+    case IDocumentUi::Answer::No: return CloseVerdict::Close;
+    case IDocumentUi::Answer::Yes: return SaveAs() ? CloseVerdict::Close : CloseVerdict::Keep;
+    // Only an answer to the question that offered it counts.
+    case IDocumentUi::Answer::DiscardAll: return offerDiscardAll ? CloseVerdict::DiscardAll : CloseVerdict::Keep;
     }
-    return false;
+    return CloseVerdict::Keep;
 }
 
 bool COrvexDoc::Undo()

@@ -18,7 +18,7 @@
 class IDocumentUi
 {
 public:
-    enum class Answer { Yes, No, Cancel };
+    enum class Answer { Yes, No, Cancel, DiscardAll };
     enum class Icon { Information, Warning };
 
     virtual ~IDocumentUi() = default;
@@ -26,6 +26,12 @@ public:
     virtual void ShowMessage(const QString& caption, const QString& text, Icon icon) = 0;
     // The close prompt: Yes, No or Cancel.
     virtual Answer AskYesNoCancel(const QString& caption, const QString& text) = 0;
+    // The same prompt while other modified documents still wait to be asked (Exit), with "Discard
+    // All" beside the three. Whoever has no such box asks the plain prompt.
+    virtual Answer AskYesNoCancelDiscardAll(const QString& caption, const QString& text)
+    {
+        return AskYesNoCancel(caption, text);
+    }
     // The Save As dialog; an empty result means the user cancelled.
     virtual QString AskSavePath(const QString& suggestedPath) = 0;
     // The options step of Save As, after the path: quality and subsampling for JPEG, whether to
@@ -80,7 +86,11 @@ public:
     // The close prompt. True when the document may close: not modified, "No", or "Yes" followed by
     // a successful Save As. A Save As that is cancelled or fails keeps the document open, so that
     // answering "Yes" can never lose the changes.
-    bool CanClose();
+    bool CanClose() { return AskToClose(false) == CloseVerdict::Close; }
+    enum class CloseVerdict { Close, Keep, DiscardAll };
+    // The close prompt, as CanClose asks it, with "Discard All" offered too when `offerDiscardAll`
+    // holds: this document then closes unsaved, and so does every other one still to be asked.
+    CloseVerdict AskToClose(bool offerDiscardAll);
 
     // The one way a picture change is recorded, whichever way the new picture was computed: the
     // command either changed the picture in place (`replacement` null) or hands over a finished

@@ -9,6 +9,8 @@
 #include <QFileInfo>
 #include <QMdiArea>
 
+#include <algorithm>
+
 CDocTemplate::CDocTemplate(IDocumentUi& ui, QObject* parent) : QObject(parent), m_ui(ui) {}
 
 // Documents are children of the template: those still open, and those whose deletion was
@@ -88,19 +90,69 @@ CChildFrame* CDocTemplate::CreateNewFrame(CDocumentHost& host)
     return frame;
 }
 
+QList<QPair<CDocumentHost*, QMdiSubWindow*>> CDocTemplate::DocumentsInWindowOrder() const
+{
+    QList<QPair<CDocumentHost*, QMdiSubWindow*>> order;
+    auto add = [&order](CDocumentHost* host, QMdiSubWindow* window) {
+        for (const auto& entry : order)
+            if (entry.first == host) return;
+        order.append({host, window});
+    };
+    if (m_frame) {
+        QMdiArea* area = m_frame->mdiArea();
+        // The history lists the windows from the least recently active on.
+        QList<QMdiSubWindow*> windows = area->subWindowList(QMdiArea::ActivationHistoryOrder);
+        std::reverse(windows.begin(), windows.end());
+        if (QMdiSubWindow* current = area->currentSubWindow()) {
+            windows.removeAll(current);
+            windows.prepend(current);
+        }
+        for (QMdiSubWindow* window : windows)
+            if (auto* frame = qobject_cast<CChildFrame*>(window); frame && m_documents.contains(&frame->host()))
+                add(&frame->host(), window);
+    }
+    for (CDocumentHost* host : m_documents) add(host, nullptr);
+    return order;
+}
+
 bool CDocTemplate::CloseAllDocuments()
 {
-    for (CDocumentHost* host : m_documents) {
-        if (host->closeApproved) continue;
-        if (!(m_frame ? m_frame->ApproveClose(*host) : host->doc().CanClose())) {
+    // Windows activated for the prompts must not reorder the ones still to come.
+    const auto order = DocumentsInWindowOrder();
+    bool discardAll = false;
+    for (qsizetype i = 0; i < order.size() && !discardAll; ++i) {
+        CDocumentHost* host = order[i].first;
+        if (!m_documents.contains(host) || host->closeApproved) continue;
+        qsizetype waiting = 0;
+        for (qsizetype j = i; j < order.size(); ++j)
+            if (m_documents.contains(order[j].first) && !order[j].first->closeApproved &&
+                order[j].first->doc().modified())
+                ++waiting;
+        if (host->doc().modified()) BringToFront(order[i].second);
+        const bool offer = waiting > 1;
+        const COrvexDoc::CloseVerdict verdict =
+            m_frame ? m_frame->ApproveClose(*host, offer) : host->doc().AskToClose(offer);
+        if (verdict == COrvexDoc::CloseVerdict::Keep) {
             // Answers given so far must not let these documents close unasked later.
             for (CDocumentHost* other : m_documents) other->closeApproved = false;
             return false;
         }
         host->closeApproved = true;
+        discardAll = verdict == COrvexDoc::CloseVerdict::DiscardAll;
     }
+    if (discardAll)
+        for (CDocumentHost* host : m_documents) host->closeApproved = true;
     if (m_frame) m_frame->mdiArea()->closeAllSubWindows();
     return true;
+}
+
+void CDocTemplate::BringToFront(QMdiSubWindow* window)
+{
+    if (!window || !m_frame) return;
+    if (QWidget* top = m_frame->mdiArea()->window(); top && top->isMinimized())
+        top->setWindowState(top->windowState() & ~Qt::WindowMinimized);
+    if (window->isMinimized()) window->showNormal();
+    m_frame->mdiArea()->setActiveSubWindow(window);
 }
 
 void CDocTemplate::OnLastViewClosed(CDocumentHost* host)

@@ -1,15 +1,16 @@
 #pragma once
 
 #include "core/image.h"
+#include "document/orvex_doc.h"
 
 #include <QList>
 #include <QObject>
+#include <QPair>
 #include <QString>
 
 #include <memory>
 
 class CChildFrame;
-class COrvexDoc;
 class CDocumentHost;
 class CProgressBar;
 class IDocumentUi;
@@ -26,8 +27,8 @@ public:
     // Menus, enabled states and title follow the active document window.
     virtual void UpdateCommandStates() = 0;
     virtual void PlaceNewWindow(QMdiSubWindow& window) = 0;
-    // The document's close prompt; true when the document may close.
-    virtual bool ApproveClose(CDocumentHost& host) = 0;
+    // The document's close prompt, offering "Discard All" when `offerDiscardAll` holds.
+    virtual COrvexDoc::CloseVerdict ApproveClose(CDocumentHost& host, bool offerDiscardAll) = 0;
 
 protected:
     ~IDocumentFrame() = default;
@@ -59,13 +60,22 @@ public:
     CChildFrame* CreateNewFrame(CDocumentHost& host);
     const QList<CDocumentHost*>& documents() const { return m_documents; }
 
-    // The close prompt for every modified document, then every window closes. False, with every
-    // document left open, as soon as one prompt is cancelled.
+    // The close prompt for every modified document, then every window closes. Each prompt first
+    // brings its document's window to the front (restored if minimised), so that the user sees the
+    // picture asked about. The order is the windows': the active one first, then the others from the
+    // most recently active back. While more than one modified document is still to be asked, the
+    // prompt offers "Discard All", which closes all of them unsaved without asking further. False,
+    // with every document left open (those saved so far stay saved), as soon as a prompt is
+    // cancelled or its save fails or is cancelled.
     bool CloseAllDocuments();
+    // The documents in the order CloseAllDocuments asks about them, each with its most recently
+    // active window.
+    QList<QPair<CDocumentHost*, QMdiSubWindow*>> DocumentsInWindowOrder() const;
 
 private:
     CDocumentHost* AddDocument(std::unique_ptr<COrvexDoc> document);
     void OnLastViewClosed(CDocumentHost* host);
+    void BringToFront(QMdiSubWindow* window);
 
     IDocumentUi& m_ui;
     IDocumentFrame* m_frame = nullptr;

@@ -1,15 +1,17 @@
 #include "shell/document_ui.h"
 
 #include "shell/busy_run.h"
+#include "shell/open_dialog.h"
 #include "shell/save_options_dlg.h"
 
 #include <QComboBox>
 #include <QFileDialog>
-#include <QFileSystemModel>
 #include <QFileInfo>
+#include <QFileSystemModel>
 #include <QFontMetrics>
 #include <QGridLayout>
 #include <QMessageBox>
+#include <QPushButton>
 #include <QSettings>
 #include <QSpacerItem>
 
@@ -81,11 +83,24 @@ void CDocumentUi::ShowMessage(const QString& caption, const QString& text, Icon 
 
 IDocumentUi::Answer CDocumentUi::AskYesNoCancel(const QString& caption, const QString& text)
 {
+    return AskToClose(caption, text, false);
+}
+
+IDocumentUi::Answer CDocumentUi::AskYesNoCancelDiscardAll(const QString& caption, const QString& text)
+{
+    return AskToClose(caption, text, true);
+}
+
+IDocumentUi::Answer CDocumentUi::AskToClose(const QString& caption, const QString& text, bool offerDiscardAll)
+{
     QMessageBox box(QMessageBox::Warning, caption, text, QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel,
                     m_owner);
+    QPushButton* discardAll = offerDiscardAll ? box.addButton(kDiscardAll, QMessageBox::DestructiveRole) : nullptr;
     WideEnoughForCaption(box);
     box.setEscapeButton(QMessageBox::Cancel);
-    switch (box.exec()) {
+    const int result = box.exec();
+    if (discardAll && box.clickedButton() == discardAll) return Answer::DiscardAll;
+    switch (result) {
     case QMessageBox::Yes: return Answer::Yes;
     case QMessageBox::No: return Answer::No;
     default: return Answer::Cancel;
@@ -118,9 +133,7 @@ bool CDocumentUi::RunSave(const std::function<bool(IProgress*)>& save, IProgress
 
 QStringList CDocumentUi::AskOpenPaths(QWidget* parent, const QString& folder)
 {
-    QFileDialog dialog(parent, QStringLiteral("Open"), folder);
-    dialog.setAcceptMode(QFileDialog::AcceptOpen);
-    dialog.setFileMode(QFileDialog::ExistingFiles);
+    COpenDialog dialog(parent, folder);
     UseFilters(dialog);
     if (dialog.exec() != QDialog::Accepted) return {};
     return dialog.selectedFiles();

@@ -15,6 +15,7 @@ public:
     void SetOwner(QWidget* owner) { m_owner = owner; }
     void ShowMessage(const QString& caption, const QString& text, Icon icon) override;
     Answer AskYesNoCancel(const QString& caption, const QString& text) override;
+    Answer AskYesNoCancelDiscardAll(const QString& caption, const QString& text) override;
     QString AskSavePath(const QString& suggestedPath) override;
     bool AskSaveOptions(const QString& path, const CImage& picture, const CPictureMetadata& metadata,
                         CSaveOptions& options) override;
@@ -27,6 +28,10 @@ public:
     // "All Files (*.*)".
     static QStringList Filters();
 
+    static inline const QString kDiscardAll = QStringLiteral("Discard All");
+
 private:
+    Answer AskToClose(const QString& caption, const QString& text, bool offerDiscardAll);
+
     QPointer<QWidget> m_owner;
 };

@@ -285,7 +285,7 @@ void CMainFrame::CloseDocument(COrvexView& view)
 {
     CDocumentHost& host = view.host();
     if (!host.closeApproved) {
-        if (!ApproveClose(host)) return;
+        if (ApproveClose(host, false) != COrvexDoc::CloseVerdict::Close) return;
         host.closeApproved = true;
     }
     const QList<IDocumentView*> views = host.views();
@@ -293,15 +293,15 @@ void CMainFrame::CloseDocument(COrvexView& view)
         if (v->frame()) v->frame()->close();
 }
 
-bool CMainFrame::ApproveClose(CDocumentHost& host)
+COrvexDoc::CloseVerdict CMainFrame::ApproveClose(CDocumentHost& host, bool offerDiscardAll)
 {
     const bool wasModified = host.doc().modified();
-    if (!host.doc().CanClose()) return false;
+    const COrvexDoc::CloseVerdict verdict = host.doc().AskToClose(offerDiscardAll);
     if (wasModified && !host.doc().modified()) {
         m_app.recentFiles().Add(host.doc().pathName());
         RebuildRecentFiles();
     }
-    return true;
+    return verdict;
 }
 
 void CMainFrame::AfterSave(COrvexView& view)

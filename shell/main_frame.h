@@ -83,7 +83,7 @@ public:
     void CloseDocument(COrvexView& view) override;
     // The document's close prompt; a save made from it is recorded like any other save (recent
     // files). True when the document may close.
-    bool ApproveClose(CDocumentHost& host) override;
+    COrvexDoc::CloseVerdict ApproveClose(CDocumentHost& host, bool offerDiscardAll) override;
     bool Save(COrvexView& view) override;
     bool SaveAs(COrvexView& view) override;
     void Print(COrvexView& view) override;

@@ -161,6 +161,32 @@ TEST_F(DocumentTest, ClosePromptAnswers)
     EXPECT_FALSE(doc.modified());
 }
 
+// "Discard All" closes unsaved, and only where it was offered; the other answers mean what they
+// mean for CanClose.
+TEST_F(DocumentTest, ClosePromptWithDiscardAll)
+{
+    ApplyInvert();
+    const QByteArray before = [&] {
+        QFile file(path);
+        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+    }();
+    ui.answers = {IDocumentUi::Answer::DiscardAll, IDocumentUi::Answer::DiscardAll, IDocumentUi::Answer::No,
+                  IDocumentUi::Answer::Cancel};
+    EXPECT_EQ(doc.AskToClose(true), COrvexDoc::CloseVerdict::DiscardAll);
+    EXPECT_EQ(doc.AskToClose(false), COrvexDoc::CloseVerdict::Keep);
+    EXPECT_EQ(doc.AskToClose(true), COrvexDoc::CloseVerdict::Close);
+    EXPECT_EQ(doc.AskToClose(true), COrvexDoc::CloseVerdict::Keep);
+    EXPECT_EQ(ui.prompts.size(), 4u);
+    EXPECT_TRUE(doc.modified());
+    QFile file(path);
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    EXPECT_EQ(file.readAll(), before);
+
+    doc.SetModified(false);
+    EXPECT_EQ(doc.AskToClose(true), COrvexDoc::CloseVerdict::Close) << "nothing to ask about";
+    EXPECT_EQ(ui.prompts.size(), 4u);
+}
+
 TEST_F(DocumentTest, YesWithCancelledOrFailedSaveKeepsTheDocumentOpen)
 {
     // Closing anyway would throw the user's changes away right after they asked to keep them.

@@ -1,12 +1,12 @@
 #include "io/picture_save.h"
 
+#include "core/parallel.h"
 #include "io/bmp_decoder.h"
 #include "io/device_write.h"
 #include "io/gif_writer.h"
 #include "io/picture_codec.h"
 #include "io/png_encoder.h"
 #include "io/saved_file_check.h"
-#include "core/parallel.h"
 #include "io/webp_writer.h"
 
 #include <webp/decode.h>
@@ -62,7 +62,8 @@ bool EncodeFile(const CImage& picture, const QByteArray& format, const CSaveOpti
         CPictureMetadata::Blocks blocks;
         if (metadata && !metadata->EncodeBlocks(picture.width(), picture.height(), blocks, &why))
             return Fail(reason, QString::fromStdString(why));
-        if (!EncodeWebp(picture, options.webp, icc, blocks, file, &why, progress)) return Fail(reason, QString::fromStdString(why));
+        if (!EncodeWebp(picture, options.webp, icc, blocks, file, &why, progress))
+            return Fail(reason, QString::fromStdString(why));
         if (!blocks.iptc.empty() && leftOut) leftOut->append(QStringLiteral("IPTC (WebP files have no place for it)"));
         return true;
     }
@@ -365,7 +366,8 @@ CPredictedSize PredictFileSize(const CImage& picture, const QByteArray& format, 
                 return result;
         std::vector<qint64> sizes(samples.size(), -1);
         ParallelFor(0, int(samples.size()), [&](int b, int e) {
-            for (int i = b; i < e; ++i) sizes[std::size_t(i)] = EncodedSize(samples[std::size_t(i)], format, options, metadata);
+            for (int i = b; i < e; ++i)
+                sizes[std::size_t(i)] = EncodedSize(samples[std::size_t(i)], format, options, metadata);
         });
         // What every file holds whatever its pixels: headers, the profile and the metadata.
         CImage dot;

@@ -69,8 +69,9 @@ CSaveOptionsDlg::CSaveOptionsDlg(const CImage& picture, const CPictureMetadata& 
     } else if (format == "png") {
         AddQualityRow(form, QStringLiteral("Compression level:"), start.png.level, 0, 9);
         m_quality->setObjectName(QStringLiteral("level"));
-        m_quality->setToolTip(QStringLiteral("0 stores the pixels as they are; 9 gives the smallest file and takes longest. "
-                                             "Every level keeps the picture exactly."));
+        m_quality->setToolTip(
+            QStringLiteral("0 stores the pixels as they are; 9 gives the smallest file and takes longest. "
+                           "Every level keeps the picture exactly."));
     } else if (format == "webp") {
         m_lossless = new QCheckBox(QStringLiteral("Lossless"), this);
         m_lossless->setObjectName(QStringLiteral("lossless"));
@@ -250,18 +251,23 @@ CSaveOptions CSaveOptionsDlg::Remembered(QSettings& settings, const CSaveOptions
     CSaveOptions result = fallback;
     const bool all = format.isEmpty();
     if (all || format == "jpeg") {
-        result.jpeg.quality = std::clamp(settings.value(kGroup + QStringLiteral("Quality"), fallback.jpeg.quality).toInt(), 1, 100);
-        const int sampling = settings.value(kGroup + QStringLiteral("Subsampling"), int(fallback.jpeg.subsampling)).toInt();
+        result.jpeg.quality =
+            std::clamp(settings.value(kGroup + QStringLiteral("Quality"), fallback.jpeg.quality).toInt(), 1, 100);
+        const int sampling =
+            settings.value(kGroup + QStringLiteral("Subsampling"), int(fallback.jpeg.subsampling)).toInt();
         if (sampling >= int(ChromaSubsampling::Automatic) && sampling <= int(ChromaSubsampling::Quarter420))
             result.jpeg.subsampling = static_cast<ChromaSubsampling>(sampling);
-        result.jpeg.progressive = settings.value(kGroup + QStringLiteral("Progressive"), fallback.jpeg.progressive).toBool();
+        result.jpeg.progressive =
+            settings.value(kGroup + QStringLiteral("Progressive"), fallback.jpeg.progressive).toBool();
     }
     if (all || format == "png")
-        result.png.level = std::clamp(settings.value(kGroup + QStringLiteral("PngLevel"), fallback.png.level).toInt(), 0, 9);
+        result.png.level =
+            std::clamp(settings.value(kGroup + QStringLiteral("PngLevel"), fallback.png.level).toInt(), 0, 9);
     if (all || format == "webp") {
         // Without a choice of its own, lossless follows what the picture was opened from (the fallback).
         result.webp.lossless = settings.value(kGroup + QStringLiteral("WebpLossless"), fallback.webp.lossless).toBool();
-        result.webp.quality = std::clamp(settings.value(kGroup + QStringLiteral("WebpQuality"), fallback.webp.quality).toInt(), 1, 100);
+        result.webp.quality =
+            std::clamp(settings.value(kGroup + QStringLiteral("WebpQuality"), fallback.webp.quality).toInt(), 1, 100);
     }
     if (all || format == "tiff") {
         const QString name = settings.value(kGroup + QStringLiteral("TiffCompression")).toString();
@@ -285,7 +291,8 @@ void CSaveOptionsDlg::Remember(QSettings& settings, const CSaveOptions& options,
         settings.setValue(kGroup + QStringLiteral("WebpQuality"), options.webp.quality);
     }
     if (all || format == "tiff")
-        settings.setValue(kGroup + QStringLiteral("TiffCompression"), QLatin1String(TiffName(options.tiff.compression)));
+        settings.setValue(kGroup + QStringLiteral("TiffCompression"),
+                          QLatin1String(TiffName(options.tiff.compression)));
 }
 
 bool CSaveOptionsDlg::Ask(const QString& path, const CImage& picture, const CPictureMetadata& metadata,

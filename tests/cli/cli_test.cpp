@@ -177,8 +177,10 @@ TEST_F(CliTest, UsageErrorsNameTheProblemAndWriteNothing)
         {{"--webp-quality", "0", input, out}, "invalid WebP quality '0'"},
         {{"--webp-quality", "101", input, out}, "invalid WebP quality '101'"},
         {{"--webp-quality"}, "--webp-quality needs a number"},
-        {{"--webp-lossless", "--webp-quality", "50", input, out}, "--webp-lossless and --webp-quality exclude each other"},
-        {{"--webp-quality", "50", "--webp-lossless", input, out}, "--webp-lossless and --webp-quality exclude each other"},
+        {{"--webp-lossless", "--webp-quality", "50", input, out},
+         "--webp-lossless and --webp-quality exclude each other"},
+        {{"--webp-quality", "50", "--webp-lossless", input, out},
+         "--webp-lossless and --webp-quality exclude each other"},
         {{"--tiff-compression", "zip", input, out}, "invalid TIFF compression 'zip': expected none, lzw or deflate"},
         {{"--tiff-compression", "LZW", input, out}, "invalid TIFF compression 'LZW'"},
         {{"--tiff-compression"}, "--tiff-compression needs none, lzw or deflate"},
@@ -315,10 +317,11 @@ TEST_F(CliTest, InformationalCommands)
     EXPECT_NE(r.out.find("GaussianBlur radius:float[0..250]=10 gaussian:flag=1"), std::string::npos) << r.out;
     r = Cli({"--help"});
     EXPECT_EQ(r.code, kExitOk);
-    EXPECT_NE(
-        r.out.find("orvex-cli [--crop X,Y,W,H] [--seed N] [--quality N] [--chroma S] [--png-level N] [--webp-lossless]\n"
-                   "                 [--webp-quality N] [--tiff-compression C] [--strip] [--quiet] INPUT OUTPUT [OPERATION ...]"),
-        std::string::npos);
+    EXPECT_NE(r.out.find(
+                  "orvex-cli [--crop X,Y,W,H] [--seed N] [--quality N] [--chroma S] [--png-level N] [--webp-lossless]\n"
+                  "                 [--webp-quality N] [--tiff-compression C] [--strip] [--quiet] INPUT OUTPUT "
+                  "[OPERATION ...]"),
+              std::string::npos);
     for (const char* option : {"  --png-level N", "  --webp-lossless", "  --webp-quality N", "  --tiff-compression C"})
         EXPECT_NE(r.out.find(option), std::string::npos) << option;
     EXPECT_NE(r.out.find("  --crop X,Y,W,H  keep only the rectangle"), std::string::npos);
@@ -471,7 +474,7 @@ TEST_F(CliTest, FormatOptionsReachTheSavedFile)
     EXPECT_EQ(WebpFormat(Out("new.webp")), 2);
 
     for (const auto& [name, tag] : {std::pair{"none", COMPRESSION_NONE}, std::pair{"lzw", COMPRESSION_LZW},
-                                     std::pair{"deflate", COMPRESSION_ADOBE_DEFLATE}}) {
+                                    std::pair{"deflate", COMPRESSION_ADOBE_DEFLATE}}) {
         const std::string tiff = Out("out.tif");
         ASSERT_EQ(Cli({"--tiff-compression", name, input, tiff}).code, kExitOk);
         TIFF* tif = TIFFOpen(tiff.c_str(), "r");

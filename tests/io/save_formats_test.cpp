@@ -42,7 +42,8 @@ CImage Decoded(const std::vector<std::uint8_t>& file)
 std::pair<int, int> ZlibHeader(const std::vector<std::uint8_t>& png)
 {
     for (std::size_t at = 8; at + 12 <= png.size();) {
-        const std::size_t length = std::size_t(png[at]) << 24 | std::size_t(png[at + 1]) << 16 | std::size_t(png[at + 2]) << 8 | png[at + 3];
+        const std::size_t length =
+            std::size_t(png[at]) << 24 | std::size_t(png[at + 1]) << 16 | std::size_t(png[at + 2]) << 8 | png[at + 3];
         if (std::memcmp(png.data() + at + 4, "IDAT", 4) == 0 && length >= 2) return {png[at + 8], png[at + 9]};
         at += 12 + length;
     }
@@ -54,7 +55,8 @@ CImage GrainyPhoto(int width, int height)
 {
     const QImage source(QString::fromStdString(TestDataDir() + "/jpeg/libjpeg-turbo/testorig.jpg"));
     EXPECT_FALSE(source.isNull());
-    const QImage large = source.convertToFormat(QImage::Format_RGB888).scaled(width, height, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+    const QImage large = source.convertToFormat(QImage::Format_RGB888)
+                             .scaled(width, height, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
     CImage picture;
     picture.Create(width, height, 24);
     std::mt19937 random(5);
@@ -173,8 +175,10 @@ TEST(SaveFormats, SourcesThatLostNothingAreTold)
         EXPECT_EQ(opened.lossless, std::strcmp(name, "a.jpg") != 0) << name;
     }
     // A TIFF holding JPEG data (compression 7 in its first directory), big- and little-endian.
-    const std::uint8_t little[] = {'I', 'I', 42, 0, 8, 0, 0, 0, 1, 0, 0x03, 0x01, 3, 0, 1, 0, 0, 0, 7, 0, 0, 0, 0, 0, 0, 0};
-    const std::uint8_t big[] = {'M', 'M', 0, 42, 0, 0, 0, 8, 0, 1, 0x01, 0x03, 0, 3, 0, 0, 0, 1, 0, 7, 0, 0, 0, 0, 0, 0};
+    const std::uint8_t little[] = {'I', 'I', 42, 0, 8, 0, 0, 0, 1, 0, 0x03, 0x01, 3,
+                                   0,   1,   0,  0, 0, 7, 0, 0, 0, 0, 0,    0,    0};
+    const std::uint8_t big[] = {'M', 'M', 0, 42, 0, 0, 0, 8, 0, 1, 0x01, 0x03, 0,
+                                3,   0,   0, 0,  1, 0, 7, 0, 0, 0, 0,    0,    0};
     EXPECT_FALSE(IsLosslessPictureFile(little, sizeof little));
     EXPECT_FALSE(IsLosslessPictureFile(big, sizeof big));
     std::uint8_t deflate[sizeof little];

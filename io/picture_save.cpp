@@ -308,11 +308,13 @@ qint64 EncodedSize(const CImage& picture, const QByteArray& format, const CSaveO
 constexpr int kStripRows = 48;
 constexpr int kSeamRows = 16;
 
-// The share of the picture's rows the strips take: a large one where the encoder is quick and its
-// cost varies most with the content, a small one for lossless WebP, which is slow.
+// The share of the picture's rows the strips take (one in so many): a large one where the encoder
+// is quick or its cost varies most with the content, smaller ones for the slow encoders.
 int SampleShare(const QByteArray& format, const CSaveOptions& options)
 {
-    if (format == "webp") return options.webp.lossless ? 32 : 8;
+    if (format == "webp") return options.webp.lossless ? 48 : 12;
+    if (format == "tiff" && options.tiff.compression == TiffCompression::Deflate) return 24;
+    if (format == "png" && options.png.level >= 7) return 24;
     return 16;
 }
 

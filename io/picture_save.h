@@ -57,10 +57,9 @@ struct CPredictedSize
 
 // Pictures up to `exactPixels` are encoded whole; -1 takes the size each format encodes whole in
 // about a fifth of a second. Larger ones are told from a sample: full-width
-// strips spread evenly over the picture (a sixteenth of it; an eighth for lossy WebP, a
-// thirty-second for lossless WebP), put together and encoded with the same options; the bytes
-// their rows took are scaled by area and the fixed part of the file (headers, profile, metadata)
-// added once.
+// strips spread evenly over the picture (a sixteenth of it, less for the slow encoders), put
+// together and encoded with the same options; the bytes their rows took are scaled by area and the
+// fixed part of the file (headers, profile, metadata) added once.
 CPredictedSize PredictFileSize(const CImage& picture, const QByteArray& format, const CSaveOptions& options,
                                const CPictureMetadata* metadata, std::int64_t exactPixels = -1);
 

@@ -142,6 +142,7 @@ void CSaveOptionsDlg::AddQualityRow(QFormLayout* form, const QString& label, int
     m_quality = new QSlider(Qt::Horizontal, this);
     m_quality->setRange(minimum, maximum);
     m_quality->setValue(std::clamp(value, minimum, maximum));
+    m_quality->setMinimumWidth(m_quality->fontMetrics().horizontalAdvance(QLatin1Char('0')) * 24);
     if (maximum - minimum < 20) {
         m_quality->setTickPosition(QSlider::TicksBelow);
         m_quality->setPageStep(1);

@@ -70,8 +70,8 @@ bool EncodeWebp(const CImage& picture, const CWebpOptions& options, const std::v
     WebPConfig config;
     if (!WebPConfigInit(&config)) return Fail(reason, "the WebP library does not match its headers");
     config.lossless = options.lossless ? 1 : 0;
-    // For lossless files the quality is the effort spent: the library's usual middle gives files
-    // within a few percent of its slowest setting in a fraction of the time.
+    // For lossless files the quality is the effort spent. The library's usual middle one keeps a
+    // large picture's save (and the sample its size is predicted from) to seconds, not minutes.
     config.quality = options.lossless ? kLosslessEffort : static_cast<float>(std::clamp(options.quality, 1, 100));
     WebPPicture pic;
     if (!WebPPictureInit(&pic)) return Fail(reason, "the WebP library does not match its headers");

@@ -26,8 +26,8 @@ namespace {
 constexpr const char* kProgram = "orvex-cli";
 
 const char* kUsage =
-    "Usage: orvex-cli [--crop X,Y,W,H] [--seed N] [--quality N] [--chroma S] [--strip] [--quiet] INPUT OUTPUT "
-    "[OPERATION ...]\n"
+    "Usage: orvex-cli [--crop X,Y,W,H] [--seed N] [--quality N] [--chroma S] [--png-level N] [--webp-lossless]\n"
+    "                 [--webp-quality N] [--tiff-compression C] [--strip] [--quiet] INPUT OUTPUT [OPERATION ...]\n"
     "       orvex-cli --new W,H[,FILL] [options] OUTPUT [OPERATION ...]\n"
     "       orvex-cli --list | --help | --version\n"
     "\n"
@@ -46,9 +46,16 @@ const char* kUsage =
     "               clamped to the picture, before the operations run; a rectangle that misses\n"
     "               the picture is an error (exit status 4)\n"
     "  --seed N     seed AddNoise and LensFlare with N instead of the clock's seconds\n"
-    "  --quality N  JPEG (and WebP) quality 1..100, default 92; 4:4:4 chroma from 90 up, 4:2:0\n"
-    "               below, and never finer than a JPEG input's\n"
+    "  --quality N  JPEG quality 1..100, default 92; 4:4:4 chroma from 90 up, 4:2:0 below, and\n"
+    "               never finer than a JPEG input's; also WebP's when no --webp option is given\n"
+    "               (100 is lossless WebP)\n"
     "  --chroma S   JPEG chroma subsampling instead: 444, 422 or 420\n"
+    "  --png-level N  PNG compression level 0..9 (zlib; 0 stores), default 6\n"
+    "  --webp-lossless  lossless WebP; the default when INPUT is lossless (PNG, BMP, GIF, TIFF,\n"
+    "               lossless WebP) or with --new\n"
+    "  --webp-quality N  lossy WebP at quality 1..100; the default is quality 92 for a JPEG or\n"
+    "               lossy WebP INPUT\n"
+    "  --tiff-compression C  TIFF compression: none, lzw or deflate (the default)\n"
     "  --strip      write no EXIF, XMP or IPTC (camera, date, GPS...); the colour profile stays\n"
     "  --quiet      no progress bar and no warnings on stderr\n"
     "\n"
@@ -282,6 +289,8 @@ int RunCli(const std::vector<std::string>& args, std::ostream& out, std::ostream
     std::string cropText;
     std::optional<CPictureSize> blank;
     std::uint8_t blankLevel = 255;
+    std::optional<int> quality, webpQuality;
+    bool webpLossless = false;
 
     for (std::size_t i = 0; i < args.size(); ++i) {
         const std::string& a = args[i];
@@ -328,6 +337,7 @@ int RunCli(const std::vector<std::string>& args, std::ostream& out, std::ostream
             if (ec != std::errc() || end != v.data() + v.size() || n < 1 || n > 100)
                 return Usage(err, "invalid quality '" + v + "': expected a whole number 1..100");
             saveOptions.jpeg.quality = n;
+            quality = n;
         } else if (positional.empty() && a == "--chroma") {
             if (i + 1 >= args.size()) return Usage(err, "--chroma needs 444, 422 or 420");
             const std::string& v = args[++i];
@@ -335,6 +345,33 @@ int RunCli(const std::vector<std::string>& args, std::ostream& out, std::ostream
             else if (v == "422") saveOptions.jpeg.subsampling = ChromaSubsampling::Half422;
             else if (v == "420") saveOptions.jpeg.subsampling = ChromaSubsampling::Quarter420;
             else return Usage(err, "invalid chroma subsampling '" + v + "': expected 444, 422 or 420");
+        } else if (positional.empty() && a == "--png-level") {
+            if (i + 1 >= args.size()) return Usage(err, "--png-level needs a number");
+            const std::string& v = args[++i];
+            int n = 0;
+            const auto [end, ec] = std::from_chars(v.data(), v.data() + v.size(), n);
+            if (ec != std::errc() || end != v.data() + v.size() || n < 0 || n > 9)
+                return Usage(err, "invalid PNG level '" + v + "': expected a whole number 0..9");
+            saveOptions.png.level = n;
+        } else if (positional.empty() && a == "--webp-lossless") {
+            if (webpQuality) return Usage(err, "--webp-lossless and --webp-quality exclude each other");
+            webpLossless = true;
+        } else if (positional.empty() && a == "--webp-quality") {
+            if (i + 1 >= args.size()) return Usage(err, "--webp-quality needs a number");
+            if (webpLossless) return Usage(err, "--webp-lossless and --webp-quality exclude each other");
+            const std::string& v = args[++i];
+            int n = 0;
+            const auto [end, ec] = std::from_chars(v.data(), v.data() + v.size(), n);
+            if (ec != std::errc() || end != v.data() + v.size() || n < 1 || n > 100)
+                return Usage(err, "invalid WebP quality '" + v + "': expected a whole number 1..100");
+            webpQuality = n;
+        } else if (positional.empty() && a == "--tiff-compression") {
+            if (i + 1 >= args.size()) return Usage(err, "--tiff-compression needs none, lzw or deflate");
+            const std::string& v = args[++i];
+            if (v == "none") saveOptions.tiff.compression = TiffCompression::None;
+            else if (v == "lzw") saveOptions.tiff.compression = TiffCompression::Lzw;
+            else if (v == "deflate") saveOptions.tiff.compression = TiffCompression::Deflate;
+            else return Usage(err, "invalid TIFF compression '" + v + "': expected none, lzw or deflate");
         } else if (positional.empty() && a == "--strip") {
             saveOptions.removeMetadata = true;
         } else if (positional.empty() && a.size() > 1 && a[0] == '-' && a != "-") {
@@ -416,6 +453,16 @@ int RunCli(const std::vector<std::string>& args, std::ostream& out, std::ostream
     }
 
     saveOptions.jpeg.original = opened.subsampling;
+    // WebP: its own options first, then --quality as it always worked, then what the input was.
+    if (webpLossless) {
+        saveOptions.webp.lossless = true;
+    } else if (webpQuality) {
+        saveOptions.webp = {false, *webpQuality};
+    } else if (quality) {
+        saveOptions.webp = {*quality >= 100, *quality};
+    } else {
+        saveOptions.webp.lossless = blank || opened.lossless;
+    }
     QStringList leftOut;
     if (!SavePictureWith(picture, output, saveOptions, &metadata, &reason, nullptr, &leftOut)) return cannotSave(reason);
     // Lost metadata is said even with --quiet: the file is written, but not all of what came in.

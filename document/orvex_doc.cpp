@@ -37,6 +37,7 @@ bool COrvexDoc::Open(const QString& path)
     }
     m_metadata = std::move(opened.metadata);
     m_saveOptions.jpeg.original = opened.subsampling;
+    m_saveOptions.webp.lossless = opened.lossless;
     m_modified = 0;
     m_pathName = QFileInfo(path).absoluteFilePath();
     return true;

@@ -347,7 +347,7 @@ bool EncodePicture(const CImage& picture, const QByteArray& format, QIODevice& d
         } else if (format == "webp" || format == "jpeg" || format == "png") {
             std::string text;
             std::vector<std::uint8_t> file;
-            if (format == "webp") ok = EncodeWebp(picture, CJpegOptions{}.quality, {}, {}, file, &text);
+            if (format == "webp") ok = EncodeWebp(picture, CWebpOptions{}, {}, {}, file, &text);
             else if (format == "jpeg") ok = EncodeJpeg(picture, CJpegOptions{}, {}, file, &text);
             else ok = EncodePng(picture, CPngOptions{}, {}, file, &text);
             if (!ok) why = QString::fromStdString(text);

@@ -23,6 +23,7 @@ bool OpenPictureFromMemory(const std::uint8_t* data, std::size_t size, CPictureF
     if (!ApplyOrientation(read.picture, read.metadata.orientation()))
         return Fail(reason, QStringLiteral("not enough memory"));
     read.subsampling = JpegFrameSubsampling(data, size);
+    read.lossless = IsLosslessPictureFile(data, size);
     opened = std::move(read);
     return true;
 }

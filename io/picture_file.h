@@ -21,6 +21,9 @@ struct CPictureFile
     CPictureMetadata metadata; // empty when the file has none or the reader does not understand it
     // How a JPEG's colour was sampled (see JpegFrameSubsampling); Automatic for any other file.
     ChromaSubsampling subsampling = ChromaSubsampling::Automatic;
+    // Whether the file kept every pixel exactly (see IsLosslessPictureFile): WebP is written
+    // lossless by default only for such pictures.
+    bool lossless = true;
 };
 
 // Opens the file at `path` from one mapping of it: decodes it (DecodeStoredPicture's rules), reads

@@ -1,5 +1,6 @@
 #include "io/picture_save.h"
 
+#include "core/parallel.h"
 #include "io/bmp_decoder.h"
 #include "io/device_write.h"
 #include "io/gif_writer.h"
@@ -8,10 +9,14 @@
 #include "io/saved_file_check.h"
 #include "io/webp_writer.h"
 
+#include <webp/decode.h>
+
+#include <QBuffer>
 #include <QFile>
 #include <QSaveFile>
 
 #include <algorithm>
+#include <cstring>
 #include <functional>
 #include <new>
 
@@ -45,17 +50,29 @@ const std::vector<std::uint8_t>& NoProfile()
     return none;
 }
 
-// Encodes into memory in `format` (JPEG or PNG), with the tags and profile of `metadata` when given.
+// Encodes into memory in `format` (JPEG, PNG or WebP), with the tags and profile of `metadata` when
+// given. WebP's container takes the blocks itself; it has no place for IPTC, which `leftOut` names.
 bool EncodeFile(const CImage& picture, const QByteArray& format, const CSaveOptions& options,
                 const CPictureMetadata* metadata, std::vector<std::uint8_t>& file, QString* reason,
                 const std::function<void(double)>& progress = nullptr, QStringList* leftOut = nullptr)
 {
     const std::vector<std::uint8_t>& icc = metadata ? metadata->iccProfile() : NoProfile();
     std::string why;
+    if (format == "webp") {
+        CPictureMetadata::Blocks blocks;
+        if (metadata && !metadata->EncodeBlocks(picture.width(), picture.height(), blocks, &why))
+            return Fail(reason, QString::fromStdString(why));
+        if (!EncodeWebp(picture, options.webp, icc, blocks, file, &why, progress))
+            return Fail(reason, QString::fromStdString(why));
+        if (!blocks.iptc.empty() && leftOut) leftOut->append(QStringLiteral("IPTC (WebP files have no place for it)"));
+        return true;
+    }
     if (format == "jpeg") {
         if (!EncodeJpeg(picture, options.jpeg, icc, file, &why, progress)) return Fail(reason, QString::fromStdString(why));
     } else if (format == "png") {
-        if (!EncodePng(picture, CPngOptions{}, icc, file, &why, progress)) return Fail(reason, QString::fromStdString(why));
+        CPngOptions png;
+        png.level = std::clamp(options.png.level, 0, 9);
+        if (!EncodePng(picture, png, icc, file, &why, progress)) return Fail(reason, QString::fromStdString(why));
     } else {
         return Fail(reason, QStringLiteral("no in-memory encoder for this format"));
     }
@@ -163,7 +180,7 @@ bool Save(const CImage& picture, const QString& path, const CSaveOptions& option
         if (leftOut.contains(QLatin1String(kExifTooLarge))) expected.exif = false;
         if (leftOut.contains(QLatin1String(kXmpNotEncoded))) expected.xmp = false;
     } else if (format == "webp") {
-        if (!EncodeWebp(picture, options.jpeg.quality, icc, blocks, bytes, &why, bar.Reporter()))
+        if (!EncodeWebp(picture, options.webp, icc, blocks, bytes, &why, bar.Reporter()))
             return Fail(reason, QString::fromStdString(why));
         if (!blocks.iptc.empty()) leftOut.append(QStringLiteral("IPTC (WebP files have no place for it)"));
         expected.iptc = false;
@@ -241,4 +258,181 @@ ChromaSubsampling JpegFileSubsampling(const QString& path)
         if (!file.seek(file.pos() + length - 2)) break;
     }
     return ChromaSubsampling::Automatic;
+}
+
+bool EncodePictureFile(const CImage& picture, const QByteArray& format, const CSaveOptions& options,
+                       const CPictureMetadata* metadata, std::vector<std::uint8_t>& file, QString* reason)
+{
+    try {
+        if (picture.IsNull()) return Fail(reason, QStringLiteral("there is no picture to save"));
+        if (!CheckEncodableSize(picture, format, reason)) return false;
+        CPictureMetadata stripped;
+        const CPictureMetadata* tags = Usable(format, options, metadata, stripped);
+        if (format == "jpeg" || format == "png" || format == "webp")
+            return EncodeFile(picture, format, options, tags, file, reason);
+        QBuffer buffer;
+        buffer.open(QIODevice::WriteOnly);
+        if (format == "tiff") {
+            CPictureMetadata::Blocks blocks;
+            std::string why;
+            if (tags && !tags->EncodeBlocks(picture.width(), picture.height(), blocks, &why))
+                return Fail(reason, QString::fromStdString(why));
+            if (!WriteTiff(picture, options.tiff, tags ? tags->iccProfile() : NoProfile(), blocks, buffer, &why))
+                return Fail(reason, QString::fromStdString(why));
+        } else if (!EncodePicture(picture, format, buffer, reason)) {
+            return false;
+        }
+        const QByteArray& bytes = buffer.data();
+        file.assign(reinterpret_cast<const std::uint8_t*>(bytes.constData()),
+                    reinterpret_cast<const std::uint8_t*>(bytes.constData()) + bytes.size());
+        return true;
+    } catch (const std::bad_alloc&) {
+        return Fail(reason, QStringLiteral("not enough memory"));
+    }
+}
+
+namespace {
+
+qint64 EncodedSize(const CImage& picture, const QByteArray& format, const CSaveOptions& options,
+                   const CPictureMetadata* metadata)
+{
+    std::vector<std::uint8_t> file;
+    return EncodePictureFile(picture, format, options, metadata, file) ? qint64(file.size()) : -1;
+}
+
+// Each strip of a sample is three of the 16-row blocks the lossy coders work in. Its first block
+// follows the previous strip's last rows, which it does not continue: a seam that costs far more
+// than the rows inside a picture (most of all in smooth pictures, most of all for lossy WebP).
+// The first blocks are therefore encoded a second time on their own, seams and all, and only the
+// difference, the strips' inner rows as they cost inside the picture, is scaled up.
+constexpr int kStripRows = 48;
+constexpr int kSeamRows = 16;
+
+// The share of the picture's rows the strips take (one in so many): a large one where the encoder
+// is quick or its cost varies most with the content, smaller ones for the slow encoders.
+int SampleShare(const QByteArray& format, const CSaveOptions& options)
+{
+    if (format == "webp") return options.webp.lossless ? 48 : 12;
+    if (format == "tiff" && options.tiff.compression == TiffCompression::Deflate) return 24;
+    if (format == "png" && options.png.level >= 7) return 24;
+    return 16;
+}
+
+// The pictures a format encodes whole about as quickly as it encodes a sample of a large one.
+std::int64_t ExactPixels(const QByteArray& format, const CSaveOptions& options)
+{
+    if (format == "jpeg") return 6'000'000;
+    if (format == "webp") return options.webp.lossless ? 400'000 : 3'000'000;
+    return 2'000'000;
+}
+
+} // namespace
+
+CPredictedSize PredictFileSize(const CImage& picture, const QByteArray& format, const CSaveOptions& options,
+                               const CPictureMetadata* metadata, std::int64_t exactPixels)
+{
+    CPredictedSize result;
+    if (picture.IsNull()) return result;
+    const int w = picture.width(), h = picture.height();
+    if (exactPixels < 0) exactPixels = ExactPixels(format, options);
+    // A short picture has too few rows to spread strips over; it is encoded whole.
+    if (std::int64_t(w) * h <= exactPixels || h < 4 * kStripRows) {
+        result.bytes = EncodedSize(picture, format, options, metadata);
+        result.exact = result.bytes >= 0;
+        return result;
+    }
+    try {
+        const int strips = std::max(2, h / SampleShare(format, options) / kStripRows);
+        const std::size_t rowBytes = std::size_t(w) * 3;
+        // Strips first, first + step, ... (`rows` rows of each) put together, top to bottom.
+        const auto gather = [&](int first, int step, int rows, CImage& sample) {
+            const int count = (strips - first + step - 1) / step;
+            if (!sample.CreateForOverwrite(w, count * rows, 24)) return false;
+            for (int s = first, at = 0; s < strips; s += step, ++at) {
+                const int centre = int((std::int64_t(2 * s + 1) * h) / (2 * strips));
+                int top = std::clamp(centre - kStripRows / 2, 0, h - kStripRows);
+                top -= top % 16;
+                for (int r = 0; r < rows; ++r)
+                    std::memcpy(sample.bits() + std::ptrdiff_t(at * rows + r) * sample.pitch(),
+                                picture.bits() + std::ptrdiff_t(top + r) * picture.pitch(), rowBytes);
+            }
+            return true;
+        };
+        // Encoders that run on one thread take the strips in two groups, each with its seams,
+        // so that the four encodes share the cores; JPEG and PNG spread one encode over them.
+        const int groups = format == "jpeg" || format == "png" ? 1 : 2;
+        std::vector<CImage> samples(std::size_t(2 * groups));
+        for (int g = 0; g < groups; ++g)
+            if (!gather(g, groups, kStripRows, samples[std::size_t(2 * g)]) ||
+                !gather(g, groups, kSeamRows, samples[std::size_t(2 * g + 1)]))
+                return result;
+        std::vector<qint64> sizes(samples.size(), -1);
+        ParallelFor(0, int(samples.size()), [&](int b, int e) {
+            for (int i = b; i < e; ++i)
+                sizes[std::size_t(i)] = EncodedSize(samples[std::size_t(i)], format, options, metadata);
+        });
+        // What every file holds whatever its pixels: headers, the profile and the metadata.
+        CImage dot;
+        if (!dot.Create(1, 1, 24)) return result;
+        std::memcpy(dot.bits(), picture.bits(), 3);
+        const qint64 fixed = EncodedSize(dot, format, options, metadata);
+        if (fixed < 0) return result;
+        double inner = 0;
+        for (int g = 0; g < groups; ++g) {
+            const qint64 whole = sizes[std::size_t(2 * g)], seams = sizes[std::size_t(2 * g + 1)];
+            if (whole < 0 || seams < 0) return result;
+            inner += double(std::max<qint64>(0, whole - seams));
+        }
+        const double scale = double(h) / double(strips * (kStripRows - kSeamRows));
+        result.bytes = fixed + qint64(inner * scale + 0.5);
+    } catch (const std::bad_alloc&) {
+        result.bytes = -1;
+    }
+    return result;
+}
+
+namespace {
+
+std::uint32_t TiffNumber(const std::uint8_t* p, int bytes, bool little)
+{
+    std::uint32_t v = 0;
+    for (int i = 0; i < bytes; ++i) v |= std::uint32_t(p[little ? i : bytes - 1 - i]) << (8 * i);
+    return v;
+}
+
+// The compression of a classic TIFF's first directory; 0 when it cannot be read.
+std::uint32_t TiffCompressionOf(const std::uint8_t* data, std::size_t size)
+{
+    if (size < 8) return 0;
+    const bool little = data[0] == 'I';
+    if (TiffNumber(data + 2, 2, little) != 42) return 0;
+    const std::uint32_t directory = TiffNumber(data + 4, 4, little);
+    if (directory > size || size - directory < 2) return 0;
+    const std::uint32_t entries = TiffNumber(data + directory, 2, little);
+    for (std::uint32_t i = 0; i < entries; ++i) {
+        const std::size_t at = std::size_t(directory) + 2 + std::size_t(i) * 12;
+        if (at + 12 > size) return 0;
+        if (TiffNumber(data + at, 2, little) != 259) continue;
+        const std::uint32_t type = TiffNumber(data + at + 2, 2, little);
+        return type == 3 ? TiffNumber(data + at + 8, 2, little) : type == 4 ? TiffNumber(data + at + 8, 4, little) : 0;
+    }
+    return 0;
+}
+
+} // namespace
+
+bool IsLosslessPictureFile(const std::uint8_t* data, std::size_t size)
+{
+    if (!data) return true;
+    if (size >= 3 && data[0] == 0xFF && data[1] == 0xD8 && data[2] == 0xFF) return false;
+    if (size >= 12 && std::memcmp(data, "RIFF", 4) == 0 && std::memcmp(data + 8, "WEBP", 4) == 0) {
+        WebPBitstreamFeatures features;
+        return WebPGetFeatures(data, size, &features) != VP8_STATUS_OK || features.format != 1;
+    }
+    if (size >= 8 && (std::memcmp(data, "II", 2) == 0 || std::memcmp(data, "MM", 2) == 0)) {
+        // Old-style and new-style JPEG inside TIFF, and the lossy JPEG of raw camera files.
+        const std::uint32_t compression = TiffCompressionOf(data, size);
+        return compression != 6 && compression != 7 && compression != 34892;
+    }
+    return true;
 }

@@ -10,6 +10,8 @@
 
 namespace {
 
+constexpr float kLosslessEffort = 75;
+
 bool Fail(std::string* reason, const std::string& text)
 {
     if (reason) *reason = text;
@@ -58,7 +60,7 @@ std::uint32_t LE32(const std::uint8_t* p)
 
 } // namespace
 
-bool EncodeWebp(const CImage& picture, int quality, const std::vector<std::uint8_t>& icc,
+bool EncodeWebp(const CImage& picture, const CWebpOptions& options, const std::vector<std::uint8_t>& icc,
                 const CPictureMetadata::Blocks& blocks, std::vector<std::uint8_t>& file, std::string* reason,
                 const std::function<void(double)>& progress)
 {
@@ -67,8 +69,10 @@ bool EncodeWebp(const CImage& picture, int quality, const std::vector<std::uint8
 
     WebPConfig config;
     if (!WebPConfigInit(&config)) return Fail(reason, "the WebP library does not match its headers");
-    config.lossless = quality >= 100 ? 1 : 0;
-    config.quality = static_cast<float>(std::clamp(quality, 0, 100));
+    config.lossless = options.lossless ? 1 : 0;
+    // For lossless files the quality is the effort spent. The library's usual middle one keeps a
+    // large picture's save (and the sample its size is predicted from) to seconds, not minutes.
+    config.quality = options.lossless ? kLosslessEffort : static_cast<float>(std::clamp(options.quality, 1, 100));
     WebPPicture pic;
     if (!WebPPictureInit(&pic)) return Fail(reason, "the WebP library does not match its headers");
     pic.width = picture.width();

@@ -11,12 +11,21 @@
 // The largest width and height a WebP picture can have.
 constexpr int kWebpMaxSide = 16383;
 
-// Encodes `picture` as a WebP file in `file`: lossy at `quality` (1..99), lossless at 100. The
+struct CWebpOptions
+{
+    static constexpr int kDefaultQuality = 92;
+    // Lossless keeps every pixel; it is the choice for pictures that came from lossless files and
+    // for new ones, which have lost nothing yet.
+    bool lossless = true;
+    int quality = kDefaultQuality; // 1..100, for lossy files
+};
+
+// Encodes `picture` as a WebP file in `file`, lossless or lossy at the options' quality. The
 // colour profile and the EXIF and XMP blocks go into their own ICCP, EXIF and "XMP " chunks of an
 // extended container, announced in its VP8X header; without any, the simple container is written.
 // IPTC has no place in WebP and is not written. False with `reason` on failure (too large, out of
 // memory); `progress` is told the share done.
-bool EncodeWebp(const CImage& picture, int quality, const std::vector<std::uint8_t>& icc,
+bool EncodeWebp(const CImage& picture, const CWebpOptions& options, const std::vector<std::uint8_t>& icc,
                 const CPictureMetadata::Blocks& blocks, std::vector<std::uint8_t>& file, std::string* reason,
                 const std::function<void(double)>& progress = nullptr);
 

@@ -15,49 +15,60 @@ class QLabel;
 class QSettings;
 class QSlider;
 
-// The options step of Save As: JPEG quality (with the size of the file it will produce, found by
-// encoding the picture in the background), chroma subsampling and progressive scans; for every
-// format that carries metadata, "Remove metadata".
+// The options step of Save As, for the format the file name selects: JPEG quality, chroma
+// subsampling and progressive scans; PNG compression level; WebP lossless or quality; TIFF
+// compression. Each shows the size of the file the choice gives, found in the background (from a
+// sample of a large picture, see PredictFileSize). Every format that carries metadata offers
+// "Remove metadata".
 class CSaveOptionsDlg : public QDialog
 {
     Q_OBJECT
 public:
-    // `picture` and `metadata` must outlive the dialog. `jpeg` shows the JPEG controls.
-    CSaveOptionsDlg(const CImage& picture, const CPictureMetadata& metadata, const CSaveOptions& start, bool jpeg,
-                    QWidget* parent = nullptr);
+    // `picture` and `metadata` must outlive the dialog. `format` is an encoder's format name.
+    CSaveOptionsDlg(const CImage& picture, const CPictureMetadata& metadata, const CSaveOptions& start,
+                    const QByteArray& format, QWidget* parent = nullptr);
     ~CSaveOptionsDlg() override;
 
+    // `start` with the choices of this dialog's format put in.
     CSaveOptions options() const;
-    // The size text under the slider ("about 1.4 MB"), empty while it is being worked out.
+    // The size text ("about 1.4 MB"), empty while it is being worked out.
     QString sizeText() const;
     // The bytes of that file; -1 while unknown.
     qint64 predictedBytes() const { return m_predicted; }
+    // Whether that figure came from encoding the whole picture rather than a sample of it.
+    bool predictionExact() const { return m_exact; }
 
-    // Whether a save to `path` has anything to ask: JPEG always, the other formats that carry
-    // metadata when the picture has tags to remove.
+    // Whether a save to `path` has anything to ask: JPEG, PNG, WebP and TIFF always (they have
+    // options), the other formats that carry metadata when the picture has tags to remove.
     static bool HasQuestions(const QString& path, const CPictureMetadata& metadata);
-    // The last JPEG choice of any document, kept in `settings` across runs; `fallback` where none.
-    static CSaveOptions Remembered(QSettings& settings, const CSaveOptions& fallback);
-    static void Remember(QSettings& settings, const CSaveOptions& options);
+    // The last choice of any document for `format` (every format when empty), kept in `settings`
+    // across runs; `fallback` where none. A remembered lossless or lossy WebP choice wins over the
+    // default that follows the picture's source.
+    static CSaveOptions Remembered(QSettings& settings, const CSaveOptions& fallback, const QByteArray& format = {});
+    // Keeps the choices of `format` (every format when empty).
+    static void Remember(QSettings& settings, const CSaveOptions& options, const QByteArray& format = {});
 
     // Asks (modally) for the options of a save to `path`. False when cancelled.
     static bool Ask(const QString& path, const CImage& picture, const CPictureMetadata& metadata, CSaveOptions& options,
                     QSettings& settings);
 
 private:
+    void AddQualityRow(class QFormLayout* form, const QString& label, int value, int minimum, int maximum);
     void ScheduleEstimate();
     void StartEstimate();
-    void ShowEstimate(int generation, qint64 bytes);
+    void ShowEstimate(int generation, qint64 bytes, bool exact);
 
     const CImage& m_picture;
     const CPictureMetadata& m_metadata;
-    bool m_jpeg;
-    ChromaSubsampling m_original; // of the JPEG the picture was opened from, which Automatic keeps
-    QSlider* m_quality = nullptr;
+    const CSaveOptions m_start;
+    const QByteArray m_format;
+    QSlider* m_quality = nullptr; // JPEG and WebP quality, PNG level
     QLabel* m_qualityValue = nullptr;
     QLabel* m_size = nullptr;
     QComboBox* m_subsampling = nullptr;
     QCheckBox* m_progressive = nullptr;
+    QCheckBox* m_lossless = nullptr;
+    QComboBox* m_compression = nullptr;
     QCheckBox* m_removeMetadata = nullptr;
     class QTimer* m_debounce = nullptr;
 
@@ -67,4 +78,5 @@ private:
     int m_generation = 0;
     bool m_pending = false;
     qint64 m_predicted = -1;
+    bool m_exact = false;
 };

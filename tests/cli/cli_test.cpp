@@ -10,6 +10,9 @@
 #include <QFile>
 #include <QTemporaryDir>
 
+#include <tiffio.h>
+#include <webp/decode.h>
+
 #include <gtest/gtest.h>
 
 #include <sstream>
@@ -167,6 +170,20 @@ TEST_F(CliTest, UsageErrorsNameTheProblemAndWriteNothing)
         {{"--quality", "101", input, out}, "invalid quality '101'"},
         {{"--quality", "9x", input, out}, "invalid quality '9x'"},
         {{"--quality"}, "--quality needs a number"},
+        {{"--png-level", "10", input, out}, "invalid PNG level '10'"},
+        {{"--png-level", "-1", input, out}, "invalid PNG level '-1'"},
+        {{"--png-level", "six", input, out}, "invalid PNG level 'six'"},
+        {{"--png-level"}, "--png-level needs a number"},
+        {{"--webp-quality", "0", input, out}, "invalid WebP quality '0'"},
+        {{"--webp-quality", "101", input, out}, "invalid WebP quality '101'"},
+        {{"--webp-quality"}, "--webp-quality needs a number"},
+        {{"--webp-lossless", "--webp-quality", "50", input, out},
+         "--webp-lossless and --webp-quality exclude each other"},
+        {{"--webp-quality", "50", "--webp-lossless", input, out},
+         "--webp-lossless and --webp-quality exclude each other"},
+        {{"--tiff-compression", "zip", input, out}, "invalid TIFF compression 'zip': expected none, lzw or deflate"},
+        {{"--tiff-compression", "LZW", input, out}, "invalid TIFF compression 'LZW'"},
+        {{"--tiff-compression"}, "--tiff-compression needs none, lzw or deflate"},
         {{"--chroma", "411", input, out}, "invalid chroma subsampling '411'"},
         {{"--chroma"}, "--chroma needs 444, 422 or 420"},
         {{"--crop"}, "--crop needs X,Y,W,H"},
@@ -300,10 +317,13 @@ TEST_F(CliTest, InformationalCommands)
     EXPECT_NE(r.out.find("GaussianBlur radius:float[0..250]=10 gaussian:flag=1"), std::string::npos) << r.out;
     r = Cli({"--help"});
     EXPECT_EQ(r.code, kExitOk);
-    EXPECT_NE(
-        r.out.find("orvex-cli [--crop X,Y,W,H] [--seed N] [--quality N] [--chroma S] [--strip] [--quiet] INPUT OUTPUT "
-                   "[OPERATION ...]"),
-        std::string::npos);
+    EXPECT_NE(r.out.find(
+                  "orvex-cli [--crop X,Y,W,H] [--seed N] [--quality N] [--chroma S] [--png-level N] [--webp-lossless]\n"
+                  "                 [--webp-quality N] [--tiff-compression C] [--strip] [--quiet] INPUT OUTPUT "
+                  "[OPERATION ...]"),
+              std::string::npos);
+    for (const char* option : {"  --png-level N", "  --webp-lossless", "  --webp-quality N", "  --tiff-compression C"})
+        EXPECT_NE(r.out.find(option), std::string::npos) << option;
     EXPECT_NE(r.out.find("  --crop X,Y,W,H  keep only the rectangle"), std::string::npos);
     r = Cli({"--version"});
     EXPECT_EQ(r.code, kExitOk);
@@ -387,4 +407,84 @@ TEST_F(CliTest, MetadataLeftOutIsAWarningAndTheRestIsKept)
     const CliRun clean = Cli({saved, Out("clean.jpg")});
     ASSERT_EQ(clean.code, kExitOk);
     EXPECT_EQ(clean.err, "");
+}
+
+namespace {
+
+std::vector<std::uint8_t> FileBytes(const std::string& path)
+{
+    QFile file(QString::fromStdString(path));
+    if (!file.open(QIODevice::ReadOnly)) return {};
+    const QByteArray bytes = file.readAll();
+    return {bytes.begin(), bytes.end()};
+}
+
+// 1 lossy, 2 lossless, -1 not a WebP file.
+int WebpFormat(const std::string& path)
+{
+    const std::vector<std::uint8_t> file = FileBytes(path);
+    WebPBitstreamFeatures features;
+    return WebPGetFeatures(file.data(), file.size(), &features) == VP8_STATUS_OK ? features.format : -1;
+}
+
+} // namespace
+
+TEST_F(CliTest, FormatOptionsReachTheSavedFile)
+{
+    // PNG: the level's class in the zlib header of the first IDAT (right after IHDR here).
+    for (const auto& [level, flevel] : {std::pair{"0", 0}, std::pair{"9", 3}}) {
+        const std::string png = Out("level.png");
+        ASSERT_EQ(Cli({"--png-level", level, input, png}).code, kExitOk);
+        const std::vector<std::uint8_t> file = FileBytes(png);
+        ASSERT_GT(file.size(), 43u);
+        ASSERT_EQ(std::string(file.begin() + 37, file.begin() + 41), "IDAT");
+        EXPECT_EQ(file[41], 0x78);
+        EXPECT_EQ(file[42] >> 6, flevel) << level;
+    }
+
+    // WebP without options follows the input: lossless from a PNG, quality 92 from a JPEG.
+    const std::string jpeg = Out("in.jpg");
+    ASSERT_EQ(Cli({input, jpeg}).code, kExitOk);
+    const struct
+    {
+        std::vector<std::string> options;
+        const std::string* from;
+        int format;
+    } cases[] = {{{}, &input, 2},
+                 {{}, &jpeg, 1},
+                 {{"--webp-lossless"}, &jpeg, 2},
+                 {{"--webp-quality", "50"}, &input, 1},
+                 {{"--quality", "70"}, &input, 1},
+                 {{"--quality", "100"}, &jpeg, 2},
+                 {{"--quality", "100", "--webp-quality", "100"}, &jpeg, 1}};
+    for (const auto& c : cases) {
+        std::vector<std::string> args = c.options;
+        const std::string webp = Out("out.webp");
+        args.push_back(*c.from);
+        args.push_back(webp);
+        ASSERT_EQ(Cli(args).code, kExitOk);
+        EXPECT_EQ(WebpFormat(webp), c.format) << (args.size() > 2 ? args[0] + " " + args[1] : *c.from);
+    }
+    // Lossy from a JPEG at the default quality: the file of quality 92.
+    ASSERT_EQ(Cli({jpeg, Out("a.webp")}).code, kExitOk);
+    ASSERT_EQ(Cli({"--webp-quality", "92", jpeg, Out("b.webp")}).code, kExitOk);
+    EXPECT_EQ(FileBytes(Out("a.webp")), FileBytes(Out("b.webp")));
+    // A new picture has lost nothing yet.
+    ASSERT_EQ(Cli({"--new", "8,8", Out("new.webp")}).code, kExitOk);
+    EXPECT_EQ(WebpFormat(Out("new.webp")), 2);
+
+    for (const auto& [name, tag] : {std::pair{"none", COMPRESSION_NONE}, std::pair{"lzw", COMPRESSION_LZW},
+                                    std::pair{"deflate", COMPRESSION_ADOBE_DEFLATE}}) {
+        const std::string tiff = Out("out.tif");
+        ASSERT_EQ(Cli({"--tiff-compression", name, input, tiff}).code, kExitOk);
+        TIFF* tif = TIFFOpen(tiff.c_str(), "r");
+        ASSERT_NE(tif, nullptr);
+        std::uint16_t compression = 0;
+        TIFFGetField(tif, TIFFTAG_COMPRESSION, &compression);
+        TIFFClose(tif);
+        EXPECT_EQ(compression, tag) << name;
+        CImage back;
+        ASSERT_TRUE(LoadPicture(QString::fromStdString(tiff), back));
+        EXPECT_TRUE(SamePixels(back, Pattern(9, 5))) << name;
+    }
 }

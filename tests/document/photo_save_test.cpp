@@ -948,7 +948,7 @@ TEST_F(PhotoSave, AWebpWithAProfileOtherWritersRefuseOpensAgainWithProfileAndTag
     ASSERT_EQ(metadata.iccProfile(), lab);
     for (int quality : {90, 100}) {
         CSaveOptions options;
-        options.jpeg.quality = quality;
+        options.webp = {quality == 100, quality};
         QString reason;
         ASSERT_TRUE(SavePictureWith(PhotoLike(97, 61), Path("lab.webp"), options, &metadata, &reason)) << reason.toStdString();
         CImage back;

@@ -5,6 +5,7 @@
 #include "shell/help_dialog.h"
 #include "shell/print_options.h"
 #include "shell/progress_bar.h"
+#include "shell/save_options_dlg.h"
 #include "tests/shell/shell_test_support.h"
 
 #include <QClipboard>
@@ -471,6 +472,7 @@ TEST_F(MainFrameTest, SavingFromTheClosePromptOrExitJoinsTheRecentFiles)
         dialog->selectFile(exited);
         static_cast<QDialog*>(dialog)->accept();
     });
+    WhenModal<CSaveOptionsDlg>([](CSaveOptionsDlg* options) { options->accept(); }); // PNG asks for its level
     Run(kExit);
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     ASSERT_TRUE(QFileInfo::exists(exited));

@@ -153,7 +153,7 @@ TEST_F(ClosingTest, OnlyModifiedDocumentsAreAskedAndCounted)
 TEST_F(ClosingTest, DiscardAllClosesTheRestUnsavedWithoutAsking)
 {
     OpenModified(3);
-    const QString saved = Path("c-saved.png");
+    const QString saved = Path("c-saved.bmp");
     AnswerPrompts({"Yes", "Discard All"});
     WhenModal<QFileDialog>([&](QFileDialog* dialog) {
         dialog->selectFile(saved);
@@ -171,7 +171,7 @@ TEST_F(ClosingTest, DiscardAllClosesTheRestUnsavedWithoutAsking)
 TEST_F(ClosingTest, CancelKeepsEveryDocumentOpenAndAsksAgainNextTime)
 {
     OpenModified(3);
-    const QString saved = Path("c-saved.png");
+    const QString saved = Path("c-saved.bmp");
     AnswerPrompts({"Yes", "No", "Cancel"});
     WhenModal<QFileDialog>([&](QFileDialog* dialog) {
         dialog->selectFile(saved);

@@ -33,11 +33,19 @@ inline std::ostream& operator<<(std::ostream& out, CommandId id)
 
 namespace shell_test {
 
+// Owns the answers still waiting for their dialog: a test that ends before its dialog came must
+// not leave an answer that fires into the next test.
+inline QObject& PendingAnswers()
+{
+    static QObject owner;
+    return owner;
+}
+
 // Answers the next modal window of type T once it is on screen, from inside its own event loop.
 template <class T>
 void WhenModal(std::function<void(T*)> answer)
 {
-    auto* timer = new QTimer;
+    auto* timer = new QTimer(&PendingAnswers());
     timer->setInterval(5);
     QObject::connect(timer, &QTimer::timeout, [timer, answer = std::move(answer)] {
         auto* modal = qobject_cast<T*>(QApplication::activeModalWidget());
@@ -93,6 +101,7 @@ protected:
     void TearDown() override
     {
         m_watchdog.stop();
+        qDeleteAll(PendingAnswers().children());
         if (m_app && m_app->mainFrame()) {
             // Leave without prompts: nothing of a test is worth saving.
             for (CDocumentHost* host : m_app->docTemplate().documents()) host->doc().SetModified(false);

@@ -9,6 +9,7 @@
 #include <QFileInfo>
 #include <QHeaderView>
 #include <QLabel>
+#include <QLineEdit>
 #include <QLocale>
 #include <QPixmap>
 #include <QSplitter>
@@ -272,4 +273,11 @@ COpenDialog::COpenDialog(QWidget* parent, const QString& folder)
         resize(1000, 560);
     }
     connect(this, &QFileDialog::currentChanged, m_preview, &CPicturePreview::ShowFile);
+    // A name typed in full picks its file without making it the list's current item.
+    if (auto* name = findChild<QLineEdit*>(QStringLiteral("fileNameEdit"))) {
+        connect(name, &QLineEdit::textChanged, m_preview, [this](const QString& text) {
+            const QFileInfo typed(directory(), text);
+            if (!text.isEmpty() && typed.isFile()) m_preview->ShowFile(typed.absoluteFilePath());
+        });
+    }
 }

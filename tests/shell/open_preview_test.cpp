@@ -7,6 +7,7 @@
 #include <QFile>
 #include <QFileSystemModel>
 #include <QHeaderView>
+#include <QLineEdit>
 #include <QSignalSpy>
 #include <QSplitter>
 #include <QTreeView>
@@ -203,4 +204,22 @@ TEST_F(OpenPreviewTest, TheDialogShowsItsColumnsAndPreviewsTheChosenFile)
     tree->setCurrentIndex(model->index(photo));
     ASSERT_TRUE(WaitFor([&] { return preview->path() == photo && !preview->pending(); }, 20000));
     EXPECT_EQ(preview->text(), "JPEG, 227 x 149, 5.6 kB");
+}
+
+// A name typed in full previews its file as a click on it would.
+TEST_F(OpenPreviewTest, ATypedNamePreviewsItsFile)
+{
+    const QString photo = Path("typed.jpg");
+    ASSERT_TRUE(QFile::copy(Corpus("jpeg/libjpeg-turbo/testorig.jpg"), photo));
+    COpenDialog dialog(nullptr, m_dir.path());
+    dialog.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&dialog));
+    auto* name = dialog.findChild<QLineEdit*>("fileNameEdit");
+    ASSERT_TRUE(name);
+    name->setFocus();
+    QTest::keyClicks(name, "typ");
+    EXPECT_TRUE(dialog.preview()->path().isEmpty()) << "a part of a name previews nothing";
+    QTest::keyClicks(name, "ed.jpg");
+    ASSERT_TRUE(WaitFor([&] { return dialog.preview()->path() == photo && !dialog.preview()->pending(); }, 20000));
+    EXPECT_EQ(dialog.preview()->text(), "JPEG, 227 x 149, 5.6 kB");
 }

@@ -2,6 +2,7 @@
 
 #include "io/background_fault.h"
 #include "io/file_guards.h"
+#include "io/jpeg_read_errors.h"
 
 #include <algorithm>
 #include <csetjmp>
@@ -41,33 +42,7 @@ DirectResult CheckSize(std::uint32_t w, std::uint32_t h, std::size_t fileBytes, 
 
 // ---- JPEG -----------------------------------------------------------------------------------------
 
-struct JpegErrors
-{
-    jpeg_error_mgr manager;
-    std::jmp_buf jump;
-    bool truncated = false;
-};
-
-[[noreturn]] void JpegFail(j_common_ptr cinfo)
-{
-    std::longjmp(reinterpret_cast<JpegErrors*>(cinfo->err)->jump, 1);
-}
-
-// libjpeg fills data that is not in the file with grey and carries on; a picture made up that way
-// must not open as if it were whole (a later save would overwrite the original with it). The end
-// of the file inside the data is always truncation; a marker inside the data of a sequential file
-// means the same thing (progressive files legitimately stop refining early).
-void JpegWarning(j_common_ptr cinfo, int level)
-{
-    if (level >= 0) return;
-    auto* errors = reinterpret_cast<JpegErrors*>(cinfo->err);
-    const int code = cinfo->err->msg_code;
-    const bool progressive = !cinfo->is_decompressor ? false : reinterpret_cast<j_decompress_ptr>(cinfo)->progressive_mode;
-    if (code == JWRN_JPEG_EOF || (code == JWRN_HIT_MARKER && !progressive)) {
-        errors->truncated = true;
-        std::longjmp(errors->jump, 1);
-    }
-}
+using JpegErrors = JpegReadErrors;
 
 bool JpegReadHeader(jpeg_decompress_struct* cinfo, JpegErrors* errors, const std::uint8_t* data, std::size_t size)
 {
@@ -257,8 +232,8 @@ DirectResult DecodeJpegDirect(const std::uint8_t* data, std::size_t size, CImage
     jpeg_decompress_struct cinfo{};
     JpegErrors errors{};
     cinfo.err = jpeg_std_error(&errors.manager);
-    errors.manager.error_exit = JpegFail;
-    errors.manager.emit_message = JpegWarning;
+    errors.manager.error_exit = JpegReadFail;
+    errors.manager.emit_message = JpegReadWarning;
     jpeg_create_decompress(&cinfo);
 
     const auto libjpegReason = [&] {

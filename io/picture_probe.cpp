@@ -1,6 +1,7 @@
 #include "io/picture_probe.h"
 
 #include "io/file_guards.h"
+#include "io/jpeg_read_errors.h"
 #include "io/picture_file.h"
 #include "io/picture_metadata.h"
 
@@ -38,31 +39,7 @@ std::uint32_t BE32(const std::uint8_t* p)
 
 // ---- JPEG -----------------------------------------------------------------------------------------
 
-struct JpegErrors
-{
-    jpeg_error_mgr manager;
-    std::jmp_buf jump;
-    bool truncated = false;
-};
-
-[[noreturn]] void JpegFail(j_common_ptr cinfo)
-{
-    std::longjmp(reinterpret_cast<JpegErrors*>(cinfo->err)->jump, 1);
-}
-
-// The loader refuses a file whose data ends early rather than show libjpeg's grey filling; the
-// preview says the same instead of showing a picture that will not open.
-void JpegWarning(j_common_ptr cinfo, int level)
-{
-    if (level >= 0) return;
-    auto* errors = reinterpret_cast<JpegErrors*>(cinfo->err);
-    const int code = cinfo->err->msg_code;
-    const bool progressive = cinfo->is_decompressor && reinterpret_cast<j_decompress_ptr>(cinfo)->progressive_mode;
-    if (code == JWRN_JPEG_EOF || (code == JWRN_HIT_MARKER && !progressive)) {
-        errors->truncated = true;
-        std::longjmp(errors->jump, 1);
-    }
-}
+using JpegErrors = JpegReadErrors;
 
 // One libjpeg decompressor over the file's bytes, torn down whatever happens.
 class CJpegReader
@@ -71,8 +48,8 @@ public:
     CJpegReader(const std::uint8_t* data, std::size_t size) : m_data(data), m_size(size)
     {
         cinfo.err = jpeg_std_error(&m_errors.manager);
-        m_errors.manager.error_exit = JpegFail;
-        m_errors.manager.emit_message = JpegWarning;
+        m_errors.manager.error_exit = JpegReadFail;
+        m_errors.manager.emit_message = JpegReadWarning;
         jpeg_create_decompress(&cinfo);
     }
     ~CJpegReader() { jpeg_destroy_decompress(&cinfo); }

@@ -167,7 +167,8 @@ void DecodeRunLength(const std::uint8_t* data, std::size_t size, const CBmpLayou
             for (std::size_t i = 0; i < value; ++i) {
                 if (x + std::int64_t(i) >= width || (four ? i / 2 : i) >= present) break;
                 const unsigned byte = data[pos + (four ? i / 2 : i)];
-                Put(row, static_cast<int>(x + std::int64_t(i)), palette, four ? ((i & 1) ? byte & 15u : byte >> 4) : byte);
+                Put(row, static_cast<int>(x + std::int64_t(i)), palette,
+                    four ? ((i & 1) ? byte & 15u : byte >> 4) : byte);
             }
             x += value;
             pos += std::min(bytes + (bytes & 1), size - pos);

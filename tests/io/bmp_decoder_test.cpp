@@ -82,9 +82,9 @@ const std::uint8_t* Data(const QByteArray& bytes)
 
 // Broken files whose pixels the general reader partly leaves as the memory held them.
 const char* const kUnpaintedByGeneralReader[] = {
-    "b/badrle.bmp",     "b/badrlebis.bmp",   "b/badrleter.bmp",   "b/badrle4.bmp",     "b/badrle4bis.bmp",
-    "b/badrle4ter.bmp", "b/shortfile.bmp",   "q/pal8rlecut.bmp",  "q/pal8rletrns.bmp", "q/pal4rletrns.bmp",
-    "q/pal4rlecut.bmp", "q/pal8os2sp.bmp",
+    "b/badrle.bmp",      "b/badrlebis.bmp",   "b/badrleter.bmp",  "b/badrle4.bmp",
+    "b/badrle4bis.bmp",  "b/badrle4ter.bmp",  "b/shortfile.bmp",  "q/pal8rlecut.bmp",
+    "q/pal8rletrns.bmp", "q/pal4rletrns.bmp", "q/pal4rlecut.bmp", "q/pal8os2sp.bmp",
 };
 
 bool UnpaintedByGeneralReader(const QString& path)
@@ -157,10 +157,10 @@ TEST(BmpDecoder, BrokenFilesDecodeTheSameWhateverTheHeapHeld)
 TEST(BmpDecoder, RunLengthLeavesUnpaintedPixelsBlack)
 {
     const CBytes palette{30, 20, 10, 0, 255, 255, 255, 0};
-    const CBytes body{2, 1,         // bottom row: two white pixels
-                      0, 2, 2, 1,   // delta: two right, one up (x = 4, middle row)
-                      3, 1,         // three white, clipped to the last pixel
-                      0, 0,         // end of line: top row
+    const CBytes body{2, 1,             // bottom row: two white pixels
+                      0, 2, 2, 1,       // delta: two right, one up (x = 4, middle row)
+                      3, 1,             // three white, clipped to the last pixel
+                      0, 0,             // end of line: top row
                       0, 3, 1, 0, 7, 0, // absolute: white, entry 0, no entry; padded
                       0, 1};
     const CImage picture = Decode(Bmp(5, 3, 8, 1, palette, body));
@@ -192,8 +192,8 @@ TEST(BmpDecoder, RunLengthFourBitNibbles)
 {
     CBytes palette;
     for (int i = 0; i < 4; ++i) palette.insert(palette.end(), {std::uint8_t(i), std::uint8_t(10 * i), 7, 0});
-    const CBytes body{3, 0x12, 0, 0,              // bottom: 1 2 1
-                      0, 5, 0x32, 0x10, 0x20, 0, // top: 3 2 1 0 2 (three bytes, padded to four)
+    const CBytes body{3, 0x12, 0,    0,             // bottom: 1 2 1
+                      0, 5,    0x32, 0x10, 0x20, 0, // top: 3 2 1 0 2 (three bytes, padded to four)
                       0, 1};
     const CImage picture = Decode(Bmp(5, 2, 4, 2, palette, body));
     const auto expect = [&](std::initializer_list<int> indices) {
@@ -215,7 +215,8 @@ TEST(BmpDecoder, UncompressedIndexedRows)
     for (const int bits : {1, 4, 8}) {
         for (const int width : {1, 7, 9, 13}) {
             for (const bool topDown : {false, true}) {
-                SCOPED_TRACE(std::to_string(bits) + " bits, width " + std::to_string(width) + (topDown ? " top-down" : ""));
+                SCOPED_TRACE(std::to_string(bits) + " bits, width " + std::to_string(width) +
+                             (topDown ? " top-down" : ""));
                 const int height = 3, colours = bits == 8 ? 200 : 1 << bits; // 8-bit: some indices lack an entry
                 CBytes palette;
                 for (int i = 0; i < colours; ++i)
@@ -236,7 +237,9 @@ TEST(BmpDecoder, UncompressedIndexedRows)
                             index = (body[at] >> shift) & ((1 << bits) - 1);
                         }
                         if (index < 0 || index >= colours) expected.insert(expected.end(), {0, 0, 0});
-                        else expected.insert(expected.end(), palette.begin() + 4 * index, palette.begin() + 4 * index + 3);
+                        else
+                            expected.insert(expected.end(), palette.begin() + 4 * index,
+                                            palette.begin() + 4 * index + 3);
                     }
                     EXPECT_EQ(Row(picture, topDown ? r : height - 1 - r), expected) << "file row " << r;
                 }
@@ -249,9 +252,9 @@ TEST(BmpDecoder, UncompressedIndexedRows)
 TEST(BmpDecoder, OtherLayoutsAreNotHandled)
 {
     CImage picture;
-    for (const CBytes& file : {Bmp(2, -2, 24, 0, {}, CBytes(16)), Bmp(2, 2, 16, 0, {}, CBytes(16)),
-                               Bmp(2, 2, 32, 3, {}, CBytes(16)), Bmp(2, -2, 8, 1, {}, {0, 1}),
-                               Bmp(2, 2, 4, 1, {}, {0, 1}), Bmp(2, 2, 2, 0, {}, CBytes(8))})
+    for (const CBytes& file :
+         {Bmp(2, -2, 24, 0, {}, CBytes(16)), Bmp(2, 2, 16, 0, {}, CBytes(16)), Bmp(2, 2, 32, 3, {}, CBytes(16)),
+          Bmp(2, -2, 8, 1, {}, {0, 1}), Bmp(2, 2, 4, 1, {}, {0, 1}), Bmp(2, 2, 2, 0, {}, CBytes(8))})
         EXPECT_EQ(DecodeBmpDirect(file.data(), file.size(), picture, nullptr), DirectResult::NotHandled);
 }
 

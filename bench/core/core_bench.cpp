@@ -200,7 +200,8 @@ std::vector<std::uint8_t> PalettedBmp(bool runLength)
     for (std::uint32_t v : {40u, std::uint32_t(kWidth), std::uint32_t(kHeight)}) le32(file, v);
     file.insert(file.end(), {1, 0, 8, 0});
     for (std::uint32_t v : {runLength ? 1u : 0u, std::uint32_t(body.size()), 2835u, 2835u, 256u, 0u}) le32(file, v);
-    for (int i = 0; i < 256; ++i) file.insert(file.end(), {std::uint8_t(i), std::uint8_t(255 - i), std::uint8_t(i * 3), 0});
+    for (int i = 0; i < 256; ++i)
+        file.insert(file.end(), {std::uint8_t(i), std::uint8_t(255 - i), std::uint8_t(i * 3), 0});
     file.insert(file.end(), body.begin(), body.end());
     return file;
 }

@@ -4,6 +4,7 @@
 #include "core/huge_pages.h"
 #include "core/image.h"
 #include "core/image_history.h"
+#include "io/bmp_decoder.h"
 #include "io/picture_codec.h"
 #include "io/picture_file.h"
 
@@ -170,6 +171,52 @@ void BM_FreshFillFloor(benchmark::State& state)
     }
 }
 
+// A 6000 x 4000 8-bit BMP of a full palette, uncompressed (arg 0) or run-length coded in runs of
+// 1..8 pixels (arg 1), read by our decoder; the floors are BM_Memcpy and BM_FreshFillFloor.
+std::vector<std::uint8_t> PalettedBmp(bool runLength)
+{
+    std::vector<std::uint8_t> body;
+    std::uint32_t seed = 99;
+    const auto next = [&seed] { return (seed = seed * 1664525u + 1013904223u) >> 24; };
+    for (int y = 0; y < kHeight; ++y) {
+        for (int x = 0; x < kWidth;) {
+            const int run = runLength ? int(std::min<unsigned>(1 + next() % 8, unsigned(kWidth - x))) : 1;
+            const auto value = std::uint8_t((x + y + next() % 16) & 255);
+            if (runLength) body.insert(body.end(), {std::uint8_t(run), value});
+            else body.push_back(value);
+            x += run;
+        }
+        if (runLength) body.insert(body.end(), {0, 0});
+    }
+    if (runLength) body.insert(body.end(), {0, 1});
+    const auto le32 = [](std::vector<std::uint8_t>& b, std::uint32_t v) {
+        for (int i = 0; i < 4; ++i) b.push_back(std::uint8_t(v >> (8 * i)));
+    };
+    const std::uint32_t offset = 54 + 1024;
+    std::vector<std::uint8_t> file{'B', 'M'};
+    le32(file, offset + std::uint32_t(body.size()));
+    le32(file, 0);
+    le32(file, offset);
+    for (std::uint32_t v : {40u, std::uint32_t(kWidth), std::uint32_t(kHeight)}) le32(file, v);
+    file.insert(file.end(), {1, 0, 8, 0});
+    for (std::uint32_t v : {runLength ? 1u : 0u, std::uint32_t(body.size()), 2835u, 2835u, 256u, 0u}) le32(file, v);
+    for (int i = 0; i < 256; ++i)
+        file.insert(file.end(), {std::uint8_t(i), std::uint8_t(255 - i), std::uint8_t(i * 3), 0});
+    file.insert(file.end(), body.begin(), body.end());
+    return file;
+}
+
+void BM_DecodePalettedBmp(benchmark::State& state)
+{
+    const std::vector<std::uint8_t> file = PalettedBmp(state.range(0) != 0);
+    for (auto _ : state) {
+        CImage picture;
+        if (DecodeBmpDirect(file.data(), file.size(), picture, nullptr) != DirectResult::Decoded)
+            state.SkipWithError("decode failed");
+        benchmark::DoNotOptimize(picture.bits());
+    }
+}
+
 // Dublicate's work: the copy that becomes the new document's picture and its history's first
 // snapshot, as every document has.
 void BM_DuplicateDocument(benchmark::State& state)
@@ -256,6 +303,7 @@ BENCHMARK(BM_LibpngDecode)->Unit(benchmark::kMillisecond)->MinTime(2);
 BENCHMARK(BM_Memcpy)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_NewWhitePicture)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_FreshFillFloor)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_DecodePalettedBmp)->ArgName("rle")->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_DuplicateDocument)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_HistoryPush)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_Undo)->Unit(benchmark::kMillisecond);

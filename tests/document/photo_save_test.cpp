@@ -803,7 +803,12 @@ TEST_F(PhotoSave, BmpRowsGoStraightInAndOutAndAgreeWithTheGeneralReader)
     QFileInfoList files;
     for (const char* kind : {"g", "q"})
         files += QDir(QString::fromStdString(TestDataDir() + "/bmp/bmpsuite/" + kind)).entryInfoList({"*.bmp"}, QDir::Files);
+    // The toolkit leaves pixels it never writes as the memory held them in these (runs cut short or
+    // skipped over, indices past a short palette); ours are black there, compared in io's tests.
+    const QStringList undefinedThere = {"pal4rlecut.bmp", "pal4rletrns.bmp", "pal8os2sp.bmp", "pal8rlecut.bmp",
+                                        "pal8rletrns.bmp"};
     for (const QFileInfo& file : files) {
+        if (undefinedThere.contains(file.fileName())) continue;
         CImage ours;
         if (!LoadPicture(file.filePath(), ours)) continue;
         QImageReader reader(file.filePath());

@@ -119,14 +119,3 @@ BENCHMARK(BM_Floor100MP)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_PointerMoveStatus)->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_StatusFieldsUpdate)->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_Floor24MP)->Unit(benchmark::kMillisecond)->UseRealTime();
-
-int main(int argc, char** argv)
-{
-    qputenv("QT_QPA_PLATFORM",
-            qgetenv("QT_QPA_PLATFORM").isEmpty() ? QByteArray("offscreen") : qgetenv("QT_QPA_PLATFORM"));
-    QApplication app(argc, argv);
-    benchmark::Initialize(&argc, argv);
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
-}

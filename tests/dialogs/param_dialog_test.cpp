@@ -2,6 +2,7 @@
 // wins, never two renderings at once, nothing after Stop or once the preview flag is down.
 #include "dialogs/param_dialog.h"
 #include "tests/dialogs/slow_operation.h"
+#include "tests/dialogs/wait_for.h"
 #include "tests/test_pictures.h"
 
 #include <QCheckBox>
@@ -15,17 +16,6 @@
 using test_pictures::Pixel;
 
 namespace {
-
-bool WaitFor(const std::function<bool()>& done, int ms = 5000)
-{
-    QElapsedTimer clock;
-    clock.start();
-    while (!done()) {
-        if (clock.elapsed() > ms) return false;
-        QTest::qWait(5);
-    }
-    return true;
-}
 
 // A picture and its engine set up as the preview command leaves them: the work image a copy of
 // the picture and the preview flag raised.

@@ -14,6 +14,7 @@
 #include "filters/colour/black_and_white_presets.h"
 #include "filters/convolution/convolution.h"
 #include "tests/dialogs/slow_operation.h"
+#include "tests/dialogs/wait_for.h"
 #include "tests/test_pictures.h"
 
 #include <QApplication>
@@ -74,17 +75,6 @@ void Open(QWidget& dialog)
     dialog.show();
     dialog.activateWindow();
     ASSERT_TRUE(QTest::qWaitForWindowActive(&dialog));
-}
-
-bool WaitFor(const std::function<bool()>& done, int ms = 5000)
-{
-    QElapsedTimer clock;
-    clock.start();
-    while (!done()) {
-        if (clock.elapsed() > ms) return false;
-        QTest::qWait(5);
-    }
-    return true;
 }
 
 double Radius(int position)

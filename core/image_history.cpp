@@ -2,20 +2,26 @@
 
 #include <new>
 
-std::unique_ptr<CImage> CImageHistory::TakeSpare(const CImage& like)
+void CImageHistory::KeepAsSpare(std::shared_ptr<CImage> dropped)
+{
+    // A state still read elsewhere must keep its pixels: it cannot receive the next push.
+    if (dropped && dropped.use_count() == 1) m_spare = std::move(dropped);
+}
+
+std::shared_ptr<CImage> CImageHistory::TakeSpare(const CImage& like)
 {
     if (m_spare && m_spare->width() == like.width() && m_spare->height() == like.height() &&
         m_spare->bitsPerPixel() == like.bitsPerPixel())
         return std::move(m_spare);
     m_spare.reset();
-    return std::make_unique<CImage>();
+    return std::make_shared<CImage>();
 }
 
 void CImageHistory::GiveSpare(CImage&& buffer)
 {
     if (buffer.IsNull()) return;
     try {
-        m_spare = std::make_unique<CImage>(std::move(buffer));
+        m_spare = std::make_shared<CImage>(std::move(buffer));
     } catch (const std::bad_alloc&) {
         // Only the spare is lost; the next push allocates as usual.
     }
@@ -24,19 +30,19 @@ void CImageHistory::GiveSpare(CImage&& buffer)
 bool CImageHistory::Push(const CImage& picture)
 {
     while (m_current < count() - 1) {
-        m_spare = std::move(m_snapshots.back());
+        KeepAsSpare(std::move(m_snapshots.back()));
         m_snapshots.pop_back();
     }
 
     // At the limit the second-oldest state goes anyway: let it carry the new copy.
     if (count() == kMaxSnapshots) {
-        m_spare = std::move(m_snapshots[1]);
+        KeepAsSpare(std::move(m_snapshots[1]));
         m_snapshots.erase(m_snapshots.begin() + 1);
         --m_current;
     }
 
     try {
-        std::unique_ptr<CImage> copy = TakeSpare(picture);
+        std::shared_ptr<CImage> copy = TakeSpare(picture);
         while (!copy->CopyFrom(picture)) {
             // Out of memory: older states are worth less than recording the newest one. The opened
             // picture is never given up.

@@ -34,14 +34,22 @@ public:
     int currentIndex() const { return m_current; }
     int count() const { return static_cast<int>(m_snapshots.size()); }
     const CImage& snapshot(int index) const { return *m_snapshots.at(static_cast<std::size_t>(index)); }
+    // The current state, shared: a background reader (the recovery writer) keeps it alive for as
+    // long as it needs it, whatever the history does meanwhile, and never needs a copy of its own.
+    // Null on an empty history. The pixels never change while shared.
+    std::shared_ptr<const CImage> SharedCurrent() const
+    {
+        return m_current < 0 ? nullptr : m_snapshots[static_cast<std::size_t>(m_current)];
+    }
 
 private:
     bool Restore(int index, CImage& picture);
-    std::unique_ptr<CImage> TakeSpare(const CImage& like);
+    std::shared_ptr<CImage> TakeSpare(const CImage& like);
 
     int m_current = -1;
-    std::vector<std::unique_ptr<CImage>> m_snapshots;
+    std::vector<std::shared_ptr<CImage>> m_snapshots;
     // A snapshot just dropped from the history, kept to receive the next push without going back
     // to the allocator (pictures of a few hundred megabytes cost more to map than to copy).
-    std::unique_ptr<CImage> m_spare;
+    std::shared_ptr<CImage> m_spare;
+    void KeepAsSpare(std::shared_ptr<CImage> dropped);
 };

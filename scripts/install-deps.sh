@@ -8,7 +8,8 @@ packages=(
     qt6-base-dev qt6-base-dev-tools qt6-svg-dev qt6-image-formats-plugins
     libgl-dev
     libfftw3-dev libgif-dev libjpeg62-turbo-dev libpng-dev libexiv2-dev liblcms2-dev
-    libtiff-dev libwebp-dev libspng-dev
+    libtiff-dev libwebp-dev libspng-dev libzstd-dev
+    python3-dev pybind11-dev python3-numpy python3-pytest python3-distributed
     libgtest-dev libgmock-dev libbenchmark-dev
     xvfb xauth
     clang-format

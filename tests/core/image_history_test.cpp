@@ -166,3 +166,18 @@ TEST(CImageHistory, FullHistoryRecyclesWithoutChangingResults)
     for (int i = 0; i < 16; ++i)
         for (int j = i + 1; j < 16; ++j) EXPECT_NE(doc.history.snapshot(i).bits(), doc.history.snapshot(j).bits());
 }
+
+TEST(CImageHistory, SharedCurrentSurvivesLaterPushesAndUndos)
+{
+    OpenedDocument doc;
+    doc.Command(1);
+    const std::shared_ptr<const CImage> held = doc.history.SharedCurrent();
+    ASSERT_TRUE(held);
+    EXPECT_EQ(Shown(*held), 1);
+    // The held state leaves the history (redo states discarded, the full history recycling), but a
+    // reader still holding it must keep seeing its pixels: it may not become the spare.
+    EXPECT_TRUE(doc.history.Undo(doc.picture));
+    for (int n = 2; n <= 40; ++n) doc.Command(n);
+    EXPECT_EQ(Shown(*held), 1);
+    for (int i = 0; i < doc.history.count(); ++i) EXPECT_NE(doc.history.snapshot(i).bits(), held->bits());
+}

@@ -94,3 +94,26 @@ std::string ParseOperation(std::string_view text, CPlannedOperation& planned)
     planned = {op, COpArgs(std::move(values))};
     return {};
 }
+
+std::string ParseRecipe(std::string_view text, std::vector<CPlannedOperation>& steps)
+{
+    std::vector<CPlannedOperation> parsed;
+    int lineNumber = 0;
+    while (!text.empty()) {
+        ++lineNumber;
+        const std::size_t end = text.find('\n');
+        std::string_view line = text.substr(0, end);
+        text = end == std::string_view::npos ? std::string_view{} : text.substr(end + 1);
+        line = line.substr(0, line.find('#'));
+        constexpr std::string_view kBlanks = " \t\r\v\f";
+        const std::size_t first = line.find_first_not_of(kBlanks);
+        if (first == std::string_view::npos) continue;
+        line = line.substr(first, line.find_last_not_of(kBlanks) - first + 1);
+        CPlannedOperation planned;
+        const std::string error = ParseOperation(line, planned);
+        if (!error.empty()) return "line " + std::to_string(lineNumber) + ": " + error;
+        parsed.push_back(std::move(planned));
+    }
+    steps = std::move(parsed);
+    return {};
+}

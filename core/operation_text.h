@@ -4,6 +4,7 @@
 
 #include <string>
 #include <string_view>
+#include <vector>
 
 // An operation as it is written on a command line or a recipe line: "Name" or "Name=ARG,ARG,...",
 // the arguments in parameter order, numbers in the C locale, codes as one character, flags as 0
@@ -28,3 +29,8 @@ std::string ParseArg(const COperation& op, const CParam& p, std::string_view tex
 // Parses a whole operation; arguments left out at the end take their defaults. Returns an error
 // text, empty on success (then `planned` holds the row and its arguments).
 std::string ParseOperation(std::string_view text, CPlannedOperation& planned);
+
+// A recipe: one operation per line as on the command line, blank lines and everything from a '#'
+// on ignored, surrounding blanks trimmed. On a bad line returns "line N: <reason>" and leaves
+// `steps` as it was; empty on success.
+std::string ParseRecipe(std::string_view text, std::vector<CPlannedOperation>& steps);

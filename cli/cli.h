@@ -4,7 +4,8 @@
 #include <string>
 #include <vector>
 
-// The batch tool: orvex-cli [--crop X,Y,W,H] [--seed N] [--quality N] [--strip] [--quiet] INPUT OUTPUT [OPERATION ...]
+// The batch tool: orvex-cli [options] INPUT OUTPUT [OPERATION ...]
+//                 orvex-cli [options] INPUT... -o PATTERN [OPERATION ...]
 //                 orvex-cli --list | --help | --version
 enum CliExit {
     kExitOk = 0,
@@ -12,6 +13,7 @@ enum CliExit {
     kExitLoad = 2,
     kExitSave = 3,
     kExitOperation = 4,
+    kExitSomeFailed = 5, // a batch (-o) where a picture failed or was not started
 };
 
 // Runs the tool with `args` (without the program name). `showProgress` draws a bar on `err`, which

@@ -22,6 +22,8 @@ thread_local int t_slot = 0;
 // Bodies of ParallelFor being run by this thread, however they were reached (a pool block or the
 // whole range inline).
 thread_local int t_bodyDepth = 0;
+// The calling thread's own share of the cores (CThreadShareScope); 0 when it has none.
+thread_local int t_threadShare = 0;
 
 std::atomic<int> g_threadLimit{0};
 std::atomic<int> g_lastBlocks{1};
@@ -51,8 +53,10 @@ public:
     int ThreadCount() const
     {
         const int all = static_cast<int>(m_threads.size()) + 1;
-        const int limit = g_threadLimit.load();
-        return limit > 0 ? std::min(all, limit) : all;
+        int count = all;
+        if (const int limit = g_threadLimit.load(); limit > 0) count = std::min(count, limit);
+        if (t_threadShare > 0) count = std::min(count, t_threadShare);
+        return count;
     }
 
     bool TryRun(int begin, int end, const CBlockBody& body)
@@ -184,6 +188,16 @@ void ParallelFor(int begin, int end, CBlockBody body)
         } depth;
         body(begin, end);
     }
+}
+
+CThreadShareScope::CThreadShareScope(int threads) : m_previous(t_threadShare)
+{
+    t_threadShare = threads > 0 ? threads : 0;
+}
+
+CThreadShareScope::~CThreadShareScope()
+{
+    t_threadShare = m_previous;
 }
 
 void orvex_testing::LimitParallelThreads(int threads)

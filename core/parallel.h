@@ -33,8 +33,24 @@ private:
 // out of blocks and is rethrown on the calling thread once the blocks already running have ended.
 void ParallelFor(int begin, int end, CBlockBody body);
 
-// Number of threads ParallelFor spreads work over (at least 1).
+// Number of threads ParallelFor spreads work over when called on this thread (at least 1).
 int ParallelThreadCount();
+
+// Limits the ParallelFor calls made on the calling thread to `threads` threads (0 or less: no
+// limit of its own) until the scope ends. Several pictures worked on at once, each on a thread of
+// its own, would otherwise each ask every core for its blocks. With 1, every ParallelFor on the
+// thread runs inline as one block.
+class CThreadShareScope
+{
+public:
+    explicit CThreadShareScope(int threads);
+    ~CThreadShareScope();
+    CThreadShareScope(const CThreadShareScope&) = delete;
+    CThreadShareScope& operator=(const CThreadShareScope&) = delete;
+
+private:
+    int m_previous;
+};
 
 // Inside a block: the index (0 .. ParallelThreadCount() - 1) of the thread running it, the same
 // for every block that thread runs during one ParallelFor, and never the index of another thread

@@ -1,6 +1,7 @@
 #include "io/background_fault.h"
 
 #include "core/huge_pages.h"
+#include "core/parallel.h"
 
 #include <algorithm>
 #include <cstdint>
@@ -15,7 +16,7 @@ CBackgroundFault::CBackgroundFault(const void* start, std::size_t bytes)
 {
 #ifdef MADV_POPULATE_WRITE
     constexpr std::size_t kWorthIt = std::size_t(16) << 20;
-    if (!start || bytes < kWorthIt || std::thread::hardware_concurrency() < 2) return;
+    if (!start || bytes < kWorthIt || ParallelThreadCount() < 2) return;
     const long pageSize = sysconf(_SC_PAGESIZE);
     const auto page = static_cast<std::uintptr_t>(pageSize > 0 ? pageSize : 4096);
     const auto first = (reinterpret_cast<std::uintptr_t>(start) + page - 1) & ~(page - 1);

@@ -11,7 +11,8 @@ namespace orvex_memory {
 // its top row): the kernel zeroes each fresh page where it is first touched, and that work then
 // runs on another core instead of in the decoder's way. Only pages are added; no byte is written,
 // so it never disturbs what the caller has filled. The destructor stops and waits for the thread.
-// Nothing is started on one core or for a small range.
+// Nothing is started on one core (or a thread held to one, see CThreadShareScope) or for a small
+// range.
 class CBackgroundFault
 {
 public:

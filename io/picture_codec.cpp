@@ -243,15 +243,17 @@ bool DecodeStoredPicture(const std::uint8_t* data, std::size_t size, CImage& pic
         if (!CheckPngStructure(data, size, &w, &h, &why, false)) return Fail(reason, why);
         if (!CheckDeclaredSize(w, h, fileBytes, reason)) return false;
         // Summing the image data's checksums takes as long as a tenth of the decoding, so it runs on
-        // the other core meanwhile; a mismatch still refuses the file, whatever was decoded.
+        // the other core meanwhile; a mismatch still refuses the file, whatever was decoded. A thread
+        // held to one core (pictures decoded side by side) sums them itself.
         std::future<bool> sums;
         QString sumsWhy;
         try {
-            sums = std::async(std::launch::async,
-                              [data, size, &sumsWhy] { return PngImageDataChecksumsMatch(data, size, &sumsWhy); });
+            if (ParallelThreadCount() > 1)
+                sums = std::async(std::launch::async,
+                                  [data, size, &sumsWhy] { return PngImageDataChecksumsMatch(data, size, &sumsWhy); });
         } catch (const std::system_error&) {
-            if (!PngImageDataChecksumsMatch(data, size, &sumsWhy)) return Fail(reason, sumsWhy);
         }
+        if (!sums.valid() && !PngImageDataChecksumsMatch(data, size, &sumsWhy)) return Fail(reason, sumsWhy);
         direct = DecodePngDirect(data, size, picture, &directReason);
         if (sums.valid() && !sums.get()) {
             picture = CImage();

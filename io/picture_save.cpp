@@ -12,13 +12,21 @@
 #include <webp/decode.h>
 
 #include <QBuffer>
+#include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QSaveFile>
 
 #include <algorithm>
+#include <atomic>
+#include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <functional>
 #include <new>
+
+#include <fcntl.h>
+#include <unistd.h>
 
 namespace {
 
@@ -108,6 +116,30 @@ bool CheckWrittenTemporary(QSaveFile& file, const QByteArray& format, const CWri
     return CheckWrittenFile(data, static_cast<std::size_t>(size), format, expected, reason);
 }
 
+// A name beside `path` for a file that is to take its place without replacing anything there:
+// hidden, and unique within this process and among processes.
+QString HiddenSibling(const QString& path)
+{
+    static std::atomic<unsigned> s_counter{0};
+    const QFileInfo info(path);
+    return info.dir().filePath(QStringLiteral(".%1.orvex-%2-%3").arg(info.fileName()).arg(getpid()).arg(s_counter.fetch_add(1)));
+}
+
+// Gives the complete file `written` the name `path` unless something already has it; the check
+// and the naming are one step, so a file that appears meanwhile is never replaced. `written` is
+// gone afterwards either way.
+bool NameWithoutReplacing(const QString& written, const QString& path, QString* reason)
+{
+    const QByteArray from = QFile::encodeName(written), to = QFile::encodeName(path);
+    if (renameat2(AT_FDCWD, from.constData(), AT_FDCWD, to.constData(), RENAME_NOREPLACE) == 0) return true;
+    int error = errno;
+    // File systems that cannot rename without replacing can mostly still link, which never replaces.
+    if (error == EINVAL || error == ENOSYS || error == ENOTSUP) error = link(from.constData(), to.constData()) == 0 ? 0 : errno;
+    unlink(from.constData());
+    if (error == 0) return true;
+    return Fail(reason, error == EEXIST ? QStringLiteral("exists") : QString::fromLocal8Bit(std::strerror(error)));
+}
+
 // The status-bar bar of a save, for the saves that take long enough to want one.
 class CSaveProgress
 {
@@ -190,7 +222,9 @@ bool Save(const CImage& picture, const QString& path, const CSaveOptions& option
     if (format == "tiff") expected.exif = ExifHasSubDirectory(blocks.exif);
     if (metadata && CarriesMetadata(format)) leftOut.append(metadata->damaged());
 
-    QSaveFile file(path);
+    if (!options.replace && QFileInfo::exists(path)) return Fail(reason, QStringLiteral("exists"));
+    const QString target = options.replace ? path : HiddenSibling(path);
+    QSaveFile file(target);
     if (!file.open(QIODevice::WriteOnly)) return Fail(reason, file.errorString());
     bool ok = false;
     QString failure;
@@ -214,7 +248,7 @@ bool Save(const CImage& picture, const QString& path, const CSaveOptions& option
         return Fail(reason, failure.isEmpty() ? QStringLiteral("the file could not be written") : failure);
     }
     if (!file.commit()) return Fail(reason, file.errorString());
-    return true;
+    return options.replace || NameWithoutReplacing(target, path, reason);
 }
 
 } // namespace

@@ -21,6 +21,9 @@ struct CSaveOptions
     CWebpOptions webp;
     CTiffOptions tiff;
     bool removeMetadata = false; // write no EXIF, XMP or IPTC (the colour profile stays)
+    // False: a file already at the path (or one put there while this one was written) is left as
+    // it is and the save fails with the reason "exists".
+    bool replace = true;
     // The formats ("jpeg", "png"...) whose options the user picked in Save As (not the defaults).
     QList<QByteArray> chosen;
 };

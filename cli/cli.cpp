@@ -123,6 +123,9 @@ public:
     CWarningRoute(const CWarningRoute&) = delete;
     CWarningRoute& operator=(const CWarningRoute&) = delete;
 
+    // Held by whoever else writes to the error stream while warnings may arrive from other threads.
+    static std::mutex& StreamMutex() { return s_mutex; }
+
 private:
     static void Show(QtMsgType type, const QMessageLogContext&, const QString& text)
     {
@@ -371,7 +374,8 @@ int RunBatch(const CRunSettings& run, const CBatchOptions& options, const std::v
     std::vector<char> started(inputs.size(), 0);
     std::atomic<int> next{0};
     std::atomic<bool> stop{false};
-    std::mutex drawing;
+    // The bar shares the error stream with warnings from the pictures' threads.
+    std::mutex& drawing = CWarningRoute::StreamMutex();
     int finished = 0;
     CTerminalProgress bar(err);
     if (showProgress) bar.Begin(" " + std::to_string(count) + " pictures:", count);

@@ -142,6 +142,35 @@ TEST(ParallelFor, SlotsOfBlocksRunningTogetherDiffer)
     EXPECT_EQ(calls, 1);
 }
 
+TEST(ParallelFor, AThreadsShareHoldsOnlyItsOwnCallsAndEndsWithItsScope)
+{
+    const int all = ParallelThreadCount();
+    int inside = -1, onOther = -1, calls = 0;
+    std::thread([&] {
+        const CThreadShareScope one(1);
+        inside = ParallelThreadCount();
+        ParallelFor(0, 100, [&](int b, int e) {
+            ++calls;
+            EXPECT_EQ(b, 0);
+            EXPECT_EQ(e, 100);
+        });
+        std::thread([&] { onOther = ParallelThreadCount(); }).join();
+    }).join();
+    EXPECT_EQ(inside, 1);
+    EXPECT_EQ(calls, 1);
+    EXPECT_EQ(onOther, all);
+    {
+        const CThreadShareScope wide(all + 5);
+        EXPECT_EQ(ParallelThreadCount(), all);
+        {
+            const CThreadShareScope one(1);
+            EXPECT_EQ(ParallelThreadCount(), 1);
+        }
+        EXPECT_EQ(ParallelThreadCount(), all);
+    }
+    EXPECT_EQ(ParallelThreadCount(), all);
+}
+
 TEST(Random, DrawsInsideParallelBodiesAreCountedAsMisplaced)
 {
     const long long before = orvex_random::MisplacedDraws();

@@ -80,6 +80,7 @@ bool EncodeFile(const CImage& picture, const QByteArray& format, const CSaveOpti
     } else if (format == "png") {
         CPngOptions png;
         png.level = std::clamp(options.png.level, 0, 9);
+        png.pieces = options.png.pieces;
         if (!EncodePng(picture, png, icc, file, &why, progress)) return Fail(reason, QString::fromStdString(why));
     } else {
         return Fail(reason, QStringLiteral("no in-memory encoder for this format"));

@@ -17,7 +17,7 @@
 struct CSaveOptions
 {
     CJpegOptions jpeg;
-    CPngOptions png; // its level; the rest is the encoder's own choice
+    CPngOptions png; // its level and its pieces (0: one per core); the rest is the encoder's own choice
     CWebpOptions webp;
     CTiffOptions tiff;
     bool removeMetadata = false; // write no EXIF, XMP or IPTC (the colour profile stays)

@@ -3,9 +3,9 @@
 #include "cli/batch_inputs.h"
 #include "cli/terminal_progress.h"
 #include "core/image_processor.h"
-#include "core/parallel.h"
 #include "core/operation_table.h"
 #include "core/operation_text.h"
+#include "core/parallel.h"
 #include "filters/convolution/fft_plans.h"
 #include "filters/geometry/crop.h"
 #include "io/picture_codec.h"
@@ -234,7 +234,7 @@ struct CRunSettings
 struct CPictureResult
 {
     int code = kExitOk;
-    std::string message;             // why it failed, without the program's name
+    std::string message;              // why it failed, without the program's name
     std::vector<std::string> notKept; // metadata blocks the written file could not keep
 };
 
@@ -311,7 +311,8 @@ CPictureResult ProcessPicture(const CRunSettings& run, const std::string& inputP
         saveOptions.webp.lossless = run.blank || opened.lossless;
     }
     QStringList leftOut;
-    if (!SavePictureWith(picture, output, saveOptions, &metadata, &reason, nullptr, &leftOut)) return cannotSave(reason);
+    if (!SavePictureWith(picture, output, saveOptions, &metadata, &reason, nullptr, &leftOut))
+        return cannotSave(reason);
     for (const QString& block : leftOut) result.notKept.push_back(block.toStdString());
     return result;
 }
@@ -335,7 +336,8 @@ bool NamesOperation(const std::string& text)
 std::string ReadRecipe(const std::string& path, std::vector<CPlannedOperation>& steps)
 {
     QFile file(QString::fromLocal8Bit(path.c_str()));
-    if (!file.open(QIODevice::ReadOnly)) return "can not read the recipe " + path + ": " + file.errorString().toStdString();
+    if (!file.open(QIODevice::ReadOnly))
+        return "can not read the recipe " + path + ": " + file.errorString().toStdString();
     const QByteArray text = file.readAll();
     if (file.error() != QFileDevice::NoError)
         return "can not read the recipe " + path + ": " + file.errorString().toStdString();
@@ -360,7 +362,8 @@ int RunBatch(const CRunSettings& run, const CBatchOptions& options, const std::v
 {
     const int count = static_cast<int>(inputs.size());
     const int cores = ParallelThreadCount();
-    const int jobs = std::min(count, options.jobs > 0 ? options.jobs : static_cast<int>(std::max(1u, std::thread::hardware_concurrency())));
+    const int jobs = std::min(
+        count, options.jobs > 0 ? options.jobs : static_cast<int>(std::max(1u, std::thread::hardware_concurrency())));
     // Each picture's own ParallelFor calls get an equal share of the cores, so that N pictures at
     // once do not ask every core for N sets of blocks; with a picture per core each runs inline.
     const int share = std::max(1, cores / jobs);
@@ -579,7 +582,8 @@ int RunCli(const std::vector<std::string>& args, std::ostream& out, std::ostream
         if (inputArgs.empty()) return Usage(err, "missing INPUT");
     } else {
         if (run.blank) positional.insert(positional.begin(), std::string());
-        if (positional.size() < 2) return Usage(err, positional.empty() ? "missing INPUT and OUTPUT" : "missing OUTPUT");
+        if (positional.size() < 2)
+            return Usage(err, positional.empty() ? "missing INPUT and OUTPUT" : "missing OUTPUT");
         firstOperation = 2;
     }
 

@@ -123,7 +123,8 @@ QString HiddenSibling(const QString& path)
 {
     static std::atomic<unsigned> s_counter{0};
     const QFileInfo info(path);
-    return info.dir().filePath(QStringLiteral(".%1.orvex-%2-%3").arg(info.fileName()).arg(getpid()).arg(s_counter.fetch_add(1)));
+    return info.dir().filePath(
+        QStringLiteral(".%1.orvex-%2-%3").arg(info.fileName()).arg(getpid()).arg(s_counter.fetch_add(1)));
 }
 
 // Gives the complete file `written` the name `path` unless something already has it; the check
@@ -135,7 +136,8 @@ bool NameWithoutReplacing(const QString& written, const QString& path, QString* 
     if (renameat2(AT_FDCWD, from.constData(), AT_FDCWD, to.constData(), RENAME_NOREPLACE) == 0) return true;
     int error = errno;
     // File systems that cannot rename without replacing can mostly still link, which never replaces.
-    if (error == EINVAL || error == ENOSYS || error == ENOTSUP) error = link(from.constData(), to.constData()) == 0 ? 0 : errno;
+    if (error == EINVAL || error == ENOSYS || error == ENOTSUP)
+        error = link(from.constData(), to.constData()) == 0 ? 0 : errno;
     unlink(from.constData());
     if (error == 0) return true;
     return Fail(reason, error == EEXIST ? QStringLiteral("exists") : QString::fromLocal8Bit(std::strerror(error)));

@@ -133,8 +133,8 @@ TEST_F(BatchTest, ResultsAreTheSingleFileModesByteForByte)
                                             "ResizeImage=401,250,b"};
     // The results are wide enough for PNG to be deflated in pieces, as many as a run of one would use.
     for (const char* ext : {"png", "jpg"}) {
-        std::vector<std::string> args = {"--seed", "9", "--jobs", "3", Path("in"), "-o",
-                                         Path("batch") + "/{stem}." + ext};
+        std::vector<std::string> args = {
+            "--seed", "9", "--jobs", "3", Path("in"), "-o", Path("batch") + "/{stem}." + ext};
         args.insert(args.end(), steps.begin(), steps.end());
         const BatchRun r = Batch(args);
         ASSERT_EQ(r.code, kExitOk) << r.err;
@@ -231,8 +231,9 @@ TEST_F(BatchTest, UsageErrorsComeBeforeAnyWork)
         std::vector<std::string> args;
         std::string says;
     } cases[] = {
-        {{Path("a"), Path("b"), "-o", out}, "'" + Path("a/x.png") + "' and '" + Path("b/x.png") +
-                                                "' would both be written to '" + Path("out/x.png") + "'"},
+        {{Path("a"), Path("b"), "-o", out},
+         "'" + Path("a/x.png") + "' and '" + Path("b/x.png") + "' would both be written to '" + Path("out/x.png") +
+             "'"},
         {{Path("a/x.png"), Path("a/x.png"), "-o", out}, "would both be written"},
         {{"--overwrite", Path("c/2.png"), Path("c/1.png"), "-o", Path("c") + "/{n}.png"},
          "'" + Path("c/1.png") + "', the output of '" + Path("c/2.png") + "', is also an input"},
@@ -263,7 +264,8 @@ TEST_F(BatchTest, UsageErrorsComeBeforeAnyWork)
 TEST_F(BatchTest, RecipesRunFirstSkipCommentsAndNameTheBadLine)
 {
     const std::string input = Picture("in.png", 7);
-    const std::string recipe = Write("steps.txt", "# brighten, then flip\n\n  Levels=a,0,200   # stretch\nFlipHorizontal\n");
+    const std::string recipe =
+        Write("steps.txt", "# brighten, then flip\n\n  Levels=a,0,200   # stretch\nFlipHorizontal\n");
     // The recipe's steps come before the command line's: Levels then Invert, not the other way.
     BatchRun r = Batch({"--recipe", recipe, input, Path("single.png"), "Invert"});
     ASSERT_EQ(r.code, kExitOk) << r.err;

@@ -131,8 +131,8 @@ bool WriteAll(int fd, const std::uint8_t* data, std::size_t size)
 
 } // namespace
 
-bool EncodeRecovery(const CRecoveryInfo& info, const CImage& picture, std::vector<std::uint8_t>& bytes,
-                    QString* reason, int rowsPerFrame)
+bool EncodeRecovery(const CRecoveryInfo& info, const CImage& picture, std::vector<std::uint8_t>& bytes, QString* reason,
+                    int rowsPerFrame)
 {
     try {
         if (picture.IsNull() || picture.bitsPerPixel() != 24) return Fail(reason, QStringLiteral("no picture"));
@@ -217,8 +217,7 @@ bool WriteRecoveryFile(const QString& file, const CRecoveryInfo& info, const CIm
     return true;
 }
 
-bool DecodeRecovery(const std::uint8_t* data, std::size_t size, CRecoveryInfo& info, CImage& picture,
-                    QString* reason)
+bool DecodeRecovery(const std::uint8_t* data, std::size_t size, CRecoveryInfo& info, CImage& picture, QString* reason)
 {
     try {
         const QString truncated = QStringLiteral("the file is truncated");
@@ -261,7 +260,8 @@ bool DecodeRecovery(const std::uint8_t* data, std::size_t size, CRecoveryInfo& i
         read.height = int(height);
 
         CImage pixels;
-        if (!pixels.CreateForOverwrite(int(width), int(height), 24)) return Fail(reason, QStringLiteral("not enough memory"));
+        if (!pixels.CreateForOverwrite(int(width), int(height), 24))
+            return Fail(reason, QStringLiteral("not enough memory"));
         std::unique_ptr<ZSTD_DCtx, DCtxFree> context(ZSTD_createDCtx());
         if (!context) throw std::bad_alloc();
         const std::size_t rowBytes = std::size_t(width) * 3;
@@ -277,7 +277,8 @@ bool DecodeRecovery(const std::uint8_t* data, std::size_t size, CRecoveryInfo& i
                 ZSTD_getFrameContentSize(data + at, frameSize) != expected ||
                 ZSTD_findFrameCompressedSize(data + at, frameSize) != frameSize)
                 return Fail(reason, QStringLiteral("band %1 is damaged").arg(frame));
-            const std::size_t unpacked = ZSTD_decompressDCtx(context.get(), band.data(), expected, data + at, frameSize);
+            const std::size_t unpacked =
+                ZSTD_decompressDCtx(context.get(), band.data(), expected, data + at, frameSize);
             if (ZSTD_isError(unpacked) || unpacked != expected)
                 return Fail(reason, QStringLiteral("band %1 is damaged").arg(frame));
             for (std::uint32_t r = 0; r < rows; ++r)

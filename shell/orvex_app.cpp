@@ -99,7 +99,8 @@ QImage Thumbnail(const CImage& picture, int side)
     const int width = std::max(1, int(picture.width() * scale)), height = std::max(1, int(picture.height() * scale));
     QImage thumbnail(width, height, QImage::Format_RGB888);
     for (int y = 0; y < height; ++y) {
-        const std::uint8_t* row = picture.bits() + std::ptrdiff_t(std::int64_t(y) * picture.height() / height) * picture.pitch();
+        const std::uint8_t* row =
+            picture.bits() + std::ptrdiff_t(std::int64_t(y) * picture.height() / height) * picture.pitch();
         uchar* out = thumbnail.scanLine(y);
         for (int x = 0; x < width; ++x) {
             const std::uint8_t* pixel = row + 3 * (std::int64_t(x) * picture.width() / width);
@@ -164,7 +165,6 @@ void COrvexApp::RecoverAtStart()
         QFile::remove(entry.file);
     }
 }
-
 
 bool COrvexApp::InitInstance(const QStringList& arguments)
 {

@@ -177,8 +177,8 @@ TEST_F(RecoveryTest, DamagedFilesLaterAndDiscard)
     EXPECT_EQ(listed.size(), 2);
     EXPECT_EQ(documentCount(), 0);
     Exit();
-    EXPECT_EQ(Entries(root), QStringList({QStringLiteral("4242-gone"),
-                                          QStringLiteral("4242-gone-document-3.orvexrecovery.damaged")}));
+    EXPECT_EQ(Entries(root),
+              QStringList({QStringLiteral("4242-gone"), QStringLiteral("4242-gone-document-3.orvexrecovery.damaged")}));
     EXPECT_EQ(Entries(gone), QStringList({file.arg(1), file.arg(2)}));
 
     AnswerRecovery(CRecoveryDlg::Choice::Recover, nullptr, {0});

@@ -77,6 +77,20 @@ bool COrvexDoc::OpenCopy(const COrvexDoc& source)
     return true;
 }
 
+bool COrvexDoc::OpenRecovered(CImage picture, const QString& path, const QString& name)
+{
+    if (!OpenUntitled(std::move(picture), name)) return false;
+    if (path.isEmpty()) return true;
+    m_pathName = QFileInfo(path).absoluteFilePath();
+    m_untitledName.clear();
+    // The next save writes back the tags and the sampling the file had, as if opened from it.
+    if (QFileInfo::exists(m_pathName)) {
+        m_metadata = CPictureMetadata::Read(m_pathName);
+        m_saveOptions.jpeg.original = JpegFileSubsampling(m_pathName);
+    }
+    return true;
+}
+
 bool COrvexDoc::Save(const QString& path)
 {
     m_lastError.clear();

@@ -73,6 +73,11 @@ public:
     // Save As proposing "<name> copy.<ext>" beside the original. False, with the document to be
     // discarded, when there is no memory for the copy.
     bool OpenCopy(const COrvexDoc& source);
+    // A document brought back from its recovery file after the editor ended without saving it:
+    // modified, its picture the history's first state, under its original `path` (Save goes there,
+    // and what that file carries besides its pixels is kept for it) or, without one, untitled as
+    // `name`. False, with the document to be discarded, when the snapshot cannot be made.
+    bool OpenRecovered(CImage picture, const QString& path, const QString& name);
 
     // Writes the picture at `path` in the format its extension selects. On failure shows
     // "Can not save <path>" (caption "Save Error") and leaves the document, its path and its

@@ -8,6 +8,7 @@
 
 #include <QFileInfo>
 #include <QMdiArea>
+#include <QRegularExpression>
 
 #include <algorithm>
 
@@ -56,6 +57,20 @@ CDocumentHost* CDocTemplate::OpenCopy(const CDocumentHost& source)
     return AddDocument(std::move(document));
 }
 
+CDocumentHost* CDocTemplate::OpenRecovered(CImage picture, const QString& path, const QString& name)
+{
+    auto document = std::make_unique<COrvexDoc>(nullptr);
+    if (!document->OpenRecovered(std::move(picture), path, name)) {
+        m_ui.ShowMessage(COrvexDoc::kAppTitle, sequence::kOutOfMemory, IDocumentUi::Icon::Warning);
+        return nullptr;
+    }
+    // A second "Untitled-2" beside the recovered one would be ambiguous.
+    static const QRegularExpression untitled(QStringLiteral("^Untitled-(\\d+)$"));
+    if (const QRegularExpressionMatch match = untitled.match(name); path.isEmpty() && match.hasMatch())
+        m_untitledCount = std::max(m_untitledCount, match.captured(1).toInt());
+    return AddDocument(std::move(document));
+}
+
 CDocumentHost* CDocTemplate::AddDocument(std::unique_ptr<COrvexDoc> document)
 {
     document->SetUi(&m_ui);
@@ -64,6 +79,7 @@ CDocumentHost* CDocTemplate::AddDocument(std::unique_ptr<COrvexDoc> document)
     host->setParent(this);
     m_documents.append(host);
     connect(host, &CDocumentHost::lastViewClosed, this, &CDocTemplate::OnLastViewClosed);
+    emit documentAdded(host);
     // Undo and Redo follow the history with every change, not only when another window activates.
     connect(host, &CDocumentHost::viewsUpdated, this, [this] {
         if (m_frame) m_frame->UpdateCommandStates();

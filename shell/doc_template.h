@@ -57,6 +57,10 @@ public:
     // Opens a copy of `source`'s document as it is now in a new window (COrvexDoc::OpenCopy). Null,
     // after saying so, when there is not memory enough for it.
     CDocumentHost* OpenCopy(const CDocumentHost& source);
+    // Opens a document recovered after a crash (COrvexDoc::OpenRecovered) in a new window. An
+    // untitled one keeps its name, and later untitled documents are numbered past it. Null, after
+    // saying so, when there is not memory enough for it.
+    CDocumentHost* OpenRecovered(CImage picture, const QString& path, const QString& name);
     CChildFrame* CreateNewFrame(CDocumentHost& host);
     const QList<CDocumentHost*>& documents() const { return m_documents; }
 
@@ -71,6 +75,10 @@ public:
     // The documents in the order CloseAllDocuments asks about them, each with its most recently
     // active window.
     QList<QPair<CDocumentHost*, QMdiSubWindow*>> DocumentsInWindowOrder() const;
+
+signals:
+    // A document was opened, before its first window.
+    void documentAdded(CDocumentHost* host);
 
 private:
     CDocumentHost* AddDocument(std::unique_ptr<COrvexDoc> document);

@@ -11,6 +11,7 @@ int main(int argc, char** argv)
     QApplication::setWindowIcon(QIcon(QStringLiteral(":/orvex.svg")));
 
     COrvexApp app;
+    app.EnableRecovery(COrvexApp::DefaultRecoveryRoot());
     if (!app.InitInstance(QApplication::arguments().mid(1))) return 1;
     return application.exec();
 }

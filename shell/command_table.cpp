@@ -40,6 +40,7 @@
 #include <algorithm>
 #include <memory>
 #include <optional>
+#include <utility>
 
 namespace {
 
@@ -291,11 +292,12 @@ public:
                          step = m_stepName.isEmpty() ? StepNameOf(c.caption) : m_stepName](CCommandTarget& t) {
                 if (!t.view) return handler(t);
                 // A command run while another one's dialog is open (zooming) leaves its name alone.
-                const QPointer<CDocumentHost> host(&t.view->host());
-                const QString outer = host->stepName;
-                host->stepName = step;
+                CDocumentHost& host = t.view->host();
+                const QPointer<CDocumentHost> alive(&host);
+                QString outer = std::exchange(host.stepName, step);
                 handler(t);
-                if (host) host->stepName = outer; // the command may have closed the document
+                // The command may have closed the document.
+                if (CDocumentHost* still = alive.data()) still->stepName = std::move(outer);
             };
         return c;
     }

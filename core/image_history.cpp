@@ -41,8 +41,7 @@ constexpr std::size_t kBand = std::size_t(1) << 20;
 // should be done long before the user's next command.
 constexpr int kLevel = 1;
 
-enum class CMode : std::uint8_t
-{
+enum class CMode : std::uint8_t {
     Stored, // the bytes as they are
     Alone,  // zstd of the bytes
     Left,   // zstd of each byte less the same channel of the pixel to its left
@@ -125,7 +124,7 @@ CMode ChooseMode(const std::uint8_t* s, const std::uint8_t* r, std::size_t len)
     if (samples == 0) return CMode::Alone;
     CMode best = CMode::Alone;
     double bestBits = Entropy(alone, samples);
-    const auto consider = [&](CMode mode, const std::uint32_t (&histogram)[256]) {
+    const auto consider = [&](CMode mode, const std::uint32_t(&histogram)[256]) {
         const double bits = Entropy(histogram, samples);
         if (bits < bestBits * 0.98) best = mode, bestBits = bits;
     };
@@ -731,7 +730,7 @@ bool CImageHistory::DropOldest()
 void CImageHistory::KeepWithinLimit(CLock& lock, bool mayDrop)
 {
     if (m_limit == 0) return;
-    // States not packed yet shrink by themselves soon; only the worker, once it is done, counts them.
+    // States not packed yet shrink by themselves soon: they never cost a step given up.
     const auto used = [&] {
         std::size_t bytes = MemoryLocked();
         if (mayDrop)
@@ -740,9 +739,11 @@ void CImageHistory::KeepWithinLimit(CLock& lock, bool mayDrop)
                     bytes -= m_states[std::size_t(i)].raw->bufferBytes();
         return bytes;
     };
-    while (used() > m_limit) {
-        if (SpillOldest(lock, !mayDrop)) continue;
-        if (!mayDrop || !DropOldest()) break;
+    // Commands faster than the worker leave states plain: past the limit the oldest of those go to
+    // the file as they are, so that the memory stays bounded without the push waiting for a packing.
+    while (MemoryLocked() > m_limit && SpillOldest(lock, true)) {
+    }
+    while (mayDrop && used() > m_limit && DropOldest()) {
     }
 }
 
@@ -751,7 +752,8 @@ void CImageHistory::KeepWithinLimit(CLock& lock, bool mayDrop)
 void CImageHistory::WaitUntilSettled() const
 {
     CLock lock(m_mutex);
-    m_settled.wait(lock, [this] { return !m_worker.joinable() || m_paused || (m_doneGeneration == m_generation && !m_busy); });
+    m_settled.wait(
+        lock, [this] { return !m_worker.joinable() || m_paused || (m_doneGeneration == m_generation && !m_busy); });
 }
 
 void CImageHistory::PauseWorker(bool paused)
@@ -831,7 +833,8 @@ bool CImageHistory::PackOne(CLock& lock, ZSTD_CCtx* context, std::vector<std::ui
         m_failed.push_back(id);
         return true;
     }
-    const bool refStill = refId == 0 || (at != 0 && at != m_current && m_states[std::size_t(TowardCurrent(at))].id == refId);
+    const bool refStill =
+        refId == 0 || (at != 0 && at != m_current && m_states[std::size_t(TowardCurrent(at))].id == refId);
     if (!PackedValid(at) && refStill) {
         now.packed = std::move(packed);
         m_lastPackSeconds = seconds;

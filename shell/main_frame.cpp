@@ -389,16 +389,19 @@ void CMainFrame::UpdateHistoryCaptions(COrvexView* view)
         QString text = verb + QLatin1Char(' ') + step.replace(QLatin1Char('&'), QStringLiteral("&&"));
         // After states were given up for want of memory, say how far back Undo still goes.
         if (stepsLeft >= 0)
-            text += stepsLeft == 1 ? QStringLiteral(" (1 step left)") : QStringLiteral(" (%1 steps left)").arg(stepsLeft);
+            text +=
+                stepsLeft == 1 ? QStringLiteral(" (1 step left)") : QStringLiteral(" (%1 steps left)").arg(stepsLeft);
         const QString keys = plain.section(QLatin1Char('\t'), 1);
         return keys.isEmpty() ? text : text + QLatin1Char('\t') + keys;
     };
     const CImageHistory* history = view ? &view->document().history() : nullptr;
     const int left = history && history->droppedForMemory() ? history->currentIndex() : -1;
     m_actions.value(CommandId::EditUndo)
-        ->setText(caption(CommandId::EditUndo, QStringLiteral("&Undo"), view ? sequence::UndoName(*view) : QString(), left));
+        ->setText(
+            caption(CommandId::EditUndo, QStringLiteral("&Undo"), view ? sequence::UndoName(*view) : QString(), left));
     m_actions.value(CommandId::EditRedo)
-        ->setText(caption(CommandId::EditRedo, QStringLiteral("&Redo"), view ? sequence::RedoName(*view) : QString(), -1));
+        ->setText(
+            caption(CommandId::EditRedo, QStringLiteral("&Redo"), view ? sequence::RedoName(*view) : QString(), -1));
 }
 
 bool CMainFrame::event(QEvent* event)

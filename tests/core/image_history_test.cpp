@@ -242,7 +242,8 @@ CImage Step(const CImage& before, int n)
     case 3: return Turned(before);
     case 4: { // a wider canvas, the old picture at the left
         CImage wide = Filled(before.width() + 3, before.height(), 200, 100, 50);
-        for (int y = 0; y < before.height(); ++y) std::memcpy(Pixel(wide, 0, y), Pixel(before, 0, y), 3 * before.width());
+        for (int y = 0; y < before.height(); ++y)
+            std::memcpy(Pixel(wide, 0, y), Pixel(before, 0, y), 3 * before.width());
         return wide;
     }
     }
@@ -306,7 +307,8 @@ CImage PhotoLike(int width, int height)
 {
     CImage picture = Noise(width, height, 7);
     for (int y = 0; y < height; ++y)
-        for (int i = 0; i < 3 * width; ++i) Pixel(picture, 0, y)[i] = std::uint8_t(Pixel(picture, 0, y)[i] / 8 + y / 4 + i / 30);
+        for (int i = 0; i < 3 * width; ++i)
+            Pixel(picture, 0, y)[i] = std::uint8_t(Pixel(picture, 0, y)[i] / 8 + y / 4 + i / 30);
     return picture;
 }
 
@@ -457,7 +459,7 @@ TEST(CImageHistoryPacked, SharedCurrentKeepsItsPixelsWhileThePackerRuns)
     doc.Command(2);
     ASSERT_TRUE(doc.history.Undo(doc.picture));
     ASSERT_TRUE(doc.history.Undo(doc.picture)); // the held state is current again
-    doc.Command(1); // held state now packed behind the newest
+    doc.Command(1);                             // held state now packed behind the newest
     doc.history.WaitUntilSettled();
     doc.Command(1);
     doc.history.WaitUntilSettled();

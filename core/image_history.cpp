@@ -769,8 +769,9 @@ void CImageHistory::PauseWorker(bool paused)
 bool CImageHistory::PackOne(CLock& lock, ZSTD_CCtx* context, std::vector<std::uint8_t>& scratch)
 {
     int index = -1;
-    // Nearest to the current state first: those are the ones the next Undo or Redo reads.
-    for (int distance = 1; distance < count() && index < 0; ++distance)
+    // Farthest from the current state first: its neighbour on the way to the current state is then
+    // still plain, so that it can be packed as the difference to it.
+    for (int distance = count() - 1; distance >= 1 && index < 0; --distance)
         for (const int i : {m_current - distance, m_current + distance}) {
             if (i < 0 || i >= count()) continue;
             const CState& state = m_states[std::size_t(i)];

@@ -147,6 +147,11 @@ void FreePixels(void* pixels, std::size_t bytes)
 }
 } // namespace
 
+void ReleaseFreedPictureMemory()
+{
+    FreedMappings().Release();
+}
+
 void orvex_testing::FailImageAllocationsAfter(int allocations)
 {
     g_allocationsBeforeFailure.store(allocations < 0 ? -1 : allocations);

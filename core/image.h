@@ -57,6 +57,9 @@ public:
     int bitsPerPixel() const { return m_bitsPerPixel; }
     bool hasAlpha() const { return m_hasAlpha; }
     int transparentColor() const { return m_transparentIndex; }
+    void SetHasAlpha(bool hasAlpha) { m_hasAlpha = hasAlpha; }
+    // The first byte of the pixel buffer (the bottom row), writable.
+    std::uint8_t* bufferStart() { return m_buffer; }
 
     // Bytes of one row including padding, |pitch|.
     std::size_t rowBytes() const { return static_cast<std::size_t>(m_pitch < 0 ? -m_pitch : m_pitch); }
@@ -86,6 +89,10 @@ private:
 namespace orvex_testing {
 void FailImageAllocationsAfter(int allocations);
 }
+
+// Gives the freed picture buffers kept for reuse back to the system (once the history has packed
+// its states, nothing is about to ask for them again).
+void ReleaseFreedPictureMemory();
 
 // Copies `bytes` from `src` to `dst`, splitting large blocks over the available cores.
 void ParallelCopy(void* dst, const void* src, std::size_t bytes);

@@ -197,13 +197,13 @@ void COrvexDoc::KeepSelectionWithin(int oldWidth, int oldHeight)
     if (m_selection && (m_picture.width() != oldWidth || m_picture.height() != oldHeight)) SetSelection(std::nullopt);
 }
 
-bool COrvexDoc::CommitChange(CImage* replacement)
+bool COrvexDoc::CommitChange(CImage* replacement, const QString& stepName)
 {
     // A command that changed the picture in place has already changed its size: the size before the
     // change is the current snapshot's.
     int width = m_picture.width(), height = m_picture.height();
     if (!replacement && m_history.currentIndex() >= 0) {
-        const CImage& before = m_history.snapshot(m_history.currentIndex());
+        const CImage& before = m_history.current();
         width = before.width();
         height = before.height();
     }
@@ -215,7 +215,7 @@ bool COrvexDoc::CommitChange(CImage* replacement)
     }
     m_modified = 1;
     KeepSelectionWithin(width, height);
-    const bool recorded = m_history.Push(m_picture);
+    const bool recorded = m_history.Push(m_picture, stepName.toStdString());
     if (m_changeListener) m_changeListener(recorded);
     return recorded;
 }

@@ -101,9 +101,10 @@ public:
     // command either changed the picture in place (`replacement` null) or hands over a finished
     // picture, which trades buffers with the picture instead of being copied (the replaced buffer
     // goes to the history, leaving `replacement` empty). Marks the document,
-    // records a snapshot and tells the change listener, so every view refreshes. False when the
-    // snapshot could not be made (the change stays on screen, but Undo cannot come back to it).
-    bool CommitChange(CImage* replacement = nullptr);
+    // records a snapshot named `stepName` (what the Edit menu offers to undo) and tells the change
+    // listener, so every view refreshes. False when the snapshot could not be made (the change
+    // stays on screen, but Undo cannot come back to it).
+    bool CommitChange(CImage* replacement = nullptr, const QString& stepName = {});
     // Called after every commit with whether its snapshot was made; one listener (the window side).
     void SetChangeListener(std::function<void(bool recorded)> listener) { m_changeListener = std::move(listener); }
 

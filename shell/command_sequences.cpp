@@ -28,7 +28,7 @@ void ShowMessage(const QString& text)
 // frame, handed over): the document records the step and refreshes its views.
 void Record(COrvexView& view, CImage* replacement = nullptr)
 {
-    if (!view.host().doc().CommitChange(replacement)) ShowMessage(kNoUndoStep);
+    if (!view.host().doc().CommitChange(replacement, view.host().stepName)) ShowMessage(kNoUndoStep);
 }
 
 // Puts the picture back to the history's current snapshot, which is the picture as it was before
@@ -38,7 +38,7 @@ bool RestoreFromHistory(COrvexDoc& doc)
 {
     const CImageHistory& history = doc.history();
     if (history.currentIndex() < 0) return true;
-    const CImage& snapshot = history.snapshot(history.currentIndex());
+    const CImage& snapshot = history.current();
     CImage& picture = doc.picture();
     if (picture.width() == snapshot.width() && picture.height() == snapshot.height() &&
         picture.bitsPerPixel() == snapshot.bitsPerPixel())
@@ -278,6 +278,31 @@ void Redo(COrvexView& view)
     if (view.document().Redo()) view.host().pictureHasSnapshot = true;
     else ShowMessage(kOutOfMemory);
     view.host().UpdateAllViews();
+}
+
+QString UndoName(const COrvexView& view)
+{
+    if (!view.host().pictureHasSnapshot) return {};
+    return QString::fromStdString(view.document().history().undoName());
+}
+
+QString RedoName(const COrvexView& view)
+{
+    if (!view.host().pictureHasSnapshot) return {};
+    return QString::fromStdString(view.document().history().redoName());
+}
+
+QString HistoryMemoryText(const COrvexView& view)
+{
+    const CImageHistory& history = view.document().history();
+    const auto megabytes = [](std::size_t bytes) { return qulonglong((bytes + (std::size_t(1) << 19)) >> 20); };
+    QString text = QStringLiteral("History: %1 MB in %2 %3")
+                       .arg(megabytes(history.memoryInUse()))
+                       .arg(history.count())
+                       .arg(history.count() == 1 ? QStringLiteral("step") : QStringLiteral("steps"));
+    if (const std::size_t spilled = history.bytesSpilled())
+        text += QStringLiteral(", %1 MB in a temporary file").arg(megabytes(spilled));
+    return text;
 }
 
 bool CanUndo(const COrvexView& view)

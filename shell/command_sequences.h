@@ -78,6 +78,12 @@ void Redo(COrvexView& view);
 // Whether Undo (Redo) would change the picture: there is an older (newer) state, or the picture
 // shows a change that has no snapshot, which either brings back the last recorded state.
 bool CanUndo(const COrvexView& view);
+// The step Undo (Redo) would take back (bring again), empty when it has no name or the picture shows
+// a change that has no snapshot.
+QString UndoName(const COrvexView& view);
+QString RedoName(const COrvexView& view);
+// What the document's history holds, for the status bar ("History: 183 MB in 12 steps").
+QString HistoryMemoryText(const COrvexView& view);
 bool CanRedo(const COrvexView& view);
 
 } // namespace sequence

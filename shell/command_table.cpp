@@ -35,9 +35,12 @@
 #include "shell/document_host.h"
 #include "shell/orvex_view.h"
 
+#include <QPointer>
+
 #include <algorithm>
 #include <memory>
 #include <optional>
+#include <utility>
 
 namespace {
 
@@ -74,6 +77,13 @@ public:
     }
     Row& NoDocumentMenu() { m_c.noDocumentMenu = true; return *this; }
     Row& Checkable() { m_c.checkable = true; return *this; }
+    // The name of the history step the command records, where its caption alone would not say
+    // what it did ("90° CW" in the Rotate Canvas menu).
+    Row& StepName(const char* name)
+    {
+        m_stepName = QString::fromUtf8(name);
+        return *this;
+    }
     Row& Help(const char* text)
     {
         m_c.help = QString::fromUtf8(text);
@@ -277,6 +287,18 @@ public:
                 handler(t);
                 if (host && host->commits != commits) host->doc().SetSelection(std::nullopt);
             };
+        if (c.handler && c.needsView)
+            c.handler = [handler = std::move(c.handler),
+                         step = m_stepName.isEmpty() ? StepNameOf(c.caption) : m_stepName](CCommandTarget& t) {
+                if (!t.view) return handler(t);
+                // A command run while another one's dialog is open (zooming) leaves its name alone.
+                CDocumentHost& host = t.view->host();
+                const QPointer<CDocumentHost> alive(&host);
+                QString outer = std::exchange(host.stepName, step);
+                handler(t);
+                // The command may have closed the document.
+                if (CDocumentHost* still = alive.data()) still->stepName = std::move(outer);
+            };
         return c;
     }
 
@@ -352,6 +374,16 @@ private:
     std::string m_nothingAtZero;
     sequence::CApplies m_applies;
     sequence::CRun m_run = sequence::CRun::Here;
+    QString m_stepName;
+
+    // The menu caption as a name: no mnemonic, no keys, no "..." of a command that asks first.
+    static QString StepNameOf(const QString& caption)
+    {
+        QString name = PlainCaption(caption).trimmed();
+        if (name.endsWith(QStringLiteral("..."))) name.chop(3);
+        else if (name.endsWith(QChar(0x2026))) name.chop(1);
+        return name.trimmed();
+    }
 };
 
 CCommand Separator(const char* menu, bool noDocumentMenu = false)
@@ -502,15 +534,18 @@ std::vector<CCommand> BuildTable()
             .Prompt("Undo the last action")
             .View(CSequence::View, [](COrvexView& v) { sequence::Undo(v); })
             .EnabledWhen(&sequence::CanUndo)
-            .Help("Goes back one step. Orvex keeps the picture as opened and its 15 newest states. Undo does not "
-                  "remove the <b>*</b> of unsaved changes."),
+            .Help("Goes back one step; the menu item names the step it takes back. Orvex keeps the picture as "
+                  "opened and its 15 newest states, packed in memory, and moves the oldest to a temporary file when "
+                  "memory runs short. Only when that fails are old steps given up, and the menu item then says how "
+                  "many are left. While the Edit menu is open the status bar shows the memory the steps take. Undo "
+                  "does not remove the <b>*</b> of unsaved changes."),
         Row(CommandId::EditRedo, edit, "&Redo\tCtrl+Y")
             .Keys({"Ctrl+Y"})
             .Toolbar(42, "redo")
             .Prompt("Redo the previously undone action")
             .View(CSequence::View, [](COrvexView& v) { sequence::Redo(v); })
             .EnabledWhen(&sequence::CanRedo)
-            .Help("Goes forward again to a state that Undo left."),
+            .Help("Goes forward again to a state that Undo left; the menu item names the step it brings back."),
         Separator(edit),
         Row(CommandId::EditCut, edit, "Cu&t\tCtrl+X")
             .Keys({"Ctrl+X", "Shift+Del"})
@@ -827,17 +862,20 @@ std::vector<CCommand> BuildTable()
             .Help("Keeps only the selected rectangle: the picture becomes the selection, one step that Undo takes "
                   "back. Available while something is selected."),
         Row(CommandId::Rotate180, rotate, "180°")
+            .StepName("Rotate 180°")
             .Direct([](CImageProcessor& e) { e.Rotate180(); })
             .WholePicture()
             .Runs("Rotate180")
             .Help("Turns the picture upside down. Works on the whole picture and clears the selection."),
         Row(CommandId::Rotate90CW, rotate, "90° CW")
+            .StepName("Rotate 90° CW")
             .Toolbar(61, "rotate_cw")
             .Prompt("Rotate Clockwise")
             .Direct([](CImageProcessor& e) { e.Rotate90CW(); })
             .Runs("Rotate90CW")
             .Help("Turns the picture a quarter turn clockwise. Works on the whole picture and clears the selection."),
         Row(CommandId::Rotate90CCW, rotate, "90° CCW")
+            .StepName("Rotate 90° CCW")
             .Toolbar(62, "rotate_ccw")
             .Prompt("Rotate Counterclockwise")
             .Direct([](CImageProcessor& e) { e.Rotate90CCW(); })
@@ -845,6 +883,7 @@ std::vector<CCommand> BuildTable()
             .Help("Turns the picture a quarter turn counter-clockwise. Works on the whole picture and clears the "
                   "selection."),
         Row(CommandId::RotateArbitrary, rotate, "Arbitrary...")
+            .StepName("Rotate Arbitrary")
             .Dialog<CRotateDlg>()
             .OkDialog()
             .NothingAtZero("angle")

@@ -74,6 +74,7 @@ CDocumentHost* CDocTemplate::OpenRecovered(CImage picture, const QString& path, 
 CDocumentHost* CDocTemplate::AddDocument(std::unique_ptr<COrvexDoc> document)
 {
     document->SetUi(&m_ui);
+    document->history().SetMemoryLimit(m_historyLimit);
     if (m_frame) document->engine().SetProgressSink(m_frame->progressSink());
     auto* host = new CDocumentHost(std::move(document));
     host->setParent(this);

@@ -46,6 +46,9 @@ public:
     ~CDocTemplate() override;
 
     void SetFrame(IDocumentFrame* frame) { m_frame = frame; }
+    // Memory each document's undo history may hold before its oldest states go to a temporary
+    // file; 0 for no limit. Applies to documents opened from now on.
+    void SetHistoryLimit(std::size_t bytes) { m_historyLimit = bytes; }
 
     // Opens the file in a new document window; a file that is already open has its window
     // activated instead. Null when the file could not be opened (the document said why).
@@ -86,6 +89,7 @@ private:
     void BringToFront(QMdiSubWindow* window);
 
     IDocumentUi& m_ui;
+    std::size_t m_historyLimit = 0;
     IDocumentFrame* m_frame = nullptr;
     QList<CDocumentHost*> m_documents;
     int m_untitledCount = 0;

@@ -78,6 +78,8 @@ public:
     bool pictureHasSnapshot = true;
     // Counts the document's recorded changes, so that a command can tell whether it changed anything.
     int commits = 0;
+    // The name of the command running on the document, given to the history step it records.
+    QString stepName;
 
 signals:
     void lastViewClosed(CDocumentHost* host);

@@ -65,9 +65,22 @@ CMainFrame::CMainFrame(IFrameApp& app) : m_app(app), m_mdi(new QMdiArea(this))
     CreateActions();
     m_documentMenus = BuildMenus(true);
     m_noDocumentMenus = BuildMenus(false);
-    for (QMenu* menu : m_documentMenus)
+    for (QMenu* menu : m_documentMenus) {
         if (menu->title() == QStringLiteral("&Window"))
             connect(menu, &QMenu::aboutToShow, this, [this, menu] { ListWindows(*menu); });
+        // While the Edit menu is open the status bar says what Undo and Redo have to go on.
+        if (menu->title() == QStringLiteral("&Edit")) {
+            connect(menu, &QMenu::aboutToShow, this, [this] {
+                m_editMenuOpen = true;
+                UpdateHistoryCaptions(activeView());
+                ShowPrompt(QString());
+            });
+            connect(menu, &QMenu::aboutToHide, this, [this] {
+                m_editMenuOpen = false;
+                ShowPrompt(QString());
+            });
+        }
+    }
     CreateToolbar();
     CreateStatusBar();
     CreateHistogramPanel();
@@ -250,6 +263,7 @@ void CMainFrame::UpdateCommandStates()
                          (!command.enabledWhen || (view && command.enabledWhen(*view))) &&
                          (!command.availableWhen || command.availableWhen(*this)));
     }
+    UpdateHistoryCaptions(view);
     if (m_histogram) m_histogram->Follow(view ? &view->host() : nullptr);
     if (m_statusFields) m_statusFields->Follow(view);
     setWindowTitle(view ? QStringLiteral("Orvex - ") + view->document().title() : QStringLiteral("Orvex"));
@@ -357,14 +371,43 @@ void CMainFrame::ShowAbout()
     about.exec();
 }
 
+void CMainFrame::ShowPrompt(const QString& tip)
+{
+    if (m_progress->created()) return;
+    // The message pane falls back to its idle text, or, while the Edit menu is open, to what the
+    // history holds.
+    COrvexView* view = m_editMenuOpen ? activeView() : nullptr;
+    m_messagePane->setText(!tip.isEmpty() ? tip : view ? sequence::HistoryMemoryText(*view) : CProgressBar::kIdleText);
+}
+
+void CMainFrame::UpdateHistoryCaptions(COrvexView* view)
+{
+    // "Undo Gaussian Blur" / "Redo Rotate 90° CW", plain "Undo" / "Redo" when there is no named step.
+    const auto caption = [this](CommandId id, const QString& verb, QString step, int stepsLeft) {
+        const QString plain = FindCommand(id)->caption;
+        if (step.isEmpty()) return plain;
+        QString text = verb + QLatin1Char(' ') + step.replace(QLatin1Char('&'), QStringLiteral("&&"));
+        // After states were given up for want of memory, say how far back Undo still goes.
+        if (stepsLeft >= 0)
+            text +=
+                stepsLeft == 1 ? QStringLiteral(" (1 step left)") : QStringLiteral(" (%1 steps left)").arg(stepsLeft);
+        const QString keys = plain.section(QLatin1Char('\t'), 1);
+        return keys.isEmpty() ? text : text + QLatin1Char('\t') + keys;
+    };
+    const CImageHistory* history = view ? &view->document().history() : nullptr;
+    const int left = history && history->droppedForMemory() ? history->currentIndex() : -1;
+    m_actions.value(CommandId::EditUndo)
+        ->setText(
+            caption(CommandId::EditUndo, QStringLiteral("&Undo"), view ? sequence::UndoName(*view) : QString(), left));
+    m_actions.value(CommandId::EditRedo)
+        ->setText(
+            caption(CommandId::EditRedo, QStringLiteral("&Redo"), view ? sequence::RedoName(*view) : QString(), -1));
+}
+
 bool CMainFrame::event(QEvent* event)
 {
     if (event->type() == QEvent::StatusTip) {
-        // Prompts go to the message pane, which falls back to its idle text.
-        if (!m_progress->created()) {
-            const QString tip = static_cast<QStatusTipEvent*>(event)->tip();
-            m_messagePane->setText(tip.isEmpty() ? CProgressBar::kIdleText : tip);
-        }
+        ShowPrompt(static_cast<QStatusTipEvent*>(event)->tip());
         return true;
     }
     return QMainWindow::event(event);

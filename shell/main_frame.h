@@ -125,6 +125,10 @@ private:
     void CreateToolbar();
     void CreateStatusBar();
     void CreateHistogramPanel();
+    // A prompt for the message pane; empty for its resting text.
+    void ShowPrompt(const QString& tip);
+    // Undo and Redo name the step they would take back or bring again.
+    void UpdateHistoryCaptions(COrvexView* view);
     void RememberHistogramShown(bool shown);
     void AfterSave(COrvexView& view);
     // Paste's enabled state follows the clipboard.
@@ -168,4 +172,5 @@ private:
     QPointer<QMdiSubWindow> m_lastPlaced;
     bool m_contextHelp = false;
     bool m_canPaste = false;
+    bool m_editMenuOpen = false;
 };

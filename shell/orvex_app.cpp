@@ -14,8 +14,23 @@
 #include <QStandardPaths>
 #include <QWindow>
 
+#include <unistd.h>
+
 namespace {
 const QString kLastFolderKey = QStringLiteral("Settings/Open Folder");
+// Megabytes each document's undo history may hold in memory; beyond it the oldest states go to a
+// temporary file. Absent: a quarter of the machine's memory.
+const QString kHistoryLimitKey = QStringLiteral("History/MemoryLimitMB");
+
+std::size_t HistoryLimit(const QSettings* settings)
+{
+    bool ok = false;
+    const qlonglong megabytes = settings ? settings->value(kHistoryLimitKey).toLongLong(&ok) : 0;
+    if (ok && megabytes > 0) return std::size_t(megabytes) << 20;
+    if (ok && megabytes == 0) return 0;
+    const long pages = sysconf(_SC_PHYS_PAGES), pageSize = sysconf(_SC_PAGESIZE);
+    return pages > 0 && pageSize > 0 ? std::size_t(pages) * std::size_t(pageSize) / 4 : 0;
+}
 
 std::unique_ptr<QSettings> DefaultSettings(std::unique_ptr<QSettings> settings)
 {
@@ -30,6 +45,7 @@ COrvexApp::COrvexApp(std::unique_ptr<QSettings> settings)
 {
     // Dialogs remember their choices where the application keeps its settings.
     SetDialogSettings(m_recent.settings());
+    m_template.SetHistoryLimit(HistoryLimit(m_recent.settings()));
 }
 
 COrvexApp::~COrvexApp()

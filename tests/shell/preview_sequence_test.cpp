@@ -163,7 +163,7 @@ TEST_F(PreviewSequenceTest, OkAfterAFinishedPreviewRecordsItsFrameWithoutRenderi
         EXPECT_TRUE(test_pictures::SamePixels(doc.picture(), RenderedAgain(before, c.operation, values)));
         EXPECT_FALSE(test_pictures::SamePixels(doc.picture(), before));
         EXPECT_EQ(doc.history().count(), std::min(steps + 1, CImageHistory::kMaxSnapshots));
-        EXPECT_TRUE(test_pictures::SamePixels(doc.history().snapshot(doc.history().currentIndex()), doc.picture()));
+        EXPECT_TRUE(test_pictures::SamePixels(doc.history().current(), doc.picture()));
         EXPECT_EQ(caption(), "p.png* @ 100%");
         EXPECT_EQ(doc.engine().preview.load(), 0);
     }

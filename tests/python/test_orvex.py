@@ -121,6 +121,16 @@ def test_input_array_is_left_alone_and_odd_sizes_round_trip():
         assert np.array_equal(bal_bgr[..., 2], np.minimum(img[..., 2].astype(int) + 20, 255))
 
 
+def test_channel_copies_at_every_row_length():
+    # Rows of 1 .. 24 pixels: the copies in and out swap channels in steps of several pixels with
+    # the rest one by one, and must neither drop nor mix a byte at the end of a row.
+    for w in range(1, 25):
+        img = picture(3, w, seed=w)
+        assert np.array_equal(orvex.rotate180(img), img[::-1, ::-1]), w
+        assert np.array_equal(orvex.rotate180(img, order="bgr"), img[::-1, ::-1]), w
+        assert np.array_equal(orvex.threshold(img, level=0), np.full_like(img, 255)), w
+
+
 def test_arrays_the_engine_cannot_take_are_refused():
     img = picture(10, 12)
     cases = [

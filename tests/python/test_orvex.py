@@ -128,7 +128,10 @@ def test_channel_copies_at_every_row_length():
         img = picture(3, w, seed=w)
         assert np.array_equal(orvex.rotate180(img), img[::-1, ::-1]), w
         assert np.array_equal(orvex.rotate180(img, order="bgr"), img[::-1, ::-1]), w
-        assert np.array_equal(orvex.threshold(img, level=0), np.full_like(img, 255)), w
+        red_up = img.astype(int)
+        red_up[..., 0] = np.minimum(red_up[..., 0] + 30, 255)
+        assert np.array_equal(orvex.color_balance(img, red=30), red_up), w
+        assert np.array_equal(orvex.color_balance(img[..., ::-1].copy(), red=30, order="bgr"), red_up[..., ::-1]), w
 
 
 def test_arrays_the_engine_cannot_take_are_refused():

@@ -168,8 +168,8 @@ double ConvertValue(const COperation& op, const CParam& p, const py::handle& val
     case ParamType::Flag: {
         // True/False, numpy's bool_, or the command line's 0 and 1.
         const int truth = PyObject_IsTrue(value.ptr());
-        const bool isBool = py::isinstance<py::bool_>(value) ||
-                            std::string(py::str(py::type::handle_of(value).attr("__name__"))) == "bool_";
+        const std::string typeName = TypeNameOf(value);
+        const bool isBool = py::isinstance<py::bool_>(value) || typeName == "bool_" || typeName == "bool";
         if (!isBool) {
             if (!PyIndex_Check(value.ptr()))
                 Raise(PyExc_TypeError, where + " must be a bool, not " + TypeNameOf(value));
@@ -219,6 +219,16 @@ py::array RunOp(const py::handle& image, std::size_t index, const py::tuple& arg
     return RunOnArray(image, {CPlannedOperation{&op, COpArgs(std::move(values))}}, channels, ResolveSeed(seed));
 }
 
+// The parser's messages send a reader of the command line to --list; here the same table is
+// orvex.OPERATIONS.
+std::string ForScripts(std::string message)
+{
+    const std::string list = "(see --list)";
+    if (const std::size_t at = message.find(list); at != std::string::npos)
+        message.replace(at, list.size(), "(see orvex.OPERATIONS)");
+    return message;
+}
+
 py::array RunTexts(const py::handle& image, const std::vector<std::string>& texts, const std::string& order,
                    const py::object& seed)
 {
@@ -227,7 +237,7 @@ py::array RunTexts(const py::handle& image, const std::vector<std::string>& text
     for (const std::string& text : texts) {
         CPlannedOperation planned;
         const std::string error = ParseOperation(text, planned);
-        if (!error.empty()) Raise(PyExc_ValueError, error);
+        if (!error.empty()) Raise(PyExc_ValueError, ForScripts(error));
         plan.push_back(std::move(planned));
     }
     const ChannelOrder channels = ParseOrder(order);
@@ -239,7 +249,7 @@ std::vector<std::string> ParseRecipeText(const std::string& text)
     std::vector<CPlannedOperation> steps;
     std::vector<std::string> lines;
     const std::string error = ParseRecipe(text, steps, &lines);
-    if (!error.empty()) Raise(PyExc_ValueError, error);
+    if (!error.empty()) Raise(PyExc_ValueError, ForScripts(error));
     return lines;
 }
 

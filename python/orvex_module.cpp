@@ -23,6 +23,8 @@
 #include <QString>
 
 #include <atomic>
+#include <chrono>
+#include <memory>
 #include <cerrno>
 #include <cmath>
 #include <cstdint>
@@ -368,6 +370,29 @@ py::list Operations()
     return rows;
 }
 
+// The seconds each of `repeats` calls of the module's work for `text` takes without the interpreter
+// (copy in, operation, a fresh output buffer, copy out), for bench/python/call_overhead.py to set
+// beside the same calls made from Python in one process, under the same load.
+std::vector<double> TimeNative(const py::handle& image, const std::string& text, const std::string& order, int repeats)
+{
+    const CArrayIn in = CheckArray(image);
+    const ChannelOrder channels = ParseOrder(order);
+    CPlannedOperation planned;
+    if (const std::string error = ParseOperation(text, planned); !error.empty()) Raise(PyExc_ValueError, error);
+    std::vector<double> seconds;
+    py::gil_scoped_release release;
+    for (int i = 0; i < repeats; ++i) {
+        const auto start = std::chrono::steady_clock::now();
+        CImage picture;
+        ArrayToImage(in.pixels, in.width, in.height, channels, picture);
+        RunPlan(picture, {planned}, std::uint32_t(0));
+        std::unique_ptr<std::uint8_t[]> out(new std::uint8_t[picture.bufferBytes()]);
+        ImageToArray(picture, channels, out.get());
+        seconds.push_back(std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
+    }
+    return seconds;
+}
+
 } // namespace
 
 PYBIND11_MODULE(_orvex, m)
@@ -392,6 +417,7 @@ PYBIND11_MODULE(_orvex, m)
         }
         g_seed.store(static_cast<long long>(*ResolveSeed(seed)));
     });
+    m.def("time_native", &TimeNative, py::arg("image"), py::arg("text"), py::arg("order"), py::arg("repeats"));
     m.def("get_seed", []() -> py::object {
         const long long s = g_seed.load();
         return s < 0 ? py::object(py::none()) : py::object(py::int_(s));

@@ -23,11 +23,11 @@
 #include <QString>
 
 #include <atomic>
-#include <chrono>
-#include <memory>
 #include <cerrno>
+#include <chrono>
 #include <cmath>
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -77,8 +77,8 @@ struct CArrayIn
 CArrayIn CheckArray(const py::handle& obj)
 {
     if (!py::isinstance<py::array>(obj))
-        Raise(PyExc_TypeError, "image must be a numpy.ndarray of uint8 with shape (height, width, 3), not " +
-                                   TypeNameOf(obj));
+        Raise(PyExc_TypeError,
+              "image must be a numpy.ndarray of uint8 with shape (height, width, 3), not " + TypeNameOf(obj));
     CArrayIn in;
     in.array = py::reinterpret_borrow<py::array>(obj);
     const py::dtype dtype = in.array.dtype();
@@ -86,8 +86,7 @@ CArrayIn CheckArray(const py::handle& obj)
         Raise(PyExc_TypeError, "image must have dtype uint8, not " + dtype.attr("name").cast<std::string>() +
                                    " (convert it with numpy.clip(image, 0, 255).astype(numpy.uint8))");
     std::string shape = "(";
-    for (py::ssize_t i = 0; i < in.array.ndim(); ++i)
-        shape += (i ? ", " : "") + std::to_string(in.array.shape(i));
+    for (py::ssize_t i = 0; i < in.array.ndim(); ++i) shape += (i ? ", " : "") + std::to_string(in.array.shape(i));
     shape += in.array.ndim() == 1 ? ",)" : ")";
     if (in.array.ndim() != 3 || in.array.shape(2) != 3)
         Raise(PyExc_ValueError, "image must have shape (height, width, 3), not " + shape);
@@ -162,7 +161,8 @@ double ConvertValue(const COperation& op, const CParam& p, const py::handle& val
         const std::string s = value.cast<std::string>();
         if (s.size() != 1 || p.codes.find(s[0]) == std::string::npos) {
             std::string codes;
-            for (std::size_t i = 0; i < p.codes.size(); ++i) codes += (i ? ", '" : "'") + std::string(1, p.codes[i]) + "'";
+            for (std::size_t i = 0; i < p.codes.size(); ++i)
+                codes += (i ? ", '" : "'") + std::string(1, p.codes[i]) + "'";
             Raise(PyExc_ValueError, where + " must be one of " + codes + ", got " + given);
         }
         return static_cast<unsigned char>(s[0]);
@@ -184,8 +184,7 @@ double ConvertValue(const COperation& op, const CParam& p, const py::handle& val
         return truth ? 1.0 : 0.0;
     }
     case ParamType::Int: {
-        if (!PyIndex_Check(value.ptr()))
-            Raise(PyExc_TypeError, where + " must be an int, not " + TypeNameOf(value));
+        if (!PyIndex_Check(value.ptr())) Raise(PyExc_TypeError, where + " must be an int, not " + TypeNameOf(value));
         const py::int_ n = py::reinterpret_steal<py::int_>(PyNumber_Index(value.ptr()));
         if (!n) throw py::error_already_set();
         if (n < py::int_(static_cast<long long>(p.min)) || n > py::int_(static_cast<long long>(p.max)))
@@ -303,7 +302,8 @@ std::vector<std::string> Save(const py::handle& image, const py::bytes& path, co
 {
     const CArrayIn in = CheckArray(image);
     const ChannelOrder channels = ParseOrder(order);
-    if (quality < 1 || quality > 100) Raise(PyExc_ValueError, "quality must be within 1 .. 100, got " + std::to_string(quality));
+    if (quality < 1 || quality > 100)
+        Raise(PyExc_ValueError, "quality must be within 1 .. 100, got " + std::to_string(quality));
     const QString target = PathText(path);
     const CEncoder* encoder = EncoderForPath(target);
     if (!encoder)
@@ -331,7 +331,8 @@ std::vector<std::string> Save(const py::handle& image, const py::bytes& path, co
         }
         CImage picture;
         memory = ArrayToImage(in.pixels, in.width, in.height, channels, picture);
-        if (memory) ok = SavePictureWith(picture, target, options, source ? &metadata : nullptr, &reason, nullptr, &leftOut);
+        if (memory)
+            ok = SavePictureWith(picture, target, options, source ? &metadata : nullptr, &reason, nullptr, &leftOut);
     }
     if (!memory) Raise(PyExc_MemoryError, "not enough memory for a copy of the picture");
     if (!ok) Raise(PyExc_OSError, "Can not save " + std::string(py::str(filename)) + ": " + reason.toStdString());

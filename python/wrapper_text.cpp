@@ -67,10 +67,10 @@ std::string SnakeName(std::string_view name)
         const char c = name[i];
         // A word starts at a capital after a small letter or digit, or at the last capital of a run
         // followed by a small letter ("HTTPServer" -> "http_server").
-        const bool boundary = i > 0 && IsUpper(c) &&
-                              (IsLowerOrDigit(name[i - 1]) ||
-                               (IsUpper(name[i - 1]) && i + 1 < name.size() &&
-                                std::islower(static_cast<unsigned char>(name[i + 1])) != 0));
+        const bool boundary =
+            i > 0 && IsUpper(c) &&
+            (IsLowerOrDigit(name[i - 1]) || (IsUpper(name[i - 1]) && i + 1 < name.size() &&
+                                             std::islower(static_cast<unsigned char>(name[i + 1])) != 0));
         if (boundary && s.back() != '_') s += '_';
         s += static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
     }
@@ -80,10 +80,10 @@ std::string SnakeName(std::string_view name)
 std::string PythonParamName(const CParam& p)
 {
     static constexpr std::array<std::string_view, 38> kReserved = {
-        "False",  "None",   "True",    "and",   "as",     "assert", "async",  "await",  "break",    "class",
-        "continue", "def",  "del",     "elif",  "else",   "except", "finally", "for",  "from",     "global",
-        "if",     "import", "in",      "is",    "lambda", "nonlocal", "not",  "or",     "pass",     "raise",
-        "return", "try",    "while",   "with",  "yield",  "image",  "order",  "seed"};
+        "False",    "None",   "True",  "and",  "as",     "assert",   "async",   "await", "break", "class",
+        "continue", "def",    "del",   "elif", "else",   "except",   "finally", "for",   "from",  "global",
+        "if",       "import", "in",    "is",   "lambda", "nonlocal", "not",     "or",    "pass",  "raise",
+        "return",   "try",    "while", "with", "yield",  "image",    "order",   "seed"};
     std::string name = SnakeName(p.name);
     for (std::string_view r : kReserved)
         if (name == r) return name + '_';
@@ -115,8 +115,8 @@ std::string WrapperDoc(const COperation& op)
     summary[0] = static_cast<char>(std::toupper(static_cast<unsigned char>(summary[0])));
     if (summary.back() != '.') summary += '.';
     Wrap(out, Escaped(summary), "");
-    out << "\nThe engine's " << op.name << "; apply(image, \"" << op.name
-        << (op.params.empty() ? "" : "=ARG,...") << "\") runs the same operation from its text.\n";
+    out << "\nThe engine's " << op.name << "; apply(image, \"" << op.name << (op.params.empty() ? "" : "=ARG,...")
+        << "\") runs the same operation from its text.\n";
     out << "\nParameters\n----------\n";
     out << "image : numpy.ndarray\n    uint8, shape (height, width, 3), C-contiguous; channels in `order`.\n";
     for (const CParam& p : op.params) {

@@ -377,3 +377,25 @@ def test_stubs_and_docstrings_follow_the_table():
     assert "gaussian : bool, default True" in doc
     assert "seed" in inspect.getdoc(orvex.add_noise)
     assert set(orvex.__all__) >= {"load", "save", "apply", "gaussian_blur", "rotate90_cw"}
+
+
+def _forked_child(image, expected, queue):
+    queue.put(bool(np.array_equal(orvex.gaussian_blur(image, radius=6.0), expected)))
+
+
+def test_a_process_forked_after_an_operation_still_runs_operations():
+    # The engine's helper threads stay in the parent; the child must neither wait for them for
+    # ever nor give another result (a multiprocessing pool forks after the parent has worked).
+    import multiprocessing
+
+    image = picture(300, 400)
+    expected = orvex.gaussian_blur(image, radius=6.0)
+    context = multiprocessing.get_context("fork")
+    queue = context.Queue()
+    child = context.Process(target=_forked_child, args=(image, expected, queue))
+    child.start()
+    child.join(60)
+    if child.is_alive():
+        child.kill()
+        pytest.fail("the forked process hung in its first operation")
+    assert child.exitcode == 0 and queue.get(timeout=5)

@@ -149,55 +149,61 @@ py::array RunOnArray(const py::handle& image, const std::vector<CPlannedOperatio
 // parameter takes and its range, the message naming both.
 double ConvertValue(const COperation& op, const CParam& p, const py::handle& value)
 {
-    const std::string where = SnakeName(op.name) + "(): " + PythonParamName(p);
-    const std::string given = std::string(py::repr(value));
+    // The message parts are made only for a message: a valid call pays for none of them.
+    const auto where = [&] { return SnakeName(op.name) + "(): " + PythonParamName(p); };
+    const auto given = [&] { return std::string(py::repr(value)); };
     const auto range = [&] {
-        return where + " must be within " + PythonValue(p, p.min) + " .. " + PythonValue(p, p.max) + ", got " + given;
+        return where() + " must be within " + PythonValue(p, p.min) + " .. " + PythonValue(p, p.max) + ", got " +
+               given();
     };
     switch (p.type) {
     case ParamType::Code: {
         if (!py::isinstance<py::str>(value))
-            Raise(PyExc_TypeError, where + " must be a one-character str, not " + TypeNameOf(value));
+            Raise(PyExc_TypeError, where() + " must be a one-character str, not " + TypeNameOf(value));
         const std::string s = value.cast<std::string>();
         if (s.size() != 1 || p.codes.find(s[0]) == std::string::npos) {
             std::string codes;
             for (std::size_t i = 0; i < p.codes.size(); ++i)
                 codes += (i ? ", '" : "'") + std::string(1, p.codes[i]) + "'";
-            Raise(PyExc_ValueError, where + " must be one of " + codes + ", got " + given);
+            Raise(PyExc_ValueError, where() + " must be one of " + codes + ", got " + given());
         }
         return static_cast<unsigned char>(s[0]);
     }
     case ParamType::Flag: {
         // True/False, numpy's bool_, or the command line's 0 and 1.
         const int truth = PyObject_IsTrue(value.ptr());
-        const std::string typeName = TypeNameOf(value);
-        const bool isBool = py::isinstance<py::bool_>(value) || typeName == "bool_" || typeName == "bool";
+        bool isBool = py::isinstance<py::bool_>(value);
+        if (!isBool) {
+            const std::string typeName = TypeNameOf(value);
+            isBool = typeName == "bool_" || typeName == "bool";
+        }
         if (!isBool) {
             if (!PyIndex_Check(value.ptr()))
-                Raise(PyExc_TypeError, where + " must be a bool, not " + TypeNameOf(value));
+                Raise(PyExc_TypeError, where() + " must be a bool, not " + TypeNameOf(value));
             const py::int_ n = py::reinterpret_steal<py::int_>(PyNumber_Index(value.ptr()));
             if (!n) throw py::error_already_set();
             if (!(n.equal(py::int_(0)) || n.equal(py::int_(1))))
-                Raise(PyExc_ValueError, where + " must be True or False (or 0 or 1), got " + given);
+                Raise(PyExc_ValueError, where() + " must be True or False (or 0 or 1), got " + given());
         }
         if (truth < 0) throw py::error_already_set();
         return truth ? 1.0 : 0.0;
     }
     case ParamType::Int: {
-        if (!PyIndex_Check(value.ptr())) Raise(PyExc_TypeError, where + " must be an int, not " + TypeNameOf(value));
+        if (!PyIndex_Check(value.ptr())) Raise(PyExc_TypeError, where() + " must be an int, not " + TypeNameOf(value));
         const py::int_ n = py::reinterpret_steal<py::int_>(PyNumber_Index(value.ptr()));
         if (!n) throw py::error_already_set();
-        if (n < py::int_(static_cast<long long>(p.min)) || n > py::int_(static_cast<long long>(p.max)))
-            Raise(PyExc_ValueError, range());
-        return static_cast<double>(n.cast<long long>());
+        int overflow = 0;
+        const long long whole = PyLong_AsLongLongAndOverflow(n.ptr(), &overflow);
+        if (overflow != 0 || whole < p.min || whole > p.max) Raise(PyExc_ValueError, range());
+        return static_cast<double>(whole);
     }
     case ParamType::Float: {
         if (py::isinstance<py::str>(value) || py::isinstance<py::bytes>(value) ||
             !(PyFloat_Check(value.ptr()) || PyIndex_Check(value.ptr()) || PyNumber_Check(value.ptr())))
-            Raise(PyExc_TypeError, where + " must be a float, not " + TypeNameOf(value));
+            Raise(PyExc_TypeError, where() + " must be a float, not " + TypeNameOf(value));
         const double d = PyFloat_AsDouble(value.ptr());
         if (d == -1.0 && PyErr_Occurred()) throw py::error_already_set();
-        if (!std::isfinite(d)) Raise(PyExc_ValueError, where + " must be a finite number, got " + given);
+        if (!std::isfinite(d)) Raise(PyExc_ValueError, where() + " must be a finite number, got " + given());
         if (d < p.min || d > p.max) Raise(PyExc_ValueError, range());
         return d;
     }

@@ -180,6 +180,8 @@ def test_values_out_of_range_name_the_parameter_and_range():
         orvex.gaussian_blur(img, radius="5")
     with pytest.raises(TypeError, match="radius must be an int"):
         orvex.rank_filter(img, radius=2.0)
+    with pytest.raises(ValueError, match="radius must be within 1 .. 100"):
+        orvex.rank_filter(img, radius=2**70)
     with pytest.raises(ValueError, match="finite"):
         orvex.gaussian_blur(img, radius=float("nan"))
     with pytest.raises(TypeError):

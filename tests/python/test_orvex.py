@@ -382,7 +382,7 @@ def test_stubs_and_docstrings_follow_the_table():
 
 
 def _forked_child(image, expected, queue):
-    queue.put(bool(np.array_equal(orvex.gaussian_blur(image, radius=6.0), expected)))
+    queue.put(bool(np.array_equal(orvex.rank_filter(image, radius=2), expected)))
 
 
 def test_a_process_forked_after_an_operation_still_runs_operations():
@@ -391,7 +391,7 @@ def test_a_process_forked_after_an_operation_still_runs_operations():
     import multiprocessing
 
     image = picture(300, 400)
-    expected = orvex.gaussian_blur(image, radius=6.0)
+    expected = orvex.rank_filter(image, radius=2)
     context = multiprocessing.get_context("fork")
     queue = context.Queue()
     child = context.Process(target=_forked_child, args=(image, expected, queue))

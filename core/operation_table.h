@@ -91,6 +91,9 @@ struct COperation
     // pixel may always depend on the whole picture. Read from the kernel, border rules included:
     // a margin that is too small lets a part's cut edges leak into its result.
     COpReach (*reach)(const COpArgs& args) = nullptr;
+    // Draws random numbers, seeded from the clock or the engine's seed override: callers that
+    // offer a seed (the batch tool's --seed, the scripting module's seed=) offer it for these rows.
+    bool seeded = false;
 };
 
 const std::vector<COperation>& OperationTable();

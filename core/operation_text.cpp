@@ -95,9 +95,10 @@ std::string ParseOperation(std::string_view text, CPlannedOperation& planned)
     return {};
 }
 
-std::string ParseRecipe(std::string_view text, std::vector<CPlannedOperation>& steps)
+std::string ParseRecipe(std::string_view text, std::vector<CPlannedOperation>& steps, std::vector<std::string>* lines)
 {
     std::vector<CPlannedOperation> parsed;
+    std::vector<std::string> texts;
     int lineNumber = 0;
     while (!text.empty()) {
         ++lineNumber;
@@ -113,7 +114,9 @@ std::string ParseRecipe(std::string_view text, std::vector<CPlannedOperation>& s
         const std::string error = ParseOperation(line, planned);
         if (!error.empty()) return "line " + std::to_string(lineNumber) + ": " + error;
         parsed.push_back(std::move(planned));
+        texts.emplace_back(line);
     }
     steps = std::move(parsed);
+    if (lines) *lines = std::move(texts);
     return {};
 }

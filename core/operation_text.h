@@ -32,5 +32,7 @@ std::string ParseOperation(std::string_view text, CPlannedOperation& planned);
 
 // A recipe: one operation per line as on the command line, blank lines and everything from a '#'
 // on ignored, surrounding blanks trimmed. On a bad line returns "line N: <reason>" and leaves
-// `steps` as it was; empty on success.
-std::string ParseRecipe(std::string_view text, std::vector<CPlannedOperation>& steps);
+// `steps` as it was; empty on success. With `lines`, it receives each step's text as written
+// (trimmed, the comment left out), in the same order, on success only.
+std::string ParseRecipe(std::string_view text, std::vector<CPlannedOperation>& steps,
+                        std::vector<std::string>* lines = nullptr);

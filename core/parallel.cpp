@@ -9,6 +9,8 @@
 #include <utility>
 #include <vector>
 
+#include <pthread.h>
+
 namespace {
 
 // Blocks per participating thread: enough that a thread slowed by other work hands most of its
@@ -26,6 +28,10 @@ thread_local int t_bodyDepth = 0;
 thread_local int t_threadShare = 0;
 
 std::atomic<int> g_threadLimit{0};
+// Raised in the child of a fork() made after the pool started. The child has only the thread that
+// forked: the helpers stay in the parent, and handing them blocks would wait for ever (a script's
+// process pool forking after an operation ran). There every ParallelFor runs on the calling thread.
+std::atomic<bool> g_forkedChild{false};
 std::atomic<int> g_lastBlocks{1};
 
 // A fixed set of helper threads, created on first use and kept for the life of the process.
@@ -38,10 +44,18 @@ public:
         const unsigned helpers = std::min(cores, 16u) - 1;
         for (unsigned i = 0; i < helpers; ++i)
             m_threads.emplace_back([this, i] { Loop(static_cast<int>(i) + 1); });
+        pthread_atfork(nullptr, nullptr, [] { g_forkedChild.store(true); });
     }
 
     ~CWorkerPool()
     {
+        if (g_forkedChild.load()) {
+            // The handles name the parent's threads: joining them here is undefined, and a joinable
+            // std::thread may not be destroyed. They are left as they are.
+            static const auto* const parentThreads = new std::vector<std::thread>(std::move(m_threads));
+            (void)parentThreads;
+            return;
+        }
         {
             std::lock_guard lock(m_mutex);
             m_quit = true;
@@ -61,6 +75,7 @@ public:
 
     bool TryRun(int begin, int end, const CBlockBody& body)
     {
+        if (g_forkedChild.load(std::memory_order_relaxed)) return false;
         std::unique_lock busy(m_busy, std::try_to_lock);
         if (!busy.owns_lock()) return false;
         const int parts = ThreadCount();

@@ -15,6 +15,7 @@ void AddEffectsOperations(std::vector<COperation>& table)
                          e.AddNoise(a.Float(0), a.Flag(1), a.Flag(2));
                          return true;
                      }});
+    table.back().seeded = true;
     // The centre may lie off the picture; the ghosts that fall inside are still drawn.
     table.push_back({"LensFlare", "rays, glow and ghosts of a bright light at (x, y), added onto the picture",
                      {CParam::Int("x", -100000, 100000, 0), CParam::Int("y", -100000, 100000, 0),
@@ -24,6 +25,7 @@ void AddEffectsOperations(std::vector<COperation>& table)
                          return true;
                      }});
     table.back().inPlaceOnly = true;
+    table.back().seeded = true;
     table.push_back({"Mosaic", "square cells of the colour of their top-left pixel",
                      {CParam::Int("size", 1, 100, 1)},
                      [](CImageProcessor& e, const COpArgs& a) {
@@ -79,6 +81,7 @@ void AddEffectsOperations(std::vector<COperation>& table)
              Clouds(e, a.Float(0));
              return true;
          }});
+    table.back().seeded = true;
     table.push_back({"DifferenceClouds",
                      "every channel becomes |value - cloud|, the cloud the one Clouds draws",
                      {CParam::Float("roughness", 0, 1, 0.5)},
@@ -86,4 +89,5 @@ void AddEffectsOperations(std::vector<COperation>& table)
                          DifferenceClouds(e, a.Float(0));
                          return true;
                      }});
+    table.back().seeded = true;
 }

@@ -30,3 +30,14 @@ TEST(OperationText, RecipeErrorNamesTheLineAndLeavesStepsAlone)
     EXPECT_EQ(ParseRecipe("", steps), "");
     EXPECT_TRUE(steps.empty());
 }
+
+TEST(OperationText, RecipeGivesEachStepsTextAsWritten)
+{
+    std::vector<CPlannedOperation> steps;
+    std::vector<std::string> lines{"left alone"};
+    EXPECT_NE(ParseRecipe("Invert\nBlurr\n", steps, &lines), "");
+    EXPECT_EQ(lines, std::vector<std::string>{"left alone"});
+    ASSERT_EQ(ParseRecipe("# head\n \tLevels=a,10,245 # clip\r\n\ninvert\n", steps, &lines), "");
+    EXPECT_EQ(lines, (std::vector<std::string>{"Levels=a,10,245", "invert"}));
+    ASSERT_EQ(steps.size(), lines.size());
+}

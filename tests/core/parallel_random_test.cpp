@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <array>
 #include <atomic>
 #include <chrono>
@@ -10,6 +11,9 @@
 #include <stdexcept>
 #include <thread>
 #include <vector>
+
+#include <sys/wait.h>
+#include <unistd.h>
 
 TEST(ParallelFor, CoversEveryIndexExactlyOnce)
 {
@@ -207,4 +211,29 @@ TEST(ParallelFor, AThrowingBodyFailsTheCallNotTheProgram)
     EXPECT_THROW(ParallelFor(0, 10, [](int, int) { throw std::runtime_error("inline"); }), std::runtime_error);
     EXPECT_FALSE(InsideParallelBlock());
     orvex_testing::LimitParallelThreads(0);
+}
+
+TEST(ParallelFor, AForkedChildRunsEverythingOnItsOwnThread)
+{
+    // The pool's helpers exist only in the parent; the child must cover the range by itself
+    // instead of waiting for them for ever.
+    std::vector<int> hits(1000, 0);
+    ParallelFor(0, 1000, [&](int b, int e) {
+        for (int i = b; i < e; ++i) ++hits[static_cast<std::size_t>(i)];
+    });
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        alarm(20); // a hang ends the child by signal, which the parent reports
+        std::vector<int> again(1000, 0);
+        ParallelFor(0, 1000, [&](int b, int e) {
+            for (int i = b; i < e; ++i) ++again[static_cast<std::size_t>(i)];
+        });
+        const bool once = std::all_of(again.begin(), again.end(), [](int h) { return h == 1; });
+        _exit(once && orvex_testing::LastParallelBlockCount() == 1 ? 0 : 1);
+    }
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    EXPECT_TRUE(WIFEXITED(status)) << "the child hung or crashed";
+    EXPECT_EQ(WEXITSTATUS(status), 0);
 }

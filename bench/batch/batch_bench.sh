@@ -14,6 +14,9 @@
 #   loop          one orvex-cli call per picture, one after another (the engine on every core)
 #   parallel      GNU parallel -j CORES over one orvex-cli call per picture
 #   mogrify       ImageMagick's mogrify with the equivalent steps (-sharpen -modulate -resize 50%)
+#   dask          examples/dask_batch.py on a LocalCluster of CORES worker processes (when the
+#                 Python module is built beside ORVEX_CLI and Dask is installed); its wall time
+#                 includes starting the cluster, the line after it the tasks' own rate
 # The steps: Sharpen, HueSaturation=15,1.2,0, ResizeImage to half (bilinear, area average).
 #
 # On a shared machine that schedules by session (autogroups), a session gets its share of the
@@ -35,6 +38,7 @@ for tool in convert mogrify parallel taskset /usr/bin/time; do
 done
 [[ -x "$CLI" ]] || { echo "batch_bench.sh: no orvex-cli at $CLI (set ORVEX_CLI)" >&2; exit 1; }
 CLI="$(realpath "$CLI")"
+SOURCE="$(cd "$(dirname "$0")/../.." && pwd)"
 
 mkdir -p "$WORK/in"
 BASE="$WORK/base_1920x1080.ppm"
@@ -78,5 +82,10 @@ measure "one job" taskset -c 0 "$CLI" --quiet --jobs 1 --recipe steps.txt in -o 
 measure load+save "$CLI" --quiet --jobs "$CORES" in -o 'out/{stem}.jpg'
 measure loop      bash -c 'for f in in/*.jpg; do "$0" --quiet "$f" "out/${f#in/}" "${@}"; done' "$CLI" "${STEPS[@]}"
 measure parallel  parallel -j "$CORES" "$CLI" --quiet {} out/{/} "${STEPS[@]}" ::: in/*.jpg
+if [[ -f "$(dirname "$CLI")/python/orvex.py" ]] && /usr/bin/python3 -c 'import distributed' 2>/dev/null; then
+    measure dask env PYTHONPATH="$(dirname "$CLI")/python" /usr/bin/python3 "$SOURCE/examples/dask_batch.py" \
+        in out "${STEPS[@]}" --workers "$CORES" > "$WORK/dask.txt"
+    echo "           tasks alone: $(head -1 "$WORK/dask.txt")"
+fi
 measure mogrify   mogrify -path out -quality 92 -sharpen 0x1 -modulate 100,120,108 -resize 50% in/*.jpg
 echo "load average $(cut -d' ' -f1-3 /proc/loadavg)"

@@ -31,9 +31,8 @@ def process_file(source, target, steps, overwrite, quality):
     try:
         if os.path.exists(target) and not overwrite:
             return "exists (give --overwrite to replace it)"
-        picture = orvex.load(source)
-        for step in steps:
-            picture = orvex.apply(picture, step)
+        # All steps in one call: the picture goes into the engine's layout and back once.
+        picture = orvex.apply_recipe(orvex.load(source), steps)
         orvex.save(picture, target, quality=quality, metadata_from=source)
         return None
     except Exception as error:  # every failure is the file's own, never the batch's

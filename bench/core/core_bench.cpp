@@ -9,7 +9,6 @@
 #include "io/picture_file.h"
 
 #include <QBuffer>
-#include <QCoreApplication>
 #include <QDir>
 #include <QImage>
 
@@ -308,12 +307,3 @@ BENCHMARK(BM_DuplicateDocument)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_HistoryPush)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_Undo)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_FirstTouchOfWorkBuffer)->ArgName("huge")->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond)->MeasureProcessCPUTime()->UseRealTime();
-
-int main(int argc, char** argv)
-{
-    QCoreApplication app(argc, argv);
-    benchmark::Initialize(&argc, argv);
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
-}

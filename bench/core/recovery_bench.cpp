@@ -129,12 +129,3 @@ BENCHMARK(BM_RecoveryWriteInterfaceThread)->Unit(benchmark::kMillisecond)->UseRe
 BENCHMARK(BM_RecoveryFileWrite)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(5);
 BENCHMARK(BM_PlainCopy)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_RawWriteAndSync)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(5);
-
-int main(int argc, char** argv)
-{
-    QCoreApplication app(argc, argv);
-    benchmark::Initialize(&argc, argv);
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
-}

@@ -6,7 +6,7 @@
 #
 # Makes COUNT (200) JPEG pictures of 1920 x 1080 in WORK (/tmp/orvex-batch-bench) from
 # /tmp/orvex-bench/photo_1920x1080.ppm, or from photo_6000x4000.ppm cut down to it, or from
-# /work/shared/bench/make-images.sh's output when neither is there; each picture is the base
+# the output of ../shared/bench/make-images.sh (the peer harness beside the project) when neither is there; each picture is the base
 # rolled by a different offset, so no two are alike. Then times, one run each:
 #   batch         orvex-cli --jobs CORES --recipe steps  (one process, a picture per core)
 #   one job       orvex-cli --jobs 1 on one core (taskset): the single-file throughput
@@ -46,7 +46,7 @@ if [[ ! -f "$BASE" ]]; then
     if [[ -f /tmp/orvex-bench/photo_1920x1080.ppm ]]; then
         cp /tmp/orvex-bench/photo_1920x1080.ppm "$BASE"
     else
-        [[ -f /tmp/orvex-bench/photo_6000x4000.ppm ]] || bash /work/shared/bench/make-images.sh /tmp/orvex-bench
+        [[ -f /tmp/orvex-bench/photo_6000x4000.ppm ]] || bash "$SOURCE/../shared/bench/make-images.sh" /tmp/orvex-bench
         convert /tmp/orvex-bench/photo_6000x4000.ppm -resize 1920x1080^ -gravity center -extent 1920x1080 "$BASE"
     fi
 fi

@@ -20,7 +20,7 @@ namespace {
 CRecoveryInfo Info()
 {
     CRecoveryInfo info;
-    info.path = QStringLiteral("/home/ann/Bilder/Größe 1.jpg");
+    info.path = QStringLiteral("/srv/ann/Bilder/Größe 1.jpg");
     info.name = QStringLiteral("Größe 1.jpg");
     info.format = QStringLiteral("jpeg");
     info.time = QDateTime::fromMSecsSinceEpoch(1700000000123, Qt::UTC);
